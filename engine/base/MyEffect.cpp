@@ -1,0 +1,60 @@
+#include "base/MyEffect.h"
+
+namespace corvex {
+
+int CMyEffect::ProcessLimiter(const float*, const float*, float*, float*, int)
+{
+    CORVEX_FAIL();
+    return 1;
+}
+
+int CMyEffect::SetSampleRate(const double* pfSampleRate)
+{
+    if (!CORVEX_CHECK(pfSampleRate))
+        return 0;
+    m_pfSampleRate = pfSampleRate;
+    return 1;
+}
+
+int CMyEffect::Configure(const EffectConfiguration&, bool)
+{
+    CORVEX_FAIL();
+    return 1;
+}
+
+float CMyEffect::ProcessSample(float)
+{
+    CORVEX_FAIL();
+    return 0.0f;
+}
+
+int CMyEffect::SetParamTable(float** afParams)
+{
+    if (!CORVEX_CHECK(afParams))
+        return 0;
+    m_afParams = afParams;
+    return 1;
+}
+
+int CMyEffect::SetTempo(const float* pfTempo)
+{
+    m_pfTempo = pfTempo;
+    return 1;
+}
+
+int SizeForRate(float fSampleRate, float fSeconds, int iCapacity, bool bReportClamp)
+{
+    const float fSize = fSampleRate * fSeconds;
+    // Compare before converting: a huge or non-finite product must not reach the integer.
+    if (!(fSize <= static_cast<float>(iCapacity))) {
+        if (bReportClamp && !(fSize != fSize))
+            ReportFailedCheck("size <= capacity", __FILE__, __LINE__);
+        return fSize != fSize ? 0 : iCapacity;
+    }
+    if (!(fSize > 0.0f))
+        return 0;
+    const long lSize = std::lround(fSize);
+    return lSize > iCapacity ? iCapacity : static_cast<int>(lSize);
+}
+
+} // namespace corvex

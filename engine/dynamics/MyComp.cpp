@@ -1,0 +1,26 @@
+#include "dynamics/MyComp.h"
+
+#include <cstring>
+
+namespace corvex {
+
+int CMyComp::Reset()
+{
+    return 1;
+}
+
+int CMyComp::Process(const float* inL, const float* inR, float* outL, float* outR, int n)
+{
+    if (outL && outR && n > 0) {
+        std::memmove(outL, inL, sizeof(float) * static_cast<size_t>(n));
+        std::memmove(outR, inR, sizeof(float) * static_cast<size_t>(n));
+    }
+    return 1;
+}
+
+int CMyComp::ProcessLimiter(const float* inL, const float* inR, float* outL, float* outR, int n)
+{
+    return Process(inL, inR, outL, outR, n);
+}
+
+} // namespace corvex

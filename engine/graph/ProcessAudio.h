@@ -1,0 +1,85 @@
+#pragma once
+
+#include <memory>
+
+#include "base/MyEffect.h"
+
+namespace corvex {
+
+// The processing graph: thirteen signal blocks run in a fixed chain once per host block,
+// connected through preallocated scratch buffers. The graph owns the blocks, the parameter
+// pointer table and the buffers; the processor owns the parameter floats, the sample rate and
+// the tempo the table and pointers refer to.
+class CProcessAudio {
+public:
+    // The blocks, in the order the graph creates them.
+    enum BlockId {
+        kSourceSelector,
+        kInputGain,
+        kInputMeter,
+        kGateCompressor,
+        kPreEqualiser,
+        kPostEqualiser,
+        kDistortion,
+        kChorus,
+        kDelay,
+        kReverb,
+        kCabinet,
+        kOutputMeters,
+        kOutputLimiter,
+        kBlockCount
+    };
+
+    static constexpr int kDefaultBlockSize = 1024;
+    static constexpr int kDefaultBufferCount = 24;
+    // The chain's entry keeps samples within this magnitude: far above any real signal, far
+    // below what could overflow the gate/compressor's fixed-point window sum.
+    static constexpr float kInputCeiling = 1000.0f;
+
+    CProcessAudio();
+    ~CProcessAudio();
+    CProcessAudio(const CProcessAudio&) = delete;
+    CProcessAudio& operator=(const CProcessAudio&) = delete;
+
+    int SetBlockSize(int iSamples);
+    int SetSampleRate(const double* pfSampleRate);
+    int SetBufferCount(int iCount);
+    int SetParamCount(int iCount);
+    int SetTempo(const float* pfTempo);
+    // Allocates the table and the scratch buffers and hands rate, tempo and table to the blocks.
+    int Init();
+    int SetParamPointer(ParamID id, float* pfValue);
+    int GetParamTable(float*** pafTable);
+    int Reset();
+    // Runs the chain over n samples. Host input and output may be the same memory.
+    int Process(const float* inL, const float* inR, float* outL, float* outR, int n);
+    void FreeBuffers();
+    void DestroyBlocks();
+
+    // Hands the current sample rate to every block again, so blocks re-derive their
+    // rate-dependent sizes; a Reset must follow. Control thread only.
+    int RefreshSampleRate();
+    // Grows the scratch buffers to at least iSamples each. Allocates: control thread only.
+    int GrowBlockSize(int iSamples);
+    int BlockSize() const { return m_iBlockSize; }
+
+    CMyEffect* Block(BlockId id) const { return m_apBlocks[id].get(); }
+    // Swaps a block for another (used to observe the chain from tests); returns the old one.
+    std::unique_ptr<CMyEffect> ExchangeBlock(BlockId id, std::unique_ptr<CMyEffect> pBlock);
+
+private:
+    int ProcessSlice(const float* inL, const float* inR, float* outL, float* outR, int n);
+    static void SanitiseInput(float* afLeft, float* afRight, int n);
+
+    int m_iBlockSize = 0;
+    const double* m_pfSampleRate = nullptr;
+    int m_iBufferCount = 0;
+    int m_iParamCount = 0;
+    float** m_afParamTable = nullptr;
+    int m_iTableSize = 0;
+    float** m_aafBuffers = nullptr;
+    const float* m_pfTempo = nullptr;
+    std::unique_ptr<CMyEffect> m_apBlocks[kBlockCount];
+};
+
+} // namespace corvex

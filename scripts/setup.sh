@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs every Debian package Corvex needs to build, test and run.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  juce-modules-source-data   # the VST 3 SDK (interfaces, base, public SDK classes)
+  libsndfile1-dev libcli11-dev
+  libcairo2-dev libpng-dev fonts-dejavu-core
+  libx11-dev libxtst-dev xvfb xauth
+)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO="sudo"
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends "${packages[@]}"

@@ -1,0 +1,112 @@
+#include "EngineTestSupport.h"
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <random>
+
+namespace corvex::test {
+
+BlockHost::BlockHost()
+{
+    for (ParamID id = 0; id < static_cast<ParamID>(kParamTableSize); ++id) {
+        afValues[id] = kParamInfos[id].defaultValue;
+        afTable[id] = IsParameter(id) ? &afValues[id] : nullptr;
+    }
+}
+
+void BlockHost::Attach(CMyEffect& block, bool bWithTempo)
+{
+    block.SetSampleRate(&dSampleRate);
+    if (bWithTempo)
+        block.SetTempo(&fTempo);
+    block.SetParamTable(afTable);
+    block.Reset();
+}
+
+namespace {
+std::mutex g_mutex;
+std::vector<std::string> g_expressions;
+
+void Record(const char* expression, const char*, int)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_expressions.emplace_back(expression);
+}
+} // namespace
+
+CheckRecorder::CheckRecorder() : m_previous(SetCheckHandler(&Record)) { Clear(); }
+CheckRecorder::~CheckRecorder() { SetCheckHandler(m_previous); }
+
+int CheckRecorder::Count() const
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return static_cast<int>(g_expressions.size());
+}
+
+bool CheckRecorder::Saw(const std::string& expression) const
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return std::find(g_expressions.begin(), g_expressions.end(), expression) != g_expressions.end();
+}
+
+const std::vector<std::string>& CheckRecorder::Expressions() const { return g_expressions; }
+
+void CheckRecorder::Clear()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_expressions.clear();
+}
+
+std::vector<float> Sine(double dFrequency, double dSampleRate, int n, float fAmplitude)
+{
+    std::vector<float> out(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        out[static_cast<size_t>(i)] = fAmplitude * static_cast<float>(std::sin(2.0 * M_PI * dFrequency * i / dSampleRate));
+    return out;
+}
+
+std::vector<float> Impulse(int n, int iAt, float fValue)
+{
+    std::vector<float> out(static_cast<size_t>(n), 0.0f);
+    if (iAt >= 0 && iAt < n)
+        out[static_cast<size_t>(iAt)] = fValue;
+    return out;
+}
+
+std::vector<float> Noise(int n, unsigned uSeed, float fAmplitude)
+{
+    std::mt19937 rng(uSeed);
+    std::uniform_real_distribution<float> dist(-fAmplitude, fAmplitude);
+    std::vector<float> out(static_cast<size_t>(n));
+    for (auto& x : out)
+        x = dist(rng);
+    return out;
+}
+
+double ToneLevelDb(const std::vector<float>& signal, double dFrequency, double dSampleRate)
+{
+    double re = 0.0, im = 0.0;
+    for (size_t i = 0; i < signal.size(); ++i) {
+        const double phase = 2.0 * M_PI * dFrequency * static_cast<double>(i) / dSampleRate;
+        re += signal[i] * std::cos(phase);
+        im += signal[i] * std::sin(phase);
+    }
+    const double amplitude = 2.0 * std::sqrt(re * re + im * im) / static_cast<double>(signal.size());
+    return 20.0 * std::log10(std::max(amplitude, 1e-30));
+}
+
+float PeakAbs(const std::vector<float>& signal)
+{
+    float peak = 0.0f;
+    for (float x : signal)
+        peak = std::max(peak, std::fabs(x));
+    return peak;
+}
+
+bool AllFinite(const std::vector<float>& signal)
+{
+    return std::all_of(signal.begin(), signal.end(), [](float x) { return std::isfinite(x); });
+}
+
+} // namespace corvex::test
