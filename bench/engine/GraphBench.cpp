@@ -73,5 +73,29 @@ void BM_WholeChain(benchmark::State& state)
 }
 BENCHMARK(BM_WholeChain);
 
+// A loud burst, then ten seconds of silence: the reverb, delay and filter states decay through
+// the subnormal range, which must cost no more than normal signal.
+void BM_WholeChainDecayingToSilence(benchmark::State& state)
+{
+    const int kSilenceBlocks = static_cast<int>(10.0 * kRate / kBlock);
+    const auto burst = GuitarLikeSignal(kBlock);
+    std::vector<float> loud(kBlock), silence(kBlock, 0.0f), outL(kBlock), outR(kBlock);
+    for (int i = 0; i < kBlock; ++i)
+        loud[static_cast<size_t>(i)] = 3.0f * burst[static_cast<size_t>(i)];
+    int64_t samples = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        Engine engine;
+        engine.graph.Process(loud.data(), loud.data(), outL.data(), outR.data(), kBlock);
+        state.ResumeTiming();
+        for (int b = 0; b < kSilenceBlocks; ++b)
+            engine.graph.Process(silence.data(), silence.data(), outL.data(), outR.data(), kBlock);
+        benchmark::DoNotOptimize(outL.data());
+        samples += static_cast<int64_t>(kSilenceBlocks) * kBlock;
+    }
+    ReportRealTime(state, samples);
+}
+BENCHMARK(BM_WholeChainDecayingToSilence)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 } // namespace
 } // namespace corvex
