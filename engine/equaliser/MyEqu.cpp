@@ -1,25 +1,56 @@
 #include "equaliser/MyEqu.h"
 
-#include <cstring>
+#include <cmath>
 
 namespace corvex {
 
 int CMyEqu::Reset()
 {
+    // The band memories run on across resets.
     return 1;
 }
 
-int CMyEqu::Process(const float* inL, const float* inR, float* outL, float* outR, int n)
+int CMyEqu::Configure(const EffectConfiguration& configuration, bool bPostDisto)
 {
-    if (outL && outR && n > 0) {
-        std::memmove(outL, inL, sizeof(float) * static_cast<size_t>(n));
-        std::memmove(outR, inR, sizeof(float) * static_cast<size_t>(n));
+    m_configuration = configuration;
+    m_bPostDisto = bPostDisto;
+    return 1;
+}
+
+const CMyEqu::Voicing& CMyEqu::CurrentVoicing() const
+{
+    const bool bDistortion = IsOn(kDistortionOnOff);
+    if (m_bPostDisto)
+        return bDistortion ? kPostDistortionOn : kPostDistortionOff;
+    return bDistortion ? kPreDistortionOn : kPreDistortionOff;
+}
+
+int CMyEqu::Process(const float* inL, const float*, float* outL, float* outR, int n)
+{
+    if (!CORVEX_CHECK(m_afParams && m_pfSampleRate))
+        return 0;
+
+    const Voicing& voicing = CurrentVoicing();
+    const float fs = SampleRate();
+    for (int k = 0; k < kBandCount; ++k)
+        m_aBands[k].SetFilter(Biquad::kPeak, static_cast<double>(kCentreHz[k] / fs), kBandQ,
+                              kPeakGainPerValue * static_cast<double>(voicing.afBandDb[k]));
+    if (n <= 0)
+        return 1;
+
+    const float fOutputGain = static_cast<float>(std::pow(10.0, static_cast<double>(voicing.fOutputDb / 20.0f)));
+    for (int i = 0; i < n; ++i) {
+        float x = inL[i];
+        if (x != x)
+            x = 0.0f;
+        // Summed in band order, in single precision.
+        float fSum = m_aBands[0].ProcessSample(x);
+        for (int k = 1; k < kBandCount; ++k)
+            fSum += m_aBands[k].ProcessSample(x);
+        const float y = fSum / static_cast<float>(kBandCount) * fOutputGain;
+        outL[i] = y;
+        outR[i] = y;
     }
-    return 1;
-}
-
-int CMyEqu::Configure(const EffectConfiguration&, bool)
-{
     return 1;
 }
 

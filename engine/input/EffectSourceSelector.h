@@ -4,7 +4,8 @@
 
 namespace corvex {
 
-// Placeholder: passes the signal through until the block is written.
+// Feeds one channel of the stereo input to both channels of the chain: the right input when
+// "Input Selection" is exactly 0, the left input otherwise.
 class CEffectSourceSelector final : public CMyEffect {
 public:
     int Reset() override;

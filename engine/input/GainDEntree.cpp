@@ -1,8 +1,10 @@
 #include "input/GainDEntree.h"
 
-#include <cstring>
+#include <cmath>
 
 namespace corvex {
+
+CGainDEntree::CGainDEntree() : m_fGain(static_cast<float>(std::pow(10.0, kInputGainDb / 20.0))) {}
 
 int CGainDEntree::Reset()
 {
@@ -11,9 +13,10 @@ int CGainDEntree::Reset()
 
 int CGainDEntree::Process(const float* inL, const float* inR, float* outL, float* outR, int n)
 {
-    if (outL && outR && n > 0) {
-        std::memmove(outL, inL, sizeof(float) * static_cast<size_t>(n));
-        std::memmove(outR, inR, sizeof(float) * static_cast<size_t>(n));
+    const float fGain = m_fGain;
+    for (int i = 0; i < n; ++i) {
+        outL[i] = inL[i] * fGain;
+        outR[i] = inR[i] * fGain;
     }
     return 1;
 }

@@ -1,20 +1,58 @@
 #include "meters/ComputeOutputVumeters.h"
 
-#include <cstring>
+#include <cmath>
 
 namespace corvex {
+namespace {
 
-int CComputeOutputVumeters::Reset()
+// Largest magnitude of a channel, at most 1.0; a NaN never raises it.
+float PeakMagnitude(const float* afSamples, int n)
 {
-    return 1;
+    float fPeak = 0.0f;
+    for (int i = 0; i < n; ++i) {
+        const float a = std::fabs(afSamples[i]);
+        fPeak = a > fPeak ? a : fPeak;
+    }
+    return fPeak < 1.0f ? fPeak : 1.0f;
 }
 
-int CComputeOutputVumeters::Process(const float* inL, const float* inR, float* outL, float* outR, int n)
+} // namespace
+
+float CComputeOutputVumeters::Normalised(float x)
 {
-    if (outL && outR && n > 0) {
-        std::memmove(outL, inL, sizeof(float) * static_cast<size_t>(n));
-        std::memmove(outR, inR, sizeof(float) * static_cast<size_t>(n));
-    }
+    float a = std::fabs(x);
+    if (a > 1.0f)
+        a = 1.0f;
+    const float fLevel = a == 0.0f ? kFloorDb : kDbFactor * static_cast<float>(std::log10(static_cast<double>(a)));
+    return (fLevel + kOffsetDb) * kScale;
+}
+
+int CComputeOutputVumeters::Process(const float* inL, const float* inR, float*, float*, int n)
+{
+    if (!CORVEX_CHECK(m_afParams && m_pfSampleRate))
+        return 0;
+    if (n < 0)
+        n = 0;
+
+    // The reading rises monotonically with the magnitude, so the block's largest reading is
+    // the reading of its largest magnitude: one logarithm per block instead of one per sample.
+    // The block peak starts at 0.0, which the floor (a sample of exactly 0) also maps to.
+    const float fReadingL = Normalised(PeakMagnitude(inL, n));
+    const float fReadingR = Normalised(PeakMagnitude(inR, n));
+    const float fMaxL = fReadingL > 0.0f ? fReadingL : 0.0f;
+    const float fMaxR = fReadingR > 0.0f ? fReadingR : 0.0f;
+
+    const float fFall = kFallPerSecond * (static_cast<float>(n) / SampleRate());
+    const auto update = [fFall](float fCurrent, float fMax) {
+        if (fMax > fCurrent)
+            return fMax;
+        const float fNew = fCurrent - fFall;
+        return fNew >= 0.0f ? fNew : 0.0f; // also settles a NaN reading (e.g. a restored state)
+    };
+    SetParam(kOutputLeftVumeter, update(Param(kOutputLeftVumeter), fMaxL));
+    SetParam(kOutputRightVumeter, update(Param(kOutputRightVumeter), fMaxR));
+
+    SetParam(kOuputClippingLed, CountBlock(fMaxL > kClipThreshold || fMaxR > kClipThreshold));
     return 1;
 }
 

@@ -1,14 +1,24 @@
 #pragma once
 
-#include "base/MyEffect.h"
+#include "meters/ClipLedHold.h"
 
 namespace corvex {
 
-// Placeholder: passes the signal through until the block is written.
-class CComputeOutputVumeters final : public CMyEffect {
+// The output peak meters ("Output Left Vumeter", "Output Right Vumeter": 45 dB scale, instant
+// rise, linear fall) and "Ouput Clipping Led". Measures only: the outputs may be null.
+class CComputeOutputVumeters final : public CClipLedHold {
 public:
-    int Reset() override;
+    static constexpr float kFloorDb = -45.0f;         // the level given to a sample of exactly 0
+    static constexpr float kDbFactor = 20.0f;
+    static constexpr float kOffsetDb = 45.0f;
+    static constexpr float kScale = 0.022222223f;     // 1/45: -45 dB -> 0.0, 0 dB -> 1.0
+    static constexpr float kFallPerSecond = 2.0f;     // normalised units
+    static constexpr float kClipThreshold = 0.99f;    // on the normalised scale
+
     int Process(const float* inL, const float* inR, float* outL, float* outR, int n) override;
+
+    // The normalised meter reading of one sample; below 0.0 under -45 dB, NaN for a NaN sample.
+    static float Normalised(float x);
 };
 
 } // namespace corvex
