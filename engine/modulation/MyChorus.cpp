@@ -1,20 +1,146 @@
 #include "modulation/MyChorus.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace corvex {
+namespace {
+
+constexpr float kOscillatorPeriodSeconds = 3.3333333f; // 0.3 Hz
+constexpr float kRadiansPerSecond = 1.8849558f;          // 2 pi x 0.3
+constexpr float kSwing = 0.15f;                          // of the half line: 20 ms +- 3 ms
+constexpr float kTapOffset = 2.0f;
+constexpr float kWetPerSpeed = 0.7f;
+constexpr float kGainPerSpeed = 0.01f;
+constexpr float kGainBase = 0.3f;
+constexpr float kGainScale = 3.33f;
+
+void CopyThrough(const float* inL, const float* inR, float* outL, float* outR, int n)
+{
+    std::memmove(outL, inL, sizeof(float) * static_cast<size_t>(n));
+    std::memmove(outR, inR, sizeof(float) * static_cast<size_t>(n));
+}
+
+bool IsUsableRate(float fs) { return fs > 0.0f && fs < HUGE_VALF; }
+
+} // namespace
+
+CMyChorus::CMyChorus()
+{
+    // calloc: pages stay unmapped until a rate's line length touches them.
+    m_afLine = static_cast<float*>(std::calloc(CHORUSBUFFERSIZE, sizeof(float)));
+    if (!m_afLine)
+        throw std::bad_alloc();
+}
+
+CMyChorus::~CMyChorus()
+{
+    std::free(m_afLine);
+}
+
+int CMyChorus::SetSampleRate(const double* pfSampleRate)
+{
+    if (!CORVEX_CHECK(pfSampleRate))
+        return 0;
+    const float fs = static_cast<float>(*pfSampleRate);
+    m_iSize = SizeForRate(fs, kLineSeconds, CHORUSBUFFERSIZE, false);
+    if (m_iSize < 2 * kMinHalfSize)
+        m_iSize = 2 * kMinHalfSize;
+    if (IsUsableRate(fs))
+        m_fLastRate = fs;
+    return CMyEffect::SetSampleRate(pfSampleRate);
+}
 
 int CMyChorus::Reset()
 {
+    // Entries beyond the line length are never read, so only the used part needs clearing.
+    m_iLineLength = m_iSize;
+    std::memset(m_afLine, 0, sizeof(float) * static_cast<size_t>(m_iLineLength));
+    m_iWriteIndice = 0;
+    m_iOscCounter = 0;
     return 1;
+}
+
+float CMyChorus::ReadTap(float fPosition) const
+{
+    const int L = m_iLineLength;
+    int i = static_cast<int>(fPosition);
+    const float f = fPosition - static_cast<float>(i);
+    // Positions lie within about 1.6 line lengths of the start unless the size changed
+    // without a Reset; the modulo covers that rare case.
+    if (i >= L) {
+        i -= L;
+        if (i >= L)
+            i %= L;
+    }
+    const int j = i + 1 < L ? i + 1 : 0;
+    return (1.0f - f) * m_afLine[i] + f * m_afLine[j];
 }
 
 int CMyChorus::Process(const float* inL, const float* inR, float* outL, float* outR, int n)
 {
-    if (outL && outR && n > 0) {
-        std::memmove(outL, inL, sizeof(float) * static_cast<size_t>(n));
-        std::memmove(outR, inR, sizeof(float) * static_cast<size_t>(n));
+    if (n <= 0)
+        return 1;
+    if (!CORVEX_CHECK(m_pfSampleRate) || !CORVEX_CHECK(m_afParams)) {
+        CopyThrough(inL, inR, outL, outR, n);
+        return 0;
     }
+    // The oscillator follows the current rate; a rate that is not a positive number would
+    // turn its phase, and with it the tap positions, into NaN.
+    float fs = SampleRate();
+    if (IsUsableRate(fs))
+        m_fLastRate = fs;
+    else
+        fs = m_fLastRate;
+
+    const float c = Param(kChorusSpeed);
+    const float fDry = 1.0f - c * kWetPerSpeed;
+    const float fWet = 1.0f - fDry;
+    if (!IsOn(kModulationOnOff)) {
+        CopyThrough(inL, inR, outL, outR, n);
+        return 1;
+    }
+    if (!CORVEX_CHECK(m_iLineLength >= 2 * kMinHalfSize)) {
+        CopyThrough(inL, inR, outL, outR, n);
+        return 0;
+    }
+
+    const float fHalf = static_cast<float>(m_iSize / 2);
+    const float fGain = (c * kGainPerSpeed + kGainBase) * kGainScale;
+    const float fOscLimit = fs * kOscillatorPeriodSeconds;
+    const int L = m_iLineLength;
+    int w = m_iWriteIndice;
+    int iCounter = m_iOscCounter;
+
+    for (int k = 0; k < n; ++k) {
+        const float x = inL[k];
+        m_afLine[w] = x;
+        if (++w >= L)
+            w = 0;
+
+        if (fOscLimit > static_cast<float>(iCounter))
+            ++iCounter;
+        else
+            iCounter = 0;
+        const float fPhase = static_cast<float>(iCounter) / fs * kRadiansPerSecond;
+        const float fCos = static_cast<float>(std::cos(static_cast<double>(fPhase)));
+        const float fSin = static_cast<float>(std::sin(static_cast<double>(fPhase)));
+
+        // Ahead of the write index, i.e. in the oldest part of the line.
+        const float fWrite = static_cast<float>(w);
+        const float fPosL = fCos * kSwing * fHalf - kTapOffset + fWrite + fHalf;
+        const float fPosR = fSin * kSwing * fHalf - kTapOffset + fWrite + fHalf;
+        const float fTapL = ReadTap(fPosL);
+        const float fTapR = ReadTap(fPosR);
+
+        outL[k] = (fTapL * fWet + fDry * x) * fGain;
+        outR[k] = (fTapR * fWet + fDry * x) * fGain;
+    }
+
+    m_iWriteIndice = w;
+    m_iOscCounter = iCounter;
     return 1;
 }
 
