@@ -1,0 +1,103 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Audio file access for the renderer: libsndfile behind a small streaming interface, so that a
+// long recording never has to fit in memory.
+
+typedef struct sf_private_tag SNDFILE;
+
+namespace corvex::render {
+
+constexpr int kMinSampleRate = 44100;
+constexpr int kMaxSampleRate = 192000;
+
+// Where the render's input samples come from: a file, or a buffer such as the demo phrase.
+class CAudioSource {
+public:
+    virtual ~CAudioSource() = default;
+    virtual int SampleRate() const = 0;
+    virtual int Channels() const = 0;
+    virtual std::int64_t Frames() const = 0;
+    // Reads up to `frames` frames into left and right (a mono source fills both); returns the
+    // number read, 0 at the end, -1 on a read error.
+    virtual long Read(float* left, float* right, long frames) = 0;
+};
+
+// A mono buffer held in memory.
+class CBufferSource final : public CAudioSource {
+public:
+    CBufferSource(std::vector<float> samples, int sampleRate);
+    int SampleRate() const override { return m_iSampleRate; }
+    int Channels() const override { return 1; }
+    std::int64_t Frames() const override { return static_cast<std::int64_t>(m_afSamples.size()); }
+    long Read(float* left, float* right, long frames) override;
+
+private:
+    std::vector<float> m_afSamples;
+    int m_iSampleRate;
+    std::size_t m_iPosition = 0;
+};
+
+// A mono or stereo audio file of a supported container, encoding and rate.
+class CSndfileSource final : public CAudioSource {
+public:
+    ~CSndfileSource() override;
+    // Opens and validates `path`; on failure returns null and a message naming the problem.
+    static std::unique_ptr<CSndfileSource> Open(const std::string& path, std::string& error);
+
+    int SampleRate() const override { return m_iSampleRate; }
+    int Channels() const override { return m_iChannels; }
+    std::int64_t Frames() const override { return m_iFrames; }
+    long Read(float* left, float* right, long frames) override;
+
+private:
+    CSndfileSource() = default;
+    SNDFILE* m_pFile = nullptr;
+    int m_iSampleRate = 0;
+    int m_iChannels = 0;
+    std::int64_t m_iFrames = 0;
+    std::vector<float> m_afInterleaved;
+};
+
+// Output container and sample encoding.
+struct OutputFormat {
+    std::string name; // as given to --format, e.g. "wav24"
+    int sndfileFormat;
+};
+
+// The formats --format accepts, in the order they are listed to the user.
+const std::vector<OutputFormat>& OutputFormats();
+// The format named `name`, or null.
+const OutputFormat* FindOutputFormat(const std::string& name);
+// The format implied by an output file's extension: 24-bit for WAV, FLAC and AIFF, Vorbis for Ogg.
+const OutputFormat& DefaultFormatFor(const std::string& path);
+
+// A stereo file written under a temporary name beside its destination and renamed into place
+// only by Commit, so that an interrupted render leaves no partial output behind.
+class CStereoFileWriter {
+public:
+    ~CStereoFileWriter();
+    static std::unique_ptr<CStereoFileWriter> Create(const std::string& path, const OutputFormat& format,
+                                                     int sampleRate, std::string& error);
+    bool Write(const float* left, const float* right, long frames);
+    bool Commit(std::string& error);
+    // Deletes the temporary file; also what the destructor does if Commit was not reached.
+    void Discard();
+    const std::string& TemporaryPath() const { return m_sTempPath; }
+
+private:
+    CStereoFileWriter() = default;
+    SNDFILE* m_pFile = nullptr;
+    std::string m_sPath;
+    std::string m_sTempPath;
+    std::vector<float> m_afInterleaved;
+};
+
+// Writes `bytes` to `path` through a temporary file and a rename.
+bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes, std::string& error);
+
+} // namespace corvex::render
