@@ -1,19 +1,146 @@
 #include "distortion/MyDisto.h"
 
+#include <cmath>
 #include <cstring>
 
+#include "distortion/ShaperTables.h"
+
 namespace corvex {
+namespace {
+
+struct SectionSetting {
+    int iType;
+    float fFrequency; // Hz
+    double dGainDb;   // ignored by the low- and high-passes
+};
+
+constexpr double kSectionQ = 0.55;
+
+// Indexed like CMyDisto::Section.
+constexpr SectionSetting kSectionSettings[] = {
+    {Biquad::kPeak, 500.0f, 20.0},       // P1
+    {Biquad::kPeak, 2000.0f, 20.0},      // P2
+    {Biquad::kPeak, 800.0f, 20.0},       // P3
+    {Biquad::kHighPass, 200.0f, -20.0},  // H
+    {Biquad::kPeak, 2500.0f, 20.0},      // M
+    {Biquad::kLowPass, 4500.0f, -20.0},  // L2
+    {Biquad::kLowPass, 10000.0f, -20.0}, // L3
+    {Biquad::kLowPass, 10000.0f, -20.0}, // L4
+    {Biquad::kLowPass, 10000.0f, -20.0}, // L5
+    {Biquad::kLowPass, 10000.0f, -20.0}, // L6
+};
+
+constexpr float kDriveSpanDb = 45.0f;   // drive in dB = 45·v − 40
+constexpr float kDriveFloorDb = -40.0f;
+constexpr float kOutputTrimDb = -10.528f;
+
+constexpr float kSoftClipSlope = 25.0f; // voice 1
+constexpr float kHardClipDrive = 25.0f; // voice 2, ahead of its clip
+constexpr float kHardClipLimit = 0.999f;
+
+// Every voice enters the mix inverted.
+constexpr float kWeightSoft = 0.6364f;
+constexpr float kWeightHard = 0.5504f;
+constexpr float kWeightA = 0.47000003f;
+constexpr float kWeightB = 0.3334f;
+constexpr float kWeightC = 0.31313998f;
+constexpr float kWeightD = -0.411f;
+constexpr float kMixTrim = 0.7f;
+
+float DbToGain(float fDb)
+{
+    return static_cast<float>(std::pow(10.0, static_cast<double>(fDb / 20.0f)));
+}
+
+} // namespace
+
+static_assert(sizeof(kSectionSettings) / sizeof(kSectionSettings[0]) == 10, "one setting per section");
+
+CMyDisto::CMyDisto() : m_fOutputScale(DbToGain(kOutputTrimDb)) {}
 
 int CMyDisto::Reset()
 {
     return 1;
 }
 
+float CMyDisto::DriveGain(float fLevel)
+{
+    return DbToGain(kDriveSpanDb * fLevel + kDriveFloorDb);
+}
+
+void CMyDisto::UpdateSections()
+{
+    const float fs = SampleRate();
+    for (int k = 0; k < kSectionCount; ++k) {
+        const SectionSetting& setting = kSectionSettings[k];
+        m_aSections[k].SetFilter(setting.iType, static_cast<double>(setting.fFrequency / fs), kSectionQ,
+                                 setting.dGainDb);
+    }
+}
+
 int CMyDisto::Process(const float* inL, const float* inR, float* outL, float* outR, int n)
 {
-    if (outL && outR && n > 0) {
-        std::memmove(outL, inL, sizeof(float) * static_cast<size_t>(n));
-        std::memmove(outR, inR, sizeof(float) * static_cast<size_t>(n));
+    if (!CORVEX_CHECK(m_afParams) || !CORVEX_CHECK(m_pfSampleRate))
+        return 0;
+
+    // Coefficients follow the sample rate even while bypassed, so switching on needs no update.
+    UpdateSections();
+
+    if (!IsOn(kDistortionOnOff)) {
+        if (n > 0) {
+            const size_t bytes = sizeof(float) * static_cast<size_t>(n);
+            if (outL != inL)
+                std::memmove(outL, inL, bytes);
+            if (outR != inR)
+                std::memmove(outR, inR, bytes);
+        }
+        return 1;
+    }
+
+    const float G = DriveGain(Param(kDistortionLevel));
+    const float S = m_fOutputScale;
+    Biquad& P1 = m_aSections[kP1];
+    Biquad& P2 = m_aSections[kP2];
+    Biquad& P3 = m_aSections[kP3];
+    Biquad& H = m_aSections[kH];
+    Biquad& M = m_aSections[kM];
+    Biquad& L2 = m_aSections[kL2];
+    Biquad& L3 = m_aSections[kL3];
+    Biquad& L4 = m_aSections[kL4];
+    Biquad& L5 = m_aSections[kL5];
+    Biquad& L6 = m_aSections[kL6];
+
+    for (int i = 0; i < n; ++i) {
+        const float x = inL[i];
+        const float p1 = P1.ProcessSample(x);
+        const float p2 = P2.ProcessSample(x);
+        const float p3 = P3.ProcessSample(x);
+        const float d = ((p3 + (p1 + p2)) + x) * G;
+
+        // The exponent is never positive, whatever the sign of d.
+        const float u = kSoftClipSlope * d;
+        const float s1 = u > 0.0f ? 1.0f - static_cast<float>(std::exp(-static_cast<double>(u)))
+                                  : static_cast<float>(std::exp(static_cast<double>(u))) - 1.0f;
+
+        float c = kHardClipDrive * M.ProcessSample(H.ProcessSample(d));
+        if (c > kHardClipLimit)
+            c = kHardClipLimit;
+        else if (c < -kHardClipLimit)
+            c = -kHardClipLimit;
+        const float s2 = L2.ProcessSample(c);
+
+        // All four tables are read at the same level.
+        const float fLog10 = d == 0.0f ? 0.0f : ShaperLog10(d);
+        const float s3 = L3.ProcessSample(ShaperRead(kShaperA, d, fLog10));
+        const float s4 = L4.ProcessSample(ShaperRead(kShaperB, d, fLog10));
+        const float s5 = L5.ProcessSample(ShaperRead(kShaperC, d, fLog10));
+        const float s6 = L6.ProcessSample(ShaperRead(kShaperD, d, fLog10));
+
+        const float y =
+            (kWeightD * s6 - ((((kWeightSoft * s1 + kWeightHard * s2) + kWeightA * s3) + kWeightB * s4) + kWeightC * s5)) *
+            S * kMixTrim;
+        outL[i] = y;
+        outR[i] = y;
     }
     return 1;
 }

@@ -1,14 +1,35 @@
 #pragma once
 
 #include "base/MyEffect.h"
+#include "filters/Biquad.h"
 
 namespace corvex {
 
-// Placeholder: passes the signal through until the block is written.
+// Amplifier distortion: one pre-emphasised, driven signal feeds six parallel shaping voices
+// (exponential soft clip, band-limited hard clip and four measured transfer curves) that a
+// fixed weighted sum mixes. Mono: while on it reads only the left input and writes both outputs.
 class CMyDisto final : public CMyEffect {
 public:
+    CMyDisto();
+
+    // Leaves the filter memories as they are: the block keeps no other state.
     int Reset() override;
+    // Distorts inL into outL and outR, or copies both channels through when switched off.
     int Process(const float* inL, const float* inR, float* outL, float* outR, int n) override;
+
+    // Drive gain for a "Distortion Level" value v: 45·v − 40 dB.
+    static float DriveGain(float fLevel);
+
+private:
+    void UpdateSections();
+
+    // P1-P3: pre-emphasis summed with the dry input ahead of the drive; H, M, L2: voice 2's
+    // high-pass and mid boost before its clip and low-pass after it; L3-L6: low-passes behind
+    // the four table voices. They run in this order, once per sample.
+    enum Section { kP1, kP2, kP3, kH, kM, kL2, kL3, kL4, kL5, kL6, kSectionCount };
+
+    Biquad m_aSections[kSectionCount];
+    float m_fOutputScale;
 };
 
 } // namespace corvex
