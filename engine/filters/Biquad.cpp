@@ -187,7 +187,8 @@ float Biquad::ProcessSample(float x)
         return static_cast<float>(y);
     }
 
-    if (!CORVEX_CHECK(m_iLineLength >= 1 && m_pfSampleRate))
+    // A section built without a line (then set to a delay type) has nothing to run on.
+    if (!CORVEX_CHECK(m_afDelayLine && m_iLineLength >= 1 && m_pfSampleRate))
         return x;
     if (x != x)
         x = 0.0f; // a NaN must never circulate in a line
