@@ -1,19 +1,175 @@
 #include "reverb/MyReverb.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace corvex {
+namespace {
+
+constexpr float kMaxReverbSeconds = 3.0f;      // at "Reverb Level" 1
+constexpr float kCombFirstMs = 39.7f;
+constexpr float kCombStepMs = 3.5f;
+constexpr float kAllPassASeconds = 0.005f;
+constexpr float kAllPassBSeconds = 0.0017f;
+constexpr float kAllPassADecayDivisor = 31.25f;
+constexpr float kAllPassBDecayDivisor = 911.0f;
+constexpr float kEnhancerSeconds = 0.10004001f;
+constexpr float kWetOn = 0.45f;
+constexpr float kDryPerWet = 0.6f;
+constexpr float kReverbScale = 0.04f;
+// Beyond this a sample could overflow a comb; such samples, NaN and infinities count as
+// silence so that nothing non-finite ever circulates in a line.
+constexpr float kInputLimit = 1.0e30f;
+
+// Times the sections carry from construction until the first Process call replaces them.
+constexpr double kInitialCombDecay = 1.0;
+constexpr double kInitialCombStep = 0.0101;
+constexpr double kInitialEnhancerDelay = 1.0;
+constexpr double kInitialAllPassADecay = 0.09683;
+constexpr double kInitialAllPassBDecay = 0.03292;
+
+inline float Sanitised(float x) { return std::fabs(x) <= kInputLimit ? x : 0.0f; }
+
+double CombSeconds(int k)
+{
+    return static_cast<double>((static_cast<float>(k) * kCombStepMs + kCombFirstMs) * 0.001f);
+}
+
+} // namespace
+
+CMyReverb::CMyReverb()
+    : m_enhancerDelay(Biquad::kDelay, 0.0, kInitialEnhancerDelay),
+      m_aCombsL{{Biquad::kComb, kInitialCombDecay, 0 * kInitialCombStep},
+                {Biquad::kComb, kInitialCombDecay, 1 * kInitialCombStep},
+                {Biquad::kComb, kInitialCombDecay, 2 * kInitialCombStep},
+                {Biquad::kComb, kInitialCombDecay, 3 * kInitialCombStep},
+                {Biquad::kComb, kInitialCombDecay, 4 * kInitialCombStep}},
+      m_allPassAL(Biquad::kAllPass, kInitialAllPassADecay, kAllPassASeconds),
+      m_allPassBL(Biquad::kAllPass, kInitialAllPassBDecay, kAllPassBSeconds),
+      m_aCombsR{{Biquad::kComb, kInitialCombDecay, 0 * kInitialCombStep},
+                {Biquad::kComb, kInitialCombDecay, 1 * kInitialCombStep},
+                {Biquad::kComb, kInitialCombDecay, 2 * kInitialCombStep},
+                {Biquad::kComb, kInitialCombDecay, 3 * kInitialCombStep},
+                {Biquad::kComb, kInitialCombDecay, 4 * kInitialCombStep}},
+      m_allPassAR(Biquad::kAllPass, kInitialAllPassADecay, kAllPassASeconds),
+      m_allPassBR(Biquad::kAllPass, kInitialAllPassBDecay, kAllPassBSeconds)
+{
+    Reset();
+}
+
+int CMyReverb::SetSampleRate(const double* pfSampleRate)
+{
+    if (!CORVEX_CHECK(pfSampleRate))
+        return 0;
+    for (int k = 0; k < kCombCount; ++k) {
+        m_aCombsL[k].SetSampleRate(pfSampleRate);
+        m_aCombsR[k].SetSampleRate(pfSampleRate);
+    }
+    m_enhancerDelay.SetSampleRate(pfSampleRate);
+    m_allPassAL.SetSampleRate(pfSampleRate);
+    m_allPassBL.SetSampleRate(pfSampleRate);
+    m_allPassAR.SetSampleRate(pfSampleRate);
+    m_allPassBR.SetSampleRate(pfSampleRate);
+    return 1;
+}
 
 int CMyReverb::Reset()
 {
+    for (int k = 0; k < kCombCount; ++k) {
+        m_aCombsL[k].Reset();
+        m_aCombsR[k].Reset();
+    }
+    m_enhancerDelay.Reset();
+    m_allPassAL.Reset();
+    m_allPassBL.Reset();
+    m_allPassAR.Reset();
+    m_allPassBR.Reset();
     return 1;
+}
+
+bool CMyReverb::SectionsReady() const
+{
+    bool bReady = m_enhancerDelay.LineLength() >= 1 && m_allPassAL.LineLength() >= 1 &&
+                  m_allPassBL.LineLength() >= 1 && m_allPassAR.LineLength() >= 1 &&
+                  m_allPassBR.LineLength() >= 1;
+    for (int k = 0; k < kCombCount; ++k)
+        bReady = bReady && m_aCombsL[k].LineLength() >= 1 && m_aCombsR[k].LineLength() >= 1;
+    return bReady;
+}
+
+void CMyReverb::ApplyTimes(float fReverbTime, double dEnhancerDelay)
+{
+    const double dCombDecay = fReverbTime;
+    const double dAllPassADecay = fReverbTime / kAllPassADecayDivisor;
+    const double dAllPassBDecay = fReverbTime / kAllPassBDecayDivisor;
+    for (int k = 0; k < kCombCount; ++k) {
+        m_aCombsL[k].SetDecayTime(dCombDecay);
+        m_aCombsR[k].SetDecayTime(dCombDecay);
+    }
+    m_enhancerDelay.SetDecayTime(0.0);
+    m_allPassAL.SetDecayTime(dAllPassADecay);
+    m_allPassAR.SetDecayTime(dAllPassADecay);
+    m_allPassBL.SetDecayTime(dAllPassBDecay);
+    m_allPassBR.SetDecayTime(dAllPassBDecay);
+
+    for (int k = 0; k < kCombCount; ++k) {
+        m_aCombsL[k].SetDelayTime(CombSeconds(k));
+        m_aCombsR[k].SetDelayTime(CombSeconds(k));
+    }
+    m_enhancerDelay.SetDelayTime(dEnhancerDelay);
+    m_allPassAL.SetDelayTime(kAllPassASeconds);
+    m_allPassAR.SetDelayTime(kAllPassASeconds);
+    m_allPassBL.SetDelayTime(kAllPassBSeconds);
+    m_allPassBR.SetDelayTime(kAllPassBSeconds);
+
+    m_bTimesApplied = true;
+    m_fAppliedReverbTime = fReverbTime;
+    m_dAppliedEnhancerDelay = dEnhancerDelay;
 }
 
 int CMyReverb::Process(const float* inL, const float* inR, float* outL, float* outR, int n)
 {
-    if (outL && outR && n > 0) {
+    if (n <= 0)
+        return 1;
+    if (!CORVEX_CHECK(m_afParams) || !CORVEX_CHECK(SectionsReady())) {
         std::memmove(outL, inL, sizeof(float) * static_cast<size_t>(n));
         std::memmove(outR, inR, sizeof(float) * static_cast<size_t>(n));
+        return 0;
+    }
+
+    const double dEnhancerDelay = IsOn(kStereoEnhancerOnOff) ? kEnhancerSeconds : 0.0;
+    // A negative level would give gains above 1 and a comb that runs away.
+    float fLevel = Param(kReverbLevel);
+    fLevel = fLevel > 0.0f ? (fLevel < 1.0f ? fLevel : 1.0f) : 0.0f;
+    const float fReverbTime = fLevel * kMaxReverbSeconds;
+    if (!m_bTimesApplied || fReverbTime != m_fAppliedReverbTime || dEnhancerDelay != m_dAppliedEnhancerDelay)
+        ApplyTimes(fReverbTime, dEnhancerDelay);
+
+    const float fWet = IsOn(kReverbOnOff) ? kWetOn : 0.0f;
+    const float fDry = 1.0f - fWet * kDryPerWet;
+    const bool bEnhancer = dEnhancerDelay != 0.0;
+
+    for (int k = 0; k < n; ++k) {
+        const float xL = Sanitised(inL[k]);
+        float xR = Sanitised(inR[k]);
+        // While off the enhancer's line is left alone, so switching it on replays what it held.
+        if (bEnhancer)
+            xR = m_enhancerDelay.ProcessSample(xR);
+
+        float sL = 0.0f;
+        float sR = 0.0f;
+        for (int c = 0; c < kCombCount; ++c) {
+            sL += m_aCombsL[c].ProcessSample(xL);
+            sR += m_aCombsR[c].ProcessSample(xR);
+        }
+        // The all-passes sit side by side on the comb sum, not in series.
+        const float aL = m_allPassAL.ProcessSample(sL);
+        const float bL = m_allPassBL.ProcessSample(sL);
+        const float aR = m_allPassAR.ProcessSample(sR);
+        const float bR = m_allPassBR.ProcessSample(sR);
+
+        outL[k] = fDry * xL - (bL + aL) * kReverbScale * fWet;
+        outR[k] = fDry * xR - (bR + aR) * kReverbScale * fWet;
     }
     return 1;
 }

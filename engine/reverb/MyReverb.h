@@ -1,14 +1,53 @@
 #pragma once
 
 #include "base/MyEffect.h"
+#include "filters/Biquad.h"
 
 namespace corvex {
 
-// Placeholder: passes the signal through until the block is written.
+// Room reverberation and stereo enhancer. Per channel five feedback combs in parallel drive two
+// all-pass sections side by side; their outputs are scaled and subtracted from the dry signal.
+// The enhancer delays the whole right channel by about 100 ms, reverb on or off.
 class CMyReverb final : public CMyEffect {
 public:
+    static constexpr int kCombCount = 5;
+
+    CMyReverb();
+
+    // Clears the used part of every section's line.
     int Reset() override;
+    // Reverb and enhancer of both channels; the combs and all-passes run even while the reverb
+    // is off, so a switched-on reverb brings in a tail already built.
     int Process(const float* inL, const float* inR, float* outL, float* outR, int n) override;
+    // Hands the rate to the sections, which derive their line lengths from it; keeps no pointer.
+    int SetSampleRate(const double* pfSampleRate) override;
+
+    const Biquad& EnhancerDelay() const { return m_enhancerDelay; }
+    const Biquad& LeftComb(int k) const { return m_aCombsL[k]; }
+    const Biquad& LeftAllPassA() const { return m_allPassAL; }
+    const Biquad& LeftAllPassB() const { return m_allPassBL; }
+    const Biquad& RightComb(int k) const { return m_aCombsR[k]; }
+    const Biquad& RightAllPassA() const { return m_allPassAR; }
+    const Biquad& RightAllPassB() const { return m_allPassBR; }
+
+private:
+    // Every section has had SetSampleRate and Reset.
+    bool SectionsReady() const;
+    void ApplyTimes(float fReverbTime, double dEnhancerDelay);
+
+    // The sections are held by value and Biquad is final, so their calls bind statically.
+    Biquad m_enhancerDelay;
+    Biquad m_aCombsL[kCombCount];
+    Biquad m_allPassAL;
+    Biquad m_allPassBL;
+    Biquad m_aCombsR[kCombCount];
+    Biquad m_allPassAR;
+    Biquad m_allPassBR;
+
+    // Times last handed to the sections; the gains (a power each) are recomputed only on change.
+    bool m_bTimesApplied = false;
+    float m_fAppliedReverbTime = 0.0f;
+    double m_dAppliedEnhancerDelay = 0.0;
 };
 
 } // namespace corvex

@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "EngineTestSupport.h"
+#include "reverb/MyReverb.h"
+
+namespace corvex {
+namespace {
+
+using Signal = std::vector<float>;
+
+struct Stereo {
+    Signal left, right;
+};
+
+Stereo ProcessAll(CMyEffect& block, const Signal& inL, const Signal& inR, int iSlice = 512)
+{
+    Stereo out{Signal(inL.size()), Signal(inR.size())};
+    const int n = static_cast<int>(inL.size());
+    for (int i = 0; i < n; i += iSlice) {
+        const int count = std::min(iSlice, n - i);
+        EXPECT_EQ(block.Process(&inL[i], &inR[i], &out.left[i], &out.right[i], count), 1);
+    }
+    return out;
+}
+
+struct ReverbRig {
+    test::BlockHost host;
+    std::unique_ptr<CMyReverb> reverb = std::make_unique<CMyReverb>();
+
+    ReverbRig(bool bReverb, bool bEnhancer, float fLevel = 0.55f, double dRate = 44100.0)
+    {
+        host[kReverbOnOff] = bReverb ? 1.0f : 0.0f;
+        host[kStereoEnhancerOnOff] = bEnhancer ? 1.0f : 0.0f;
+        host[kReverbLevel] = fLevel;
+        host.dSampleRate = dRate;
+        host.Attach(*reverb, true);
+    }
+};
+
+// x read D samples back with linear interpolation, 0 before the start.
+float Delayed(const Signal& x, int i, double dSamples)
+{
+    const double p = i - dSamples;
+    const int i0 = static_cast<int>(std::floor(p));
+    const double f = p - i0;
+    const auto at = [&x](int k) { return k >= 0 && k < static_cast<int>(x.size()) ? x[k] : 0.0f; };
+    return static_cast<float>((1.0 - f) * at(i0) + f * at(i0 + 1));
+}
+
+TEST(ReverbSwitch, BothOffIsIdentity)
+{
+    ReverbRig rig(false, false);
+    const Signal l = test::Noise(20000, 1), r = test::Noise(20000, 2);
+    const Stereo out = ProcessAll(*rig.reverb, l, r);
+    EXPECT_EQ(out.left, l);
+    EXPECT_EQ(out.right, r);
+}
+
+TEST(ReverbResponse, FirstSampleCarriesBothAllPassGains)
+{
+    const struct {
+        float level;
+        float combFirst, combLast, gA, gB;
+    } cases[] = {{0.55f, 0.8469f, 0.7987f, 0.5199f, 0.0015f}, {1.0f, 0.9126f, 0.8837f, 0.6978f, 0.0283f}};
+    for (const auto& c : cases) {
+        ReverbRig rig(true, false, c.level);
+        const int n = 22050;
+        const Stereo out = ProcessAll(*rig.reverb, test::Impulse(n), Signal(n, 0.0f));
+
+        EXPECT_NEAR(out.left[0], 0.73f + 0.09f * (c.gA + c.gB), 1e-5) << c.level;
+        EXPECT_NEAR(rig.reverb->LeftComb(0).CombGain(), c.combFirst, 1e-4);
+        EXPECT_NEAR(rig.reverb->LeftComb(4).CombGain(), c.combLast, 1e-4);
+        EXPECT_NEAR(rig.reverb->RightComb(4).CombGain(), c.combLast, 1e-4);
+        EXPECT_NEAR(rig.reverb->LeftAllPassA().CombGain(), c.gA, 1e-4);
+        EXPECT_NEAR(rig.reverb->RightAllPassB().CombGain(), c.gB, 1e-4);
+
+        // Nothing more until all-pass B's 1.7 ms; a tail long after.
+        for (int i = 1; i < 74; ++i)
+            ASSERT_EQ(out.left[i], 0.0f) << i;
+        EXPECT_NE(out.left[75], 0.0f);
+        EXPECT_GT(test::PeakAbs(Signal(out.left.begin() + 15000, out.left.end())), 1e-4f);
+        // A left impulse never reaches the right output.
+        EXPECT_EQ(test::PeakAbs(out.right), 0.0f);
+    }
+}
+
+TEST(ReverbResponse, LevelZeroLeavesTwoShortEchoes)
+{
+    ReverbRig rig(true, false, 0.0f);
+    const Signal l = test::Noise(8000, 3), r = test::Noise(8000, 4);
+    const Stereo out = ProcessAll(*rig.reverb, l, r);
+    // The sections place their read positions in single precision: a fraction of a few
+    // thousandths of a sample off at these write indices.
+    const double dA = 0.005f * 44100.0f, dB = 0.0017f * 44100.0f;
+    for (int i = 0; i < 8000; ++i) {
+        ASSERT_NEAR(out.left[i], 0.73f * l[i] - 0.09f * Delayed(l, i, dA) - 0.09f * Delayed(l, i, dB), 2e-4) << i;
+        ASSERT_NEAR(out.right[i], 0.73f * r[i] - 0.09f * Delayed(r, i, dA) - 0.09f * Delayed(r, i, dB), 2e-4) << i;
+    }
+}
+
+TEST(ReverbResponse, TailRisesWithLevelAndStaysBounded)
+{
+    auto tailEnergy = [](float fLevel) {
+        ReverbRig rig(true, false, fLevel);
+        const Stereo out = ProcessAll(*rig.reverb, test::Impulse(88200), Signal(88200, 0.0f));
+        double e = 0.0;
+        for (int i = 22050; i < 88200; ++i)
+            e += static_cast<double>(out.left[i]) * out.left[i];
+        EXPECT_TRUE(test::AllFinite(out.left));
+        return e;
+    };
+    const double eShort = tailEnergy(0.2f), eDefault = tailEnergy(0.55f), eLong = tailEnergy(1.0f);
+    EXPECT_LT(eShort, eDefault);
+    EXPECT_LT(eDefault, eLong);
+    // Levels outside [0, 1] behave as the nearest end instead of running away.
+    EXPECT_DOUBLE_EQ(tailEnergy(-0.5f), tailEnergy(0.0f));
+    EXPECT_DOUBLE_EQ(tailEnergy(7.0f), eLong);
+}
+
+TEST(ReverbSwitch, OffCutsTheTailButTheCombsKeepRunning)
+{
+    const Signal x = test::Noise(10000, 5);
+    const Signal silence(20000, 0.0f);
+    ReverbRig alwaysOn(true, false), toggled(false, false);
+    ProcessAll(*alwaysOn.reverb, x, x);
+    const Stereo off = ProcessAll(*toggled.reverb, x, x);
+    EXPECT_EQ(off.left, x);
+
+    // Switched on later, the tail built while off is there at once.
+    toggled.host[kReverbOnOff] = 1.0f;
+    const Stereo expected = ProcessAll(*alwaysOn.reverb, silence, silence);
+    const Stereo tail = ProcessAll(*toggled.reverb, silence, silence);
+    EXPECT_EQ(tail.left, expected.left);
+    EXPECT_GT(test::PeakAbs(tail.left), 1e-3f);
+}
+
+TEST(ReverbEnhancer, DelaysOnlyTheRightChannelBy100Ms)
+{
+    ReverbRig rig(false, true);
+    const int n = 6000;
+    const Signal l = test::Noise(n, 6);
+    const Stereo out = ProcessAll(*rig.reverb, l, test::Impulse(n));
+    EXPECT_EQ(out.left, l);
+    // 0.10004001 s is 4411.76 samples: the impulse lands between 4411 and 4412.
+    const float fDelay = 0.10004001f * 44100.0f;
+    EXPECT_NEAR(out.right[4411], 4412.0f - fDelay, 1e-6);
+    EXPECT_NEAR(out.right[4412], fDelay - 4411.0f, 1e-6);
+    for (int i = 0; i < n; ++i) {
+        if (i != 4411 && i != 4412) {
+            ASSERT_EQ(out.right[i], 0.0f) << i;
+        }
+    }
+
+    // With the reverb on, the right output is the reverb of the delayed input alone.
+    ReverbRig withReverb(true, true), reference(true, false);
+    const Stereo wet = ProcessAll(*withReverb.reverb, Signal(20000, 0.0f), test::Impulse(20000));
+    Signal delayed(20000, 0.0f);
+    std::copy(out.right.begin(), out.right.end(), delayed.begin());
+    const Stereo expected = ProcessAll(*reference.reverb, Signal(20000, 0.0f), delayed);
+    EXPECT_EQ(wet.right, expected.right);
+    EXPECT_EQ(test::PeakAbs(wet.left), 0.0f);
+}
+
+TEST(ReverbEnhancer, SwitchedBackOnItReplaysWhatPrecededTheSwitchOff)
+{
+    ReverbRig rig(false, true);
+    ProcessAll(*rig.reverb, Signal(10000, 0.0f), Signal(10000, 0.5f));
+    rig.host[kStereoEnhancerOnOff] = 0.0f;
+    const Stereo off = ProcessAll(*rig.reverb, Signal(3000, 0.0f), Signal(3000, -0.25f));
+    EXPECT_EQ(off.right, Signal(3000, -0.25f));
+
+    rig.host[kStereoEnhancerOnOff] = 1.0f;
+    const Stereo on = ProcessAll(*rig.reverb, Signal(6000, 0.0f), Signal(6000, -0.25f));
+    for (int i = 0; i < 4411; ++i)
+        ASSERT_EQ(on.right[i], 0.5f) << i;
+    for (int i = 4413; i < 6000; ++i)
+        ASSERT_EQ(on.right[i], -0.25f) << i;
+}
+
+TEST(ReverbRobustness, NanAndInfiniteSamplesCountAsSilence)
+{
+    Signal dirty = test::Noise(20000, 7);
+    Signal clean = dirty;
+    for (int i : {3, 900, 15000}) {
+        dirty[i] = i == 900 ? -std::numeric_limits<float>::infinity() : std::numeric_limits<float>::quiet_NaN();
+        clean[i] = 0.0f;
+    }
+    ReverbRig rig(true, true, 1.0f), reference(true, true, 1.0f);
+    const Stereo out = ProcessAll(*rig.reverb, dirty, dirty);
+    const Stereo expected = ProcessAll(*reference.reverb, clean, clean);
+    EXPECT_EQ(out.left, expected.left);
+    EXPECT_EQ(out.right, expected.right);
+    EXPECT_TRUE(test::AllFinite(out.left) && test::AllFinite(out.right));
+}
+
+TEST(ReverbRobustness, FiniteAtAnyRateSetOrChangedLater)
+{
+    test::CheckRecorder checks;
+    for (double dRate : {1000.0, 44100.0, 192000.0, 1.5e6}) {
+        ReverbRig rig(true, true, 1.0f, dRate);
+        // Above 192 kHz every section reports its clamped line once, at SetSampleRate.
+        EXPECT_EQ(checks.Count(), dRate > 192000.0 ? 15 : 0) << dRate;
+        EXPECT_EQ(rig.reverb->LeftComb(0).LineLength(), std::min(static_cast<int>(3 * dRate), 576000));
+        const Stereo out = ProcessAll(*rig.reverb, test::Noise(30000, 8), test::Noise(30000, 9));
+        EXPECT_TRUE(test::AllFinite(out.left) && test::AllFinite(out.right)) << dRate;
+        for (double dLater : {1000.0, 1.5e6}) {
+            rig.host.dSampleRate = dLater;
+            const Stereo later = ProcessAll(*rig.reverb, test::Noise(30000, 10), test::Noise(30000, 11));
+            EXPECT_TRUE(test::AllFinite(later.left) && test::AllFinite(later.right)) << dRate << " " << dLater;
+            EXPECT_LT(test::PeakAbs(later.left), 20.0f) << dRate << " " << dLater;
+        }
+        checks.Clear();
+    }
+}
+
+TEST(ReverbRobustness, ResetSilencesEveryLine)
+{
+    ReverbRig rig(true, true, 1.0f);
+    ProcessAll(*rig.reverb, test::Noise(20000, 12), test::Noise(20000, 13));
+    rig.reverb->Reset();
+    const Stereo out = ProcessAll(*rig.reverb, Signal(150000, 0.0f), Signal(150000, 0.0f));
+    EXPECT_EQ(test::PeakAbs(out.left), 0.0f);
+    EXPECT_EQ(test::PeakAbs(out.right), 0.0f);
+}
+
+} // namespace
+} // namespace corvex
