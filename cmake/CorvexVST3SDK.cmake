@@ -54,6 +54,12 @@ add_library(corvex_vst3_sdk STATIC
   "${_sdk}/public.sdk/source/vst/vstinitiids.cpp"
   "${_sdk}/public.sdk/source/vst/vstparameters.cpp"
   "${_sdk}/public.sdk/source/vst/vstpresetfile.cpp")
+# The editor interfaces' identifiers: the SDK's own file where it has one, else ours.
+if(EXISTS "${_sdk}/public.sdk/source/common/commoniids.cpp")
+  target_sources(corvex_vst3_sdk PRIVATE "${_sdk}/public.sdk/source/common/commoniids.cpp")
+else()
+  target_sources(corvex_vst3_sdk PRIVATE "${CMAKE_CURRENT_LIST_DIR}/../plugin/sdk/CommonIids.cpp")
+endif()
 # SYSTEM: the SDK's headers must not trip our own warning set.
 target_include_directories(corvex_vst3_sdk SYSTEM PUBLIC "${_sdk}")
 target_compile_definitions(corvex_vst3_sdk PUBLIC $<IF:$<CONFIG:Debug>,DEVELOPMENT=1,RELEASE=1>)

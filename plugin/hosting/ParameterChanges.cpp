@@ -1,0 +1,103 @@
+#include "ParameterChanges.h"
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+
+namespace corvex::hosting {
+
+ParamValueQueue::ParamValueQueue(ParamID id, int32 capacity) : m_id(id)
+{
+    m_points.reserve(static_cast<size_t>(capacity));
+}
+
+void ParamValueQueue::Reset(ParamID id)
+{
+    m_id = id;
+    m_points.clear();
+}
+
+tresult PLUGIN_API ParamValueQueue::getPoint(int32 index, int32& sampleOffset, ParamValue& value)
+{
+    if (index < 0 || index >= getPointCount())
+        return kResultFalse;
+    sampleOffset = m_points[static_cast<size_t>(index)].offset;
+    value = m_points[static_cast<size_t>(index)].value;
+    return kResultOk;
+}
+
+tresult PLUGIN_API ParamValueQueue::addPoint(int32 sampleOffset, ParamValue value, int32& index)
+{
+    index = getPointCount();
+    m_points.push_back({sampleOffset, value});
+    return kResultOk;
+}
+
+tresult PLUGIN_API ParamValueQueue::queryInterface(const TUID iid, void** obj)
+{
+    QUERY_INTERFACE(iid, obj, FUnknown::iid, IParamValueQueue)
+    QUERY_INTERFACE(iid, obj, IParamValueQueue::iid, IParamValueQueue)
+    *obj = nullptr;
+    return kNoInterface;
+}
+
+ParameterChanges::ParameterChanges(int32 capacity)
+{
+    m_queues.reserve(static_cast<size_t>(capacity));
+    for (int32 i = 0; i < capacity; ++i)
+        m_queues.emplace_back();
+}
+
+void ParameterChanges::Clear()
+{
+    m_count = 0;
+}
+
+ParamValueQueue* ParameterChanges::Find(ParamID id)
+{
+    for (int32 i = 0; i < m_count; ++i)
+        if (m_queues[static_cast<size_t>(i)].getParameterId() == id)
+            return &m_queues[static_cast<size_t>(i)];
+    return nullptr;
+}
+
+bool ParameterChanges::Add(ParamID id, ParamValue value, int32 sampleOffset)
+{
+    int32 index = 0;
+    IParamValueQueue* queue = addParameterData(id, index);
+    if (!queue)
+        return false;
+    int32 point = 0;
+    return queue->addPoint(sampleOffset, value, point) == kResultOk;
+}
+
+IParamValueQueue* PLUGIN_API ParameterChanges::getParameterData(int32 index)
+{
+    if (index < 0 || index >= m_count)
+        return nullptr;
+    return &m_queues[static_cast<size_t>(index)];
+}
+
+IParamValueQueue* PLUGIN_API ParameterChanges::addParameterData(const ParamID& id, int32& index)
+{
+    for (int32 i = 0; i < m_count; ++i) {
+        if (m_queues[static_cast<size_t>(i)].getParameterId() == id) {
+            index = i;
+            return &m_queues[static_cast<size_t>(i)];
+        }
+    }
+    if (m_count >= static_cast<int32>(m_queues.size()))
+        return nullptr;
+    index = m_count++;
+    m_queues[static_cast<size_t>(index)].Reset(id);
+    return &m_queues[static_cast<size_t>(index)];
+}
+
+tresult PLUGIN_API ParameterChanges::queryInterface(const TUID iid, void** obj)
+{
+    QUERY_INTERFACE(iid, obj, FUnknown::iid, IParameterChanges)
+    QUERY_INTERFACE(iid, obj, IParameterChanges::iid, IParameterChanges)
+    *obj = nullptr;
+    return kNoInterface;
+}
+
+} // namespace corvex::hosting

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <vector>
+
+#include "pluginterfaces/vst/ivstparameterchanges.h"
+
+namespace corvex::hosting {
+
+// A host-side parameter queue: points in the order added. Lives on the host's stack or in its
+// objects, so reference counting is a no-op.
+class ParamValueQueue : public Steinberg::Vst::IParamValueQueue {
+public:
+    using tresult = Steinberg::tresult;
+    using int32 = Steinberg::int32;
+
+    explicit ParamValueQueue(Steinberg::Vst::ParamID id = 0, int32 capacity = 16);
+    ParamValueQueue(ParamValueQueue&&) = default;
+    ParamValueQueue& operator=(ParamValueQueue&&) = default;
+    virtual ~ParamValueQueue() = default;
+
+    void Reset(Steinberg::Vst::ParamID id);
+
+    Steinberg::Vst::ParamID PLUGIN_API getParameterId() SMTG_OVERRIDE { return m_id; }
+    int32 PLUGIN_API getPointCount() SMTG_OVERRIDE { return static_cast<int32>(m_points.size()); }
+    tresult PLUGIN_API getPoint(int32 index, int32& sampleOffset, Steinberg::Vst::ParamValue& value) SMTG_OVERRIDE;
+    tresult PLUGIN_API addPoint(int32 sampleOffset, Steinberg::Vst::ParamValue value, int32& index) SMTG_OVERRIDE;
+
+    tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) SMTG_OVERRIDE;
+    Steinberg::uint32 PLUGIN_API addRef() SMTG_OVERRIDE { return 1; }
+    Steinberg::uint32 PLUGIN_API release() SMTG_OVERRIDE { return 1; }
+
+private:
+    struct Point {
+        int32 offset;
+        Steinberg::Vst::ParamValue value;
+    };
+    Steinberg::Vst::ParamID m_id;
+    std::vector<Point> m_points;
+};
+
+// A host-side list of parameter queues, one per parameter, in the order added.
+class ParameterChanges : public Steinberg::Vst::IParameterChanges {
+public:
+    using tresult = Steinberg::tresult;
+    using int32 = Steinberg::int32;
+
+    explicit ParameterChanges(int32 capacity = 32);
+    virtual ~ParameterChanges() = default;
+
+    void Clear();
+    // Adds one point for id (creating its queue), returning false if the list is full.
+    bool Add(Steinberg::Vst::ParamID id, Steinberg::Vst::ParamValue value, int32 sampleOffset = 0);
+    // The queue for id, or nullptr.
+    ParamValueQueue* Find(Steinberg::Vst::ParamID id);
+
+    int32 PLUGIN_API getParameterCount() SMTG_OVERRIDE { return m_count; }
+    Steinberg::Vst::IParamValueQueue* PLUGIN_API getParameterData(int32 index) SMTG_OVERRIDE;
+    Steinberg::Vst::IParamValueQueue* PLUGIN_API addParameterData(const Steinberg::Vst::ParamID& id,
+                                                                  int32& index) SMTG_OVERRIDE;
+
+    tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) SMTG_OVERRIDE;
+    Steinberg::uint32 PLUGIN_API addRef() SMTG_OVERRIDE { return 1; }
+    Steinberg::uint32 PLUGIN_API release() SMTG_OVERRIDE { return 1; }
+
+private:
+    std::vector<ParamValueQueue> m_queues;
+    int32 m_count = 0;
+};
+
+} // namespace corvex::hosting

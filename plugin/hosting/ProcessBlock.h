@@ -1,0 +1,62 @@
+#pragma once
+
+#include <vector>
+
+#include "ParameterChanges.h"
+#include "pluginterfaces/vst/ivstaudioprocessor.h"
+#include "pluginterfaces/vst/ivstevents.h"
+#include "pluginterfaces/vst/ivstprocesscontext.h"
+
+namespace corvex::hosting {
+
+// A host-side event list (note events and the like) for the processor's event input.
+class EventList : public Steinberg::Vst::IEventList {
+public:
+    virtual ~EventList() = default;
+    std::vector<Steinberg::Vst::Event> events;
+
+    Steinberg::int32 PLUGIN_API getEventCount() SMTG_OVERRIDE { return static_cast<Steinberg::int32>(events.size()); }
+    Steinberg::tresult PLUGIN_API getEvent(Steinberg::int32 index, Steinberg::Vst::Event& e) SMTG_OVERRIDE;
+    Steinberg::tresult PLUGIN_API addEvent(Steinberg::Vst::Event& e) SMTG_OVERRIDE;
+    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) SMTG_OVERRIDE;
+    Steinberg::uint32 PLUGIN_API addRef() SMTG_OVERRIDE { return 1; }
+    Steinberg::uint32 PLUGIN_API release() SMTG_OVERRIDE { return 1; }
+};
+
+// Everything one process call needs: one input and one output bus of 32-bit channels, the
+// parameter changes both ways, an event list and a process context.
+class ProcessBlock {
+public:
+    ProcessBlock(Steinberg::int32 inChannels, Steinberg::int32 outChannels, Steinberg::int32 maxSamples);
+
+    Steinberg::int32 MaxSamples() const { return m_maxSamples; }
+    float* In(Steinberg::int32 channel) { return m_in[static_cast<size_t>(channel)].data(); }
+    float* Out(Steinberg::int32 channel) { return m_out[static_cast<size_t>(channel)].data(); }
+    // Lets output channel c alias input channel c (in-place processing) or not.
+    void SetInPlace(bool inPlace);
+
+    // Fills the process data for a block of numSamples (at most MaxSamples) and clears the
+    // output parameter changes. The input changes, event list and context stay as set.
+    Steinberg::Vst::ProcessData& Prepare(Steinberg::int32 numSamples);
+    // The tempo as a host with a valid tempo sends it.
+    void SetTempo(double bpm);
+
+    Steinberg::Vst::AudioBusBuffers inputBus{};
+    Steinberg::Vst::AudioBusBuffers outputBus{};
+    ParameterChanges inputChanges;
+    ParameterChanges outputChanges;
+    EventList events;
+    Steinberg::Vst::ProcessContext context{};
+    bool sendContext = true;
+    bool sendEvents = false;
+
+private:
+    Steinberg::int32 m_maxSamples;
+    std::vector<std::vector<float>> m_in;
+    std::vector<std::vector<float>> m_out;
+    std::vector<float*> m_inPointers;
+    std::vector<float*> m_outPointers;
+    Steinberg::Vst::ProcessData m_data{};
+};
+
+} // namespace corvex::hosting

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <vector>
+
+#include "corvexstate.h"
+#include "editorhook.h"
+#include "pluginterfaces/vst/ivstmidicontrollers.h"
+#include "public.sdk/source/vst/vsteditcontroller.h"
+
+namespace corvex {
+
+// The edit controller: publishes the parameters and the unit "Unit1", mirrors the processor's
+// state, and keeps every attached editor view up to date. Runs on the host's UI thread only.
+class CorvexController : public Steinberg::Vst::EditControllerEx1, public Steinberg::Vst::IMidiMapping {
+public:
+    using tresult = Steinberg::tresult;
+    using ParamID = Steinberg::Vst::ParamID;
+    using ParamValue = Steinberg::Vst::ParamValue;
+
+    static constexpr size_t kViewListGrowth = 10;
+    static constexpr const char* kEditorViewName = "editor";
+
+    CorvexController();
+    ~CorvexController() override;
+
+    static Steinberg::FUnknown* createInstance(void*);
+
+    tresult PLUGIN_API initialize(Steinberg::FUnknown* context) SMTG_OVERRIDE;
+    tresult PLUGIN_API terminate() SMTG_OVERRIDE;
+    tresult PLUGIN_API setComponentState(Steinberg::IBStream* state) SMTG_OVERRIDE;
+    tresult PLUGIN_API setState(Steinberg::IBStream* state) SMTG_OVERRIDE;
+    tresult PLUGIN_API getState(Steinberg::IBStream* state) SMTG_OVERRIDE;
+    tresult PLUGIN_API setParamNormalized(ParamID tag, ParamValue value) SMTG_OVERRIDE;
+    Steinberg::IPlugView* PLUGIN_API createView(Steinberg::FIDString name) SMTG_OVERRIDE;
+    void editorAttached(Steinberg::Vst::EditorView* editor) SMTG_OVERRIDE;
+    void editorRemoved(Steinberg::Vst::EditorView* editor) SMTG_OVERRIDE;
+    tresult receiveText(const char* text) SMTG_OVERRIDE;
+
+    // IMidiMapping
+    tresult PLUGIN_API getMidiControllerAssignment(Steinberg::int32 busIndex, Steinberg::int16 channel,
+                                                   Steinberg::Vst::CtrlNumber midiControllerNumber,
+                                                   ParamID& id) SMTG_OVERRIDE;
+
+    // The attached views, in attachment order.
+    const std::vector<CorvexEditorViewBase*>& Views() const { return m_views; }
+
+    OBJ_METHODS(CorvexController, Steinberg::Vst::EditControllerEx1)
+    DEFINE_INTERFACES
+        DEF_INTERFACE(Steinberg::Vst::IMidiMapping)
+    END_DEFINE_INTERFACES(Steinberg::Vst::EditControllerEx1)
+    REFCOUNT_METHODS(Steinberg::Vst::EditControllerEx1)
+
+private:
+    tresult ApplyState(Steinberg::IBStream* state);
+
+    std::vector<CorvexEditorViewBase*> m_views;
+};
+
+} // namespace corvex

@@ -1,0 +1,10 @@
+#include "editorhook.h"
+
+namespace corvex {
+
+Steinberg::IPlugView* CreateCorvexEditorView(CorvexController&)
+{
+    return nullptr;
+}
+
+} // namespace corvex
