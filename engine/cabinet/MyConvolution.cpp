@@ -1,19 +1,196 @@
 #include "cabinet/MyConvolution.h"
 
-#include <cstring>
+#include <algorithm>
+#include <cmath>
 
 namespace corvex {
 
+namespace {
+
+// Rate of the segment table; the response reads it at kSegmentRate / fs spacing.
+constexpr float kSegmentRate = 44100.0f;
+// Largest segment index worth converting; anything beyond is past every segment.
+constexpr float kIndexLimit = 16777216.0f;
+
+// Equal, with NaN counting as equal to NaN, so that an unchanged NaN never forces a rebuild.
+template <typename T>
+bool SameValue(T a, T b)
+{
+    return a == b || (a != a && b != b);
+}
+
+constexpr int LongestSegment()
+{
+    int iLongest = 0;
+    for (int k = 0; k < kCabinetSegmentCount; ++k)
+        iLongest = iLongest < kCabinetSegmentLengths[k] ? kCabinetSegmentLengths[k] : iLongest;
+    return iLongest;
+}
+constexpr int kLongestSegment = LongestSegment();
+
+} // namespace
+
+CMyConvolution::CMyConvolution()
+    : m_afHistory(new float[2 * BUFCONVOLUTIONSIZE]()),
+      m_afImpulse(new float[BUFCONVOLUTIONSIZE]()),
+      m_afReversed(new float[BUFCONVOLUTIONSIZE]())
+{
+}
+
+CMyConvolution::~CMyConvolution()
+{
+    delete[] m_afHistory;
+    delete[] m_afImpulse;
+    delete[] m_afReversed;
+}
+
+int CMyConvolution::SetSampleRate(const double* pfSampleRate)
+{
+    if (!CORVEX_CHECK(pfSampleRate))
+        return 0;
+    m_iBuffSizeToUse = SizeForRate(static_cast<float>(*pfSampleRate), kResponseSeconds, BUFCONVOLUTIONSIZE, true);
+    return CMyEffect::SetSampleRate(pfSampleRate);
+}
+
 int CMyConvolution::Reset()
 {
+    std::fill(m_afHistory, m_afHistory + 2 * BUFCONVOLUTIONSIZE, 0.0f);
+    std::fill(m_afImpulse, m_afImpulse + BUFCONVOLUTIONSIZE, 0.0f);
+    std::fill(m_afReversed, m_afReversed + BUFCONVOLUTIONSIZE, 0.0f);
+    // A rate below 10 Hz leaves no response at all; one slot keeps the ring's wrap defined.
+    m_lSize = std::max(m_iBuffSizeToUse, 1);
+    m_lWriteCursor = 0;
+    std::fill(m_afBuiltWeights, m_afBuiltWeights + kCabinetSegmentCount, 0.0f);
+    m_dBuiltSampleRate = 0.0;
+    m_fBuiltSwitch = 0.0f;
+    m_iImpulseValid = 0;
+    m_iPreparedTaps = -1;
+    m_iNonZeroTaps = 0;
     return 1;
 }
 
-int CMyConvolution::Process(const float* inL, const float* inR, float* outL, float* outR, int n)
+int CMyConvolution::Taps() const
 {
-    if (outL && outR && n > 0) {
-        std::memmove(outL, inL, sizeof(float) * static_cast<size_t>(n));
-        std::memmove(outR, inR, sizeof(float) * static_cast<size_t>(n));
+    return static_cast<int>(static_cast<float>(m_iBuffSizeToUse) * kTapShare);
+}
+
+bool CMyConvolution::IsStale(const CabinetVoicing& voicing, double dRate, float fSwitch) const
+{
+    if (!m_iImpulseValid)
+        return true;
+    for (int k = 0; k < kCabinetSegmentCount; ++k)
+        if (voicing.afWeights[k] != m_afBuiltWeights[k])
+            return true;
+    return !SameValue(dRate, m_dBuiltSampleRate) || !SameValue(fSwitch, m_fBuiltSwitch);
+}
+
+void CMyConvolution::BuildImpulse(const CabinetVoicing& voicing, double dRate)
+{
+    std::fill(m_afImpulse, m_afImpulse + BUFCONVOLUTIONSIZE, 0.0f);
+    const float fRate = static_cast<float>(dRate);
+    for (int i = 0; i < m_iBuffSizeToUse; ++i) {
+        // Nearest-sample lookup, no interpolation or anti-aliasing.
+        const float t = static_cast<float>(i) * kSegmentRate / fRate;
+        // A zero, negative or non-finite rate reads past every segment.
+        if (!(t > -0.5f && t < kIndexLimit))
+            continue;
+        const long j = std::lround(t);
+        if (j >= kLongestSegment)
+            continue;
+        double adTerms[kCabinetSegmentCount];
+        for (int k = 0; k < kCabinetSegmentCount; ++k)
+            adTerms[k] = j < kCabinetSegmentLengths[k]
+                             ? static_cast<double>(kCabinetSegments[k][j]) * voicing.afWeights[k] *
+                                   kCabinetSegmentGains[k]
+                             : 0.0;
+        const double dSum =
+            adTerms[1] + adTerms[0] + adTerms[2] + adTerms[3] + adTerms[4] + adTerms[5] + adTerms[6];
+        m_afImpulse[i] = static_cast<float>(dSum * kResponseScale);
+    }
+    ++m_lBuildCount;
+}
+
+void CMyConvolution::PrepareTaps(int iTaps)
+{
+    m_iNonZeroTaps = 0;
+    for (int k = 0; k < iTaps; ++k) {
+        m_afReversed[iTaps - 1 - k] = m_afImpulse[k];
+        if (m_afImpulse[k] != 0.0f)
+            ++m_iNonZeroTaps;
+    }
+    m_iPreparedTaps = iTaps;
+}
+
+double CMyConvolution::ContiguousSum() const
+{
+    // The window ends at the mirror of the newest sample, so it never wraps.
+    const int iTaps = m_iPreparedTaps;
+    const float* window = m_afHistory + m_lWriteCursor + m_lSize - iTaps + 1;
+    const float* taps = m_afReversed;
+    double dSum = 0.0;
+#pragma omp simd reduction(+ : dSum)
+    for (int m = 0; m < iTaps; ++m)
+        dSum += static_cast<double>(window[m] * taps[m]);
+    return dSum;
+}
+
+double CMyConvolution::WrappedSum(int& iCount) const
+{
+    // Follows the ring literally: zero taps skipped, and a response longer than the ring reads
+    // the same slots again.
+    double dSum = 0.0;
+    iCount = 0;
+    int iSlot = m_lWriteCursor;
+    for (int k = 0; k < m_iPreparedTaps; ++k) {
+        if (m_afImpulse[k] != 0.0f) {
+            dSum += static_cast<double>(m_afHistory[iSlot] * m_afImpulse[k]);
+            ++iCount;
+        }
+        iSlot = iSlot == 0 ? m_lSize - 1 : iSlot - 1;
+    }
+    return dSum;
+}
+
+int CMyConvolution::Process(const float* inL, const float*, float* outL, float* outR, int n)
+{
+    if (!CORVEX_CHECK(m_afParams) || !CORVEX_CHECK(m_pfSampleRate))
+        return 0;
+    if (!CORVEX_CHECK(m_iBuffSizeToUse <= BUFCONVOLUTIONSIZE) || !CORVEX_CHECK(m_lSize <= BUFCONVOLUTIONSIZE) ||
+        !CORVEX_CHECK(m_lWriteCursor < BUFCONVOLUTIONSIZE))
+        return 0;
+
+    const float fSwitch = Param(kDistortionOnOff);
+    const CabinetVoicing& voicing = fSwitch == 0.0f ? kCleanVoicing : kDistortionVoicing;
+    const double dRate = *m_pfSampleRate;
+    if (IsStale(voicing, dRate, fSwitch)) {
+        BuildImpulse(voicing, dRate);
+        m_iImpulseValid = 1;
+        m_iPreparedTaps = -1;
+    }
+    std::copy(voicing.afWeights, voicing.afWeights + kCabinetSegmentCount, m_afBuiltWeights);
+    m_dBuiltSampleRate = dRate;
+    m_fBuiltSwitch = fSwitch;
+
+    const float fLevel = static_cast<float>(std::pow(10.0, static_cast<double>(voicing.fLevelDb / 20.0f)));
+    const int iTaps = Taps();
+    if (iTaps != m_iPreparedTaps)
+        PrepareTaps(iTaps);
+    const bool bContiguous = iTaps > 0 && iTaps <= m_lSize && m_iNonZeroTaps == iTaps;
+
+    for (int i = 0; i < n; ++i) {
+        const float x = inL[i];
+        m_afHistory[m_lWriteCursor] = x;
+        m_afHistory[m_lWriteCursor + m_lSize] = x;
+        int iCount = iTaps;
+        const double dSum = bContiguous ? ContiguousSum() : WrappedSum(iCount);
+        if (++m_lWriteCursor >= m_lSize)
+            m_lWriteCursor = 0;
+        // With no tap taking part the mean is undefined; the cabinet is then silent.
+        const float y = iCount > 0 ? static_cast<float>(dSum / iCount) * fLevel * kTapShare : 0.0f;
+        if (outL)
+            outL[i] = y;
+        if (outR)
+            outR[i] = y;
     }
     return 1;
 }
