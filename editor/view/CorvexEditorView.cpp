@@ -1,0 +1,185 @@
+#include "CorvexEditorView.h"
+
+#include "corvexcontroller.h"
+
+#include <cstring>
+#include <memory>
+
+namespace corvex {
+
+using namespace Steinberg;
+using gui::CRect;
+
+namespace {
+
+const ViewRect kViewRect(0, 0, editor::kEditorWidth, editor::kEditorHeight);
+
+// Hit-test order of findParameter; meters and LEDs are never answered.
+constexpr ParamID kFindOrder[] = {kInputSelection,  kGateCompressorOnOff, kCompressorLevel, kButton1,
+                                  kDistortionOnOff, kDistortionLevel,     kStereoEnhancerOnOff,
+                                  kDelayOnOff,      kModulationOnOff,     kChorusSpeed,
+                                  kReverbOnOff,     kDelayLevel,          kReverbLevel};
+
+const char* const kForceRefreshMessage = CorvexEditorViewBase::kForceRefresh;
+
+std::unique_ptr<gui::CControl> MakeControl(const editor::ControlLayout& c, gui::CControlListener* listener)
+{
+    using editor::ControlKind;
+    const CRect rect = CRect::FromSize(c.left, c.top, c.width(), c.height());
+    const int tag = int(c.id);
+    switch (c.kind) {
+    case ControlKind::OnOffButton:
+        return std::make_unique<gui::COnOffButton>(rect, listener, tag, gui::LoadBitmap(c.bitmap));
+    case ControlKind::AnimKnob:
+        return std::make_unique<gui::CAnimKnob>(rect, listener, tag, c.frames, c.height(), gui::LoadBitmap(c.bitmap));
+    case ControlKind::MovieBitmap:
+        return std::make_unique<gui::CMovieBitmap>(rect, listener, tag, c.frames, c.height(),
+                                                   gui::LoadBitmap(c.bitmap));
+    case ControlKind::KickButton:
+        return std::make_unique<gui::CKickButton>(rect, listener, tag, gui::LoadBitmap(c.bitmap));
+    case ControlKind::VuMeter:
+        // Meters report to nobody: no listener, tag 0.
+        return std::make_unique<gui::CVuMeter>(rect, gui::LoadBitmap(c.bitmap), gui::LoadBitmap(c.offBitmap),
+                                               c.frames);
+    }
+    return nullptr;
+}
+
+// The meters' display curve, 1 - (p - 1)^2: lifts low levels so quiet playing still shows.
+float MeterCurve(float p)
+{
+    const float d = p - 1.0f;
+    return 1.0f - d * d;
+}
+
+} // namespace
+
+CorvexEditorView::CorvexEditorView(Vst::EditController* controller) : CEditorBase(controller, kViewRect)
+{
+    setIdleRate(kIdleRate);
+}
+
+CorvexEditorView::~CorvexEditorView()
+{
+    if (frame)
+        close();
+}
+
+bool CorvexEditorView::open(void* /*parent*/)
+{
+    if (frame)
+        return false;
+    frame = std::make_unique<gui::CFrame>(CRect{0, 0, editor::kEditorWidth, editor::kEditorHeight}, this);
+    frame->setBackgroundColor(kBackgroundColor);
+    m_pBackground = gui::LoadBitmap(editor::kBackgroundBitmap);
+    frame->setBackground(m_pBackground);
+    for (const editor::ControlLayout& layout : editor::kControlLayouts)
+        m_apControls[layout.id] = frame->addView(MakeControl(layout, this));
+    for (ParamID id = kFirstParam; id <= kLastParam; ++id)
+        update(id, controller != nullptr ? controller->getParamNormalized(id) : 0.0);
+    return true;
+}
+
+void CorvexEditorView::close()
+{
+    frame.reset();
+    m_pBackground.reset();
+    m_apControls.fill(nullptr);
+    m_afPending.fill(0.0f);
+}
+
+gui::CControl* CorvexEditorView::getControl(ParamID id) const
+{
+    return id >= kFirstParam && id <= kButton1 ? m_apControls[id] : nullptr;
+}
+
+float CorvexEditorView::getPendingValue(ParamID id) const
+{
+    return IsIndicator(id) ? m_afPending[id - kOutputLeftVumeter] : 0.0f;
+}
+
+void CorvexEditorView::update(ParamID id, double value)
+{
+    if (id >= kInputSelection && id <= kReverbLevel) {
+        if (gui::CControl* control = m_apControls[id])
+            control->setValue(float(value));
+    } else if (IsIndicator(id) && m_apControls[id] != nullptr) {
+        m_afPending[id - kOutputLeftVumeter] = float(value);
+    }
+}
+
+void CorvexEditorView::valueChanged(gui::CControl* control)
+{
+    if (control == nullptr || controller == nullptr)
+        return;
+    const int tag = control->getTag();
+    if (tag >= int(kInputSelection) && tag <= int(kReverbLevel)) {
+        const double value = control->getValue();
+        controller->setParamNormalized(ParamID(tag), value);
+        controller->performEdit(ParamID(tag), value);
+    } else if (tag == int(kButton1) && control->getValue() == 1.0f) {
+        runModalDialog(editor::kAboutDialogResource);
+    }
+}
+
+void CorvexEditorView::showPendingValues()
+{
+    for (ParamID id : {kOutputLeftVumeter, kOutputRightVumeter}) {
+        if (gui::CControl* meter = m_apControls[id]) {
+            float& pending = m_afPending[id - kOutputLeftVumeter];
+            meter->setValue(MeterCurve(pending));
+            pending = 0.0f;
+        }
+    }
+    // LEDs hold their state until a new value arrives.
+    for (ParamID id : {kInputClippingLed, kOuputClippingLed, kCompressionLed})
+        if (gui::CControl* led = m_apControls[id])
+            led->setValue(m_afPending[id - kOutputLeftVumeter]);
+}
+
+void CorvexEditorView::notify(FUnknown* sender, const char* message)
+{
+    if (message != nullptr && std::strcmp(message, kTimerFired) == 0) {
+        showPendingValues();
+    } else if (message != nullptr && std::strcmp(message, kForceRefreshMessage) == 0 && frame) {
+        frame->invalidate();
+        redrawFrame();
+    }
+    CEditorBase::notify(sender, message);
+}
+
+tresult PLUGIN_API CorvexEditorView::findParameter(int32 xPos, int32 yPos, Vst::ParamID& resultTag)
+{
+    const gui::CPoint where{int(xPos), int(yPos)};
+    for (ParamID id : kFindOrder) {
+        const gui::CControl* control = m_apControls[id];
+        if (control != nullptr && control->getViewSize().pointInside(where)) {
+            resultTag = id;
+            return kResultOk;
+        }
+    }
+    return kResultFalse;
+}
+
+tresult PLUGIN_API CorvexEditorView::executeMenuItem(int32 /*tag*/)
+{
+    return kResultFalse;
+}
+
+tresult PLUGIN_API CorvexEditorView::checkSizeConstraint(ViewRect* rect)
+{
+    if (rect == nullptr)
+        return kResultFalse;
+    const int32 width = std::clamp<int32>(rect->getWidth(), kMinWidth, kMaxWidth);
+    const int32 height = std::clamp<int32>(rect->getHeight(), kMinHeight, kMaxHeight);
+    rect->right = rect->left + width;
+    rect->bottom = rect->top + height;
+    return kResultOk;
+}
+
+IPlugView* CreateCorvexEditorView(CorvexController& controller)
+{
+    return new CorvexEditorView(&controller);
+}
+
+} // namespace corvex

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "EditorBase.h"
+#include "EditorLayout.h"
+#include "gui/Controls.h"
+
+#include "pluginterfaces/vst/ivstcontextmenu.h"
+#include "pluginterfaces/vst/ivstplugview.h"
+
+#include <array>
+
+namespace corvex {
+
+// The Corvex editor: the background and the 18 controls of the layout, kept in step with the
+// controller, turning the user's gestures into parameter edits, and showing the meters and LEDs
+// the processor reports on the editor timer.
+class CorvexEditorView : public CEditorBase,
+                         public gui::CControlListener,
+                         public Steinberg::Vst::IParameterFinder,
+                         public Steinberg::Vst::IContextMenuTarget {
+public:
+    using tresult = Steinberg::tresult;
+
+    static constexpr int kIdleRate = 50; // ms between meter and LED updates
+    static constexpr int kMinWidth = editor::kEditorWidth;
+    static constexpr int kMaxWidth = editor::kEditorWidth + 50;
+    static constexpr int kMinHeight = editor::kEditorHeight;
+    static constexpr int kMaxHeight = editor::kEditorHeight + 50;
+    static constexpr gui::CColor kBackgroundColor{127, 127, 127, 255};
+
+    explicit CorvexEditorView(Steinberg::Vst::EditController* controller);
+    ~CorvexEditorView() override;
+
+    bool open(void* parent) override;
+    void close() override;
+
+    // A parameter value from the controller: knobs and switches take it at once, meters and LEDs
+    // park it until the next tick.
+    void update(ParamID id, double value);
+    void UpdateParameter(Steinberg::Vst::ParamID id, Steinberg::Vst::ParamValue value) override { update(id, value); }
+
+    void valueChanged(gui::CControl* control) override;
+    void notify(Steinberg::FUnknown* sender, const char* message) override;
+
+    // The control showing `id`, or null while closed (and for "Bypass").
+    gui::CControl* getControl(ParamID id) const;
+    // The meter or LED value waiting for the next tick (identifiers 13 to 17).
+    float getPendingValue(ParamID id) const;
+
+    tresult PLUGIN_API findParameter(Steinberg::int32 xPos, Steinberg::int32 yPos,
+                                     Steinberg::Vst::ParamID& resultTag) SMTG_OVERRIDE;
+    tresult PLUGIN_API executeMenuItem(Steinberg::int32 tag) SMTG_OVERRIDE;
+    tresult PLUGIN_API canResize() SMTG_OVERRIDE { return Steinberg::kResultFalse; }
+    tresult PLUGIN_API checkSizeConstraint(Steinberg::ViewRect* rect) SMTG_OVERRIDE;
+
+    using Steinberg::FObject::update;
+    OBJ_METHODS(CorvexEditorView, CEditorBase)
+    DEFINE_INTERFACES
+        DEF_INTERFACE(Steinberg::Vst::IParameterFinder)
+        DEF_INTERFACE(Steinberg::Vst::IContextMenuTarget)
+    END_DEFINE_INTERFACES(CEditorBase)
+    REFCOUNT_METHODS(CEditorBase)
+
+private:
+    void showPendingValues();
+
+    gui::SharedBitmap m_pBackground;
+    std::array<gui::CControl*, kButton1 + 1> m_apControls{};             // by identifier, 1 to 18
+    std::array<float, kCompressionLed - kOutputLeftVumeter + 1> m_afPending{}; // identifiers 13 to 17
+};
+
+} // namespace corvex

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "editorhook.h"
+#include "gui/Frame.h"
+
+#include <memory>
+
+namespace corvex {
+
+// The base of our editor views: an IPlugView bound to its controller that runs a frame of our
+// GUI layer between open and close and owns the editor timer. The timer is started before open
+// and stopped before close; each tick arrives as the message kTimerFired through notify.
+//
+// The window system stays out of this class: attached() builds the frame offscreen, and a window
+// layer calls onTimer() every getIdleRate() ms and copies out what presentFrame() reports.
+class CEditorBase : public CorvexEditorViewBase {
+public:
+    static constexpr const char* kTimerFired = "timer fired";
+    // Our own platform type: the frame lives only in its framebuffer (tests, screenshots).
+    static constexpr const char* kPlatformTypeOffscreen = "CorvexOffscreen";
+    static constexpr int kDefaultIdleRate = 100; // ms
+
+    CEditorBase(Steinberg::Vst::EditController* controller, const Steinberg::ViewRect& size);
+    ~CEditorBase() override;
+
+    void setIdleRate(int milliseconds) { m_iIdleRate = milliseconds; }
+    int getIdleRate() const { return m_iIdleRate; }
+    bool isTimerRunning() const { return m_bTimerRunning; }
+    // One tick of the editor timer; ignored while the timer is stopped.
+    void onTimer();
+
+    gui::CFrame* getFrame() const { return frame.get(); }
+
+    // Handles kTimerFired: redraws every control whose value changed.
+    virtual void notify(Steinberg::FUnknown* sender, const char* message);
+    void Notify(const char* notification) override { notify(nullptr, notification); }
+
+    Steinberg::tresult PLUGIN_API isPlatformTypeSupported(Steinberg::FIDString type) SMTG_OVERRIDE;
+    Steinberg::tresult PLUGIN_API attached(void* parent, Steinberg::FIDString type) SMTG_OVERRIDE;
+    Steinberg::tresult PLUGIN_API removed() SMTG_OVERRIDE;
+
+    // Builds the frame in `parent`; false if the view cannot open (or is open already).
+    virtual bool open(void* parent) = 0;
+    // Destroys the frame and everything open() built.
+    virtual void close() = 0;
+
+protected:
+    // Shows the module's dialog resource modally over the editor's window.
+    virtual void runModalDialog(int resourceId);
+    // The frame repainted `painted` in its framebuffer; a window layer copies it to the screen.
+    virtual void presentFrame(const gui::CRect& painted);
+    // Repaints the frame's dirty region and presents it.
+    void redrawFrame();
+
+    std::unique_ptr<gui::CFrame> frame;
+
+private:
+    int m_iIdleRate = kDefaultIdleRate;
+    bool m_bTimerRunning = false;
+};
+
+} // namespace corvex

@@ -1,0 +1,71 @@
+// Renders the Corvex editor offscreen to a PNG.
+//
+//   corvex-screenshot <output.png> [id=value ...]
+//
+// Each id=value sets parameter `id` (1 to 19) to a normalised value through the controller, as
+// a host would; meters and LEDs (13 to 17) show after one editor tick, as in the plug-in.
+
+#include "CorvexEditorView.h"
+#include "corvexcontroller.h"
+#include "gui/Bitmap.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    using namespace Steinberg;
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s <output.png> [id=value ...]\n", argv[0]);
+        return 2;
+    }
+    auto* controller = new corvex::CorvexController();
+    if (controller->initialize(nullptr) != kResultOk) {
+        std::fprintf(stderr, "the controller did not initialise\n");
+        return 1;
+    }
+    IPlugView* view = controller->createView("editor");
+    auto* editor = dynamic_cast<corvex::CorvexEditorView*>(view);
+    int status = 1;
+    static int offscreenParent = 0;
+    if (editor == nullptr || view->attached(&offscreenParent, corvex::CEditorBase::kPlatformTypeOffscreen) != kResultOk) {
+        std::fprintf(stderr, "the editor did not open\n");
+    } else {
+        status = 0;
+        for (int i = 2; i < argc; ++i) {
+            const std::string arg = argv[i];
+            const auto eq = arg.find('=');
+            char* end = nullptr;
+            const long id = eq == std::string::npos ? 0 : std::strtol(arg.c_str(), &end, 10);
+            if (eq == std::string::npos || end != arg.c_str() + eq || id < 1 || id > 19) {
+                std::fprintf(stderr, "expected id=value with id 1 to 19, got '%s'\n", arg.c_str());
+                status = 2;
+                continue;
+            }
+            controller->setParamNormalized(Vst::ParamID(id), std::strtod(arg.c_str() + eq + 1, nullptr));
+        }
+        editor->onTimer();
+        const corvex::gui::COffscreenContext& pixels = editor->getFrame()->getOffscreen();
+        std::vector<unsigned char> png;
+        std::ofstream out(argv[1], std::ios::binary);
+        if (status == 0 && corvex::gui::EncodePng(pixels.getWidth(), pixels.getHeight(), pixels.pixels(), png)) {
+            out.write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
+            if (!out) {
+                std::fprintf(stderr, "cannot write %s\n", argv[1]);
+                status = 1;
+            }
+        } else if (status == 0) {
+            std::fprintf(stderr, "cannot encode the image\n");
+            status = 1;
+        }
+        view->removed();
+    }
+    if (view != nullptr)
+        view->release();
+    controller->terminate();
+    controller->release();
+    return status;
+}
