@@ -9,7 +9,7 @@ namespace {
 // Level measurement.
 constexpr float kFixedPointScale = 4294967296.0f;        // 2^32: 32 fractional bits
 constexpr float kInverseFixedPointScale = 1.0f / kFixedPointScale;
-constexpr float kInverseWindow = 1.0f / 1024.0f;         // the mean divides by 1,024, not 1,023
+constexpr float kInverseWindow = 1.0f / 1024.0f; // over 1,023 entries: reads 0.0085 dB low
 constexpr float kSilenceDb = -150.0f;
 constexpr float kLevelOffsetDb = 3.8f;
 // Magnitudes are counted at most this large (about +120 dBFS), so that even a full window of
@@ -43,6 +43,22 @@ std::int64_t Quantise(float fMagnitude)
 float DbToGain(float fDb)
 {
     return static_cast<float>(std::pow(10.0, static_cast<double>(fDb / 20.0f)));
+}
+
+// The limiter's curve: linear up to 0.5, then a fourth-power rise that holds at full scale.
+float Saturate(float v)
+{
+    const float a = std::fabs(v);
+    if (a < kLinearLimit)
+        return v;
+    if (a != a)
+        return 0.0f; // NaN: silence rather than a full-scale click
+    float d = a - kLinearLimit;
+    d *= d;
+    d *= d;
+    float m = d + kLinearLimit;
+    m = m < 1.0f ? m : 1.0f; // infinity saturates here too
+    return std::copysign(m, v);
 }
 
 } // namespace
@@ -131,21 +147,6 @@ int CMyComp::Process(const float* inL, const float* inR, float* outL, float* out
     if (n > 0)
         SetParam(kCompressionLed, iState == kCompressing ? 1.0f : 0.0f);
     return 1;
-}
-
-float CMyComp::Saturate(float v)
-{
-    const float a = std::fabs(v);
-    if (a < kLinearLimit)
-        return v;
-    if (a != a)
-        return 0.0f; // NaN: silence rather than a full-scale click
-    float d = a - kLinearLimit;
-    d *= d;
-    d *= d;
-    float m = d + kLinearLimit;
-    m = m < 1.0f ? m : 1.0f; // infinity saturates here too
-    return std::copysign(m, v);
 }
 
 int CMyComp::ProcessLimiter(const float* inL, const float* inR, float* outL, float* outR, int n)

@@ -28,9 +28,6 @@ public:
     // Output limiter; each channel on its own, no state, no parameter.
     int ProcessLimiter(const float* inL, const float* inR, float* outL, float* outR, int n) override;
 
-    // The limiter's curve for one sample already multiplied by the limiter gain.
-    static float Saturate(float v);
-
 private:
     float ComputeLevelDb();
 

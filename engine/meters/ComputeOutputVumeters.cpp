@@ -16,16 +16,15 @@ float PeakMagnitude(const float* afSamples, int n)
     return fPeak < 1.0f ? fPeak : 1.0f;
 }
 
-} // namespace
-
-float CComputeOutputVumeters::Normalised(float x)
+// The meter reading of a magnitude in [0, 1]: below 0.0 under -45 dB.
+float Normalised(float a)
 {
-    float a = std::fabs(x);
-    if (a > 1.0f)
-        a = 1.0f;
-    const float fLevel = a == 0.0f ? kFloorDb : kDbFactor * static_cast<float>(std::log10(static_cast<double>(a)));
-    return (fLevel + kOffsetDb) * kScale;
+    using M = CComputeOutputVumeters;
+    const float fLevel = a == 0.0f ? M::kFloorDb : M::kDbFactor * static_cast<float>(std::log10(static_cast<double>(a)));
+    return (fLevel + M::kOffsetDb) * M::kScale;
 }
+
+} // namespace
 
 int CComputeOutputVumeters::Process(const float* inL, const float* inR, float*, float*, int n)
 {

@@ -16,9 +16,6 @@ public:
     static constexpr float kClipThreshold = 0.99f;    // on the normalised scale
 
     int Process(const float* inL, const float* inR, float* outL, float* outR, int n) override;
-
-    // The normalised meter reading of one sample; below 0.0 under -45 dB, NaN for a NaN sample.
-    static float Normalised(float x);
 };
 
 } // namespace corvex
