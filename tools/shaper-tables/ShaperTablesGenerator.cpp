@@ -12,7 +12,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -27,6 +26,7 @@ struct Anchor {
 
 struct Half {
     const char* szName;
+    const char* szStepsName; // the engine's constant for iSteps
     int iSteps;
     double dSilentBelowDb; // entries below this level are exactly 0 (-inf: none)
     int iRippleSeed;
@@ -45,27 +45,27 @@ std::vector<Half> MeasuredHalves()
 {
     const double kInf = INFINITY;
     return {
-        {"kShaperTableAPositive", 2400, -98.75, 1,
+        {"kShaperTableAPositive", "kShaperStepsA", 2400, -98.75, 1,
          {{-98.75, 2.0e-10}, {-90, 3.74e-7}, {-80, 0.000718}, {-70, 0.0752}, {-60, 0.43},
           {-54, NinetyPercentOf(0.72)}, {-50, 0.752}, {-40, 0.785}, {-38.25, 0.789}, {-30, 0.741},
           {-20, 0.722}, {-10, 0.716}, {0, 0.72}}},
-        {"kShaperTableANegative", 2400, -98.75, 2,
+        {"kShaperTableANegative", "kShaperStepsA", 2400, -98.75, 2,
          {{-98.75, 2.0e-10}, {-90, 3.74e-7}, {-80, 0.000715}, {-70, 0.0752}, {-60, 0.429},
           {-50, 0.747}, {-40, 0.803}, {-39, NinetyPercentOf(0.898)}, {-30, 0.884}, {-25, 0.924},
           {-20, 0.9}, {-10, 0.902}, {0, 0.898}}},
-        {"kShaperTableB", 6000, -kInf, 3,
+        {"kShaperTableB", "kShaperStepsB", 6000, -kInf, 3,
          {{-120, 5.77e-9}, {-110, 0.00123}, {-100, 0.00287}, {-90, 0.00434}, {-80, 0.00528},
           {-70, 0.00804}, {-60, 0.0121}, {-50, 0.0345}, {-40, 0.109}, {-30, 0.341}, {-20, 0.694},
           {-10, 0.814}, {-2.5, 0.912}, {0, 0.906}}},
-        {"kShaperTableC", 6000, -kInf, 4,
+        {"kShaperTableC", "kShaperStepsC", 6000, -kInf, 4,
          {{-120, 0.000566}, {-110, 0.00606}, {-100, 0.00528}, {-90, 0.00518}, {-80, 0.0083},
           {-70, 0.0196}, {-60, 0.0642}, {-50, 0.19}, {-40, 0.315}, {-30, 0.387},
           {-23, NinetyPercentOf(0.474)}, {-20, 0.44}, {-10, 0.466}, {-4, 0.478}, {0, 0.474}}},
-        {"kShaperTableDPositive", 24000, -kInf, 5,
+        {"kShaperTableDPositive", "kShaperStepsD", 24000, -kInf, 5,
          {{-120, 1.54e-6}, {-110, 0.000975}, {-100, 0.00239}, {-90, 0.00545}, {-80, 0.0135},
           {-70, 0.0433}, {-60, 0.139}, {-50, 0.36}, {-40, 0.471}, {-30, 0.514}, {-20, 0.57},
           {-10, 0.658}, {-4.7, 0.673}, {0, 0.657}}},
-        {"kShaperTableDNegative", 24000, -kInf, 6,
+        {"kShaperTableDNegative", "kShaperStepsD", 24000, -kInf, 6,
          {{-120, 3.99e-7}, {-110, 0.00117}, {-100, 0.00242}, {-90, 0.00505}, {-80, 0.0136},
           {-70, 0.0411}, {-60, 0.126}, {-50, 0.337}, {-40, 0.518}, {-30, 0.685}, {-20, 0.76},
           {-18, 0.767}, {-10, 0.725}, {0, 0.733}}},
@@ -230,10 +230,7 @@ std::string Literal(float f)
 
 void Write(std::FILE* file, const Half& half, const std::vector<float>& t)
 {
-    const char* szSteps = half.iSteps == 2400 ? "kShaperStepsA" : half.iSteps == 24000 ? "kShaperStepsD"
-                          : std::strcmp(half.szName, "kShaperTableB") == 0 ? "kShaperStepsB"
-                                                                           : "kShaperStepsC";
-    std::fprintf(file, "\nconst float %s[%s + 1] = {\n", half.szName, szSteps);
+    std::fprintf(file, "\nconst float %s[%s + 1] = {\n", half.szName, half.szStepsName);
     const size_t kPerLine = 8;
     for (size_t i = 0; i < t.size(); i += kPerLine) {
         std::fputs("   ", file);
