@@ -235,6 +235,8 @@ std::unique_ptr<CStereoFileWriter> CStereoFileWriter::Create(const std::string& 
     }
     // Saturate instead of wrapping around when a sample beyond full scale meets an integer format.
     sf_command(writer->m_pFile, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // The PEAK chunk of float files carries a time stamp; without it equal renders give equal files.
+    sf_command(writer->m_pFile, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     return writer;
 }
 

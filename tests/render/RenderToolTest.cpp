@@ -1,0 +1,321 @@
+#include "RenderTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <thread>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace render_test;
+
+namespace {
+
+constexpr int kWavFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+constexpr int kRate = 44100;
+
+Audio Stereo(const std::vector<float>& left, const std::vector<float>& right, int rate = kRate)
+{
+    Audio a;
+    a.sampleRate = rate;
+    a.channels = 2;
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        a.samples.push_back(left[i]);
+        a.samples.push_back(right[i]);
+    }
+    return a;
+}
+
+Audio Mono(const std::vector<float>& samples, int rate = kRate)
+{
+    Audio a;
+    a.sampleRate = rate;
+    a.channels = 1;
+    a.samples = samples;
+    return a;
+}
+
+bool BitIdentical(const std::vector<float>& a, const std::vector<float>& b)
+{
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+float Peak(const Audio& a)
+{
+    float peak = 0.0f;
+    for (float s : a.samples)
+        peak = std::max(peak, std::fabs(s));
+    return peak;
+}
+
+class RenderTool : public ::testing::Test {
+protected:
+    ScratchDir dir;
+
+    std::string Path(const std::string& name) const { return (dir / name).string(); }
+
+    // Renders `input` to `output` as 32-bit float and expects success.
+    Audio Render(const std::string& input, const std::string& output, std::vector<std::string> extra = {})
+    {
+        std::vector<std::string> args{input, Path(output), "--format", "wav32f", "--quiet"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const RunResult r = RunRender(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return ReadAudio(Path(output));
+    }
+};
+
+TEST_F(RenderTool, BypassReproducesTheInputBitForBit)
+{
+    std::vector<float> left = PluckedTestSignal(48000, 1.5), right = left;
+    for (std::size_t i = 0; i < right.size(); ++i)
+        right[i] = -0.5f * left[i] + (i % 7 == 0 ? 1e-30f : 0.0f); // includes denormals
+    WriteAudio(dir / "stereo.wav", Stereo(left, right, 48000), kWavFloat);
+    const Audio out = Render(Path("stereo.wav"), "bypassed.wav", {"--bypass", "--block", "333"});
+    EXPECT_EQ(out.sampleRate, 48000);
+    EXPECT_TRUE(BitIdentical(out.samples, Stereo(left, right).samples));
+
+    WriteAudio(dir / "mono.wav", Mono(left, 48000), kWavFloat);
+    const Audio monoOut = Render(Path("mono.wav"), "mono-bypassed.wav", {"--set", "Bypass=1"});
+    EXPECT_TRUE(BitIdentical(monoOut.samples, Stereo(left, left).samples));
+}
+
+TEST_F(RenderTool, ProcessingChangesTheSoundAndKeepsLengthAndRate)
+{
+    WriteAudio(dir / "in.wav", Mono(PluckedTestSignal(96000, 1.0), 96000), kWavFloat);
+    const Audio out = Render(Path("in.wav"), "out.wav");
+    EXPECT_EQ(out.sampleRate, 96000);
+    EXPECT_EQ(out.channels, 2);
+    EXPECT_EQ(out.Frames(), 96000);
+    const Audio bypassed = Render(Path("in.wav"), "bypassed.wav", {"--bypass"});
+    EXPECT_FALSE(BitIdentical(out.samples, bypassed.samples));
+
+    const Audio tailed = Render(Path("in.wav"), "tailed.wav", {"--tail", "0.5"});
+    EXPECT_EQ(tailed.Frames(), 96000 + 48000);
+}
+
+// Parameters have one value per block and every block reads them afresh, so the audio must not
+// depend on how the host slices the file.
+TEST_F(RenderTool, BlockSizeDoesNotChangeTheAudio)
+{
+    WriteAudio(dir / "in.wav", Mono(PluckedTestSignal(kRate, 3.0)), kWavFloat);
+    const Audio small = Render(Path("in.wav"), "b64.wav", {"--block", "64", "--tail", "0.5"});
+    const Audio large = Render(Path("in.wav"), "b1024.wav", {"--block", "1024", "--tail", "0.5"});
+    const Audio odd = Render(Path("in.wav"), "b8192.wav", {"--block", "8192", "--tail", "0.5"});
+    ASSERT_EQ(small.samples.size(), large.samples.size());
+    EXPECT_TRUE(BitIdentical(small.samples, large.samples));
+    EXPECT_TRUE(BitIdentical(odd.samples, large.samples));
+}
+
+TEST_F(RenderTool, MonoFileSoundsLikeTheSameFileAsIdenticalStereo)
+{
+    const std::vector<float> signal = PluckedTestSignal(kRate, 2.0);
+    WriteAudio(dir / "mono.wav", Mono(signal), kWavFloat);
+    WriteAudio(dir / "stereo.wav", Stereo(signal, signal), kWavFloat);
+    const Audio fromMono = Render(Path("mono.wav"), "a.wav");
+    const Audio fromStereo = Render(Path("stereo.wav"), "b.wav");
+    EXPECT_TRUE(BitIdentical(fromMono.samples, fromStereo.samples));
+}
+
+TEST_F(RenderTool, SettingByTitleAndByIdentifierAgree)
+{
+    WriteAudio(dir / "in.wav", Mono(PluckedTestSignal(kRate, 1.0)), kWavFloat);
+    const Audio byTitle = Render(Path("in.wav"), "title.wav", {"--set", "Distortion Level=0.95", "--set", "delay on off=off"});
+    const Audio byId = Render(Path("in.wav"), "id.wav", {"--set", "5=0.95", "--set", "7=0"});
+    const Audio defaults = Render(Path("in.wav"), "defaults.wav");
+    EXPECT_TRUE(BitIdentical(byTitle.samples, byId.samples));
+    EXPECT_FALSE(BitIdentical(byTitle.samples, defaults.samples));
+}
+
+TEST_F(RenderTool, SavedStateRestoresTheSameSettings)
+{
+    WriteAudio(dir / "in.wav", Mono(PluckedTestSignal(kRate, 1.0)), kWavFloat);
+    const Audio set = Render(Path("in.wav"), "set.wav",
+                             {"--set", "Reverb Level=0.2", "--set", "Modulation ON OFF=0", "--save-state", Path("s.bin")});
+    const std::vector<unsigned char> state = ReadBytes(dir / "s.bin");
+    ASSERT_EQ(state.size(), 80u);
+    float values[20];
+    std::memcpy(values, state.data(), sizeof values);
+    EXPECT_EQ(values[0], 1.0f); // marker
+    EXPECT_EQ(values[12], 0.2f);
+    EXPECT_EQ(values[8], 0.0f);
+    EXPECT_EQ(values[5], 0.55f); // untouched default
+
+    const Audio restored = Render(Path("in.wav"), "restored.wav", {"--state", Path("s.bin")});
+    EXPECT_TRUE(BitIdentical(set.samples, restored.samples));
+}
+
+TEST_F(RenderTool, ListsTheModulesParameters)
+{
+    const RunResult r = RunRender({"--list-params"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 20); // header and 19 parameters
+    EXPECT_NE(r.out.find("16   Ouput Clipping Led"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("3    Compressor Level           0.8000    automatable"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("19   Bypass                     0.0000    bypass"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("13   Output Left Vumeter        0.0000    read-only"), std::string::npos) << r.out;
+}
+
+TEST_F(RenderTool, SummaryReportsDurationPeakAndClipLed)
+{
+    WriteAudio(dir / "quiet.wav", Mono(std::vector<float>(kRate, 0.001f)), kWavFloat);
+    RunResult r = RunRender({Path("quiet.wav"), Path("quiet-out.wav")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("1.00 s at 44100 Hz (wav24)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("output clip LED never lit"), std::string::npos) << r.out;
+
+    // A full-scale square wave with the effects off drives the output limiter to full scale.
+    std::vector<float> square(kRate);
+    for (std::size_t i = 0; i < square.size(); ++i)
+        square[i] = (i / 50) % 2 ? 1.0f : -1.0f;
+    WriteAudio(dir / "hot.wav", Mono(square), kWavFloat);
+    r = RunRender({Path("hot.wav"), Path("hot-out.flac"), "--set", "2=0", "--set", "4=0", "--set", "7=0", "--set",
+                   "8=0", "--set", "10=0"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("(flac24)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("output clip LED lit"), std::string::npos) << r.out;
+
+    r = RunRender({Path("quiet.wav"), Path("silent.wav"), "--quiet"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "");
+}
+
+struct BadCase {
+    std::string name;
+    std::vector<std::string> args; // "@" prefixes a name inside the scratch directory
+    std::string message;
+};
+
+TEST_F(RenderTool, BadInputFailsClearlyAndWritesNothing)
+{
+    WriteAudio(dir / "good.wav", Mono(PluckedTestSignal(kRate, 0.2)), kWavFloat);
+    WriteAudio(dir / "low-rate.wav", Mono(PluckedTestSignal(22050, 0.2), 22050), kWavFloat);
+    WriteAudio(dir / "eight-bit.wav", Mono(PluckedTestSignal(kRate, 0.2)), SF_FORMAT_WAV | SF_FORMAT_PCM_U8);
+    WriteAudio(dir / "au.au", Mono(PluckedTestSignal(kRate, 0.2)), SF_FORMAT_AU | SF_FORMAT_PCM_16);
+    Audio surround = Mono(PluckedTestSignal(kRate, 0.1));
+    surround.channels = 3;
+    surround.samples.resize(surround.samples.size() / 3 * 3);
+    WriteAudio(dir / "three.wav", surround, kWavFloat);
+    std::ofstream(dir / "text.wav") << "not audio at all";
+    std::ofstream(dir / "short.state") << std::string(79, '\0');
+    std::ofstream(dir / "not-a-module.so") << "not a shared library";
+    const std::vector<std::string> before = dir.Entries();
+    const std::vector<unsigned char> goodBytes = ReadBytes(dir / "good.wav");
+
+    const std::vector<BadCase> cases = {
+        {"missing input", {"@nope.wav", "@out.wav"}, "input file \"" + Path("nope.wav") + "\" does not exist"},
+        {"not audio", {"@text.wav", "@out.wav"}, "is not a supported audio file"},
+        {"container", {"@au.au", "@out.wav"}, "which is not supported; accepted: WAV, FLAC, AIFF or Ogg Vorbis"},
+        {"encoding", {"@eight-bit.wav", "@out.wav"}, "accepted: 16-bit or 24-bit integer, or 32-bit float"},
+        {"rate", {"@low-rate.wav", "@out.wav"}, "sample rate of 22050 Hz; accepted: 44100 to 192000 Hz"},
+        {"channels", {"@three.wav", "@out.wav"}, "has 3 channels; accepted: 1 (mono) or 2 (stereo)"},
+        {"title", {"@good.wav", "@out.wav", "--set", "Distorsion Levle=0.5"},
+         "unknown parameter title \"Distorsion Levle\"; did you mean \"Distortion Level\"?"},
+        {"identifier", {"@good.wav", "@out.wav", "--set", "20=0.5"}, "there is no parameter with identifier 20"},
+        {"read-only", {"@good.wav", "@out.wav", "--set", "Ouput Clipping Led=1"}, "is a read-only indicator"},
+        {"value high", {"@good.wav", "@out.wav", "--set", "Distortion Level=1.5"},
+         "value 1.5 is outside the accepted range [0, 1]"},
+        {"value low", {"@good.wav", "@out.wav", "--set", "3=-0.1"}, "value -0.1 is outside the accepted range [0, 1]"},
+        {"value text", {"@good.wav", "@out.wav", "--set", "3=loud"}, "value \"loud\" is not a number"},
+        {"no equals", {"@good.wav", "@out.wav", "--set", "Distortion Level"}, "expected TITLE=VALUE or ID=VALUE"},
+        {"block zero", {"@good.wav", "@out.wav", "--block", "0"}, "--block 0 is out of range; accepted: 1 to 8192"},
+        {"block big", {"@good.wav", "@out.wav", "--block", "8193"}, "--block 8193 is out of range; accepted: 1 to 8192"},
+        {"tempo", {"@good.wav", "@out.wav", "--tempo", "0"}, "--tempo 0 is out of range; accepted: 20 to 999 BPM"},
+        {"tail", {"@good.wav", "@out.wav", "--tail", "-1"}, "--tail -1 is out of range"},
+        {"format", {"@good.wav", "@out.wav", "--format", "mp3"}, "--format \"mp3\" is not a known format"},
+        {"state size", {"@good.wav", "@out.wav", "--state", "@short.state"},
+         "is 79 bytes; a Corvex state is exactly 80 bytes"},
+        {"state missing", {"@good.wav", "@out.wav", "--state", "@none.state"}, "does not exist"},
+        {"no module", {"@good.wav", "@out.wav", "--module", "@Missing.vst3"}, "Missing.vst3"},
+        {"bad module", {"@good.wav", "@out.wav", "--module", "@not-a-module.so"}, "not-a-module.so"},
+        {"overwrite input", {"@good.wav", "@good.wav"}, "never overwrites its input"},
+        {"overwrite via path", {"@good.wav", "@./good.wav"}, "never overwrites its input"},
+        {"missing output", {"@good.wav"}, "missing OUTPUT"},
+    };
+    for (const BadCase& c : cases) {
+        std::vector<std::string> args;
+        for (const std::string& a : c.args)
+            args.push_back(a[0] == '@' ? Path(a.substr(1)) : a);
+        const RunResult r = RunRender(args);
+        EXPECT_NE(r.exitCode, 0) << c.name;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
+        EXPECT_EQ(r.err.find("corvex-render: error: "), 0u) << c.name << ": " << r.err;
+        EXPECT_EQ(dir.Entries(), before) << c.name << ": left a file behind";
+    }
+    EXPECT_EQ(ReadBytes(dir / "good.wav"), goodBytes);
+
+    if (geteuid() != 0) { // root reads anything
+        std::filesystem::permissions(dir / "good.wav", std::filesystem::perms::none);
+        const RunResult r = RunRender({Path("good.wav"), Path("out.wav")});
+        EXPECT_NE(r.exitCode, 0);
+        EXPECT_NE(r.err.find("cannot read input file"), std::string::npos) << r.err;
+        std::filesystem::permissions(dir / "good.wav", std::filesystem::perms::owner_all);
+    }
+}
+
+TEST_F(RenderTool, InterruptedRenderLeavesNoOutput)
+{
+    WriteAudio(dir / "in.wav", Mono(PluckedTestSignal(kRate, 0.5)), kWavFloat);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, STDERR_FILENO);
+        // Ten minutes of tail in one-sample blocks: far longer than the signal below takes to arrive.
+        execl(CORVEX_RENDER_EXE, CORVEX_RENDER_EXE, Path("in.wav").c_str(), Path("out.wav").c_str(), "--tail", "600",
+              "--block", "1", "--quiet", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    kill(child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.wav"});
+}
+
+TEST_F(RenderTool, DemoIsDeterministicAudibleAndWithinFullScale)
+{
+    RunResult r = RunRender({"--demo", Path("demo1.wav"), "--format", "wav32f", "--quiet"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = RunRender({"--demo", Path("demo2.wav"), "--format", "wav32f", "--quiet"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const Audio demo = ReadAudio(dir / "demo1.wav");
+    EXPECT_EQ(ReadBytes(dir / "demo1.wav"), ReadBytes(dir / "demo2.wav"));
+    EXPECT_EQ(demo.sampleRate, 44100);
+    EXPECT_EQ(demo.channels, 2);
+    EXPECT_EQ(demo.Frames(), 13 * 44100); // 10 s phrase and 3 s of ringing out
+    for (float s : demo.samples)
+        ASSERT_TRUE(std::isfinite(s));
+    EXPECT_LE(Peak(demo), 1.0f);
+    EXPECT_GT(Peak(demo), 0.1f); // clearly audible
+    // Every second of the phrase plays something.
+    for (int second = 0; second < 10; ++second) {
+        double energy = 0.0;
+        for (std::int64_t f = second * 44100; f < (second + 1) * 44100; ++f)
+            energy += demo.Sample(f, 0) * demo.Sample(f, 0);
+        EXPECT_GT(10.0 * std::log10(energy / 44100 + 1e-30), -50.0) << "second " << second;
+    }
+    bool stereo = false;
+    for (std::int64_t f = 0; f < demo.Frames() && !stereo; ++f)
+        stereo = demo.Sample(f, 0) != demo.Sample(f, 1);
+    EXPECT_TRUE(stereo);
+
+    r = RunRender({"--demo-dry", Path("dry.wav"), "--format", "wav32f"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const Audio dry = ReadAudio(dir / "dry.wav");
+    EXPECT_EQ(dry.Frames(), 10 * 44100);
+    EXPECT_NEAR(20.0 * std::log10(Peak(dry)), -6.0, 0.01); // DI level
+    for (std::int64_t f = 0; f < dry.Frames(); ++f)
+        ASSERT_EQ(dry.Sample(f, 0), dry.Sample(f, 1));
+    EXPECT_NE(r.out.find("dry"), std::string::npos);
+}
+
+} // namespace

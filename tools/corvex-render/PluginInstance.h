@@ -1,0 +1,44 @@
+#pragma once
+
+#include "ParamArguments.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Corvex driven through its VST 3 interfaces exactly as a host drives it: module loaded from its
+// bundle, processor and controller from the factory, stereo buses, offline processing.
+
+namespace corvex::render {
+
+class CPluginInstance {
+public:
+    virtual ~CPluginInstance() = default;
+
+    // Loads the bundle (or the shared library inside it) and creates processor and controller;
+    // on failure returns null and a message naming the module and what went wrong.
+    static std::unique_ptr<CPluginInstance> Load(const std::string& modulePath, std::string& error);
+
+    // The parameters as the controller reports them, in its order.
+    virtual const std::vector<ModuleParam>& Params() const = 0;
+
+    // Hands a component state to the processor and the controller.
+    virtual bool SetState(const std::vector<unsigned char>& bytes, std::string& error) = 0;
+    virtual bool GetState(std::vector<unsigned char>& bytes, std::string& error) = 0;
+
+    // Stereo buses, offline 32-bit processing at `sampleRate` with blocks of at most `maxBlock`.
+    virtual bool Start(double sampleRate, int maxBlock, double tempo, std::string& error) = 0;
+
+    // One block. `changes` are sent as this block's input parameter changes (one point at offset
+    // 0 each). Sets `clipLed` if the processor reported the output clip LED lit.
+    virtual bool Process(const float* inLeft, const float* inRight, float* outLeft, float* outRight, int frames,
+                         const std::vector<ParamSetting>& changes, bool& clipLed) = 0;
+
+    virtual void Stop() = 0;
+};
+
+// The bundle built alongside this program, then the per-user install location.
+std::string DefaultModulePath();
+
+} // namespace corvex::render

@@ -1,0 +1,341 @@
+// corvex-render: runs audio files, or the built-in demo phrase, through the Corvex plug-in.
+
+#include "AudioFile.h"
+#include "DemoPhrase.h"
+#include "ParamArguments.h"
+#include "PluginInstance.h"
+#include "ProgressBar.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+using namespace corvex::render;
+
+constexpr int kMinBlock = 1;
+constexpr int kMaxBlock = 8192;
+constexpr int kDefaultBlock = 1024;
+constexpr double kDefaultTempo = 120.0;
+// The delay needs a quarter note to fit its 33 s line; DAWs offer 20 to 999 BPM.
+constexpr double kMinTempo = 20.0;
+constexpr double kMaxTempo = 999.0;
+constexpr double kMaxTailSeconds = 600.0;
+constexpr double kDemoTailSeconds = 3.0; // lets the demo's delay and reverb ring out
+constexpr std::size_t kStateBytes = 80;
+constexpr std::uint32_t kBypassId = 19;
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+std::atomic<bool> g_bInterrupted{false};
+
+void OnSignal(int) { g_bInterrupted = true; }
+
+struct Options {
+    std::string input;
+    std::string output;
+    std::string demo;
+    std::string demoDry;
+    std::vector<std::string> settings;
+    bool bypass = false;
+    double tempo = kDefaultTempo;
+    int block = kDefaultBlock;
+    double tail = 0.0;
+    bool tailGiven = false;
+    std::string statePath;
+    std::string saveStatePath;
+    std::string format;
+    std::string modulePath;
+    bool listParams = false;
+    bool quiet = false;
+};
+
+struct Failure {
+    int code;
+    std::string message;
+};
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    std::error_code ec;
+    if (std::filesystem::equivalent(a, b, ec))
+        return true;
+    return std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec);
+}
+
+// Argument checks that need neither files nor the module.
+void CheckArguments(const Options& o)
+{
+    const int renders = !o.input.empty() + !o.demo.empty() + !o.demoDry.empty();
+    if (renders > 1 || (!o.input.empty() && (!o.demo.empty() || !o.demoDry.empty())))
+        throw Failure{kExitUsage, "give either INPUT OUTPUT, --demo OUT or --demo-dry OUT, not several"};
+    if (renders == 0 && !o.listParams)
+        throw Failure{kExitUsage, "nothing to do: give INPUT OUTPUT, --demo OUT, --demo-dry OUT or --list-params "
+                                  "(see --help)"};
+    if (!o.input.empty() && o.output.empty())
+        throw Failure{kExitUsage, "missing OUTPUT: corvex-render INPUT OUTPUT"};
+    if (o.block < kMinBlock || o.block > kMaxBlock)
+        throw Failure{kExitUsage, "--block " + std::to_string(o.block) + " is out of range; accepted: " +
+                                      std::to_string(kMinBlock) + " to " + std::to_string(kMaxBlock) + " samples"};
+    if (!(o.tempo >= kMinTempo && o.tempo <= kMaxTempo)) {
+        char text[96];
+        std::snprintf(text, sizeof text, "--tempo %g is out of range; accepted: %g to %g BPM", o.tempo, kMinTempo,
+                      kMaxTempo);
+        throw Failure{kExitUsage, text};
+    }
+    if (o.tailGiven && !(o.tail >= 0.0 && o.tail <= kMaxTailSeconds)) {
+        char text[96];
+        std::snprintf(text, sizeof text, "--tail %g is out of range; accepted: 0 to %g seconds", o.tail,
+                      kMaxTailSeconds);
+        throw Failure{kExitUsage, text};
+    }
+    if (!o.format.empty() && !FindOutputFormat(o.format)) {
+        std::string names;
+        for (const OutputFormat& f : OutputFormats())
+            names += (names.empty() ? "" : ", ") + f.name;
+        throw Failure{kExitUsage, "--format " + Quoted(o.format) + " is not a known format; accepted: " + names};
+    }
+
+    const std::string destination = !o.output.empty() ? o.output : !o.demo.empty() ? o.demo : o.demoDry;
+    std::vector<std::pair<std::string, std::string>> inputs, outputs;
+    if (!o.input.empty())
+        inputs.push_back({"input", o.input});
+    if (!o.statePath.empty())
+        inputs.push_back({"--state", o.statePath});
+    if (!destination.empty())
+        outputs.push_back({"output", destination});
+    if (!o.saveStatePath.empty())
+        outputs.push_back({"--save-state", o.saveStatePath});
+    for (const auto& out : outputs) {
+        for (const auto& in : inputs)
+            if (SameFile(out.second, in.second))
+                throw Failure{kExitUsage, out.first + " " + Quoted(out.second) + " is the " + in.first +
+                                              " file; corvex-render never overwrites its input"};
+        if (std::filesystem::is_directory(out.second))
+            throw Failure{kExitUsage, out.first + " " + Quoted(out.second) + " is a directory; give a file name"};
+    }
+    if (outputs.size() == 2 && SameFile(outputs[0].second, outputs[1].second))
+        throw Failure{kExitUsage, "output and --save-state name the same file " + Quoted(destination)};
+}
+
+std::vector<unsigned char> ReadStateFile(const std::string& path)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec))
+        throw Failure{kExitFailure, "--state file " + Quoted(path) + " does not exist"};
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        throw Failure{kExitFailure, "cannot read --state file " + Quoted(path)};
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (bytes.size() != kStateBytes)
+        throw Failure{kExitUsage, "--state file " + Quoted(path) + " is " + std::to_string(bytes.size()) +
+                                      " bytes; a Corvex state is exactly " + std::to_string(kStateBytes) + " bytes"};
+    return bytes;
+}
+
+void ListParams(const std::vector<ModuleParam>& params)
+{
+    std::printf("%-4s %-26s %-9s %s\n", "id", "title", "default", "flags");
+    for (const ModuleParam& p : params)
+        std::printf("%-4u %-26s %-9.4f %s\n", static_cast<unsigned>(p.id), p.title.c_str(), p.defaultValue,
+                    DescribeFlags(p.flags).c_str());
+}
+
+std::string Decibels(float peak)
+{
+    if (peak <= 0.0f)
+        return "silent";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f dBFS", 20.0 * std::log10(static_cast<double>(peak)));
+    return text;
+}
+
+int Run(const Options& o)
+{
+    CheckArguments(o);
+
+    std::unique_ptr<CAudioSource> source;
+    std::string error;
+    if (!o.input.empty()) {
+        source = CSndfileSource::Open(o.input, error);
+        if (!source)
+            throw Failure{kExitFailure, error};
+    } else if (!o.demo.empty() || !o.demoDry.empty()) {
+        source = std::make_unique<CBufferSource>(SynthesizeDemoPhrase(), kDemoSampleRate);
+    }
+
+    std::vector<unsigned char> state;
+    if (!o.statePath.empty())
+        state = ReadStateFile(o.statePath);
+
+    const bool dry = !o.demoDry.empty();
+    std::unique_ptr<CPluginInstance> plugin;
+    std::vector<ParamSetting> changes;
+    if (!dry || o.listParams) {
+        const std::string modulePath = o.modulePath.empty() ? DefaultModulePath() : o.modulePath;
+        plugin = CPluginInstance::Load(modulePath, error);
+        if (!plugin)
+            throw Failure{kExitFailure, error};
+        if (o.listParams) {
+            ListParams(plugin->Params());
+            return 0;
+        }
+        for (const std::string& argument : o.settings) {
+            ParamSetting setting{};
+            if (!ParseSetting(argument, plugin->Params(), setting, error))
+                throw Failure{kExitUsage, error};
+            changes.push_back(setting);
+        }
+        if (o.bypass)
+            changes.push_back({kBypassId, 1.0});
+        if (!state.empty() && !plugin->SetState(state, error))
+            throw Failure{kExitFailure, error};
+    }
+    if (!source)
+        return 0;
+
+    const std::string destination = !o.output.empty() ? o.output : !o.demo.empty() ? o.demo : o.demoDry;
+    const OutputFormat& format = o.format.empty() ? DefaultFormatFor(destination) : *FindOutputFormat(o.format);
+    const int rate = source->SampleRate();
+    const double tailSeconds = o.tailGiven ? o.tail : (!o.demo.empty() ? kDemoTailSeconds : 0.0);
+    const std::int64_t tailFrames = std::llround(tailSeconds * rate);
+    const std::int64_t totalFrames = source->Frames() + tailFrames;
+
+    if (plugin && !plugin->Start(rate, o.block, o.tempo, error))
+        throw Failure{kExitFailure, error};
+    auto writer = CStereoFileWriter::Create(destination, format, rate, error);
+    if (!writer)
+        throw Failure{kExitFailure, error};
+
+    std::vector<float> inLeft(o.block), inRight(o.block), outLeft(o.block), outRight(o.block);
+    CProgressBar progress(totalFrames, rate, !o.quiet);
+    const auto started = std::chrono::steady_clock::now();
+    std::int64_t done = 0, tailDone = 0;
+    float peak = 0.0f;
+    bool clipLed = false;
+    bool sourceEnded = false;
+    while (true) {
+        if (g_bInterrupted) {
+            progress.Finish();
+            writer->Discard();
+            throw Failure{kExitInterrupted, "interrupted; no output written"};
+        }
+        long frames = 0;
+        if (!sourceEnded) {
+            frames = source->Read(inLeft.data(), inRight.data(), o.block);
+            if (frames < 0)
+                throw Failure{kExitFailure, "cannot read input file " + Quoted(o.input) + " (read error)"};
+            sourceEnded = frames < o.block;
+        }
+        // The tail continues with silence after the last input frame, in whole blocks as a host would.
+        if (frames < o.block && tailDone < tailFrames) {
+            const long extra = static_cast<long>(std::min<std::int64_t>(o.block - frames, tailFrames - tailDone));
+            std::fill_n(inLeft.data() + frames, extra, 0.0f);
+            std::fill_n(inRight.data() + frames, extra, 0.0f);
+            frames += extra;
+            tailDone += extra;
+        }
+        if (frames == 0)
+            break;
+        if (plugin) {
+            if (!plugin->Process(inLeft.data(), inRight.data(), outLeft.data(), outRight.data(),
+                                 static_cast<int>(frames), done == 0 ? changes : std::vector<ParamSetting>{}, clipLed))
+                throw Failure{kExitFailure, "the plug-in failed to process the block at " +
+                                                std::to_string(static_cast<double>(done) / rate) + " s"};
+        } else {
+            std::copy_n(inLeft.data(), frames, outLeft.data());
+            std::copy_n(inRight.data(), frames, outRight.data());
+        }
+        for (long i = 0; i < frames; ++i)
+            peak = std::max({peak, std::fabs(outLeft[i]), std::fabs(outRight[i])});
+        if (!writer->Write(outLeft.data(), outRight.data(), frames))
+            throw Failure{kExitFailure, "cannot write output file " + Quoted(destination) + " (disk full?)"};
+        done += frames;
+        progress.Update(done);
+    }
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    progress.Finish();
+
+    std::vector<unsigned char> savedState;
+    if (plugin) {
+        if (!o.saveStatePath.empty() && !plugin->GetState(savedState, error))
+            throw Failure{kExitFailure, error};
+        plugin->Stop();
+    }
+    if (!writer->Commit(error))
+        throw Failure{kExitFailure, error};
+    if (!savedState.empty() && !WriteFileAtomically(o.saveStatePath, savedState, error))
+        throw Failure{kExitFailure, error};
+
+    if (!o.quiet) {
+        const double seconds = static_cast<double>(done) / rate;
+        std::printf("%s: %.2f s at %d Hz (%s) in %.2f s, %.0fx real time, peak %s%s\n", destination.c_str(), seconds,
+                    rate, format.name.c_str(), elapsed, elapsed > 0.0 ? seconds / elapsed : 0.0,
+                    Decibels(peak).c_str(),
+                    dry ? ", dry" : clipLed ? ", output clip LED lit" : ", output clip LED never lit");
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options o;
+    CLI::App app{"Renders audio files, or a built-in demo phrase, through the Corvex VST 3 plug-in.",
+                 "corvex-render"};
+    app.add_option("INPUT", o.input, "Audio file to process (WAV, FLAC, AIFF or Ogg; mono or stereo; 44.1 to 192 kHz)");
+    app.add_option("OUTPUT", o.output, "Stereo file to write, at the input's rate");
+    app.add_option("--demo", o.demo, "Render the built-in guitar phrase through the plug-in to OUT")->type_name("OUT");
+    app.add_option("--demo-dry", o.demoDry, "Write the built-in guitar phrase unprocessed to OUT")->type_name("OUT");
+    app.add_option("--set", o.settings, "Set a parameter by title or identifier, e.g. \"Distortion Level=0.8\" or "
+                                        "\"5=0.8\" (repeatable)")
+        ->type_name("NAME=VALUE")
+        ->allow_extra_args(false);
+    app.add_flag("--bypass", o.bypass, "Engage the plug-in's bypass");
+    app.add_option("--tempo", o.tempo, "Host tempo for the delay, in BPM (default 120)")->type_name("BPM");
+    app.add_option("--block", o.block, "Block size in samples, 1 to 8192 (default 1024)")->type_name("N");
+    CLI::Option* tail = app.add_option("--tail", o.tail, "Seconds of silence processed after the input so delay and reverb ring out "
+                                     "(default 0; 3 with --demo)")
+        ->type_name("SECONDS");
+    app.add_option("--state", o.statePath, "Load an 80-byte component state before rendering")->type_name("FILE");
+    app.add_option("--save-state", o.saveStatePath, "Save the component state after rendering")->type_name("FILE");
+    app.add_option("--format", o.format, "Output format: wav16, wav24, wav32f, flac16, flac24, aiff16, aiff24, "
+                                         "aiff32f or ogg (default: from OUTPUT's extension, 24-bit WAV otherwise)");
+    app.add_option("--module", o.modulePath, "Corvex.vst3 bundle to load (default: " + DefaultModulePath() + ")")
+        ->type_name("PATH");
+    app.add_flag("--list-params", o.listParams, "Print the parameters the plug-in reports, and exit");
+    app.add_flag("-q,--quiet", o.quiet, "No progress bar and no summary");
+
+    try {
+        app.parse(argc, argv);
+        o.tailGiven = tail->count() > 0;
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0)
+            return app.exit(e);
+        std::fprintf(stderr, "corvex-render: error: %s\n", e.what());
+        return kExitUsage;
+    }
+
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    try {
+        return Run(o);
+    } catch (const Failure& failure) {
+        std::fprintf(stderr, "corvex-render: error: %s\n", failure.message.c_str());
+        return failure.code;
+    }
+}
