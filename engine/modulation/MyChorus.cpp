@@ -25,6 +25,22 @@ void CopyThrough(const float* inL, const float* inR, float* outL, float* outR, i
 
 bool IsUsableRate(float fs) { return fs > 0.0f && fs < HUGE_VALF; }
 
+// The line at a fractional position at or after its start, by linear interpolation.
+inline float ReadTap(const float* afLine, int L, float fPosition)
+{
+    int i = static_cast<int>(fPosition);
+    const float f = fPosition - static_cast<float>(i);
+    // Positions lie within about 1.6 line lengths of the start unless the size changed
+    // without a Reset; the modulo covers that rare case.
+    if (i >= L) {
+        i -= L;
+        if (i >= L)
+            i %= L;
+    }
+    const int j = i + 1 < L ? i + 1 : 0;
+    return (1.0f - f) * afLine[i] + f * afLine[j];
+}
+
 } // namespace
 
 CMyChorus::CMyChorus()
@@ -61,22 +77,6 @@ int CMyChorus::Reset()
     m_iWriteIndice = 0;
     m_iOscCounter = 0;
     return 1;
-}
-
-float CMyChorus::ReadTap(float fPosition) const
-{
-    const int L = m_iLineLength;
-    int i = static_cast<int>(fPosition);
-    const float f = fPosition - static_cast<float>(i);
-    // Positions lie within about 1.6 line lengths of the start unless the size changed
-    // without a Reset; the modulo covers that rare case.
-    if (i >= L) {
-        i -= L;
-        if (i >= L)
-            i %= L;
-    }
-    const int j = i + 1 < L ? i + 1 : 0;
-    return (1.0f - f) * m_afLine[i] + f * m_afLine[j];
 }
 
 int CMyChorus::Process(const float* inL, const float* inR, float* outL, float* outR, int n)
@@ -132,8 +132,8 @@ int CMyChorus::Process(const float* inL, const float* inR, float* outL, float* o
         const float fWrite = static_cast<float>(w);
         const float fPosL = fCos * kSwing * fHalf - kTapOffset + fWrite + fHalf;
         const float fPosR = fSin * kSwing * fHalf - kTapOffset + fWrite + fHalf;
-        const float fTapL = ReadTap(fPosL);
-        const float fTapR = ReadTap(fPosR);
+        const float fTapL = ReadTap(m_afLine, L, fPosL);
+        const float fTapR = ReadTap(m_afLine, L, fPosR);
 
         outL[k] = (fTapL * fWet + fDry * x) * fGain;
         outR[k] = (fTapR * fWet + fDry * x) * fGain;

@@ -31,7 +31,6 @@ public:
     int OscillatorCounter() const { return m_iOscCounter; }
 
 private:
-    float ReadTap(float fPosition) const;
 
     float* m_afLine = nullptr; // CHORUSBUFFERSIZE entries
     int m_iOscCounter = 0;     // samples since the oscillator phase restarted

@@ -20,6 +20,7 @@ constexpr float kReverbScale = 0.04f;
 // Beyond this a sample could overflow a comb; such samples, NaN and infinities count as
 // silence so that nothing non-finite ever circulates in a line.
 constexpr float kInputLimit = 1.0e30f;
+constexpr int kRunLength = 64;
 
 // Times the sections carry from construction until the first Process call replaces them.
 constexpr double kInitialCombDecay = 1.0;
@@ -149,27 +150,46 @@ int CMyReverb::Process(const float* inL, const float* inR, float* outL, float* o
     const float fDry = 1.0f - fWet * kDryPerWet;
     const bool bEnhancer = dEnhancerDelay != 0.0;
 
-    for (int k = 0; k < n; ++k) {
-        const float xL = Sanitised(inL[k]);
-        float xR = Sanitised(inR[k]);
+    // Section by section over short runs of samples rather than sample by sample: each
+    // section's loop is tight and predictable, while every sample still meets the sections in
+    // the same order and sums in the same order, so the result is unchanged.
+    for (int iStart = 0; iStart < n; iStart += kRunLength) {
+        const int m = n - iStart < kRunLength ? n - iStart : kRunLength;
+        float afL[kRunLength], afR[kRunLength];
+        float afSumL[kRunLength] = {}, afSumR[kRunLength] = {};
+        float afA[kRunLength], afB[kRunLength];
+        for (int i = 0; i < m; ++i) {
+            afL[i] = Sanitised(inL[iStart + i]);
+            afR[i] = Sanitised(inR[iStart + i]);
+        }
         // While off the enhancer's line is left alone, so switching it on replays what it held.
-        if (bEnhancer)
-            xR = m_enhancerDelay.ProcessSample(xR);
+        if (bEnhancer) {
+            for (int i = 0; i < m; ++i)
+                afR[i] = m_enhancerDelay.ProcessSample(afR[i]);
+        }
 
-        float sL = 0.0f;
-        float sR = 0.0f;
-        for (int c = 0; c < kCombCount; ++c) {
-            sL += m_aCombsL[c].ProcessSample(xL);
-            sR += m_aCombsR[c].ProcessSample(xR);
+        for (Biquad& comb : m_aCombsL) {
+            for (int i = 0; i < m; ++i)
+                afSumL[i] += comb.ProcessSample(afL[i]);
         }
         // The all-passes sit side by side on the comb sum, not in series.
-        const float aL = m_allPassAL.ProcessSample(sL);
-        const float bL = m_allPassBL.ProcessSample(sL);
-        const float aR = m_allPassAR.ProcessSample(sR);
-        const float bR = m_allPassBR.ProcessSample(sR);
+        for (int i = 0; i < m; ++i)
+            afA[i] = m_allPassAL.ProcessSample(afSumL[i]);
+        for (int i = 0; i < m; ++i)
+            afB[i] = m_allPassBL.ProcessSample(afSumL[i]);
+        for (int i = 0; i < m; ++i)
+            outL[iStart + i] = fDry * afL[i] - (afB[i] + afA[i]) * kReverbScale * fWet;
 
-        outL[k] = fDry * xL - (bL + aL) * kReverbScale * fWet;
-        outR[k] = fDry * xR - (bR + aR) * kReverbScale * fWet;
+        for (Biquad& comb : m_aCombsR) {
+            for (int i = 0; i < m; ++i)
+                afSumR[i] += comb.ProcessSample(afR[i]);
+        }
+        for (int i = 0; i < m; ++i)
+            afA[i] = m_allPassAR.ProcessSample(afSumR[i]);
+        for (int i = 0; i < m; ++i)
+            afB[i] = m_allPassBR.ProcessSample(afSumR[i]);
+        for (int i = 0; i < m; ++i)
+            outR[iStart + i] = fDry * afR[i] - (afB[i] + afA[i]) * kReverbScale * fWet;
     }
     return 1;
 }
