@@ -1,0 +1,425 @@
+#include "CorvexEditorView.h"
+#include "corvexcontroller.h"
+
+#include "public.sdk/source/common/memorystream.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+namespace corvex {
+namespace {
+
+using namespace Steinberg;
+using gui::CRect;
+
+// Records what the editor tells the host, and the controller's value at each performEdit.
+class RecordingHandler : public Vst::IComponentHandler {
+public:
+    Vst::EditController* controller = nullptr;
+
+    struct Edit {
+        std::string kind;
+        Vst::ParamID id;
+        double value;
+        double controllerValue;
+    };
+    std::vector<Edit> edits;
+
+    tresult PLUGIN_API beginEdit(Vst::ParamID id) override { return record("begin", id, 0.0); }
+    tresult PLUGIN_API performEdit(Vst::ParamID id, Vst::ParamValue value) override { return record("perform", id, value); }
+    tresult PLUGIN_API endEdit(Vst::ParamID id) override { return record("end", id, 0.0); }
+    tresult PLUGIN_API restartComponent(int32) override { return kResultOk; }
+    tresult PLUGIN_API queryInterface(const TUID, void** obj) override
+    {
+        *obj = nullptr;
+        return kNoInterface;
+    }
+    uint32 PLUGIN_API addRef() override { return 1; }
+    uint32 PLUGIN_API release() override { return 1; }
+
+private:
+    tresult record(const char* kind, Vst::ParamID id, double value)
+    {
+        edits.push_back({kind, id, value, controller->getParamNormalized(id)});
+        return kResultOk;
+    }
+};
+
+// The view with its About dialog counted instead of shown.
+class CountingView : public CorvexEditorView {
+public:
+    using CorvexEditorView::CorvexEditorView;
+    std::vector<int> dialogs;
+
+protected:
+    void runModalDialog(int resourceId) override { dialogs.push_back(resourceId); }
+};
+
+int kParentWindow = 0;
+
+class EditorViewTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        controller = new CorvexController();
+        ASSERT_EQ(controller->initialize(nullptr), kResultOk);
+        handler.controller = controller;
+        controller->setComponentHandler(&handler);
+        view = new CountingView(controller);
+    }
+    void TearDown() override
+    {
+        if (view->isAttached())
+            view->removed();
+        view->release();
+        controller->terminate();
+        controller->release();
+    }
+    bool attach() { return view->attached(&kParentWindow, CEditorBase::kPlatformTypeOffscreen) == kResultOk; }
+    gui::CControl* control(ParamID id) { return view->getControl(id); }
+    gui::CVuMeter* meter(ParamID id) { return dynamic_cast<gui::CVuMeter*>(control(id)); }
+    const std::uint8_t* pixel(int x, int y) { return view->getFrame()->getOffscreen().pixel(x, y); }
+    // True when the frame shows sub-image `index` of the control's bitmap strip.
+    bool showsImage(ParamID id, int index)
+    {
+        const gui::CControl* c = control(id);
+        const CRect r = c->getViewSize();
+        const gui::CBitmap& strip = *c->getBackground();
+        for (int y = 0; y < r.height(); ++y)
+            for (int x = 0; x < r.width(); ++x)
+                for (int k = 0; k < 3; ++k)
+                    if (pixel(r.left + x, r.top + y)[k] != strip.pixel(x, index * r.height() + y)[k])
+                        return false;
+        return true;
+    }
+
+    CorvexController* controller = nullptr;
+    RecordingHandler handler;
+    CountingView* view = nullptr;
+};
+
+struct Expected {
+    ParamID id;
+    const std::type_info& type;
+    CRect rect;
+    int tag;
+};
+
+TEST_F(EditorViewTest, OpenBuildsTheEighteenControlsAtTheirRectanglesWithoutOverlap)
+{
+    ASSERT_TRUE(attach());
+    const Expected expected[] = {
+        {1, typeid(gui::COnOffButton), CRect::FromSize(482, 209, 31, 31), 1},
+        {2, typeid(gui::COnOffButton), CRect::FromSize(88, 310, 115, 188), 2},
+        {3, typeid(gui::CAnimKnob), CRect::FromSize(148, 251, 54, 54), 3},
+        {4, typeid(gui::COnOffButton), CRect::FromSize(263, 310, 128, 188), 4},
+        {5, typeid(gui::CAnimKnob), CRect::FromSize(308, 251, 62, 54), 5},
+        {6, typeid(gui::COnOffButton), CRect::FromSize(543, 209, 34, 31), 6},
+        {7, typeid(gui::COnOffButton), CRect::FromSize(600, 310, 144, 188), 7},
+        {8, typeid(gui::COnOffButton), CRect::FromSize(431, 310, 134, 188), 8},
+        {9, typeid(gui::CAnimKnob), CRect::FromSize(471, 251, 56, 54), 9},
+        {10, typeid(gui::COnOffButton), CRect::FromSize(765, 310, 156, 188), 10},
+        {11, typeid(gui::CAnimKnob), CRect::FromSize(631, 251, 57, 54), 11},
+        {12, typeid(gui::CAnimKnob), CRect::FromSize(789, 251, 57, 54), 12},
+        {13, typeid(gui::CVuMeter), CRect::FromSize(610, 194, 279, 27), 0},
+        {14, typeid(gui::CVuMeter), CRect::FromSize(610, 222, 279, 28), 0},
+        {15, typeid(gui::CMovieBitmap), CRect::FromSize(121, 279, 20, 20), 15},
+        {16, typeid(gui::CMovieBitmap), CRect::FromSize(872, 283, 22, 18), 16},
+        {17, typeid(gui::CMovieBitmap), CRect::FromSize(230, 284, 18, 16), 17},
+        {18, typeid(gui::CKickButton), CRect::FromSize(968, 0, 54, 27), 18},
+    };
+    ASSERT_EQ(view->getFrame()->getNbViews(), 18u);
+    for (const Expected& e : expected) {
+        SCOPED_TRACE(e.id);
+        gui::CControl* c = control(e.id);
+        ASSERT_NE(c, nullptr);
+        EXPECT_EQ(typeid(*c), e.type);
+        EXPECT_EQ(c->getViewSize(), e.rect);
+        EXPECT_EQ(c->getTag(), e.tag);
+        EXPECT_EQ(c->getListener() == nullptr, e.tag == 0);
+        ASSERT_TRUE(c->getBackground() && c->getBackground()->isLoaded());
+        EXPECT_EQ(c->getBackground()->getWidth(), e.rect.width());
+        for (const Expected& other : expected) {
+            if (other.id != e.id) {
+                EXPECT_FALSE(e.rect.overlaps(other.rect)) << "overlaps " << other.id;
+            }
+        }
+    }
+    EXPECT_EQ(control(kBypass), nullptr);
+    ViewRect size;
+    view->getSize(&size);
+    EXPECT_EQ(size.getWidth(), 1024);
+    EXPECT_EQ(size.getHeight(), 768);
+}
+
+TEST_F(EditorViewTest, OpeningAnOpenViewFailsAndCreatesNothing)
+{
+    ASSERT_TRUE(attach());
+    gui::CFrame* frame = view->getFrame();
+    gui::CControl* knob = control(kDistortionLevel);
+    EXPECT_FALSE(view->open(&kParentWindow));
+    EXPECT_EQ(view->getFrame(), frame);
+    EXPECT_EQ(frame->getNbViews(), 18u);
+    EXPECT_EQ(control(kDistortionLevel), knob);
+    EXPECT_NE(view->attached(&kParentWindow, CEditorBase::kPlatformTypeOffscreen), kResultOk);
+    EXPECT_EQ(controller->Views().size(), 1u);
+}
+
+TEST_F(EditorViewTest, OpenShowsTheControllersValuesAndParksIndicatorsUntilTheFirstTick)
+{
+    controller->setParamNormalized(kDistortionLevel, 0.3);
+    controller->setParamNormalized(kDelayOnOff, 0.0);
+    controller->setParamNormalized(kOutputLeftVumeter, 0.5);
+    controller->setParamNormalized(kInputClippingLed, 1.0);
+    ASSERT_TRUE(attach());
+    EXPECT_FLOAT_EQ(control(kDistortionLevel)->getValue(), 0.3f);
+    EXPECT_EQ(control(kDelayOnOff)->getValue(), 0.0f);
+    EXPECT_FLOAT_EQ(control(kCompressorLevel)->getValue(), 0.8f);
+    EXPECT_TRUE(showsImage(kDelayOnOff, 0));
+    EXPECT_TRUE(showsImage(kReverbOnOff, 1));
+    EXPECT_EQ(meter(kOutputLeftVumeter)->getValue(), 0.0f);
+    EXPECT_EQ(control(kInputClippingLed)->getValue(), 0.0f);
+    EXPECT_TRUE(showsImage(kInputClippingLed, 0));
+    EXPECT_EQ(view->getPendingValue(kOutputLeftVumeter), 0.5f);
+    view->onTimer();
+    EXPECT_EQ(meter(kOutputLeftVumeter)->getValue(), 0.75f);
+    EXPECT_TRUE(showsImage(kInputClippingLed, 1));
+}
+
+TEST_F(EditorViewTest, FindParameterAnswersControlsButNotMetersOrAClosedView)
+{
+    Vst::ParamID id = 0;
+    EXPECT_EQ(view->findParameter(500, 220, id), kResultFalse);
+    ASSERT_TRUE(attach());
+    ASSERT_EQ(view->findParameter(500, 220, id), kResultOk);
+    EXPECT_EQ(id, kInputSelection);
+    EXPECT_EQ(view->findParameter(700, 200, id), kResultFalse); // the left meter
+    EXPECT_EQ(view->findParameter(130, 288, id), kResultFalse); // an LED
+    ASSERT_EQ(view->findParameter(1000, 10, id), kResultOk);
+    EXPECT_EQ(id, kButton1);
+    ASSERT_EQ(view->findParameter(308, 251, id), kResultOk);
+    EXPECT_EQ(id, kDistortionLevel);
+    EXPECT_EQ(view->findParameter(369, 304, id), kResultOk);
+    EXPECT_EQ(view->findParameter(370, 251, id), kResultFalse); // right and bottom edges lie outside
+    EXPECT_EQ(view->findParameter(10, 10, id), kResultFalse);
+    Vst::IParameterFinder* finder = nullptr;
+    ASSERT_EQ(view->queryInterface(Vst::IParameterFinder::iid, reinterpret_cast<void**>(&finder)), kResultOk);
+    finder->release();
+}
+
+TEST_F(EditorViewTest, SizeConstraintsClampToTheFixedRangeAndTheViewDoesNotResize)
+{
+    ViewRect tooBig(10, 20, 10 + 2000, 20 + 500);
+    EXPECT_EQ(view->checkSizeConstraint(&tooBig), kResultOk);
+    EXPECT_EQ(tooBig.left, 10);
+    EXPECT_EQ(tooBig.top, 20);
+    EXPECT_EQ(tooBig.getWidth(), 1074);
+    EXPECT_EQ(tooBig.getHeight(), 768);
+    ViewRect fine(0, 0, 1050, 800);
+    EXPECT_EQ(view->checkSizeConstraint(&fine), kResultOk);
+    EXPECT_EQ(fine.getWidth(), 1050);
+    EXPECT_EQ(fine.getHeight(), 800);
+    ViewRect tiny(0, 0, 10, 2000);
+    view->checkSizeConstraint(&tiny);
+    EXPECT_EQ(tiny.getWidth(), 1024);
+    EXPECT_EQ(tiny.getHeight(), 818);
+    EXPECT_EQ(view->checkSizeConstraint(nullptr), kResultFalse);
+    EXPECT_EQ(view->canResize(), kResultFalse);
+}
+
+TEST_F(EditorViewTest, TurningAKnobSetsTheControllerThenPerformsTheEditWithoutBeginOrEnd)
+{
+    ASSERT_TRUE(attach());
+    gui::CFrame* frame = view->getFrame();
+    const CRect r = control(kDistortionLevel)->getViewSize();
+    const gui::CPoint centre{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    ASSERT_TRUE(frame->onMouseDown({centre, 0}));
+    frame->onMouseMoved({{centre.x, centre.y - 40}, 0});
+    frame->onMouseUp({{centre.x, centre.y - 40}, 0});
+    const double expected = double(0.55f + 0.2f);
+    ASSERT_EQ(handler.edits.size(), 1u);
+    EXPECT_EQ(handler.edits[0].kind, "perform");
+    EXPECT_EQ(handler.edits[0].id, kDistortionLevel);
+    EXPECT_NEAR(handler.edits[0].value, expected, 1e-6);
+    EXPECT_EQ(handler.edits[0].controllerValue, handler.edits[0].value); // set before performEdit
+    EXPECT_EQ(controller->getParamNormalized(kDistortionLevel), handler.edits[0].value);
+
+    // A switch press: one edit with the new value.
+    const CRect s = control(kReverbOnOff)->getViewSize();
+    frame->onMouseDown({{s.left + 5, s.top + 5}, 0});
+    frame->onMouseUp({{s.left + 5, s.top + 5}, 0});
+    ASSERT_EQ(handler.edits.size(), 2u);
+    EXPECT_EQ(handler.edits[1].id, kReverbOnOff);
+    EXPECT_EQ(handler.edits[1].value, 0.0);
+    view->onTimer();
+    EXPECT_TRUE(showsImage(kReverbOnOff, 0));
+}
+
+TEST_F(EditorViewTest, TheAboutButtonOpensTheDialogOncePerPressAndEditsNothing)
+{
+    ASSERT_TRUE(attach());
+    gui::CFrame* frame = view->getFrame();
+    for (int press = 1; press <= 2; ++press) {
+        frame->onMouseDown({{990, 10}, 0});
+        EXPECT_EQ(view->dialogs.size(), std::size_t(press));
+        frame->onMouseUp({{990, 10}, 0});
+        EXPECT_EQ(view->dialogs.size(), std::size_t(press));
+    }
+    EXPECT_EQ(view->dialogs, (std::vector<int>{103, 103}));
+    EXPECT_TRUE(handler.edits.empty());
+    EXPECT_EQ(controller->getParamNormalized(kButton1), 0.0);
+}
+
+TEST_F(EditorViewTest, MetersShowTheLastValueOfEachTickThroughTheCurveThenDrop)
+{
+    ASSERT_TRUE(attach());
+    controller->setParamNormalized(kOutputLeftVumeter, 0.5);
+    EXPECT_EQ(meter(kOutputLeftVumeter)->getValue(), 0.0f); // nothing shown before the tick
+    view->onTimer();
+    EXPECT_EQ(meter(kOutputLeftVumeter)->getValue(), 0.75f);
+    EXPECT_EQ(meter(kOutputLeftVumeter)->getDisplayedValue(), 0.75f);
+    EXPECT_EQ(view->getPendingValue(kOutputLeftVumeter), 0.0f);
+    std::vector<float> shown;
+    for (int tick = 0; tick < 4; ++tick) {
+        view->onTimer();
+        EXPECT_EQ(meter(kOutputLeftVumeter)->getValue(), 0.0f);
+        shown.push_back(meter(kOutputLeftVumeter)->getDisplayedValue());
+    }
+    EXPECT_NEAR(shown[0], 0.65f, 1e-6f);
+    EXPECT_NEAR(shown[1], 0.55f, 1e-6f);
+    EXPECT_NEAR(shown[3], 0.35f, 1e-6f);
+
+    for (double v : {0.9, 0.2, 0.4})
+        controller->setParamNormalized(kOutputRightVumeter, v);
+    view->onTimer();
+    EXPECT_FLOAT_EQ(meter(kOutputRightVumeter)->getValue(), 0.64f);
+    EXPECT_EQ(meter(kOutputRightVumeter)->getDisplayedValue(), meter(kOutputRightVumeter)->getValue());
+    EXPECT_EQ(meter(kOutputLeftVumeter)->getDisplayedValue(), shown[3] - 0.1f);
+}
+
+TEST_F(EditorViewTest, LedsHoldTheirStateUntilAValueBelowOneHalfArrives)
+{
+    ASSERT_TRUE(attach());
+    controller->setParamNormalized(kOuputClippingLed, 1.0);
+    for (int tick = 0; tick < 5; ++tick) {
+        view->onTimer();
+        EXPECT_TRUE(showsImage(kOuputClippingLed, 1)) << tick;
+    }
+    controller->setParamNormalized(kOuputClippingLed, 0.5);
+    view->onTimer();
+    EXPECT_TRUE(showsImage(kOuputClippingLed, 1));
+    controller->setParamNormalized(kOuputClippingLed, 0.49);
+    view->onTimer();
+    EXPECT_TRUE(showsImage(kOuputClippingLed, 0));
+    view->update(kCompressionLed, 3.0); // above full scale counts as on
+    view->onTimer();
+    EXPECT_TRUE(showsImage(kCompressionLed, 1));
+}
+
+TEST_F(EditorViewTest, RenderedPixelsShowTheImageEachValueSelects)
+{
+    ASSERT_TRUE(attach());
+    const struct {
+        ParamID id;
+        double value;
+        int image;
+    } cases[] = {{kCompressorLevel, 0.0, 0},  {kCompressorLevel, 1.0, 15}, {kChorusSpeed, 0.5, 8},
+                 {kReverbLevel, 0.2, 3},      {kDelayLevel, 1.5, 15},      {kInputSelection, 0.0, 0},
+                 {kInputSelection, 1.0, 1},   {kStereoEnhancerOnOff, 0.0, 0}, {kGateCompressorOnOff, 1.0, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.id) + " at " + std::to_string(c.value));
+        controller->setParamNormalized(c.id, c.value);
+        view->onTimer();
+        EXPECT_TRUE(showsImage(c.id, c.image));
+    }
+    // The About button and the background outside every control.
+    EXPECT_TRUE(showsImage(kButton1, 0));
+    const gui::CBitmap background(150);
+    EXPECT_EQ(pixel(20, 700)[0], background.pixel(20, 700)[0]);
+}
+
+TEST_F(EditorViewTest, ForceRefreshRepaintsEverythingAndChangesNoValue)
+{
+    ASSERT_TRUE(attach());
+    controller->setParamNormalized(kOutputLeftVumeter, 0.8);
+    controller->setParamNormalized(kCompressionLed, 1.0);
+    view->onTimer();
+    const std::vector<std::uint8_t> before = view->getFrame()->getOffscreen().pixels();
+    std::vector<float> values;
+    for (ParamID id = 1; id <= 18; ++id)
+        values.push_back(control(id)->getValue());
+    const std::size_t draws = view->getFrame()->getDrawCount();
+
+    // The controller sends it after restoring its own state.
+    Steinberg::MemoryStream stream;
+    ASSERT_EQ(controller->getState(&stream), kResultOk);
+    stream.seek(0, IBStream::kIBSeekSet, nullptr);
+    view->Notify(CorvexEditorViewBase::kForceRefresh);
+    EXPECT_EQ(view->getFrame()->getDrawCount(), draws + 18);
+    EXPECT_TRUE(view->getFrame()->getDirtyRegion().empty());
+    for (ParamID id = 1; id <= 18; ++id)
+        EXPECT_EQ(control(id)->getValue(), values[id - 1]) << id;
+    EXPECT_EQ(view->getFrame()->getOffscreen().pixels(), before);
+    EXPECT_EQ(view->getPendingValue(kCompressionLed), 1.0f);
+
+    ASSERT_EQ(controller->setState(&stream), kResultOk);
+    EXPECT_EQ(view->getFrame()->getDrawCount(), draws + 36);
+}
+
+TEST_F(EditorViewTest, TheTimerRunsOnlyWhileAttachedAndClosingForgetsEverything)
+{
+    EXPECT_EQ(view->getIdleRate(), 50);
+    EXPECT_FALSE(view->isTimerRunning());
+    view->onTimer(); // no frame, nothing to do
+    view->update(kOutputLeftVumeter, 0.7);
+    EXPECT_EQ(view->getPendingValue(kOutputLeftVumeter), 0.0f); // closed views store nothing
+    ASSERT_TRUE(attach());
+    EXPECT_TRUE(view->isTimerRunning());
+    view->update(kOutputLeftVumeter, 0.7);
+    ASSERT_EQ(view->removed(), kResultOk);
+    EXPECT_FALSE(view->isTimerRunning());
+    EXPECT_EQ(view->getFrame(), nullptr);
+    EXPECT_EQ(view->getPendingValue(kOutputLeftVumeter), 0.0f);
+    EXPECT_EQ(control(kCompressorLevel), nullptr);
+    EXPECT_TRUE(controller->Views().empty());
+    view->update(kCompressorLevel, 0.1); // ignored: no control
+    EXPECT_NE(view->attached(nullptr, CEditorBase::kPlatformTypeOffscreen), kResultOk);
+    EXPECT_NE(view->attached(&kParentWindow, "HWND"), kResultOk);
+}
+
+TEST(EditorView, TheControllerCreatesOnlyTheViewNamedEditorAndFeedsEveryOpenOne)
+{
+    auto* controller = new CorvexController();
+    ASSERT_EQ(controller->initialize(nullptr), kResultOk);
+    EXPECT_EQ(controller->createView("Editor"), nullptr);
+    IPlugView* first = controller->createView("editor");
+    IPlugView* second = controller->createView("editor");
+    ASSERT_NE(first, nullptr);
+    auto* a = dynamic_cast<CorvexEditorView*>(first);
+    auto* b = dynamic_cast<CorvexEditorView*>(second);
+    ASSERT_TRUE(a && b);
+    for (int cycle = 0; cycle < 50; ++cycle) {
+        ASSERT_EQ(first->attached(&kParentWindow, CEditorBase::kPlatformTypeOffscreen), kResultOk);
+        ASSERT_EQ(first->removed(), kResultOk);
+    }
+    ASSERT_EQ(first->attached(&kParentWindow, CEditorBase::kPlatformTypeOffscreen), kResultOk);
+    ASSERT_EQ(second->attached(&kParentWindow, CEditorBase::kPlatformTypeOffscreen), kResultOk);
+    EXPECT_EQ(controller->Views().size(), 2u);
+    EXPECT_EQ(controller->setParamNormalized(kCompressorLevel, 1.5), kResultOk);
+    EXPECT_EQ(a->getControl(kCompressorLevel)->getValue(), 1.5f);
+    EXPECT_EQ(b->getControl(kCompressorLevel)->getValue(), 1.5f);
+    EXPECT_EQ(controller->getParamNormalized(kCompressorLevel), 1.0);
+    first->removed();
+    // Released while attached: it leaves the controller's list on its own.
+    second->release();
+    EXPECT_TRUE(controller->Views().empty());
+    first->release();
+    controller->terminate();
+    controller->release();
+}
+
+} // namespace
+} // namespace corvex
