@@ -12,6 +12,51 @@ constexpr float kSegmentRate = 44100.0f;
 // Largest segment index worth converting; anything beyond is past every segment.
 constexpr float kIndexLimit = 16777216.0f;
 
+// Each product is rounded to single precision and then summed in double; the order of the sum
+// is free, which is what lets it run in vector lanes. Wider vectors are picked at load time
+// where the processor has them.
+#if defined(__x86_64__) && defined(__linux__) && (defined(__clang__) || defined(__GNUC__))
+#define CORVEX_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define CORVEX_VECTOR_CLONES
+#endif
+
+CORVEX_VECTOR_CLONES
+double DotProduct(const float* window, const float* taps, int iTaps)
+{
+    double dSum = 0.0;
+#pragma omp simd reduction(+ : dSum)
+    for (int m = 0; m < iTaps; ++m)
+        dSum += static_cast<double>(window[m] * taps[m]);
+    return dSum;
+}
+
+// Four consecutive outputs at once, their windows one sample apart: each tap is loaded once
+// for all of them, and the independent sums keep the adders busy instead of waiting on one
+// running total.
+CORVEX_VECTOR_CLONES
+void DotProducts(const float* window, const float* taps, int iTaps, double adSums[4])
+{
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+#pragma omp simd reduction(+ : s0, s1, s2, s3)
+    for (int m = 0; m < iTaps; ++m) {
+        const float t = taps[m];
+        s0 += static_cast<double>(window[m] * t);
+        s1 += static_cast<double>(window[m + 1] * t);
+        s2 += static_cast<double>(window[m + 2] * t);
+        s3 += static_cast<double>(window[m + 3] * t);
+    }
+    adSums[0] = s0, adSums[1] = s1, adSums[2] = s2, adSums[3] = s3;
+}
+
+void WriteOutput(float* outL, float* outR, int i, float y)
+{
+    if (outL)
+        outL[i] = y;
+    if (outR)
+        outR[i] = y;
+}
+
 // Equal, with NaN counting as equal to NaN, so that an unchanged NaN never forces a rebuild.
 template <typename T>
 bool SameValue(T a, T b)
@@ -124,14 +169,12 @@ void CMyConvolution::PrepareTaps(int iTaps)
 double CMyConvolution::ContiguousSum() const
 {
     // The window ends at the mirror of the newest sample, so it never wraps.
-    const int iTaps = m_iPreparedTaps;
-    const float* window = m_afHistory + m_lWriteCursor + m_lSize - iTaps + 1;
-    const float* taps = m_afReversed;
-    double dSum = 0.0;
-#pragma omp simd reduction(+ : dSum)
-    for (int m = 0; m < iTaps; ++m)
-        dSum += static_cast<double>(window[m] * taps[m]);
-    return dSum;
+    return DotProduct(m_afHistory + m_lWriteCursor + m_lSize - m_iPreparedTaps + 1, m_afReversed, m_iPreparedTaps);
+}
+
+void CMyConvolution::ContiguousSums(double adSums[kGroup]) const
+{
+    DotProducts(m_afHistory + m_lWriteCursor + m_lSize - m_iPreparedTaps + 1, m_afReversed, m_iPreparedTaps, adSums);
 }
 
 double CMyConvolution::WrappedSum(int& iCount) const
@@ -177,7 +220,25 @@ int CMyConvolution::Process(const float* inL, const float*, float* outL, float* 
         PrepareTaps(iTaps);
     const bool bContiguous = iTaps > 0 && iTaps <= m_lSize && m_iNonZeroTaps == iTaps;
 
-    for (int i = 0; i < n; ++i) {
+    int i = 0;
+    while (i < n) {
+        if (bContiguous && n - i >= kGroup && m_lWriteCursor + kGroup <= m_lSize) {
+            // All inputs of the group are read before any output is written: in place is safe.
+            for (int j = 0; j < kGroup; ++j) {
+                const float x = inL[i + j];
+                m_afHistory[m_lWriteCursor + j] = x;
+                m_afHistory[m_lWriteCursor + j + m_lSize] = x;
+            }
+            double adSums[kGroup];
+            ContiguousSums(adSums);
+            m_lWriteCursor += kGroup;
+            if (m_lWriteCursor >= m_lSize)
+                m_lWriteCursor = 0;
+            for (int j = 0; j < kGroup; ++j)
+                WriteOutput(outL, outR, i + j, static_cast<float>(adSums[j] / iTaps) * fLevel * kTapShare);
+            i += kGroup;
+            continue;
+        }
         const float x = inL[i];
         m_afHistory[m_lWriteCursor] = x;
         m_afHistory[m_lWriteCursor + m_lSize] = x;
@@ -186,11 +247,8 @@ int CMyConvolution::Process(const float* inL, const float*, float* outL, float* 
         if (++m_lWriteCursor >= m_lSize)
             m_lWriteCursor = 0;
         // With no tap taking part the mean is undefined; the cabinet is then silent.
-        const float y = iCount > 0 ? static_cast<float>(dSum / iCount) * fLevel * kTapShare : 0.0f;
-        if (outL)
-            outL[i] = y;
-        if (outR)
-            outR[i] = y;
+        WriteOutput(outL, outR, i, iCount > 0 ? static_cast<float>(dSum / iCount) * fLevel * kTapShare : 0.0f);
+        ++i;
     }
     return 1;
 }

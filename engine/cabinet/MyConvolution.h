@@ -48,7 +48,9 @@ private:
     bool IsStale(const CabinetVoicing& voicing, double dRate, float fSwitch) const;
     void BuildImpulse(const CabinetVoicing& voicing, double dRate);
     void PrepareTaps(int iTaps);
+    static constexpr int kGroup = 4;
     double ContiguousSum() const;
+    void ContiguousSums(double adSums[kGroup]) const;
     double WrappedSum(int& iCount) const;
 
     float* m_afHistory = nullptr;  // 2 × BUFCONVOLUTIONSIZE: each slot mirrored lSize further on
