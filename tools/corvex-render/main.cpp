@@ -3,7 +3,7 @@
 #include "AudioFile.h"
 #include "DemoPhrase.h"
 #include "ParamArguments.h"
-#include "PluginInstance.h"
+#include "RenderHost.h"
 #include "ProgressBar.h"
 
 #include <CLI/CLI.hpp>
@@ -182,11 +182,11 @@ int Run(const Options& o)
         state = ReadStateFile(o.statePath);
 
     const bool dry = !o.demoDry.empty();
-    std::unique_ptr<CPluginInstance> plugin;
+    std::unique_ptr<CRenderHost> plugin;
     std::vector<ParamSetting> changes;
     if (!dry || o.listParams) {
         const std::string modulePath = o.modulePath.empty() ? DefaultModulePath() : o.modulePath;
-        plugin = CPluginInstance::Load(modulePath, error);
+        plugin = CRenderHost::Load(modulePath, error);
         if (!plugin)
             throw Failure{kExitFailure, error};
         if (o.listParams) {

@@ -12,13 +12,13 @@
 
 namespace corvex::render {
 
-class CPluginInstance {
+class CRenderHost {
 public:
-    virtual ~CPluginInstance() = default;
+    virtual ~CRenderHost() = default;
 
     // Loads the bundle (or the shared library inside it) and creates processor and controller;
     // on failure returns null and a message naming the module and what went wrong.
-    static std::unique_ptr<CPluginInstance> Load(const std::string& modulePath, std::string& error);
+    static std::unique_ptr<CRenderHost> Load(const std::string& modulePath, std::string& error);
 
     // The parameters as the controller reports them, in its order.
     virtual const std::vector<ModuleParam>& Params() const = 0;

@@ -1,0 +1,196 @@
+#include "RenderHost.h"
+
+#include "PluginInstance.h"
+#include "PluginModule.h"
+#include "ProcessBlock.h"
+
+#include <public.sdk/source/vst/hosting/hostclasses.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+namespace corvex::render {
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+
+namespace {
+
+constexpr ParamID kOutputClipLedId = 16;
+
+std::string ToUtf8(const String128 text)
+{
+    std::string out;
+    for (int i = 0; i < 128 && text[i]; ++i) {
+        const char16_t c = static_cast<char16_t>(text[i]);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+class CCorvexInstance final : public CRenderHost {
+public:
+    ~CCorvexInstance() override
+    {
+        m_pInstance.reset(); // before the module that holds its code
+        m_pModule.reset();
+        m_pHost->release();
+    }
+
+    bool Load(const std::string& modulePath, std::string& error);
+    const std::vector<ModuleParam>& Params() const override { return m_aParams; }
+    bool SetState(const std::vector<unsigned char>& bytes, std::string& error) override;
+    bool GetState(std::vector<unsigned char>& bytes, std::string& error) override;
+    bool Start(double sampleRate, int maxBlock, double tempo, std::string& error) override;
+    bool Process(const float* inLeft, const float* inRight, float* outLeft, float* outRight, int frames,
+                 const std::vector<ParamSetting>& changes, bool& clipLed) override;
+    void Stop() override;
+
+private:
+    HostApplication* m_pHost = new HostApplication; // reference counted, released last
+    std::unique_ptr<hosting::PluginModule> m_pModule;
+    std::unique_ptr<hosting::PluginInstance> m_pInstance;
+    std::unique_ptr<hosting::ProcessBlock> m_pBlock;
+    std::vector<ModuleParam> m_aParams;
+    bool m_bActive = false;
+};
+
+bool CCorvexInstance::Load(const std::string& modulePath, std::string& error)
+{
+    const std::string named = "cannot load the plug-in module \"" + modulePath + "\": ";
+    std::error_code ec;
+    const bool isBundle = std::filesystem::is_directory(modulePath, ec);
+    const std::string library = isBundle ? hosting::BundleBinaryPath(modulePath) : modulePath;
+    if (!std::filesystem::exists(library, ec)) {
+        error = named + library + " does not exist (build the Corvex target, or give --module PATH)";
+        return false;
+    }
+    std::string why;
+    m_pModule = hosting::PluginModule::Load(modulePath, why);
+    if (!m_pModule) {
+        error = named + why;
+        return false;
+    }
+    m_pInstance = hosting::PluginInstance::Create(m_pModule->Factory(), static_cast<IHostApplication*>(m_pHost), why);
+    if (!m_pInstance) {
+        error = named + why;
+        return false;
+    }
+    IEditController* controller = m_pInstance->Controller();
+    for (int32 i = 0; i < controller->getParameterCount(); ++i) {
+        ParameterInfo info{};
+        if (controller->getParameterInfo(i, info) == kResultOk)
+            m_aParams.push_back({info.id, ToUtf8(info.title), info.defaultNormalizedValue, info.flags, info.stepCount});
+    }
+    return true;
+}
+
+bool CCorvexInstance::SetState(const std::vector<unsigned char>& bytes, std::string& error)
+{
+    if (!m_pInstance->LoadState(std::vector<char>(bytes.begin(), bytes.end()))) {
+        error = "the plug-in refused the state";
+        return false;
+    }
+    return true;
+}
+
+bool CCorvexInstance::GetState(std::vector<unsigned char>& bytes, std::string& error)
+{
+    std::vector<char> state;
+    if (!m_pInstance->SaveState(state)) {
+        error = "the plug-in could not write its state";
+        return false;
+    }
+    bytes.assign(state.begin(), state.end());
+    return true;
+}
+
+bool CCorvexInstance::Start(double sampleRate, int maxBlock, double tempo, std::string& error)
+{
+    if (m_pInstance->Setup(sampleRate, maxBlock) != kResultOk || m_pInstance->Activate(true) != kResultOk) {
+        error = "the plug-in refused stereo processing at " + std::to_string(static_cast<int>(sampleRate)) + " Hz";
+        return false;
+    }
+    m_bActive = true;
+    m_pBlock = std::make_unique<hosting::ProcessBlock>(2, 2, maxBlock);
+    m_pBlock->SetTempo(tempo);
+    m_pBlock->context.state |= ProcessContext::kPlaying;
+    m_pBlock->context.sampleRate = sampleRate;
+    m_pBlock->context.projectTimeSamples = 0;
+    return true;
+}
+
+bool CCorvexInstance::Process(const float* inLeft, const float* inRight, float* outLeft, float* outRight, int frames,
+                              const std::vector<ParamSetting>& changes, bool& clipLed)
+{
+    hosting::ProcessBlock& block = *m_pBlock;
+    block.inputChanges.Clear();
+    for (const ParamSetting& change : changes) {
+        block.inputChanges.Add(change.id, change.value);
+        m_pInstance->Controller()->setParamNormalized(change.id, change.value);
+    }
+    std::copy_n(inLeft, frames, block.In(0));
+    std::copy_n(inRight, frames, block.In(1));
+    ProcessData& data = block.Prepare(frames);
+    block.inputBus.silenceFlags = 0;
+    block.outputBus.silenceFlags = 0;
+    if (m_pInstance->Processor()->process(data) != kResultOk)
+        return false;
+    std::copy_n(block.Out(0), frames, outLeft);
+    std::copy_n(block.Out(1), frames, outRight);
+    block.context.projectTimeSamples += frames;
+
+    // Output changes go to the controller, as a host relays them.
+    for (int32 i = 0; i < block.outputChanges.getParameterCount(); ++i) {
+        IParamValueQueue* queue = block.outputChanges.getParameterData(i);
+        int32 offset = 0;
+        ParamValue value = 0.0;
+        for (int32 p = 0; p < queue->getPointCount(); ++p)
+            if (queue->getPoint(p, offset, value) == kResultOk && queue->getParameterId() == kOutputClipLedId &&
+                value > 0.0)
+                clipLed = true;
+        if (queue->getPointCount() > 0)
+            m_pInstance->Controller()->setParamNormalized(queue->getParameterId(), value);
+    }
+    return true;
+}
+
+void CCorvexInstance::Stop()
+{
+    if (m_bActive)
+        m_pInstance->Activate(false);
+    m_bActive = false;
+}
+
+} // namespace
+
+std::unique_ptr<CRenderHost> CRenderHost::Load(const std::string& modulePath, std::string& error)
+{
+    auto instance = std::make_unique<CCorvexInstance>();
+    if (!instance->Load(modulePath, error))
+        return nullptr;
+    return instance;
+}
+
+std::string DefaultModulePath()
+{
+    std::error_code ec;
+#ifdef CORVEX_RENDER_BUILT_MODULE
+    if (std::filesystem::exists(CORVEX_RENDER_BUILT_MODULE, ec))
+        return CORVEX_RENDER_BUILT_MODULE;
+#endif
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : "") + "/.vst3/Corvex.vst3";
+}
+
+} // namespace corvex::render
