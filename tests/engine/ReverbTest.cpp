@@ -7,27 +7,15 @@
 #include <vector>
 
 #include "EngineTestSupport.h"
+#include "StereoRun.h"
 #include "reverb/MyReverb.h"
 
 namespace corvex {
 namespace {
 
-using Signal = std::vector<float>;
-
-struct Stereo {
-    Signal left, right;
-};
-
-Stereo ProcessAll(CMyEffect& block, const Signal& inL, const Signal& inR, int iSlice = 512)
-{
-    Stereo out{Signal(inL.size()), Signal(inR.size())};
-    const int n = static_cast<int>(inL.size());
-    for (int i = 0; i < n; i += iSlice) {
-        const int count = std::min(iSlice, n - i);
-        EXPECT_EQ(block.Process(&inL[i], &inR[i], &out.left[i], &out.right[i], count), 1);
-    }
-    return out;
-}
+using test::ProcessAll;
+using test::Signal;
+using test::Stereo;
 
 struct ReverbRig {
     test::BlockHost host;
