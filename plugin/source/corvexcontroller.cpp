@@ -122,6 +122,31 @@ void CorvexController::editorRemoved(EditorView* editor)
         m_views.erase(found);
 }
 
+void CorvexController::editorDestroyed(EditorView* editor)
+{
+    // Called from the view's base destructor, when the view is no CorvexEditorViewBase any
+    // more: match by address so a view destroyed while attached never stays listed.
+    m_views.erase(std::remove_if(m_views.begin(), m_views.end(),
+                                 [editor](CorvexEditorViewBase* view) {
+                                     return static_cast<EditorView*>(view) == editor;
+                                 }),
+                  m_views.end());
+}
+
+tresult PLUGIN_API CorvexController::getParameterInfo(int32 paramIndex, ParameterInfo& info)
+{
+    if (paramIndex < 0 || paramIndex >= getParameterCount())
+        return kInvalidArgument;
+    return EditControllerEx1::getParameterInfo(paramIndex, info);
+}
+
+tresult PLUGIN_API CorvexController::getUnitInfo(int32 unitIndex, UnitInfo& info)
+{
+    if (unitIndex < 0 || unitIndex >= getUnitCount())
+        return kInvalidArgument;
+    return EditControllerEx1::getUnitInfo(unitIndex, info);
+}
+
 tresult CorvexController::receiveText(const char*)
 {
     return kResultOk;

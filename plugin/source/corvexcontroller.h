@@ -34,7 +34,11 @@ public:
     Steinberg::IPlugView* PLUGIN_API createView(Steinberg::FIDString name) SMTG_OVERRIDE;
     void editorAttached(Steinberg::Vst::EditorView* editor) SMTG_OVERRIDE;
     void editorRemoved(Steinberg::Vst::EditorView* editor) SMTG_OVERRIDE;
+    void editorDestroyed(Steinberg::Vst::EditorView* editor) SMTG_OVERRIDE;
     tresult receiveText(const char* text) SMTG_OVERRIDE;
+    // The SDK's versions throw on an index out of range; a host only ever sees kInvalidArgument.
+    tresult PLUGIN_API getParameterInfo(Steinberg::int32 paramIndex, Steinberg::Vst::ParameterInfo& info) SMTG_OVERRIDE;
+    tresult PLUGIN_API getUnitInfo(Steinberg::int32 unitIndex, Steinberg::Vst::UnitInfo& info) SMTG_OVERRIDE;
 
     // IMidiMapping
     tresult PLUGIN_API getMidiControllerAssignment(Steinberg::int32 busIndex, Steinberg::int16 channel,

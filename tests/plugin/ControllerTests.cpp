@@ -1,0 +1,285 @@
+// The edit controller: parameters, unit, states, MIDI mapping and the views it informs.
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "PluginTestSupport.h"
+#include "corvexcontroller.h"
+#include "pluginterfaces/vst/ivstmidicontrollers.h"
+#include "pluginterfaces/vst/ivstunits.h"
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+
+namespace {
+
+std::string Narrow(const TChar* text)
+{
+    std::string out;
+    for (; *text; ++text)
+        out.push_back(static_cast<char>(*text));
+    return out;
+}
+
+struct Expected {
+    const char* title;
+    int32 steps;
+    int32 flags;
+    float defaultValue;
+};
+
+const Expected kExpected[19] = {
+    {"Input Selection", 1, ParameterInfo::kCanAutomate, 1.0f},
+    {"Gate/Compressor ON OFF", 1, ParameterInfo::kCanAutomate, 1.0f},
+    {"Compressor Level", 0, ParameterInfo::kCanAutomate, 0.8f},
+    {"Distortion ON OFF", 1, ParameterInfo::kCanAutomate, 1.0f},
+    {"Distortion Level", 0, ParameterInfo::kCanAutomate, 0.55f},
+    {"Stereo Enhancer ON OFF", 1, ParameterInfo::kCanAutomate, 0.0f},
+    {"Delay ON OFF", 1, ParameterInfo::kCanAutomate, 1.0f},
+    {"Modulation ON OFF", 1, ParameterInfo::kCanAutomate, 1.0f},
+    {"Chorus Speed", 0, ParameterInfo::kCanAutomate, 0.1f},
+    {"Reverb ON OFF", 1, ParameterInfo::kCanAutomate, 1.0f},
+    {"Delay Level", 0, ParameterInfo::kCanAutomate, 0.75f},
+    {"Reverb Level", 0, ParameterInfo::kCanAutomate, 0.55f},
+    {"Output Left Vumeter", 0, ParameterInfo::kIsReadOnly, 0.0f},
+    {"Output Right Vumeter", 0, ParameterInfo::kIsReadOnly, 0.0f},
+    {"Input Clipping Led", 0, ParameterInfo::kIsReadOnly, 0.0f},
+    {"Ouput Clipping Led", 0, ParameterInfo::kIsReadOnly, 0.0f},
+    {"Compression Led", 0, ParameterInfo::kIsReadOnly, 0.0f},
+    {"Button1", 1, ParameterInfo::kCanAutomate, 0.0f},
+    {"Bypass", 1, ParameterInfo::kIsBypass, 0.0f},
+};
+
+class Controller : public test::PluginTest {};
+
+TEST_F(Controller, PublishesTheNineteenParameters)
+{
+    IEditController* controller = plugin->Controller();
+    ASSERT_EQ(controller->getParameterCount(), 19);
+    for (int32 index = 0; index < 19; ++index) {
+        ParameterInfo info{};
+        ASSERT_EQ(controller->getParameterInfo(index, info), kResultOk);
+        const Expected& expected = kExpected[index];
+        EXPECT_EQ(info.id, static_cast<ParamID>(index + 1));
+        EXPECT_EQ(Narrow(info.title), expected.title);
+        EXPECT_EQ(Narrow(info.shortTitle), "");
+        EXPECT_EQ(Narrow(info.units), "");
+        EXPECT_EQ(info.stepCount, expected.steps) << expected.title;
+        EXPECT_EQ(info.flags, expected.flags) << expected.title;
+        EXPECT_EQ(info.unitId, kRootUnitId);
+        // Defaults are the float table widened, not the decimal: 0.800000011920929.
+        EXPECT_EQ(info.defaultNormalizedValue, static_cast<double>(expected.defaultValue)) << expected.title;
+        EXPECT_EQ(controller->getParamNormalized(info.id), static_cast<double>(expected.defaultValue));
+    }
+    ParameterInfo info{};
+    EXPECT_NE(controller->getParameterInfo(19, info), kResultOk);
+    EXPECT_NE(controller->getParameterInfo(-1, info), kResultOk);
+    EXPECT_EQ(controller->setParamNormalized(0, 0.5), kResultFalse);
+    EXPECT_EQ(controller->setParamNormalized(20, 0.5), kResultFalse);
+}
+
+TEST_F(Controller, DisplaysAndClampsLikeThePlainSdkParameter)
+{
+    IEditController* controller = plugin->Controller();
+    String128 text = {};
+    ASSERT_EQ(controller->getParamStringByValue(1, 0.7, text), kResultOk);
+    EXPECT_EQ(Narrow(text), "On");
+    ASSERT_EQ(controller->getParamStringByValue(19, 0.5, text), kResultOk);
+    EXPECT_EQ(Narrow(text), "Off");
+    ASSERT_EQ(controller->getParamStringByValue(3, 0.8, text), kResultOk);
+    EXPECT_EQ(Narrow(text), "0.8000");
+
+    EXPECT_EQ(controller->setParamNormalized(3, 1.5), kResultOk);
+    EXPECT_EQ(controller->getParamNormalized(3), 1.0);
+    EXPECT_EQ(controller->setParamNormalized(5, -2.0), kResultOk);
+    EXPECT_EQ(controller->getParamNormalized(5), 0.0);
+    EXPECT_NE(controller->setParamNormalized(9, std::nan("")), kResultOk);
+    EXPECT_EQ(controller->getParamNormalized(9), static_cast<double>(0.1f));
+}
+
+TEST_F(Controller, OneUnitNoProgramsNoMidiMapping)
+{
+    FUnknownPtr<IUnitInfo> units(plugin->Controller());
+    ASSERT_TRUE(units);
+    ASSERT_EQ(units->getUnitCount(), 1);
+    UnitInfo unit{};
+    ASSERT_EQ(units->getUnitInfo(0, unit), kResultOk);
+    EXPECT_EQ(unit.id, 1);
+    EXPECT_EQ(unit.parentUnitId, kRootUnitId);
+    EXPECT_EQ(unit.programListId, kNoProgramListId);
+    EXPECT_EQ(Narrow(unit.name), "Unit1");
+    EXPECT_EQ(units->getProgramListCount(), 0);
+    EXPECT_NE(units->getUnitInfo(1, unit), kResultOk);
+    EXPECT_NE(units->getUnitInfo(-1, unit), kResultOk);
+
+    FUnknownPtr<IMidiMapping> midi(plugin->Controller());
+    ASSERT_TRUE(midi);
+    ParamID id = 12345;
+    for (int16 channel : {0, 5, 15})
+        for (CtrlNumber number : {CtrlNumber(7), CtrlNumber(1), CtrlNumber(kPitchBend)})
+            EXPECT_EQ(midi->getMidiControllerAssignment(0, channel, number, id), kResultFalse);
+    EXPECT_EQ(midi->getMidiControllerAssignment(1, 0, 7, id), kResultFalse);
+    EXPECT_EQ(id, 12345u);
+
+    FUnknownPtr<IEditController2> second(plugin->Controller());
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->setKnobMode(kLinearMode), kResultOk);
+    EXPECT_EQ(second->openHelp(false), kResultFalse);
+    EXPECT_EQ(second->openAboutBox(false), kResultFalse);
+}
+
+TEST_F(Controller, ViewNamesAreExact)
+{
+    EXPECT_EQ(plugin->Controller()->createView(nullptr), nullptr);
+    EXPECT_EQ(plugin->Controller()->createView("Editor"), nullptr);
+    EXPECT_EQ(plugin->Controller()->createView("editor "), nullptr);
+    EXPECT_EQ(plugin->Controller()->createView("other"), nullptr);
+    if (IPlugView* view = plugin->Controller()->createView("editor"))
+        view->release();
+}
+
+TEST_F(Controller, StatesRoundTripAndBadStreamsChangeNothing)
+{
+    IEditController* controller = plugin->Controller();
+    controller->setParamNormalized(3, 0.3);
+    controller->setParamNormalized(19, 1.0);
+    test::ScriptedStream saved;
+    ASSERT_EQ(controller->getState(&saved), kResultOk);
+    ASSERT_EQ(saved.data.size(), 80u);
+
+    auto other = NewInstance();
+    saved.position = 0;
+    ASSERT_EQ(other->Controller()->setState(&saved), kResultOk);
+    for (ParamID id = 1; id <= 19; ++id)
+        EXPECT_EQ(other->Controller()->getParamNormalized(id),
+                  static_cast<double>(static_cast<float>(controller->getParamNormalized(id))));
+    EXPECT_EQ(other->Controller()->getParamNormalized(3), static_cast<double>(0.3f));
+
+    // Null component state: accepted, nothing changes. Bad streams: refused, nothing changes.
+    EXPECT_EQ(controller->setComponentState(nullptr), kResultOk);
+    EXPECT_EQ(controller->setState(nullptr), kResultFalse);
+    std::vector<char> full = test::StateBytes(std::vector<float>(20, 0.9f));
+    test::ScriptedStream truncated(std::vector<char>(full.begin(), full.begin() + 4 + 4 * 7));
+    test::ScriptedStream shortReads(std::vector<char>(full.begin(), full.begin() + 4 + 4 * 7));
+    shortReads.shortReads = true;
+    test::ScriptedStream empty;
+    for (test::ScriptedStream* stream : {&truncated, &shortReads, &empty}) {
+        stream->position = 0;
+        EXPECT_EQ(controller->setComponentState(stream), kResultFalse);
+        stream->position = 0;
+        EXPECT_EQ(controller->setState(stream), kResultFalse);
+        EXPECT_EQ(controller->getParamNormalized(1), 1.0);
+        EXPECT_EQ(controller->getParamNormalized(3), 0.3);
+        EXPECT_EQ(controller->getParamNormalized(19), 1.0);
+    }
+    test::ScriptedStream failingWrite;
+    failingWrite.failWritesAt = 10;
+    EXPECT_EQ(controller->getState(&failingWrite), kResultFalse);
+}
+
+// A view as the editor builds them, recording what the controller tells it.
+class RecordingView : public corvex::CorvexEditorViewBase {
+public:
+    RecordingView(EditController* controller, std::vector<std::string>& log, const char* name)
+        : CorvexEditorViewBase(controller), m_log(log), m_name(name)
+    {
+    }
+    void UpdateParameter(ParamID id, ParamValue value) override
+    {
+        m_log.push_back(m_name + ":" + std::to_string(id) + "=" + std::to_string(value));
+    }
+    void Notify(const char* notification) override { m_log.push_back(m_name + ":" + notification); }
+
+private:
+    std::vector<std::string>& m_log;
+    std::string m_name;
+};
+
+class PlainView : public EditorView {
+public:
+    using EditorView::EditorView;
+};
+
+class ControllerViews : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        controller = new corvex::CorvexController();
+        ASSERT_EQ(controller->initialize(test::HostContext()), kResultOk);
+        first = new RecordingView(controller, log, "A");
+        second = new RecordingView(controller, log, "B");
+    }
+    void TearDown() override
+    {
+        controller->terminate();
+        first->release();
+        second->release();
+        controller->release();
+    }
+
+    std::vector<std::string> log;
+    corvex::CorvexController* controller = nullptr;
+    RecordingView* first = nullptr;
+    RecordingView* second = nullptr;
+};
+
+TEST_F(ControllerViews, EveryValueReachesEveryAttachedViewInOrder)
+{
+    EXPECT_EQ(controller->createView("editor"), nullptr) << "no editor library in this build";
+    first->attachedToParent();
+    second->attachedToParent();
+    PlainView plain(controller);
+    plain.attachedToParent();
+    EXPECT_EQ(controller->Views().size(), 2u);
+
+    EXPECT_EQ(controller->setParamNormalized(3, 1.5), kResultOk);
+    EXPECT_EQ(controller->getParamNormalized(3), 1.0);
+    EXPECT_EQ(controller->setParamNormalized(25, 0.25), kResultFalse);
+    EXPECT_EQ(log, (std::vector<std::string>{"A:3=1.500000", "B:3=1.500000", "A:25=0.250000", "B:25=0.250000"}));
+
+    log.clear();
+    first->removedFromParent();
+    plain.removedFromParent();
+    controller->setParamNormalized(13, 0.5);
+    EXPECT_EQ(log, (std::vector<std::string>{"B:13=0.500000"}));
+
+    second->removedFromParent();
+    log.clear();
+    controller->setParamNormalized(13, 0.25);
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(ControllerViews, OnlyAFullStateRestoreForcesARefresh)
+{
+    first->attachedToParent();
+    std::vector<float> values(20, 0.5f);
+    test::ScriptedStream component(test::StateBytes(values));
+    ASSERT_EQ(controller->setComponentState(&component), kResultOk);
+    EXPECT_EQ(log.size(), 19u);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "A:Force Refresh"), 0);
+
+    log.clear();
+    test::ScriptedStream state(test::StateBytes(values));
+    ASSERT_EQ(controller->setState(&state), kResultOk);
+    ASSERT_EQ(log.size(), 20u);
+    EXPECT_EQ(log.back(), "A:Force Refresh");
+
+    log.clear();
+    test::ScriptedStream broken(std::vector<char>(40, 0));
+    EXPECT_EQ(controller->setState(&broken), kResultFalse);
+    EXPECT_TRUE(log.empty()) << "a refused state neither sets values nor refreshes";
+}
+
+TEST_F(ControllerViews, TerminateForgetsTheViews)
+{
+    first->attachedToParent();
+    second->attachedToParent();
+    ASSERT_EQ(controller->Views().size(), 2u);
+    controller->terminate();
+    EXPECT_TRUE(controller->Views().empty());
+    ASSERT_EQ(controller->initialize(test::HostContext()), kResultOk);
+}
+
+} // namespace

@@ -1,0 +1,131 @@
+// The module as a host sees it: exports, factory and class descriptions.
+
+#include <cstring>
+#include <string>
+
+#include "PluginTestSupport.h"
+#include "pluginterfaces/vst/ivstaudioprocessor.h"
+#include "pluginterfaces/vst/ivsteditcontroller.h"
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+
+namespace {
+
+std::string Utf8(const char16* text)
+{
+    std::string out;
+    for (; *text; ++text)
+        out.push_back(static_cast<char>(*text));
+    return out;
+}
+
+TEST(Module, ExportsOnlyTheEntryPoints)
+{
+    auto& module = test::Module();
+    for (const char* name : {"GetPluginFactory", "ModuleEntry", "ModuleExit", "InitDll", "ExitDll"})
+        EXPECT_NE(module.Symbol(name), nullptr) << name;
+    // SDK and engine symbols stay hidden, so nothing clashes with a host's own SDK copy.
+    for (const char* name : {"_ZN9Steinberg7FObject7addRefEv", "_ZN6corvex13CProcessAudio7ProcessEPKfS2_PfS3_i",
+                             "_ZN9Steinberg3Vst15EditController21setParamNormalizedEjd", "GetPluginFactoryImpl"})
+        EXPECT_EQ(module.Symbol(name), nullptr) << name;
+
+    auto initDll = reinterpret_cast<bool (*)()>(module.Symbol("InitDll"));
+    auto exitDll = reinterpret_cast<bool (*)()>(module.Symbol("ExitDll"));
+    EXPECT_TRUE(initDll());
+    EXPECT_TRUE(exitDll());
+}
+
+TEST(Module, FactoryIsOneObjectWithTwoClasses)
+{
+    auto getFactory = reinterpret_cast<IPluginFactory* (PLUGIN_API*)()>(test::Module().Symbol("GetPluginFactory"));
+    IPluginFactory* first = getFactory();
+    IPluginFactory* second = getFactory();
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(first, test::Module().Factory());
+    first->release();
+    second->release();
+
+    PFactoryInfo info;
+    ASSERT_EQ(test::Module().Factory()->getFactoryInfo(&info), kResultOk);
+    EXPECT_EQ(info.flags, PFactoryInfo::kUnicode);
+    EXPECT_GT(std::strlen(info.vendor), 0u);
+    EXPECT_EQ(std::strncmp(info.email, "mailto:", 7), 0);
+    EXPECT_EQ(test::Module().Factory()->countClasses(), 2);
+}
+
+TEST(Module, ClassDescriptions)
+{
+    IPluginFactory* factory = test::Module().Factory();
+    FUnknownPtr<IPluginFactory3> factory3(factory);
+    ASSERT_TRUE(factory3);
+
+    PClassInfo2 processor;
+    PClassInfo2 controller;
+    ASSERT_EQ(factory3->getClassInfo2(0, &processor), kResultOk);
+    ASSERT_EQ(factory3->getClassInfo2(1, &controller), kResultOk);
+    EXPECT_EQ(factory3->getClassInfo2(2, &controller), kInvalidArgument);
+    ASSERT_EQ(factory3->getClassInfo2(1, &controller), kResultOk);
+
+    EXPECT_STREQ(processor.category, "Audio Module Class");
+    EXPECT_STREQ(processor.name, "Corvex2");
+    EXPECT_EQ(processor.cardinality, PClassInfo::kManyInstances);
+    EXPECT_EQ(processor.classFlags, 1u);
+    EXPECT_STREQ(processor.subCategories, "Fx|Distortion");
+    EXPECT_STREQ(processor.vendor, "");
+    EXPECT_STREQ(processor.version, "2.0.0.1069");
+    EXPECT_STREQ(processor.sdkVersion, "VST 3.6.5");
+
+    EXPECT_STREQ(controller.category, "Component Controller Class");
+    EXPECT_STREQ(controller.name, "Corvex2Corvex Controller");
+    EXPECT_EQ(controller.cardinality, PClassInfo::kManyInstances);
+    EXPECT_EQ(controller.classFlags, 0u);
+    EXPECT_STREQ(controller.subCategories, "");
+    EXPECT_STREQ(controller.version, "2.0.0.1069");
+    EXPECT_STREQ(controller.sdkVersion, "VST 3.6.5");
+
+    PClassInfoW wide;
+    ASSERT_EQ(factory3->getClassInfoUnicode(1, &wide), kResultOk);
+    EXPECT_EQ(Utf8(wide.name), "Corvex2Corvex Controller");
+    EXPECT_EQ(Utf8(wide.version), "2.0.0.1069");
+    EXPECT_EQ(Utf8(wide.sdkVersion), "VST 3.6.5");
+    EXPECT_EQ(std::memcmp(wide.cid, controller.cid, sizeof(TUID)), 0);
+
+    PClassInfo plain;
+    ASSERT_EQ(factory->getClassInfo(0, &plain), kResultOk);
+    EXPECT_STREQ(plain.name, "Corvex2");
+    EXPECT_EQ(std::memcmp(plain.cid, processor.cid, sizeof(TUID)), 0);
+    EXPECT_NE(std::memcmp(processor.cid, controller.cid, sizeof(TUID)), 0);
+}
+
+TEST(Module, CreatesInstancesOnlyForItsClassesAndInterfaces)
+{
+    IPluginFactory* factory = test::Module().Factory();
+    PClassInfo processor;
+    PClassInfo controller;
+    ASSERT_EQ(factory->getClassInfo(0, &processor), kResultOk);
+    ASSERT_EQ(factory->getClassInfo(1, &controller), kResultOk);
+
+    TUID unknown = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_NE(factory->createInstance(unknown, IComponent::iid, &object), kResultOk);
+    EXPECT_EQ(object, nullptr);
+
+    // The controller is no audio processor.
+    EXPECT_NE(factory->createInstance(controller.cid, IAudioProcessor::iid, &object), kResultOk);
+    EXPECT_EQ(object, nullptr);
+
+    IComponent* component = nullptr;
+    ASSERT_EQ(factory->createInstance(processor.cid, IComponent::iid, reinterpret_cast<void**>(&component)), kResultOk);
+    TUID controllerClass;
+    ASSERT_EQ(component->getControllerClassId(controllerClass), kResultOk);
+    EXPECT_EQ(std::memcmp(controllerClass, controller.cid, sizeof(TUID)), 0);
+
+    IAudioProcessor* another = nullptr;
+    ASSERT_EQ(factory->createInstance(processor.cid, IAudioProcessor::iid, reinterpret_cast<void**>(&another)), kResultOk);
+    EXPECT_NE(static_cast<void*>(another), static_cast<void*>(component)) << "each call makes a new instance";
+    another->release();
+    component->release();
+}
+
+} // namespace
