@@ -23,7 +23,10 @@ void CopyThrough(const float* inL, const float* inR, float* outL, float* outR, i
     std::memmove(outR, inR, sizeof(float) * static_cast<size_t>(n));
 }
 
-bool IsUsableRate(float fs) { return fs > 0.0f && fs < HUGE_VALF; }
+// Far above any audio rate; it keeps the oscillator counter well inside an int.
+constexpr float kMaxOscillatorRate = 1.0e7f;
+
+bool IsUsableRate(float fs) { return fs > 0.0f && fs <= kMaxOscillatorRate; }
 
 // The line at a fractional position at or after its start, by linear interpolation.
 inline float ReadTap(const float* afLine, int L, float fPosition)
@@ -88,7 +91,7 @@ int CMyChorus::Process(const float* inL, const float* inR, float* outL, float* o
         return 0;
     }
     // The oscillator follows the current rate; a rate that is not a positive number would
-    // turn its phase, and with it the tap positions, into NaN.
+    // turn its phase, and with it the tap positions, into NaN, so the last usable one stands in.
     float fs = SampleRate();
     if (IsUsableRate(fs))
         m_fLastRate = fs;
