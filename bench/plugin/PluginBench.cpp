@@ -1,0 +1,122 @@
+// process() through the loaded module: real-time factor per block size, and the resident
+// memory one instance costs.
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "PluginInstance.h"
+#include "PluginModule.h"
+#include "ProcessBlock.h"
+#include "public.sdk/source/vst/hosting/hostclasses.h"
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+
+namespace {
+
+constexpr double kRate = 44100.0;
+
+corvex::hosting::PluginModule& Module()
+{
+    static std::unique_ptr<corvex::hosting::PluginModule> module = [] {
+        std::string error;
+        auto loaded = corvex::hosting::PluginModule::Load(CORVEX_BUNDLE_PATH, error);
+        if (!loaded) {
+            std::fprintf(stderr, "cannot load %s: %s\n", CORVEX_BUNDLE_PATH, error.c_str());
+            std::abort();
+        }
+        return loaded;
+    }();
+    return *module;
+}
+
+FUnknown* Host()
+{
+    static HostApplication* host = new HostApplication();
+    return host;
+}
+
+std::unique_ptr<corvex::hosting::PluginInstance> NewInstance(int32 block)
+{
+    std::string error;
+    auto instance = corvex::hosting::PluginInstance::Create(Module().Factory(), Host(), error);
+    if (!instance || instance->Setup(kRate, block) != kResultOk || instance->Activate(true) != kResultOk)
+        std::abort();
+    return instance;
+}
+
+// A guitar-like input: a decaying plucked tone repeated, on the left channel.
+void FillInput(corvex::hosting::ProcessBlock& block, int32 n, std::int64_t start)
+{
+    for (int32 i = 0; i < n; ++i) {
+        const double t = static_cast<double>(start + i) / kRate;
+        const double local = std::fmod(t, 0.5);
+        block.In(0)[i] = static_cast<float>(0.4 * std::exp(-6.0 * local) * std::sin(2.0 * M_PI * 110.0 * t));
+        block.In(1)[i] = 0.0f;
+    }
+}
+
+void BM_ProcessRealTimeFactor(benchmark::State& state)
+{
+    const int32 block = static_cast<int32>(state.range(0));
+    auto instance = NewInstance(block);
+    corvex::hosting::ProcessBlock data(2, 2, block);
+    std::int64_t position = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        FillInput(data, block, position);
+        data.inputBus.silenceFlags = 0;
+        position += block;
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(instance->Processor()->process(data.Prepare(block)));
+    }
+    const double audioSeconds = static_cast<double>(state.iterations()) * block / kRate;
+    // Seconds of audio per second of processing; above 1 is faster than real time.
+    state.counters["realtime_x"] = benchmark::Counter(audioSeconds, benchmark::Counter::kIsRate);
+    state.SetItemsProcessed(state.iterations() * block);
+}
+BENCHMARK(BM_ProcessRealTimeFactor)->Arg(64)->Arg(512)->Arg(4096)->Unit(benchmark::kMicrosecond);
+
+long ResidentBytes()
+{
+    long pages = 0;
+    long resident = 0;
+    if (FILE* file = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(file, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(file);
+    }
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+void BM_ResidentMemoryPerInstance(benchmark::State& state)
+{
+    constexpr int kInstances = 8;
+    Module();
+    double perInstance = 0.0;
+    for (auto _ : state) {
+        const long before = ResidentBytes();
+        std::vector<std::unique_ptr<corvex::hosting::PluginInstance>> instances;
+        for (int i = 0; i < kInstances; ++i) {
+            instances.push_back(NewInstance(512));
+            // Touch every line as processing would: run a second of audio.
+            corvex::hosting::ProcessBlock data(2, 2, 512);
+            for (int b = 0; b < 90; ++b) {
+                FillInput(data, 512, b * 512);
+                instances.back()->Processor()->process(data.Prepare(512));
+            }
+        }
+        const long after = ResidentBytes();
+        perInstance = static_cast<double>(after - before) / kInstances;
+    }
+    state.counters["MiB_per_instance"] = perInstance / (1024.0 * 1024.0);
+}
+BENCHMARK(BM_ResidentMemoryPerInstance)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
