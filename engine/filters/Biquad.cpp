@@ -157,72 +157,6 @@ void Biquad::ComputeCoefficients()
     }
 }
 
-float Biquad::ReadDelayLine(float fPosition) const
-{
-    const int L = m_iLineLength;
-    const float fFloor = std::floor(fPosition);
-    const float f = fPosition - fFloor;
-    // Positions stay within a few line lengths of the write index; the modulo is the rare path.
-    int i = static_cast<int>(fFloor);
-    if (i < 0) {
-        i += L;
-        if (i < 0)
-            i = (i % L + L) % L;
-    } else if (i >= L) {
-        i -= L;
-        if (i >= L)
-            i %= L;
-    }
-    const int j = i + 1 < L ? i + 1 : 0;
-    return (1.0f - f) * m_afDelayLine[i] + f * m_afDelayLine[j];
-}
-
-float Biquad::ProcessSample(float x)
-{
-    if (m_iType < kComb || m_iType > kDelay) {
-        const double dx = x;
-        const double y = m_dB0 * dx + m_dS1;
-        m_dS1 = m_dB1 * dx + m_dS2 - m_dA1 * y;
-        m_dS2 = m_dB2 * dx - m_dA2 * y;
-        return static_cast<float>(y);
-    }
-
-    // A section built without a line (then set to a delay type) has nothing to run on.
-    if (!CORVEX_CHECK(m_afDelayLine && m_iLineLength >= 1 && m_pfSampleRate))
-        return x;
-    if (x != x)
-        x = 0.0f; // a NaN must never circulate in a line
-
-    const float fWrite = static_cast<float>(m_iWriteIndex);
-    float fPosition = fWrite - SampleRate() * static_cast<float>(m_dDelayTime);
-    // A position that no longer fits an integer (absurd rate or time) reads the oldest entry.
-    if (!(std::fabs(fPosition) < 1.0e9f))
-        fPosition = fWrite;
-    const float r = ReadDelayLine(fPosition);
-    const float g = static_cast<float>(m_dCombGain);
-
-    float y;
-    switch (m_iType) {
-    case kComb:
-        y = r * g + x;
-        m_afDelayLine[m_iWriteIndex] = y;
-        break;
-    case kAllPass: {
-        const float u = g * r + x;
-        m_afDelayLine[m_iWriteIndex] = u;
-        y = -g * u + r;
-        break;
-    }
-    default:
-        m_afDelayLine[m_iWriteIndex] = x;
-        y = r;
-        break;
-    }
-    if (++m_iWriteIndex >= m_iLineLength)
-        m_iWriteIndex = 0;
-    return y;
-}
-
 int Biquad::Reset()
 {
     // Only the part of the line in use is cleared: entries beyond it are never read before a
@@ -239,7 +173,8 @@ int Biquad::SetSampleRate(const double* pfSampleRate)
     if (!CORVEX_CHECK(pfSampleRate))
         return 0;
     const float fCapacity = static_cast<float>(*pfSampleRate) * kLineSeconds;
-    if (!(fCapacity <= static_cast<float>(BIQUADLINESIZE))) {
+    // Round first, then compare: a rate that rounds to the full line is not an overflow.
+    if (!(std::round(fCapacity) <= static_cast<float>(BIQUADLINESIZE)) && fCapacity == fCapacity) {
         CORVEX_FAIL();
         m_iCapacity = BIQUADLINESIZE;
     } else {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cmath>
+
 #include "base/MyEffect.h"
 
 namespace corvex {
@@ -42,6 +44,9 @@ public:
     void SetDecayTime(double dSeconds);
 
     float ProcessSample(float x) override;
+    // ProcessSample over a run of samples (delay types): the same result, with the per-run
+    // work (delay in samples, gain, type dispatch) taken out of the sample loop.
+    void ProcessRun(const float* afIn, float* afOut, int n);
     int Reset() override;
     int SetSampleRate(const double* pfSampleRate) override;
     int Process(const float*, const float*, float*, float*, int) override;
@@ -62,6 +67,8 @@ public:
 
 private:
     void ComputeCoefficients();
+    template <int kType>
+    void RunDelayType(const float* afIn, float* afOut, int n);
 
     int m_iType = kLowPass;
     double m_dB0 = 1.0, m_dB1 = 0.0, m_dB2 = 0.0; // feed-forward
@@ -78,5 +85,128 @@ private:
     int m_iWriteIndex = 0;                        // next entry to write
     int m_iCapacity = 0;                          // three seconds at the current rate
 };
+
+// Defined here so owners that run sections per sample can inline them.
+inline float Biquad::ReadDelayLine(float fPosition) const
+{
+    const int L = m_iLineLength;
+    // floor() without a library call: truncate, then step down for negative fractions.
+    int i = static_cast<int>(fPosition);
+    if (fPosition < static_cast<float>(i))
+        --i;
+    const float f = fPosition - static_cast<float>(i);
+    // Positions stay within a few line lengths of the write index; the modulo is the rare path.
+    if (i < 0) {
+        i += L;
+        if (i < 0)
+            i = (i % L + L) % L;
+    } else if (i >= L) {
+        i -= L;
+        if (i >= L)
+            i %= L;
+    }
+    const int j = i + 1 < L ? i + 1 : 0;
+    return (1.0f - f) * m_afDelayLine[i] + f * m_afDelayLine[j];
+}
+
+inline float Biquad::ProcessSample(float x)
+{
+    if (m_iType < kComb || m_iType > kDelay) {
+        const double dx = x;
+        const double y = m_dB0 * dx + m_dS1;
+        m_dS1 = m_dB1 * dx + m_dS2 - m_dA1 * y;
+        m_dS2 = m_dB2 * dx - m_dA2 * y;
+        return static_cast<float>(y);
+    }
+
+    // A section built without a line (then set to a delay type) has nothing to run on.
+    if (!CORVEX_CHECK(m_afDelayLine && m_iLineLength >= 1 && m_pfSampleRate))
+        return x;
+    if (x != x)
+        x = 0.0f; // a NaN must never circulate in a line
+
+    const float fWrite = static_cast<float>(m_iWriteIndex);
+    float fPosition = fWrite - SampleRate() * static_cast<float>(m_dDelayTime);
+    // A position that no longer fits an integer (absurd rate or time) reads the oldest entry.
+    if (!(std::fabs(fPosition) < 1.0e9f))
+        fPosition = fWrite;
+    const float r = ReadDelayLine(fPosition);
+    const float g = static_cast<float>(m_dCombGain);
+
+    float y;
+    switch (m_iType) {
+    case kComb:
+        y = r * g + x;
+        m_afDelayLine[m_iWriteIndex] = y;
+        break;
+    case kAllPass: {
+        const float u = g * r + x;
+        m_afDelayLine[m_iWriteIndex] = u;
+        y = -g * u + r;
+        break;
+    }
+    default:
+        m_afDelayLine[m_iWriteIndex] = x;
+        y = r;
+        break;
+    }
+    if (++m_iWriteIndex >= m_iLineLength)
+        m_iWriteIndex = 0;
+    return y;
+}
+
+template <int kType>
+inline void Biquad::RunDelayType(const float* afIn, float* afOut, int n)
+{
+    const float fDelay = SampleRate() * static_cast<float>(m_dDelayTime);
+    const float g = static_cast<float>(m_dCombGain);
+    float* const afLine = m_afDelayLine;
+    int w = m_iWriteIndex;
+    for (int k = 0; k < n; ++k) {
+        float x = afIn[k];
+        if (x != x)
+            x = 0.0f;
+        const float fWrite = static_cast<float>(w);
+        float fPosition = fWrite - fDelay;
+        if (!(std::fabs(fPosition) < 1.0e9f))
+            fPosition = fWrite;
+        const float r = ReadDelayLine(fPosition);
+        if (kType == kComb) {
+            const float y = r * g + x;
+            afLine[w] = y;
+            afOut[k] = y;
+        } else if (kType == kAllPass) {
+            const float u = g * r + x;
+            afLine[w] = u;
+            afOut[k] = -g * u + r;
+        } else {
+            afLine[w] = x;
+            afOut[k] = r;
+        }
+        if (++w >= m_iLineLength)
+            w = 0;
+    }
+    m_iWriteIndex = w;
+}
+
+inline void Biquad::ProcessRun(const float* afIn, float* afOut, int n)
+{
+    if (m_iType < kComb || m_iType > kDelay || !(m_afDelayLine && m_iLineLength >= 1 && m_pfSampleRate)) {
+        for (int k = 0; k < n; ++k)
+            afOut[k] = ProcessSample(afIn[k]);
+        return;
+    }
+    switch (m_iType) {
+    case kComb:
+        RunDelayType<kComb>(afIn, afOut, n);
+        break;
+    case kAllPass:
+        RunDelayType<kAllPass>(afIn, afOut, n);
+        break;
+    default:
+        RunDelayType<kDelay>(afIn, afOut, n);
+        break;
+    }
+}
 
 } // namespace corvex

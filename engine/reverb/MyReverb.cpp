@@ -157,37 +157,33 @@ int CMyReverb::Process(const float* inL, const float* inR, float* outL, float* o
         const int m = n - iStart < kRunLength ? n - iStart : kRunLength;
         float afL[kRunLength], afR[kRunLength];
         float afSumL[kRunLength] = {}, afSumR[kRunLength] = {};
-        float afA[kRunLength], afB[kRunLength];
+        float afA[kRunLength], afB[kRunLength], afComb[kRunLength];
         for (int i = 0; i < m; ++i) {
             afL[i] = Sanitised(inL[iStart + i]);
             afR[i] = Sanitised(inR[iStart + i]);
         }
         // While off the enhancer's line is left alone, so switching it on replays what it held.
-        if (bEnhancer) {
-            for (int i = 0; i < m; ++i)
-                afR[i] = m_enhancerDelay.ProcessSample(afR[i]);
-        }
+        if (bEnhancer)
+            m_enhancerDelay.ProcessRun(afR, afR, m);
 
         for (Biquad& comb : m_aCombsL) {
+            comb.ProcessRun(afL, afComb, m);
             for (int i = 0; i < m; ++i)
-                afSumL[i] += comb.ProcessSample(afL[i]);
+                afSumL[i] += afComb[i];
         }
         // The all-passes sit side by side on the comb sum, not in series.
-        for (int i = 0; i < m; ++i)
-            afA[i] = m_allPassAL.ProcessSample(afSumL[i]);
-        for (int i = 0; i < m; ++i)
-            afB[i] = m_allPassBL.ProcessSample(afSumL[i]);
+        m_allPassAL.ProcessRun(afSumL, afA, m);
+        m_allPassBL.ProcessRun(afSumL, afB, m);
         for (int i = 0; i < m; ++i)
             outL[iStart + i] = fDry * afL[i] - (afB[i] + afA[i]) * kReverbScale * fWet;
 
         for (Biquad& comb : m_aCombsR) {
+            comb.ProcessRun(afR, afComb, m);
             for (int i = 0; i < m; ++i)
-                afSumR[i] += comb.ProcessSample(afR[i]);
+                afSumR[i] += afComb[i];
         }
-        for (int i = 0; i < m; ++i)
-            afA[i] = m_allPassAR.ProcessSample(afSumR[i]);
-        for (int i = 0; i < m; ++i)
-            afB[i] = m_allPassBR.ProcessSample(afSumR[i]);
+        m_allPassAR.ProcessRun(afSumR, afA, m);
+        m_allPassBR.ProcessRun(afSumR, afB, m);
         for (int i = 0; i < m; ++i)
             outR[iStart + i] = fDry * afR[i] - (afB[i] + afA[i]) * kReverbScale * fWet;
     }
