@@ -58,6 +58,8 @@ public:
     virtual void onMouseMoved(const CMouseEvent& /*event*/) {}
     virtual void onMouseUp(const CMouseEvent& /*event*/) {}
     virtual bool onWheel(const CMouseEvent& /*event*/, float /*distance*/) { return false; }
+    // A modal panel that is done; the frame closes it once the event that finished it returns.
+    virtual bool isClosed() const { return false; }
 
 protected:
     virtual void drawControl(COffscreenContext& context) = 0;

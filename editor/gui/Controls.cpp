@@ -182,4 +182,43 @@ void CVuMeter::drawControl(COffscreenContext& context)
         context.drawBitmap(*m_pOffBitmap, unlit, CPoint{litWidth, 0});
 }
 
+CDialogPanel::CDialogPanel(const CRect& size, CControlListener* listener, int tag, SharedBitmap panel,
+                           const CRect& okButton, SharedBitmap okBitmap)
+    : CControl(size, listener, tag, std::move(panel)), m_rOkButton(okButton), m_pOkBitmap(std::move(okBitmap))
+{
+}
+
+bool CDialogPanel::onMouseDown(const CMouseEvent& event)
+{
+    // Presses elsewhere are swallowed: the panel is modal.
+    m_bTracking = !m_bClosed && m_rOkButton.pointInside(event.where);
+    setValue(m_bTracking ? 1.0f : 0.0f);
+    return true;
+}
+
+void CDialogPanel::onMouseMoved(const CMouseEvent& event)
+{
+    if (m_bTracking)
+        setValue(m_rOkButton.pointInside(event.where) ? 1.0f : 0.0f);
+}
+
+void CDialogPanel::onMouseUp(const CMouseEvent& event)
+{
+    if (!m_bTracking)
+        return;
+    m_bTracking = false;
+    setValue(0.0f);
+    if (m_rOkButton.pointInside(event.where)) {
+        m_bClosed = true;
+        reportValueChanged();
+    }
+}
+
+void CDialogPanel::drawControl(COffscreenContext& context)
+{
+    drawSubImage(context, 0, getViewSize().height());
+    if (m_pOkBitmap)
+        context.drawBitmap(*m_pOkBitmap, m_rOkButton, CPoint{0, getValue() != 0.0f ? m_rOkButton.height() : 0});
+}
+
 } // namespace corvex::gui

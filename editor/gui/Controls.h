@@ -89,4 +89,29 @@ private:
     float m_fShown = 0.0f;
 };
 
+// A modal panel: a bitmap with an OK button drawn from a two-image strip (up above, pressed
+// below). It takes every press; releasing the button over OK closes it (see CFrame::openModal).
+// Its value is 1 while OK is held down.
+class CDialogPanel final : public CControl {
+public:
+    CDialogPanel(const CRect& size, CControlListener* listener, int tag, SharedBitmap panel, const CRect& okButton,
+                 SharedBitmap okBitmap);
+
+    const CRect& getOkButton() const { return m_rOkButton; }
+    bool isClosed() const override { return m_bClosed; }
+
+    bool onMouseDown(const CMouseEvent& event) override;
+    void onMouseMoved(const CMouseEvent& event) override;
+    void onMouseUp(const CMouseEvent& event) override;
+
+protected:
+    void drawControl(COffscreenContext& context) override;
+
+private:
+    CRect m_rOkButton;
+    SharedBitmap m_pOkBitmap;
+    bool m_bTracking = false;
+    bool m_bClosed = false;
+};
+
 } // namespace corvex::gui

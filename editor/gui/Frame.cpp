@@ -68,22 +68,56 @@ void CFrame::idle()
             invalidRect(control->getViewSize());
 }
 
+CControl* CFrame::openModal(std::unique_ptr<CControl> panel)
+{
+    closeModal();
+    if (!panel)
+        return nullptr;
+    m_pModal = std::move(panel);
+    m_pModal->setDirty();
+    invalidRect(m_pModal->getViewSize());
+    return m_pModal.get();
+}
+
+void CFrame::closeModal()
+{
+    if (!m_pModal)
+        return;
+    if (m_pMouseCapture == m_pModal.get())
+        m_pMouseCapture = nullptr;
+    invalidRect(m_pModal->getViewSize());
+    m_pModal.reset();
+}
+
 CRect CFrame::redraw()
 {
+    m_aPainted.clear();
     if (m_aDirty.empty())
         return {};
-    // A control touched by the region is drawn whole, once; its rectangle joins the region.
+    // A control touched by the region is drawn whole, once; its rectangle joins the region, which
+    // can then touch further controls (merged rectangles grow), so repeat until nothing is added.
     std::vector<CControl*> touched;
-    for (const auto& control : m_aControls) {
-        for (const CRect& r : m_aDirty) {
-            if (r.overlaps(control->getViewSize())) {
-                touched.push_back(control.get());
-                break;
+    std::vector<bool> isTouched(m_aControls.size(), false);
+    for (bool grown = true; grown;) {
+        grown = false;
+        for (std::size_t i = 0; i < m_aControls.size(); ++i) {
+            if (isTouched[i])
+                continue;
+            for (const CRect& r : m_aDirty) {
+                if (r.overlaps(m_aControls[i]->getViewSize())) {
+                    isTouched[i] = true;
+                    touched.push_back(m_aControls[i].get());
+                    invalidRect(m_aControls[i]->getViewSize());
+                    grown = true;
+                    break;
+                }
             }
         }
     }
-    for (CControl* control : touched)
-        invalidRect(control->getViewSize());
+    bool modalTouched = false;
+    if (m_pModal)
+        for (const CRect& r : m_aDirty)
+            modalTouched = modalTouched || r.overlaps(m_pModal->getViewSize());
 
     CRect painted;
     for (const CRect& r : m_aDirty) {
@@ -98,23 +132,50 @@ CRect CFrame::redraw()
         control->draw(m_offscreen);
         ++m_iDrawCount;
     }
+    // The modal panel lies above everything, so it is painted last over whatever lies below it.
+    if (modalTouched) {
+        m_pModal->draw(m_offscreen);
+        ++m_iDrawCount;
+    }
+    m_aPainted.swap(m_aDirty);
     m_aDirty.clear();
     return painted;
 }
 
+void CFrame::afterMouseEvent(CControl* control)
+{
+    if (control != nullptr && control != m_pModal.get() && control->isDirty())
+        invalidRect(control->getViewSize());
+    if (m_pModal && m_pModal->isDirty())
+        invalidRect(m_pModal->getViewSize());
+    if (m_pModal && m_pModal->isClosed())
+        closeModal();
+}
+
 bool CFrame::onMouseDown(const CMouseEvent& event)
 {
+    if (m_pModal) {
+        // The panel takes every press, inside it or not, until it is closed.
+        m_pMouseCapture = m_pModal.get();
+        m_pModal->onMouseDown(event);
+        afterMouseEvent(m_pModal.get());
+        return true;
+    }
     CControl* control = getViewAt(event.where);
     if (control == nullptr || !control->onMouseDown(event))
         return false;
+    // The listener may have opened a modal panel; the press still belongs to this control.
     m_pMouseCapture = control;
+    afterMouseEvent(control);
     return true;
 }
 
 void CFrame::onMouseMoved(const CMouseEvent& event)
 {
-    if (m_pMouseCapture != nullptr)
-        m_pMouseCapture->onMouseMoved(event);
+    if (CControl* control = m_pMouseCapture) {
+        control->onMouseMoved(event);
+        afterMouseEvent(control);
+    }
 }
 
 void CFrame::onMouseUp(const CMouseEvent& event)
@@ -124,12 +185,18 @@ void CFrame::onMouseUp(const CMouseEvent& event)
     CControl* control = m_pMouseCapture;
     m_pMouseCapture = nullptr;
     control->onMouseUp(event);
+    afterMouseEvent(control);
 }
 
 bool CFrame::onWheel(const CMouseEvent& event, float distance)
 {
+    if (m_pModal)
+        return true;
     CControl* control = getViewAt(event.where);
-    return control != nullptr && control->onWheel(event, distance);
+    if (control == nullptr || !control->onWheel(event, distance))
+        return false;
+    afterMouseEvent(control);
+    return true;
 }
 
 } // namespace corvex::gui

@@ -34,6 +34,12 @@ public:
     CControl* getView(std::size_t index) const { return m_aControls[index].get(); }
     CControl* getViewAt(CPoint where) const;
 
+    // Shows `panel` above every control; it takes all mouse input until it reports isClosed().
+    // A panel already open is replaced.
+    CControl* openModal(std::unique_ptr<CControl> panel);
+    CControl* getModal() const { return m_pModal.get(); }
+    void closeModal();
+
     void invalidRect(const CRect& rect);
     void invalidate() { invalidRect(m_rSize); }
     const std::vector<CRect>& getDirtyRegion() const { return m_aDirty; }
@@ -42,6 +48,8 @@ public:
     void idle();
     // Paints the dirty region into the framebuffer and empties it; returns the painted bounds.
     CRect redraw();
+    // The rectangles the last redraw() painted: what a window layer copies to the screen.
+    const std::vector<CRect>& getPaintedRegion() const { return m_aPainted; }
     const COffscreenContext& getOffscreen() const { return m_offscreen; }
     // Control drawings so far, to show what a repaint touched.
     std::size_t getDrawCount() const { return m_iDrawCount; }
@@ -52,12 +60,17 @@ public:
     bool onWheel(const CMouseEvent& event, float distance);
 
 private:
+    // After `control` handled an event: show its new state, and close a finished modal panel.
+    void afterMouseEvent(CControl* control);
+
     CRect m_rSize;
     void* m_pEditor;
     CColor m_cBackgroundColor;
     SharedBitmap m_pBackground;
     std::vector<std::unique_ptr<CControl>> m_aControls;
     std::vector<CRect> m_aDirty;
+    std::vector<CRect> m_aPainted;
+    std::unique_ptr<CControl> m_pModal;
     COffscreenContext m_offscreen;
     CControl* m_pMouseCapture = nullptr;
     std::size_t m_iDrawCount = 0;

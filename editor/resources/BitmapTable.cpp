@@ -3,6 +3,8 @@
 #include "gui/Resources.h"
 
 namespace corvex::artwork {
+extern const unsigned char kBitmap103[];
+extern const std::size_t kBitmap103Size;
 extern const unsigned char kBitmap104[];
 extern const std::size_t kBitmap104Size;
 extern const unsigned char kBitmap105[];
@@ -45,6 +47,8 @@ extern const unsigned char kBitmap150[];
 extern const std::size_t kBitmap150Size;
 extern const unsigned char kBitmap152[];
 extern const std::size_t kBitmap152Size;
+extern const unsigned char kBitmap153[];
+extern const std::size_t kBitmap153Size;
 } // namespace corvex::artwork
 
 namespace corvex::gui {
@@ -52,6 +56,7 @@ namespace corvex::gui {
 const BitmapResource* FindBitmapResource(int id)
 {
     static const BitmapResource kTable[] = {
+        {103, artwork::kBitmap103, artwork::kBitmap103Size},
         {104, artwork::kBitmap104, artwork::kBitmap104Size},
         {105, artwork::kBitmap105, artwork::kBitmap105Size},
         {106, artwork::kBitmap106, artwork::kBitmap106Size},
@@ -73,6 +78,7 @@ const BitmapResource* FindBitmapResource(int id)
         {122, artwork::kBitmap122, artwork::kBitmap122Size},
         {150, artwork::kBitmap150, artwork::kBitmap150Size},
         {152, artwork::kBitmap152, artwork::kBitmap152Size},
+        {153, artwork::kBitmap153, artwork::kBitmap153Size},
     };
     for (const BitmapResource& resource : kTable)
         if (resource.id == id)

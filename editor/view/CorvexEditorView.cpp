@@ -122,6 +122,17 @@ void CorvexEditorView::valueChanged(gui::CControl* control)
     }
 }
 
+void CorvexEditorView::runModalDialog(int resourceId)
+{
+    if (resourceId != editor::kAboutDialogResource || !frame)
+        return;
+    using namespace editor;
+    frame->openModal(std::make_unique<gui::CDialogPanel>(
+        CRect::FromSize(kAboutLeft, kAboutTop, kAboutWidth, kAboutHeight), this, resourceId,
+        gui::LoadBitmap(kAboutDialogResource),
+        CRect::FromSize(kAboutOkLeft, kAboutOkTop, kAboutOkWidth, kAboutOkHeight), gui::LoadBitmap(kAboutOkBitmap)));
+}
+
 void CorvexEditorView::showPendingValues()
 {
     for (ParamID id : {kOutputLeftVumeter, kOutputRightVumeter}) {

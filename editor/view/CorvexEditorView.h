@@ -61,6 +61,11 @@ public:
     END_DEFINE_INTERFACES(CEditorBase)
     REFCOUNT_METHODS(CEditorBase)
 
+protected:
+    // Opens the About box (resource 103) as a modal panel inside the editor: a plug-in must not
+    // spin a nested event loop inside the host's, so the panel takes all input until OK.
+    void runModalDialog(int resourceId) override;
+
 private:
     void showPendingValues();
 

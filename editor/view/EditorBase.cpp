@@ -37,8 +37,7 @@ tresult PLUGIN_API CEditorBase::isPlatformTypeSupported(FIDString type)
 {
     if (type == nullptr)
         return kResultFalse;
-    const bool supported =
-        std::strcmp(type, kPlatformTypeX11EmbedWindowID) == 0 || std::strcmp(type, kPlatformTypeOffscreen) == 0;
+    const bool supported = IsPlatformWindowTypeSupported(type) || std::strcmp(type, kPlatformTypeOffscreen) == 0;
     return supported ? kResultTrue : kResultFalse;
 }
 
@@ -46,9 +45,16 @@ tresult PLUGIN_API CEditorBase::attached(void* parent, FIDString type)
 {
     if (parent == nullptr || isAttached() || isPlatformTypeSupported(type) != kResultTrue)
         return kResultFalse;
+    // The window registers the timer with the host, so it exists before the frame opens.
+    if (std::strcmp(type, kPlatformTypeOffscreen) != 0) {
+        m_pWindow = CreatePlatformWindow(type, parent, *this, plugFrame);
+        if (!m_pWindow)
+            return kResultFalse;
+    }
     m_bTimerRunning = true;
     if (!open(parent)) {
         m_bTimerRunning = false;
+        m_pWindow.reset();
         return kResultFalse;
     }
     const gui::CRect& size = frame->getViewSize();
@@ -65,21 +71,58 @@ tresult PLUGIN_API CEditorBase::removed()
     if (!isAttached())
         return kResultFalse;
     m_bTimerRunning = false;
+    m_pWindow.reset();
     close();
     return CorvexEditorViewBase::removed();
 }
 
 void CEditorBase::runModalDialog(int /*resourceId*/) {}
 
-void CEditorBase::presentFrame(const gui::CRect& /*painted*/) {}
+void CEditorBase::presentFrame(const gui::CRect& painted)
+{
+    if (m_pWindow)
+        m_pWindow->present(painted);
+}
 
 void CEditorBase::redrawFrame()
 {
     if (!frame)
         return;
-    const gui::CRect painted = frame->redraw();
-    if (!painted.isEmpty())
+    frame->redraw();
+    for (const gui::CRect& painted : frame->getPaintedRegion())
         presentFrame(painted);
+}
+
+void CEditorBase::onMouseDown(const gui::CMouseEvent& event)
+{
+    if (frame) {
+        frame->onMouseDown(event);
+        redrawFrame();
+    }
+}
+
+void CEditorBase::onMouseMoved(const gui::CMouseEvent& event)
+{
+    if (frame) {
+        frame->onMouseMoved(event);
+        redrawFrame();
+    }
+}
+
+void CEditorBase::onMouseUp(const gui::CMouseEvent& event)
+{
+    if (frame) {
+        frame->onMouseUp(event);
+        redrawFrame();
+    }
+}
+
+void CEditorBase::onWheel(const gui::CMouseEvent& event, float distance)
+{
+    if (frame) {
+        frame->onWheel(event, distance);
+        redrawFrame();
+    }
 }
 
 } // namespace corvex

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "editorhook.h"
+#include "PlatformWindow.h"
 #include "gui/Frame.h"
 
 #include <memory>
@@ -11,8 +12,9 @@ namespace corvex {
 // GUI layer between open and close and owns the editor timer. The timer is started before open
 // and stopped before close; each tick arrives as the message kTimerFired through notify.
 //
-// The window system stays out of this class: attached() builds the frame offscreen, and a window
-// layer calls onTimer() every getIdleRate() ms and copies out what presentFrame() reports.
+// The window system stays out of this class: attached() builds the frame offscreen and, for a
+// real platform type, a CPlatformWindow that calls onTimer() every getIdleRate() ms, passes mouse
+// input to the on*() handlers below and shows what presentFrame() reports.
 class CEditorBase : public CorvexEditorViewBase {
 public:
     static constexpr const char* kTimerFired = "timer fired";
@@ -30,6 +32,12 @@ public:
     void onTimer();
 
     gui::CFrame* getFrame() const { return frame.get(); }
+
+    // Mouse input from the window, in frame coordinates; what it changes is shown at once.
+    void onMouseDown(const gui::CMouseEvent& event);
+    void onMouseMoved(const gui::CMouseEvent& event);
+    void onMouseUp(const gui::CMouseEvent& event);
+    void onWheel(const gui::CMouseEvent& event, float distance);
 
     // Handles kTimerFired: redraws every control whose value changed.
     virtual void notify(Steinberg::FUnknown* sender, const char* message);
@@ -55,6 +63,7 @@ protected:
     std::unique_ptr<gui::CFrame> frame;
 
 private:
+    std::unique_ptr<CPlatformWindow> m_pWindow;
     int m_iIdleRate = kDefaultIdleRate;
     bool m_bTimerRunning = false;
 };

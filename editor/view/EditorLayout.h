@@ -12,6 +12,18 @@ constexpr int kEditorHeight = 768;
 constexpr int kBackgroundBitmap = 150;
 constexpr int kAboutDialogResource = 103;
 
+// The About box, a modal panel centred on the editor: bitmap 103 with an OK button from bitmap
+// 153 (up and pressed images stacked) near its bottom edge.
+constexpr int kAboutWidth = 460;
+constexpr int kAboutHeight = 260;
+constexpr int kAboutLeft = (kEditorWidth - kAboutWidth) / 2;
+constexpr int kAboutTop = (kEditorHeight - kAboutHeight) / 2;
+constexpr int kAboutOkBitmap = 153;
+constexpr int kAboutOkWidth = 96;
+constexpr int kAboutOkHeight = 32;
+constexpr int kAboutOkLeft = kAboutLeft + (kAboutWidth - kAboutOkWidth) / 2;
+constexpr int kAboutOkTop = kAboutTop + kAboutHeight - kAboutOkHeight - 18;
+
 enum class ControlKind { OnOffButton, AnimKnob, VuMeter, MovieBitmap, KickButton };
 
 struct ControlLayout {

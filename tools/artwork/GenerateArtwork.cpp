@@ -7,6 +7,7 @@
 // deterministic function of this file, cairo and the DejaVu fonts.
 
 #include "view/EditorLayout.h"
+#include "version.h"
 
 #include <cairo.h>
 #include <png.h>
@@ -532,6 +533,50 @@ void AboutPlate(cairo_t* cr, double w, double h)
     Text(cr, "ABOUT", w / 2.0 - 0.5, 17, 9, true, {0.10, 0.10, 0.12}, 1.0);
 }
 
+// The About box: the brand over dark brushed metal, what the plug-in is, its version and maker.
+// Corners outside the rounded plate show the panel behind it, darkened like a shadow.
+void AboutPanel(cairo_t* cr, double w, double h)
+{
+    cairo_set_source_rgba(cr, 0, 0, 0, 0.55);
+    cairo_paint(cr);
+    cairo_pattern_t* plate = cairo_pattern_create_linear(0, 0, 0, h);
+    cairo_pattern_add_color_stop_rgb(plate, 0, 0.20, 0.20, 0.22);
+    cairo_pattern_add_color_stop_rgb(plate, 1, 0.09, 0.09, 0.10);
+    RoundedRect(cr, 1.5, 1.5, w - 3, h - 3, 10);
+    cairo_set_source(cr, plate);
+    cairo_fill_preserve(cr);
+    cairo_pattern_destroy(plate);
+    cairo_set_line_width(cr, 2);
+    SetColor(cr, {0.62, 0.55, 0.40});
+    cairo_stroke(cr);
+    cairo_set_line_width(cr, 1);
+    SetColor(cr, {0.62, 0.55, 0.40}, 0.5);
+    cairo_move_to(cr, 40, 96.5);
+    cairo_line_to(cr, w - 40, 96.5);
+    cairo_stroke(cr);
+
+    Text(cr, "Corvex", w / 2.0, 72, 48, true, kCream, 0.0, kSerif, true);
+    Text(cr, "Guitar amplifier and effects processor", w / 2.0, 128, 15, false, kCream);
+    Text(cr, std::string("Version ") + corvex::kVersionString, w / 2.0, 152, 12, false,
+         {0.80, 0.78, 0.72});
+    Text(cr, corvex::kVendor, w / 2.0, 178, 12, false, {0.80, 0.78, 0.72});
+}
+
+void OkButton(cairo_t* cr, double w, double h, bool pressed)
+{
+    cairo_pattern_t* face = cairo_pattern_create_linear(0, 0, 0, h);
+    cairo_pattern_add_color_stop_rgb(face, 0, pressed ? 0.55 : 0.93, pressed ? 0.50 : 0.88, pressed ? 0.40 : 0.76);
+    cairo_pattern_add_color_stop_rgb(face, 1, pressed ? 0.72 : 0.68, pressed ? 0.66 : 0.62, pressed ? 0.52 : 0.48);
+    RoundedRect(cr, 1, 1, w - 2, h - 2, 6);
+    cairo_set_source(cr, face);
+    cairo_fill_preserve(cr);
+    cairo_pattern_destroy(face);
+    cairo_set_line_width(cr, 1.5);
+    cairo_set_source_rgb(cr, 0.05, 0.05, 0.05);
+    cairo_stroke(cr);
+    Text(cr, "OK", w / 2.0 + (pressed ? 1 : 0), h / 2.0 + 6 + (pressed ? 1 : 0), 16, true, {0.12, 0.11, 0.10});
+}
+
 struct Image {
     int width = 0;
     int height = 0;
@@ -706,6 +751,23 @@ int main(int argc, char** argv)
             images[c.bitmap] = Strip(background, c.left, c.top, w, h, 1, [&](cairo_t* k, int) { AboutPlate(k, w, h); });
             break;
         }
+    }
+    images[kAboutDialogResource] = Strip(background, kAboutLeft, kAboutTop, kAboutWidth, kAboutHeight, 1,
+                                         [&](cairo_t* k, int) { AboutPanel(k, kAboutWidth, kAboutHeight); });
+    // The OK button sits on the About panel, so its images start from the panel, not the background.
+    {
+        cairo_surface_t* panel = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kEditorWidth, kEditorHeight);
+        cairo_t* p = cairo_create(panel);
+        cairo_set_source_surface(p, background, 0, 0);
+        cairo_paint(p);
+        cairo_translate(p, kAboutLeft, kAboutTop);
+        cairo_rectangle(p, 0, 0, kAboutWidth, kAboutHeight);
+        cairo_clip(p);
+        AboutPanel(p, kAboutWidth, kAboutHeight);
+        cairo_destroy(p);
+        images[kAboutOkBitmap] = Strip(panel, kAboutOkLeft, kAboutOkTop, kAboutOkWidth, kAboutOkHeight, 2,
+                                       [&](cairo_t* k, int f) { OkButton(k, kAboutOkWidth, kAboutOkHeight, f == 1); });
+        cairo_surface_destroy(panel);
     }
     cairo_surface_destroy(background);
 

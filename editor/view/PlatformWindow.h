@@ -1,0 +1,32 @@
+#pragma once
+
+#include "gui/Geometry.h"
+
+#include "pluginterfaces/gui/iplugview.h"
+
+#include <memory>
+
+namespace corvex {
+
+class CEditorBase;
+
+// The editor's window on a real window system. It shows the frame's framebuffer, feeds the
+// editor the user's mouse input and runs the editor timer, all on the host's user-interface
+// thread: on Linux through the IRunLoop the host offers with its IPlugFrame.
+class CPlatformWindow {
+public:
+    virtual ~CPlatformWindow() = default;
+    // Copies `rect` of the frame's framebuffer to the screen.
+    virtual void present(const gui::CRect& rect) = 0;
+};
+
+// True for the platform types CreatePlatformWindow can serve.
+bool IsPlatformWindowTypeSupported(Steinberg::FIDString type);
+
+// A window of platform `type` inside the host's `parent` showing `editor`, its input handlers and
+// timer registered with the host; null when the type is unsupported, the host offers no run
+// loop or the window system refuses, in which case nothing is left behind.
+std::unique_ptr<CPlatformWindow> CreatePlatformWindow(Steinberg::FIDString type, void* parent, CEditorBase& editor,
+                                                      Steinberg::IPlugFrame* plugFrame);
+
+} // namespace corvex
