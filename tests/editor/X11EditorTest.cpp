@@ -1,0 +1,566 @@
+// The built bundle's editor inside a real X11 window, driven the way a Linux host drives it:
+// IPlugView::attached with an X11 window id, an IPlugFrame offering the host's run loop, and
+// synthetic mouse input through XTest. Runs under a virtual X server (see CMakeLists.txt).
+
+#include <gtest/gtest.h>
+
+#include "CorvexEditorView.h"
+#include "EditorHost.h"
+#include "EditorLayout.h"
+#include "PluginInstance.h"
+#include "PluginModule.h"
+#include "corvexcontroller.h"
+
+#include "public.sdk/source/vst/hosting/hostclasses.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#include <X11/extensions/XTest.h>
+// Xlib's macros collide with ordinary names.
+#undef Bool
+#undef None
+#undef Status
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace corvex {
+namespace {
+
+using namespace Steinberg;
+using namespace std::chrono_literals;
+using hosting::EditorHost;
+using hosting::PluginInstance;
+using hosting::PluginModule;
+
+constexpr int kWidth = editor::kEditorWidth;
+constexpr int kHeight = editor::kEditorHeight;
+
+PluginModule& Module()
+{
+    static std::unique_ptr<PluginModule> module = [] {
+        std::string error;
+        auto loaded = PluginModule::Load(CORVEX_BUNDLE_PATH, error);
+        if (!loaded) {
+            ADD_FAILURE() << "cannot load " << CORVEX_BUNDLE_PATH << ": " << error;
+            std::abort();
+        }
+        return loaded;
+    }();
+    return *module;
+}
+
+// Records the edits the editor sends and the controller's value at each performEdit.
+class RecordingHandler : public Vst::IComponentHandler {
+public:
+    Vst::IEditController* controller = nullptr;
+    struct Edit {
+        Vst::ParamID id;
+        double value;
+        double controllerValue;
+    };
+    std::vector<Edit> edits;
+    int beginOrEnd = 0;
+
+    std::vector<Edit> editsOf(Vst::ParamID id) const
+    {
+        std::vector<Edit> found;
+        for (const Edit& e : edits)
+            if (e.id == id)
+                found.push_back(e);
+        return found;
+    }
+
+    tresult PLUGIN_API beginEdit(Vst::ParamID) override { return ++beginOrEnd, kResultOk; }
+    tresult PLUGIN_API performEdit(Vst::ParamID id, Vst::ParamValue value) override
+    {
+        edits.push_back({id, value, controller->getParamNormalized(id)});
+        return kResultOk;
+    }
+    tresult PLUGIN_API endEdit(Vst::ParamID) override { return ++beginOrEnd, kResultOk; }
+    tresult PLUGIN_API restartComponent(int32) override { return kResultOk; }
+    tresult PLUGIN_API queryInterface(const TUID, void** obj) override
+    {
+        *obj = nullptr;
+        return kNoInterface;
+    }
+    uint32 PLUGIN_API addRef() override { return 1; }
+    uint32 PLUGIN_API release() override { return 1; }
+};
+
+struct Rgb {
+    std::uint8_t r, g, b;
+    bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
+};
+
+// A window's pixels as 24-bit RGB.
+struct Grab {
+    int width = 0;
+    int height = 0;
+    std::vector<Rgb> pixels;
+    Rgb at(int x, int y) const { return pixels[std::size_t(y) * width + x]; }
+};
+
+class X11EditorTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        display = XOpenDisplay(nullptr);
+        ASSERT_NE(display, nullptr) << "no X server (run under xvfb-run)";
+        int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+        ASSERT_TRUE(XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor));
+        top = OpenTopLevel(0);
+
+        std::string error;
+        plugin = PluginInstance::Create(Module().Factory(), &hostApplication, error);
+        ASSERT_TRUE(plugin) << error;
+        controller = plugin->Controller();
+        handler.controller = controller;
+        controller->setComponentHandler(&handler);
+    }
+
+    void TearDown() override
+    {
+        for (IPlugView* view : views) {
+            view->removed();
+            view->setFrame(nullptr);
+            view->release();
+        }
+        views.clear();
+        if (controller != nullptr)
+            controller->setComponentHandler(nullptr);
+        plugin.reset();
+        if (display != nullptr) {
+            for (Window w : tops)
+                XDestroyWindow(display, w);
+            XCloseDisplay(display);
+        }
+    }
+
+    Window OpenTopLevel(int x)
+    {
+        const int screen = DefaultScreen(display);
+        Window w = XCreateSimpleWindow(display, RootWindow(display, screen), x, 0, kWidth, kHeight, 0, 0,
+                                       BlackPixel(display, screen));
+        XSelectInput(display, w, StructureNotifyMask);
+        XMapWindow(display, w);
+        XEvent event;
+        do
+            XWindowEvent(display, w, StructureNotifyMask, &event);
+        while (event.type != MapNotify);
+        tops.push_back(w);
+        return w;
+    }
+
+    IPlugView* NewView()
+    {
+        IPlugView* view = controller->createView("editor");
+        EXPECT_NE(view, nullptr);
+        if (view != nullptr)
+            views.push_back(view);
+        return view;
+    }
+
+    // Attaches `view` to `parent` with `frame` as its IPlugFrame.
+    tresult Attach(IPlugView* view, Window parent, IPlugFrame* frame)
+    {
+        view->setFrame(frame);
+        return view->attached(reinterpret_cast<void*>(parent), kPlatformTypeX11EmbedWindowID);
+    }
+
+    void Detach(IPlugView* view)
+    {
+        EXPECT_EQ(view->removed(), kResultOk);
+        view->setFrame(nullptr);
+    }
+
+    std::vector<Window> Children(Window parent)
+    {
+        Window root = 0, parentOut = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        std::vector<Window> result;
+        XSync(display, False);
+        if (XQueryTree(display, parent, &root, &parentOut, &children, &count) != 0 && children != nullptr) {
+            result.assign(children, children + count);
+            XFree(children);
+        }
+        return result;
+    }
+
+    Grab GrabWindow(Window w)
+    {
+        XSync(display, False);
+        Grab grab;
+        XImage* image = XGetImage(display, w, 0, 0, kWidth, kHeight, AllPlanes, ZPixmap);
+        if (image == nullptr)
+            return grab;
+        grab.width = kWidth;
+        grab.height = kHeight;
+        grab.pixels.reserve(std::size_t(kWidth) * kHeight);
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                const unsigned long p = XGetPixel(image, x, y);
+                grab.pixels.push_back({std::uint8_t((p & image->red_mask) >> 16), std::uint8_t((p & image->green_mask) >> 8),
+                                       std::uint8_t(p & image->blue_mask)});
+            }
+        }
+        XDestroyImage(image);
+        return grab;
+    }
+
+    // True when the window shows `bitmap`'s sub-image starting at row `sourceTop` over `rect`.
+    static bool Shows(const Grab& grab, const gui::CRect& rect, const gui::CBitmap& bitmap, int sourceLeft = 0,
+                      int sourceTop = 0)
+    {
+        for (int y = rect.top; y < rect.bottom; ++y) {
+            for (int x = rect.left; x < rect.right; ++x) {
+                const std::uint8_t* p = bitmap.pixel(sourceLeft + x - rect.left, sourceTop + y - rect.top);
+                if (!(grab.at(x, y) == Rgb{p[0], p[1], p[2]}))
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    static gui::CRect ControlRect(Vst::ParamID id)
+    {
+        for (const editor::ControlLayout& c : editor::kControlLayouts)
+            if (c.id == id)
+                return gui::CRect::FromSize(c.left, c.top, c.width(), c.height());
+        return {};
+    }
+
+    // Synthetic input at window coordinates of `w`, as a user's pointer would deliver it.
+    void MoveTo(Window w, int x, int y)
+    {
+        int rootX = 0, rootY = 0;
+        Window child = 0;
+        XTranslateCoordinates(display, w, DefaultRootWindow(display), x, y, &rootX, &rootY, &child);
+        XTestFakeMotionEvent(display, -1, rootX, rootY, CurrentTime);
+        XFlush(display);
+    }
+    void Button(unsigned button, bool down)
+    {
+        XTestFakeButtonEvent(display, button, down ? True : False, CurrentTime);
+        XFlush(display);
+    }
+    void Click(Window w, int x, int y)
+    {
+        MoveTo(w, x, y);
+        Button(1, true);
+        Button(1, false);
+    }
+
+    Display* display = nullptr;
+    Window top = 0;
+    std::vector<Window> tops;
+    EditorHost host;
+    Vst::HostApplication hostApplication;
+    std::unique_ptr<PluginInstance> plugin;
+    Vst::IEditController* controller = nullptr;
+    RecordingHandler handler;
+    std::vector<IPlugView*> views;
+};
+
+TEST_F(X11EditorTest, AttachesAChildWindowOnTheHostsRunLoopAndLeavesNothingBehind)
+{
+    IPlugView* view = NewView();
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->isPlatformTypeSupported(kPlatformTypeX11EmbedWindowID), kResultTrue);
+    EXPECT_EQ(view->isPlatformTypeSupported(kPlatformTypeHWND), kResultFalse);
+
+    ASSERT_EQ(Attach(view, top, &host), kResultOk);
+    EXPECT_EQ(host.EventHandlerCount(), 1u);
+    EXPECT_EQ(host.TimerCount(), 1u);
+    EXPECT_EQ(host.RequestedSize().getWidth(), kWidth);
+    EXPECT_EQ(host.RequestedSize().getHeight(), kHeight);
+    const std::vector<Window> children = Children(top);
+    ASSERT_EQ(children.size(), 1u);
+    XWindowAttributes attributes;
+    ASSERT_NE(XGetWindowAttributes(display, children[0], &attributes), 0);
+    EXPECT_EQ(attributes.width, kWidth);
+    EXPECT_EQ(attributes.height, kHeight);
+    EXPECT_EQ(attributes.map_state, IsViewable);
+
+    // The 50 ms timer runs on the host's loop: about 10 ticks in half a second.
+    host.RunFor(500ms);
+    EXPECT_GE(host.TimerCalls(), 7);
+    EXPECT_LE(host.TimerCalls(), 11);
+    // The window shows the panel.
+    const Grab grab = GrabWindow(children[0]);
+    ASSERT_EQ(grab.width, kWidth);
+    EXPECT_TRUE(Shows(grab, {20, 20, 60, 60}, gui::CBitmap(editor::kBackgroundBitmap), 20, 20));
+
+    Detach(view);
+    EXPECT_EQ(host.EventHandlerCount(), 0u);
+    EXPECT_EQ(host.TimerCount(), 0u);
+    EXPECT_TRUE(Children(top).empty());
+    EXPECT_EQ(host.References(), 0u);
+    const int ticks = host.TimerCalls();
+    host.RunFor(120ms);
+    EXPECT_EQ(host.TimerCalls(), ticks);
+}
+
+TEST_F(X11EditorTest, AttachFailsCleanlyWithoutARunLoop)
+{
+    IPlugView* view = NewView();
+    ASSERT_NE(view, nullptr);
+    EditorHost withoutLoop(false);
+    EXPECT_EQ(Attach(view, top, &withoutLoop), kResultFalse);
+    EXPECT_EQ(view->attached(reinterpret_cast<void*>(top), kPlatformTypeX11EmbedWindowID), kResultFalse);
+    EXPECT_TRUE(Children(top).empty());
+    EXPECT_EQ(withoutLoop.References(), 0u);
+    view->setFrame(nullptr);
+    EXPECT_EQ(Attach(view, top, nullptr), kResultFalse);
+    EXPECT_TRUE(Children(top).empty());
+    EXPECT_EQ(view->removed(), kResultFalse);
+
+    // Nothing of the failed attempts is in the way of a host that has a loop.
+    ASSERT_EQ(Attach(view, top, &host), kResultOk);
+    EXPECT_EQ(Children(top).size(), 1u);
+    Detach(view);
+}
+
+TEST_F(X11EditorTest, ClicksDragsAndTheWheelBecomeEditsAfterTheControllerHasTheValue)
+{
+    IPlugView* view = NewView();
+    ASSERT_EQ(Attach(view, top, &host), kResultOk);
+    host.RunFor(150ms);
+    ASSERT_EQ(controller->getParamNormalized(kDistortionOnOff), 1.0);
+
+    const gui::CRect onOff = ControlRect(kDistortionOnOff);
+    Click(top, onOff.left + onOff.width() / 2, onOff.top + onOff.height() / 2);
+    ASSERT_TRUE(host.RunUntil([&] { return !handler.editsOf(kDistortionOnOff).empty(); }, 3s));
+    auto edits = handler.editsOf(kDistortionOnOff);
+    ASSERT_EQ(edits.size(), 1u);
+    EXPECT_EQ(edits[0].value, 0.0);
+    EXPECT_EQ(edits[0].controllerValue, 0.0);
+
+    // Dragging up by 40 pixels turns the knob by 40 / 200 of its range.
+    const gui::CRect knob = ControlRect(kDistortionLevel);
+    const double start = controller->getParamNormalized(kDistortionLevel);
+    const int x = knob.left + knob.width() / 2, y = knob.top + knob.height() / 2;
+    MoveTo(top, x, y);
+    Button(1, true);
+    host.RunFor(60ms);
+    MoveTo(top, x, y - 20);
+    host.RunFor(60ms);
+    MoveTo(top, x, y - 40);
+    host.RunFor(60ms);
+    Button(1, false);
+    const double expected = start + 40.0 / 200.0;
+    ASSERT_TRUE(host.RunUntil(
+        [&] {
+            auto e = handler.editsOf(kDistortionLevel);
+            return !e.empty() && std::abs(e.back().value - expected) < 1e-5;
+        },
+        3s));
+    for (const auto& e : handler.editsOf(kDistortionLevel))
+        EXPECT_EQ(e.controllerValue, e.value) << "performEdit before setParamNormalized";
+    EXPECT_EQ(handler.beginOrEnd, 0);
+
+    // A wheel notch moves the knob by a step, with Shift by a tenth of one.
+    MoveTo(top, x, y);
+    Button(4, true);
+    Button(4, false);
+    ASSERT_TRUE(host.RunUntil([&] { return std::abs(handler.edits.back().value - (expected + 0.05)) < 1e-5; }, 3s));
+    const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
+    XTestFakeKeyEvent(display, shift, True, CurrentTime);
+    Button(5, true);
+    Button(5, false);
+    XTestFakeKeyEvent(display, shift, False, CurrentTime);
+    XFlush(display);
+    ASSERT_TRUE(host.RunUntil([&] { return std::abs(handler.edits.back().value - (expected + 0.045)) < 1e-5; }, 3s));
+
+    // The window shows the switch's new state.
+    host.RunFor(120ms);
+    const Grab grab = GrabWindow(Children(top).at(0));
+    EXPECT_TRUE(Shows(grab, onOff, gui::CBitmap(108), 0, 0));
+    Detach(view);
+}
+
+TEST_F(X11EditorTest, MeterAndLedValuesReachTheWindowOnTheTick)
+{
+    IPlugView* view = NewView();
+    ASSERT_EQ(Attach(view, top, &host), kResultOk);
+    const Window window = Children(top).at(0);
+    const gui::CRect left = ControlRect(kOutputLeftVumeter), right = ControlRect(kOutputRightVumeter);
+    const gui::CRect inputLed = ControlRect(kInputClippingLed), compLed = ControlRect(kCompressionLed);
+    const gui::CBitmap leftOn(120), leftOff(119), rightOff(121), inputLeds(106), compLeds(105);
+
+    // The processor reports once per block; keep the values coming across several ticks.
+    controller->setParamNormalized(kInputClippingLed, 1.0);
+    controller->setParamNormalized(kCompressionLed, 0.2);
+    for (int i = 0; i < 12; ++i) {
+        controller->setParamNormalized(kOutputLeftVumeter, 0.5);
+        host.RunFor(20ms);
+    }
+    Grab grab = GrabWindow(window);
+    // 0.5 shows as 0.75: 20 of 26 segments lit.
+    const int lit = 20 * left.width() / editor::kMeterSegments;
+    EXPECT_TRUE(Shows(grab, {left.left, left.top, left.left + lit, left.bottom}, leftOn));
+    EXPECT_TRUE(Shows(grab, {left.left + lit, left.top, left.right, left.bottom}, leftOff, lit));
+    EXPECT_TRUE(Shows(grab, right, rightOff));
+    EXPECT_TRUE(Shows(grab, inputLed, inputLeds, 0, inputLed.height()));
+    EXPECT_TRUE(Shows(grab, compLed, compLeds, 0, 0));
+
+    // Without new values the meter falls to nothing; the LEDs hold until told otherwise.
+    host.RunFor(900ms);
+    grab = GrabWindow(window);
+    EXPECT_TRUE(Shows(grab, left, leftOff));
+    EXPECT_TRUE(Shows(grab, inputLed, inputLeds, 0, inputLed.height()));
+    controller->setParamNormalized(kInputClippingLed, 0.0);
+    controller->setParamNormalized(kCompressionLed, 0.5);
+    host.RunFor(120ms);
+    grab = GrabWindow(window);
+    EXPECT_TRUE(Shows(grab, inputLed, inputLeds, 0, 0));
+    EXPECT_TRUE(Shows(grab, compLed, compLeds, 0, compLed.height()));
+    Detach(view);
+}
+
+TEST_F(X11EditorTest, TheWindowShowsExactlyTheOffscreenRenderAtTheSameValues)
+{
+    const std::vector<std::pair<Vst::ParamID, double>> values = {
+        {kInputSelection, 0.0},  {kDistortionOnOff, 0.0}, {kDistortionLevel, 0.3}, {kReverbOnOff, 0.0},
+        {kChorusSpeed, 0.9},     {kDelayLevel, 0.05},     {kInputClippingLed, 1.0}, {kOuputClippingLed, 1.0}};
+    auto* reference = new CorvexController();
+    ASSERT_EQ(reference->initialize(nullptr), kResultOk);
+    for (const auto& [id, value] : values) {
+        controller->setParamNormalized(id, value);
+        reference->setParamNormalized(id, value);
+    }
+    auto* offscreen = new CorvexEditorView(reference);
+    int parent = 0;
+    ASSERT_EQ(offscreen->attached(&parent, CEditorBase::kPlatformTypeOffscreen), kResultOk);
+    offscreen->onTimer();
+    offscreen->onTimer();
+
+    IPlugView* view = NewView();
+    ASSERT_EQ(Attach(view, top, &host), kResultOk);
+    host.RunFor(200ms);
+    const Grab grab = GrabWindow(Children(top).at(0));
+    ASSERT_EQ(grab.width, kWidth);
+    const gui::COffscreenContext& expected = offscreen->getFrame()->getOffscreen();
+    int differing = 0;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            const std::uint8_t* p = expected.pixel(x, y);
+            differing += grab.at(x, y) == Rgb{p[0], p[1], p[2]} ? 0 : 1;
+        }
+    EXPECT_EQ(differing, 0);
+
+    offscreen->removed();
+    offscreen->release();
+    reference->terminate();
+    reference->release();
+    Detach(view);
+}
+
+TEST_F(X11EditorTest, Button1OpensTheAboutBoxWhichTakesAllInputUntilOk)
+{
+    IPlugView* view = NewView();
+    ASSERT_EQ(Attach(view, top, &host), kResultOk);
+    const Window window = Children(top).at(0);
+    host.RunFor(150ms);
+    const Grab before = GrabWindow(window);
+    const gui::CRect panel = gui::CRect::FromSize(editor::kAboutLeft, editor::kAboutTop, editor::kAboutWidth,
+                                                  editor::kAboutHeight);
+    const gui::CRect ok = gui::CRect::FromSize(editor::kAboutOkLeft, editor::kAboutOkTop, editor::kAboutOkWidth,
+                                               editor::kAboutOkHeight);
+    const gui::CBitmap panelImage(editor::kAboutDialogResource), okImage(editor::kAboutOkBitmap);
+    const gui::CRect text{panel.left, panel.top, panel.right, ok.top};
+
+    const gui::CRect button1 = ControlRect(kButton1);
+    Click(top, button1.left + 5, button1.top + 5);
+    ASSERT_TRUE(host.RunUntil([&] { return Shows(GrabWindow(window), text, panelImage); }, 3s));
+    EXPECT_TRUE(Shows(GrabWindow(window), ok, okImage));
+    EXPECT_TRUE(handler.edits.empty()) << "Button1 is no parameter edit";
+
+    // Controls, under the panel or not, take no input while it is open; nor does a second press
+    // on Button1 open another.
+    const gui::CRect onOff = ControlRect(kDistortionOnOff);
+    Click(top, onOff.left + 10, onOff.top + 10);
+    const gui::CRect reverb = ControlRect(kReverbOnOff);
+    Click(top, reverb.left + 10, reverb.bottom - 10);
+    Click(top, button1.left + 5, button1.top + 5);
+    host.RunFor(200ms);
+    EXPECT_TRUE(handler.edits.empty());
+    EXPECT_EQ(controller->getParamNormalized(kReverbOnOff), 1.0);
+
+    // Pressing OK and letting go elsewhere keeps it open.
+    MoveTo(top, ok.left + 10, ok.top + 10);
+    Button(1, true);
+    host.RunFor(80ms);
+    EXPECT_TRUE(Shows(GrabWindow(window), ok, okImage, 0, ok.height())) << "OK shows pressed";
+    MoveTo(top, ok.left - 40, ok.top + 10);
+    Button(1, false);
+    host.RunFor(120ms);
+    EXPECT_TRUE(Shows(GrabWindow(window), text, panelImage));
+
+    Click(top, ok.left + 10, ok.top + 10);
+    ASSERT_TRUE(host.RunUntil([&] { return GrabWindow(window).pixels == before.pixels; }, 3s));
+
+    // Closed: the editor takes input again.
+    Click(top, reverb.left + 10, reverb.bottom - 10);
+    ASSERT_TRUE(host.RunUntil([&] { return !handler.edits.empty(); }, 3s));
+    EXPECT_EQ(handler.edits[0].id, kReverbOnOff);
+    Detach(view);
+}
+
+TEST_F(X11EditorTest, OpensAndClosesRepeatedlyAndTwoEditorsFollowTheController)
+{
+    IPlugView* view = NewView();
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        ASSERT_EQ(Attach(view, top, &host), kResultOk) << "cycle " << cycle;
+        host.RunFor(cycle % 5 == 0 ? 60ms : 5ms);
+        Detach(view);
+        ASSERT_EQ(host.EventHandlerCount() + host.TimerCount(), 0u);
+        ASSERT_TRUE(Children(top).empty());
+    }
+    // New views each time, too.
+    for (int cycle = 0; cycle < 5; ++cycle) {
+        IPlugView* fresh = controller->createView("editor");
+        ASSERT_EQ(Attach(fresh, top, &host), kResultOk);
+        host.RunFor(10ms);
+        Detach(fresh);
+        fresh->release();
+    }
+
+    // Side by side: a window grab only holds what is not covered.
+    ASSERT_GE(DisplayWidth(display, DefaultScreen(display)), 2 * kWidth + 16);
+    const Window second = OpenTopLevel(kWidth + 16);
+    IPlugView* other = NewView();
+    ASSERT_EQ(Attach(view, top, &host), kResultOk);
+    ASSERT_EQ(Attach(other, second, &host), kResultOk);
+    EXPECT_EQ(host.EventHandlerCount(), 2u);
+    EXPECT_EQ(host.TimerCount(), 2u);
+    controller->setParamNormalized(kDelayOnOff, 0.0);
+    controller->setParamNormalized(kCompressionLed, 1.0);
+    host.RunFor(200ms);
+    const gui::CRect delay = ControlRect(kDelayOnOff), led = ControlRect(kCompressionLed);
+    for (Window parent : {top, second}) {
+        const Grab grab = GrabWindow(Children(parent).at(0));
+        EXPECT_TRUE(Shows(grab, delay, gui::CBitmap(110), 0, 0));
+        EXPECT_TRUE(Shows(grab, led, gui::CBitmap(105), 0, led.height()));
+    }
+    // An edit in one window shows in the other.
+    Click(top, delay.left + 10, delay.top + 10);
+    ASSERT_TRUE(host.RunUntil([&] { return !handler.edits.empty(); }, 3s));
+    host.RunFor(150ms);
+    EXPECT_TRUE(Shows(GrabWindow(Children(second).at(0)), delay, gui::CBitmap(110), 0, delay.height()));
+
+    Detach(other);
+    EXPECT_EQ(host.EventHandlerCount(), 1u);
+    EXPECT_EQ(Children(second).size(), 0u);
+    EXPECT_EQ(Children(top).size(), 1u);
+    Detach(view);
+    EXPECT_EQ(host.EventHandlerCount() + host.TimerCount(), 0u);
+}
+
+} // namespace
+} // namespace corvex
