@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "graph/ProcessAudio.h"
+#include "TestEngine.h"
 
 namespace corvex {
 namespace {
@@ -34,36 +34,13 @@ long ResidentKb()
     return lKb;
 }
 
-// A processor's worth of state around a graph: defaults, 44.1 kHz, 120 BPM, initialised and reset.
-struct Engine {
-    float afValues[kParamTableSize] = {};
-    double dRate = 44100.0;
-    float fTempo = 120.0f;
-    CProcessAudio graph;
-
-    Engine()
-    {
-        for (ParamID id = kFirstParam; id <= kLastParam; ++id)
-            afValues[id] = kParamInfos[id].defaultValue;
-        graph.SetBlockSize(1024);
-        graph.SetSampleRate(&dRate);
-        graph.SetBufferCount(24);
-        graph.SetParamCount(kParamTableSize);
-        graph.SetTempo(&fTempo);
-        graph.Init();
-        for (ParamID id = kFirstParam; id <= kLastParam; ++id)
-            graph.SetParamPointer(id, &afValues[id]);
-        graph.Reset();
-    }
-};
-
 double EngineResidentMb()
 {
     // Pages freed by earlier engines go back to the system first, so that the figure counts
     // what this engine makes resident rather than what the heap already held.
     malloc_trim(0);
     const long lBefore = ResidentKb();
-    auto pEngine = std::make_unique<Engine>();
+    auto pEngine = std::make_unique<test::TestEngine>();
     const long lAfter = ResidentKb();
     benchmark::DoNotOptimize(pEngine.get());
     return (lBefore < 0 || lAfter < 0) ? -1.0 : static_cast<double>(lAfter - lBefore) / 1024.0;
