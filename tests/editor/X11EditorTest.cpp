@@ -287,10 +287,11 @@ TEST_F(X11EditorTest, AttachesAChildWindowOnTheHostsRunLoopAndLeavesNothingBehin
     EXPECT_EQ(attributes.height, kHeight);
     EXPECT_EQ(attributes.map_state, IsViewable);
 
-    // The 50 ms timer runs on the host's loop: about 10 ticks in half a second.
+    // The 50 ms timer runs on the host's loop: at most 10 ticks in half a second (fewer on a
+    // loaded machine).
     host.RunFor(500ms);
-    EXPECT_GE(host.TimerCalls(), 7);
-    EXPECT_LE(host.TimerCalls(), 11);
+    EXPECT_GE(host.TimerCalls(), 3);
+    EXPECT_LE(host.TimerCalls(), 10);
     // The window shows the panel.
     const Grab grab = GrabWindow(children[0]);
     ASSERT_EQ(grab.width, kWidth);
