@@ -44,7 +44,6 @@ public:
     {
         m_pInstance.reset(); // before the module that holds its code
         m_pModule.reset();
-        m_pHost->release();
     }
 
     bool Load(const std::string& modulePath, std::string& error);
@@ -57,7 +56,9 @@ public:
     void Stop() override;
 
 private:
-    HostApplication* m_pHost = new HostApplication; // reference counted, released last
+    // The SDK's host application does not count references: it is owned here and outlives the
+    // plug-in, which is destroyed first.
+    std::unique_ptr<HostApplication> m_pHost = std::make_unique<HostApplication>();
     std::unique_ptr<hosting::PluginModule> m_pModule;
     std::unique_ptr<hosting::PluginInstance> m_pInstance;
     std::unique_ptr<hosting::ProcessBlock> m_pBlock;
@@ -81,7 +82,7 @@ bool CCorvexInstance::Load(const std::string& modulePath, std::string& error)
         error = named + why;
         return false;
     }
-    m_pInstance = hosting::PluginInstance::Create(m_pModule->Factory(), static_cast<IHostApplication*>(m_pHost), why);
+    m_pInstance = hosting::PluginInstance::Create(m_pModule->Factory(), static_cast<IHostApplication*>(m_pHost.get()), why);
     if (!m_pInstance) {
         error = named + why;
         return false;
