@@ -39,18 +39,23 @@ int CMyEqu::Process(const float* inL, const float*, float* outL, float* outR, in
         return 1;
 
     const float fOutputGain = static_cast<float>(std::pow(10.0, static_cast<double>(voicing.fOutputDb / 20.0f)));
+    // The seven bands share their input, so they run side by side.
+    m_bank.Load(m_aBands, kBandCount);
+    float afBand[BiquadBank::kLanes];
     for (int i = 0; i < n; ++i) {
         float x = inL[i];
         if (x != x)
             x = 0.0f;
+        m_bank.ProcessSameInput(x, afBand);
         // Summed in band order, in single precision.
-        float fSum = m_aBands[0].ProcessSample(x);
+        float fSum = afBand[0];
         for (int k = 1; k < kBandCount; ++k)
-            fSum += m_aBands[k].ProcessSample(x);
+            fSum += afBand[k];
         const float y = fSum / static_cast<float>(kBandCount) * fOutputGain;
         outL[i] = y;
         outR[i] = y;
     }
+    m_bank.Store(m_aBands);
     return 1;
 }
 

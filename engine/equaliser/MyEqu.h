@@ -2,6 +2,7 @@
 
 #include "base/MyEffect.h"
 #include "filters/Biquad.h"
+#include "filters/BiquadBank.h"
 
 namespace corvex {
 
@@ -44,6 +45,7 @@ private:
     const Voicing& CurrentVoicing() const;
 
     Biquad m_aBands[kBandCount];
+    BiquadBank m_bank;
     EffectConfiguration m_configuration;
     bool m_bPostDisto = false;
 };

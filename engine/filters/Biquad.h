@@ -54,6 +54,10 @@ public:
     // Linear interpolation of the circular line at a fractional position, wrapped into the line.
     float ReadDelayLine(float fPosition) const;
 
+    // The filter memories, for owners that run several sections side by side in local arrays.
+    void GetMemories(double& dS1, double& dS2) const { dS1 = m_dS1; dS2 = m_dS2; }
+    void SetMemories(double dS1, double dS2) { m_dS1 = dS1; m_dS2 = dS2; }
+
     int Type() const { return m_iType; }
     double B0() const { return m_dB0; }
     double B1() const { return m_dB1; }
@@ -162,6 +166,39 @@ inline void Biquad::RunDelayType(const float* afIn, float* afOut, int n)
     const float g = static_cast<float>(m_dCombGain);
     float* const afLine = m_afDelayLine;
     int w = m_iWriteIndex;
+    // When the delay is longer than the run, no sample of the run reads what the run writes:
+    // all reads can go first, free of the stores, and the sample loop only mixes and writes.
+    constexpr int kMaxRun = 64;
+    if (n <= kMaxRun && fDelay >= static_cast<float>(n + 2) && fDelay + static_cast<float>(n + 2) < static_cast<float>(m_iLineLength)) {
+        float afRead[kMaxRun];
+        for (int k = 0, v = w; k < n; ++k) {
+            afRead[k] = ReadDelayLine(static_cast<float>(v) - fDelay);
+            if (++v >= m_iLineLength)
+                v = 0;
+        }
+        for (int k = 0; k < n; ++k) {
+            float x = afIn[k];
+            if (x != x)
+                x = 0.0f;
+            const float r = afRead[k];
+            if (kType == kComb) {
+                const float y = r * g + x;
+                afLine[w] = y;
+                afOut[k] = y;
+            } else if (kType == kAllPass) {
+                const float u = g * r + x;
+                afLine[w] = u;
+                afOut[k] = -g * u + r;
+            } else {
+                afLine[w] = x;
+                afOut[k] = r;
+            }
+            if (++w >= m_iLineLength)
+                w = 0;
+        }
+        m_iWriteIndex = w;
+        return;
+    }
     for (int k = 0; k < n; ++k) {
         float x = afIn[k];
         if (x != x)

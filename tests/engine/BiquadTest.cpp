@@ -7,6 +7,7 @@
 
 #include "EngineTestSupport.h"
 #include "filters/Biquad.h"
+#include "filters/BiquadBank.h"
 
 namespace corvex {
 namespace {
@@ -270,6 +271,54 @@ TEST(BiquadDelay, SectionWithoutLineRefusesDelayTypes)
     section.Reset();
     EXPECT_EQ(section.ProcessSample(0.5f), 0.5f);
     EXPECT_EQ(checks.Count(), 1);
+}
+
+} // namespace
+} // namespace corvex
+
+namespace corvex {
+namespace {
+
+// The bank must give each lane exactly what the section itself would, memories included.
+TEST(BiquadBank, LanesMatchTheirSectionsBitForBit)
+{
+    Biquad aBanked[7], aSerial[7];
+    for (int k = 0; k < 7; ++k) {
+        const double dFrequency = 0.002 * (k + 1) * (k + 1);
+        const double dGain = (k % 2 ? -1.0 : 1.0) * 3.0 * (k + 1);
+        aBanked[k].SetFilter(k == 6 ? Biquad::kLowPass : Biquad::kPeak, dFrequency, 0.9, dGain);
+        aSerial[k].SetFilter(k == 6 ? Biquad::kLowPass : Biquad::kPeak, dFrequency, 0.9, dGain);
+    }
+    const auto input = test::Noise(3000, 21, 0.8f);
+    BiquadBank bank;
+    float afOut[BiquadBank::kLanes], afIn[BiquadBank::kLanes] = {};
+    for (int iBlock = 0; iBlock < 3; ++iBlock) {
+        bank.Load(aBanked, 7);
+        for (int i = 0; i < 1000; ++i) {
+            const float x = input[static_cast<size_t>(iBlock * 1000 + i)];
+            bank.ProcessSameInput(x, afOut);
+            for (int k = 0; k < 7; ++k)
+                ASSERT_EQ(afOut[k], aSerial[k].ProcessSample(x)) << k;
+        }
+        bank.Store(aBanked);
+    }
+    // Each lane on its own input.
+    bank.Load(aBanked, 7);
+    for (int i = 0; i < 500; ++i) {
+        for (int k = 0; k < 7; ++k)
+            afIn[k] = input[static_cast<size_t>((i * 7 + k) % 3000)];
+        bank.ProcessEachInput(afIn, afOut);
+        for (int k = 0; k < 7; ++k)
+            ASSERT_EQ(afOut[k], aSerial[k].ProcessSample(afIn[k])) << k;
+    }
+    bank.Store(aBanked);
+    for (int k = 0; k < 7; ++k) {
+        double a1, a2, b1, b2;
+        aBanked[k].GetMemories(a1, a2);
+        aSerial[k].GetMemories(b1, b2);
+        EXPECT_EQ(a1, b1);
+        EXPECT_EQ(a2, b2);
+    }
 }
 
 } // namespace

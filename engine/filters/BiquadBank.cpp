@@ -1,0 +1,61 @@
+#include "filters/BiquadBank.h"
+
+namespace corvex {
+
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__) && defined(__linux__)
+#define CORVEX_BANK_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define CORVEX_BANK_CLONES
+#endif
+
+void BiquadBank::Load(const Biquad* aSections, int iCount)
+{
+    m_iCount = iCount < kLanes ? iCount : kLanes;
+    for (int k = 0; k < kLanes; ++k) {
+        if (k < m_iCount) {
+            const Biquad& section = aSections[k];
+            m_adB0[k] = section.B0();
+            m_adB1[k] = section.B1();
+            m_adB2[k] = section.B2();
+            m_adA1[k] = section.A1();
+            m_adA2[k] = section.A2();
+            section.GetMemories(m_adS1[k], m_adS2[k]);
+        } else {
+            // Unused lanes stay silent: zero coefficients keep zero memories.
+            m_adB0[k] = m_adB1[k] = m_adB2[k] = m_adA1[k] = m_adA2[k] = 0.0;
+            m_adS1[k] = m_adS2[k] = 0.0;
+        }
+    }
+}
+
+void BiquadBank::Store(Biquad* aSections) const
+{
+    for (int k = 0; k < m_iCount; ++k)
+        aSections[k].SetMemories(m_adS1[k], m_adS2[k]);
+}
+
+CORVEX_BANK_CLONES
+void BiquadBank::ProcessSameInput(float x, float afOut[kLanes])
+{
+    const double dx = x;
+    for (int k = 0; k < kLanes; ++k) {
+        const double y = m_adB0[k] * dx + m_adS1[k];
+        m_adS1[k] = m_adB1[k] * dx + m_adS2[k] - m_adA1[k] * y;
+        m_adS2[k] = m_adB2[k] * dx - m_adA2[k] * y;
+        afOut[k] = static_cast<float>(y);
+    }
+}
+
+CORVEX_BANK_CLONES
+void BiquadBank::ProcessEachInput(const float afIn[kLanes], float afOut[kLanes])
+{
+    for (int k = 0; k < kLanes; ++k) {
+        const double dx = afIn[k];
+        const double y = m_adB0[k] * dx + m_adS1[k];
+        m_adS1[k] = m_adB1[k] * dx + m_adS2[k] - m_adA1[k] * y;
+        m_adS2[k] = m_adB2[k] * dx - m_adA2[k] * y;
+        afOut[k] = static_cast<float>(y);
+    }
+}
+
+} // namespace corvex
