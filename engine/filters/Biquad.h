@@ -73,6 +73,10 @@ private:
     void ComputeCoefficients();
     template <int kType>
     void RunDelayType(const float* afIn, float* afOut, int n);
+    // One sample of a delay type, given the value r read from the line: writes the line entry
+    // and returns the output.
+    template <int kType>
+    static float DelayStep(float x, float r, float g, float& fLineEntry);
 
     int m_iType = kLowPass;
     double m_dB0 = 1.0, m_dB1 = 0.0, m_dB2 = 0.0; // feed-forward
@@ -91,6 +95,23 @@ private:
 };
 
 // Defined here so owners that run sections per sample can inline them.
+template <int kType>
+inline float Biquad::DelayStep(float x, float r, float g, float& fLineEntry)
+{
+    if (kType == kComb) {
+        const float y = r * g + x;
+        fLineEntry = y;
+        return y;
+    }
+    if (kType == kAllPass) {
+        const float u = g * r + x;
+        fLineEntry = u;
+        return -g * u + r;
+    }
+    fLineEntry = x;
+    return r;
+}
+
 inline float Biquad::ReadDelayLine(float fPosition) const
 {
     const int L = m_iLineLength;
@@ -137,23 +158,10 @@ inline float Biquad::ProcessSample(float x)
     const float r = ReadDelayLine(fPosition);
     const float g = static_cast<float>(m_dCombGain);
 
-    float y;
-    switch (m_iType) {
-    case kComb:
-        y = r * g + x;
-        m_afDelayLine[m_iWriteIndex] = y;
-        break;
-    case kAllPass: {
-        const float u = g * r + x;
-        m_afDelayLine[m_iWriteIndex] = u;
-        y = -g * u + r;
-        break;
-    }
-    default:
-        m_afDelayLine[m_iWriteIndex] = x;
-        y = r;
-        break;
-    }
+    float& fEntry = m_afDelayLine[m_iWriteIndex];
+    const float y = m_iType == kComb      ? DelayStep<kComb>(x, r, g, fEntry)
+                    : m_iType == kAllPass ? DelayStep<kAllPass>(x, r, g, fEntry)
+                                          : DelayStep<kDelay>(x, r, g, fEntry);
     if (++m_iWriteIndex >= m_iLineLength)
         m_iWriteIndex = 0;
     return y;
@@ -180,19 +188,7 @@ inline void Biquad::RunDelayType(const float* afIn, float* afOut, int n)
             float x = afIn[k];
             if (x != x)
                 x = 0.0f;
-            const float r = afRead[k];
-            if (kType == kComb) {
-                const float y = r * g + x;
-                afLine[w] = y;
-                afOut[k] = y;
-            } else if (kType == kAllPass) {
-                const float u = g * r + x;
-                afLine[w] = u;
-                afOut[k] = -g * u + r;
-            } else {
-                afLine[w] = x;
-                afOut[k] = r;
-            }
+            afOut[k] = DelayStep<kType>(x, afRead[k], g, afLine[w]);
             if (++w >= m_iLineLength)
                 w = 0;
         }
@@ -207,19 +203,7 @@ inline void Biquad::RunDelayType(const float* afIn, float* afOut, int n)
         float fPosition = fWrite - fDelay;
         if (!(std::fabs(fPosition) < 1.0e9f))
             fPosition = fWrite;
-        const float r = ReadDelayLine(fPosition);
-        if (kType == kComb) {
-            const float y = r * g + x;
-            afLine[w] = y;
-            afOut[k] = y;
-        } else if (kType == kAllPass) {
-            const float u = g * r + x;
-            afLine[w] = u;
-            afOut[k] = -g * u + r;
-        } else {
-            afLine[w] = x;
-            afOut[k] = r;
-        }
+        afOut[k] = DelayStep<kType>(x, ReadDelayLine(fPosition), g, afLine[w]);
         if (++w >= m_iLineLength)
             w = 0;
     }
