@@ -35,18 +35,19 @@ void CEditorBase::notify(FUnknown* /*sender*/, const char* message)
 
 tresult PLUGIN_API CEditorBase::isPlatformTypeSupported(FIDString type)
 {
-    if (type == nullptr)
-        return kResultFalse;
-    const bool supported = IsPlatformWindowTypeSupported(type) || std::strcmp(type, kPlatformTypeOffscreen) == 0;
-    return supported ? kResultTrue : kResultFalse;
+    // Hosts are offered the window systems only; the offscreen type is for our own tools.
+    return type != nullptr && IsPlatformWindowTypeSupported(type) ? kResultTrue : kResultFalse;
 }
 
 tresult PLUGIN_API CEditorBase::attached(void* parent, FIDString type)
 {
-    if (parent == nullptr || isAttached() || isPlatformTypeSupported(type) != kResultTrue)
+    if (parent == nullptr || type == nullptr || isAttached())
+        return kResultFalse;
+    const bool bOffscreen = std::strcmp(type, kPlatformTypeOffscreen) == 0;
+    if (!bOffscreen && isPlatformTypeSupported(type) != kResultTrue)
         return kResultFalse;
     // The window registers the timer with the host, so it exists before the frame opens.
-    if (std::strcmp(type, kPlatformTypeOffscreen) != 0) {
+    if (!bOffscreen) {
         m_pWindow = CreatePlatformWindow(type, parent, *this, plugFrame);
         if (!m_pWindow)
             return kResultFalse;

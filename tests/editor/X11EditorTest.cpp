@@ -273,6 +273,7 @@ TEST_F(X11EditorTest, AttachesAChildWindowOnTheHostsRunLoopAndLeavesNothingBehin
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(view->isPlatformTypeSupported(kPlatformTypeX11EmbedWindowID), kResultTrue);
     EXPECT_EQ(view->isPlatformTypeSupported(kPlatformTypeHWND), kResultFalse);
+    EXPECT_EQ(view->isPlatformTypeSupported(CEditorBase::kPlatformTypeOffscreen), kResultFalse);
 
     ASSERT_EQ(Attach(view, top, &host), kResultOk);
     EXPECT_EQ(host.EventHandlerCount(), 1u);
