@@ -219,10 +219,13 @@ int CMyConvolution::Process(const float* inL, const float*, float* outL, float* 
     if (iTaps != m_iPreparedTaps)
         PrepareTaps(iTaps);
     const bool bContiguous = iTaps > 0 && iTaps <= m_lSize && m_iNonZeroTaps == iTaps;
+    // A group writes its later inputs before the sums of its earlier outputs read the ring, so
+    // the oldest tap must stay clear of those kGroup - 1 slots ahead of the cursor.
+    const bool bGrouped = bContiguous && iTaps <= m_lSize - (kGroup - 1);
 
     int i = 0;
     while (i < n) {
-        if (bContiguous && n - i >= kGroup && m_lWriteCursor + kGroup <= m_lSize) {
+        if (bGrouped && n - i >= kGroup && m_lWriteCursor + kGroup <= m_lSize) {
             // All inputs of the group are read before any output is written: in place is safe.
             for (int j = 0; j < kGroup; ++j) {
                 const float x = inL[i + j];

@@ -333,6 +333,33 @@ TEST(Cabinet, ResponseLongerThanTheHistoryWrapsTheRing)
     EXPECT_LT(RelativeError(got, want), 1e-6);
 }
 
+TEST(Cabinet, ResponseNearlyAsLongAsTheHistoryReadsOnlyPastInputs)
+{
+    // Reset at 200 Hz leaves a 10-slot history; a later SetSampleRate without Reset asks for 8
+    // to 10 taps, so the oldest taps reach the slots just ahead of the write cursor, which a
+    // group of outputs computed together must not have overwritten yet.
+    for (const auto& [dLaterRate, iTaps] : {std::pair{800.0, 8}, std::pair{880.0, 9}, std::pair{980.0, 10}}) {
+        SCOPED_TRACE(iTaps);
+        test::BlockHost host;
+        host[kDistortionOnOff] = 1.0f;
+        host.dSampleRate = 200.0;
+        CMyConvolution block;
+        host.Attach(block);
+        host.dSampleRate = dLaterRate;
+        block.SetSampleRate(&host.dSampleRate);
+        ASSERT_EQ(block.HistoryLength(), 10);
+        ASSERT_EQ(block.Taps(), iTaps);
+
+        DirectForm reference(block.HistoryLength());
+        const std::vector<float> input = test::Noise(400, 17);
+        const std::vector<float> got = Convolve(block, input);
+        std::vector<float> want(input.size());
+        for (size_t i = 0; i < input.size(); ++i)
+            want[i] = reference.Next(input[i], block.ImpulseResponse(), block.Taps(), kDistortionLevel);
+        EXPECT_LT(RelativeError(got, want), 1e-6);
+    }
+}
+
 TEST(Cabinet, ZeroTapsAreSkippedInTheMean)
 {
     // Set up at 192 kHz, then run at 4 kHz: the table ends before the 1996 taps do, so the
