@@ -27,7 +27,7 @@ const CMyEqu::Voicing& CMyEqu::CurrentVoicing() const
 
 int CMyEqu::Process(const float* inL, const float*, float* outL, float* outR, int n)
 {
-    if (!CORVEX_CHECK(m_afParams && m_pfSampleRate))
+    if (!CORVEX_CHECK(m_afParams) || !CORVEX_CHECK(m_pfSampleRate))
         return 0;
 
     const Voicing& voicing = CurrentVoicing();

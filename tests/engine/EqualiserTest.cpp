@@ -89,6 +89,51 @@ TEST(Equaliser, MeasuredResponseMatchesTheAverageOfTheBands)
     }
 }
 
+// The block written the plain way: seven sections run one after the other on each sample,
+// summed in band order, averaged and scaled.
+std::vector<float> PlainEqualiser(Biquad (&aBands)[CMyEqu::kBandCount], const CMyEqu::Voicing& voicing, float fRate,
+                                  const std::vector<float>& x)
+{
+    for (int k = 0; k < CMyEqu::kBandCount; ++k)
+        aBands[k].SetFilter(Biquad::kPeak, static_cast<double>(CMyEqu::kCentreHz[k] / fRate), 0.9,
+                            2.0 * static_cast<double>(voicing.afBandDb[k]));
+    const float fGain = static_cast<float>(std::pow(10.0, static_cast<double>(voicing.fOutputDb / 20.0f)));
+    std::vector<float> y(x.size());
+    for (size_t i = 0; i < x.size(); ++i) {
+        const float v = x[i] == x[i] ? x[i] : 0.0f;
+        float fSum = 0.0f;
+        for (int k = 0; k < CMyEqu::kBandCount; ++k)
+            fSum = k == 0 ? aBands[k].ProcessSample(v) : fSum + aBands[k].ProcessSample(v);
+        y[i] = fSum / 7.0f * fGain;
+    }
+    return y;
+}
+
+TEST(Equaliser, BitIdenticalToSevenSectionsRunInTurn)
+{
+    auto x = test::Noise(6000, 25, 0.7f);
+    x[10] = std::numeric_limits<float>::quiet_NaN();
+    for (bool bPost : {false, true}) {
+        SCOPED_TRACE(bPost ? "post" : "pre");
+        Equaliser eq(bPost, true, 48000.0);
+        Biquad aBands[CMyEqu::kBandCount];
+        size_t pos = 0;
+        int iBlock = 0;
+        // Blocks of several lengths, and the voicing switched between them.
+        for (int iLength : {1, 513, 2000, 7, 1024, 2455}) {
+            const bool bDistortion = iBlock++ % 2 == 0;
+            eq.host[kDistortionOnOff] = bDistortion ? 1.0f : 0.0f;
+            const CMyEqu::Voicing& voicing = bPost ? (bDistortion ? CMyEqu::kPostDistortionOn : CMyEqu::kPostDistortionOff)
+                                                   : (bDistortion ? CMyEqu::kPreDistortionOn : CMyEqu::kPreDistortionOff);
+            const std::vector<float> part(x.begin() + static_cast<long>(pos),
+                                          x.begin() + static_cast<long>(pos) + iLength);
+            const std::vector<float> want = PlainEqualiser(aBands, voicing, 48000.0f, part);
+            ASSERT_EQ(eq.Run(part), want) << "block of " << iLength;
+            pos += static_cast<size_t>(iLength);
+        }
+    }
+}
+
 TEST(Equaliser, PreVoicingWithDistortionCutsLowsAndBoostsMids)
 {
     Equaliser eq(false, true);
@@ -187,6 +232,7 @@ TEST(Equaliser, RefusesToRunWithoutParameterTable)
     float afBuffer[4] = {};
     EXPECT_EQ(equ.Process(afBuffer, afBuffer, afBuffer, afBuffer, 4), 0);
     EXPECT_EQ(checks.Count(), 1);
+    EXPECT_TRUE(checks.Saw("m_afParams"));
 }
 
 } // namespace
