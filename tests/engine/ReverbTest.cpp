@@ -78,6 +78,113 @@ TEST(ReverbResponse, FirstSampleCarriesBothAllPassGains)
     }
 }
 
+// The block written the plain way: fifteen sections, times set on each of them at every call,
+// and every sample taken through the sections one at a time.
+class PlainReverb {
+public:
+    explicit PlainReverb(const double* pfRate)
+    {
+        for (int k = 0; k < 5; ++k) {
+            m_combsL.push_back(std::make_unique<Biquad>(Biquad::kComb, 1.0, k * 0.0101));
+            m_combsR.push_back(std::make_unique<Biquad>(Biquad::kComb, 1.0, k * 0.0101));
+        }
+        for (Biquad* pSection : Sections()) {
+            pSection->SetSampleRate(pfRate);
+            pSection->Reset();
+        }
+    }
+
+    void Process(const float* inL, const float* inR, float* outL, float* outR, int n, bool bReverb, bool bEnhancer,
+                 float fLevel)
+    {
+        const double p = bEnhancer ? 0.10004001f : 0.0f;
+        const float T = fLevel * 3.0f;
+        for (int k = 0; k < 5; ++k) {
+            m_combsL[k]->SetDecayTime(T);
+            m_combsR[k]->SetDecayTime(T);
+        }
+        m_enhancer.SetDecayTime(0.0);
+        for (Biquad* pSection : {&m_apAL, &m_apAR})
+            pSection->SetDecayTime(T / 31.25f);
+        for (Biquad* pSection : {&m_apBL, &m_apBR})
+            pSection->SetDecayTime(T / 911.0f);
+        for (int k = 0; k < 5; ++k) {
+            const double dTime = (static_cast<float>(k) * 3.5f + 39.7f) * 0.001f;
+            m_combsL[k]->SetDelayTime(dTime);
+            m_combsR[k]->SetDelayTime(dTime);
+        }
+        m_enhancer.SetDelayTime(p);
+        for (Biquad* pSection : {&m_apAL, &m_apAR})
+            pSection->SetDelayTime(0.005f);
+        for (Biquad* pSection : {&m_apBL, &m_apBR})
+            pSection->SetDelayTime(0.0017f);
+
+        const float fWet = bReverb ? 0.45f : 0.0f;
+        const float fDry = 1.0f - fWet * 0.6f;
+        for (int i = 0; i < n; ++i) {
+            const float xL = inL[i] == inL[i] ? inL[i] : 0.0f;
+            float xR = inR[i] == inR[i] ? inR[i] : 0.0f;
+            if (p != 0.0)
+                xR = m_enhancer.ProcessSample(xR);
+            float sL = 0.0f, sR = 0.0f;
+            for (auto& pComb : m_combsL)
+                sL += pComb->ProcessSample(xL);
+            const float aL = m_apAL.ProcessSample(sL), bL = m_apBL.ProcessSample(sL);
+            outL[i] = fDry * xL - (bL + aL) * 0.04f * fWet;
+            for (auto& pComb : m_combsR)
+                sR += pComb->ProcessSample(xR);
+            const float aR = m_apAR.ProcessSample(sR), bR = m_apBR.ProcessSample(sR);
+            outR[i] = fDry * xR - (bR + aR) * 0.04f * fWet;
+        }
+    }
+
+private:
+    std::vector<Biquad*> Sections()
+    {
+        std::vector<Biquad*> sections{&m_enhancer, &m_apAL, &m_apBL, &m_apAR, &m_apBR};
+        for (int k = 0; k < 5; ++k) {
+            sections.push_back(m_combsL[k].get());
+            sections.push_back(m_combsR[k].get());
+        }
+        return sections;
+    }
+
+    std::vector<std::unique_ptr<Biquad>> m_combsL, m_combsR;
+    Biquad m_enhancer{Biquad::kDelay, 0.0, 1.0};
+    Biquad m_apAL{Biquad::kAllPass, 0.09683, 0.005}, m_apBL{Biquad::kAllPass, 0.03292, 0.0017};
+    Biquad m_apAR{Biquad::kAllPass, 0.09683, 0.005}, m_apBR{Biquad::kAllPass, 0.03292, 0.0017};
+};
+
+TEST(ReverbResponse, BitIdenticalToSectionsRunSampleBySample)
+{
+    // At 8 kHz all-pass B is shorter than a run of samples, at 44.1 kHz every section is longer.
+    for (double dRate : {44100.0, 8000.0}) {
+        SCOPED_TRACE(dRate);
+        ReverbRig rig(true, false, 0.55f, dRate);
+        PlainReverb plain(&rig.host.dSampleRate);
+        const Signal l = test::Noise(30000, 14), r = test::Noise(30000, 15);
+        const struct {
+            int length;
+            bool reverb, enhancer;
+            float level;
+        } blocks[] = {{1, true, false, 0.55f},   {700, true, true, 0.55f},  {64, true, true, 1.0f},
+                      {65, false, true, 1.0f},   {4096, false, false, 0.3f}, {3, true, false, 0.0f},
+                      {9000, true, true, 0.8f},  {127, true, true, 0.8f},   {8000, true, false, 0.8f}};
+        size_t pos = 0;
+        for (const auto& b : blocks) {
+            rig.host[kReverbOnOff] = b.reverb ? 1.0f : 0.0f;
+            rig.host[kStereoEnhancerOnOff] = b.enhancer ? 1.0f : 0.0f;
+            rig.host[kReverbLevel] = b.level;
+            Signal gotL(static_cast<size_t>(b.length)), gotR(gotL.size()), wantL(gotL.size()), wantR(gotL.size());
+            ASSERT_EQ(rig.reverb->Process(&l[pos], &r[pos], gotL.data(), gotR.data(), b.length), 1);
+            plain.Process(&l[pos], &r[pos], wantL.data(), wantR.data(), b.length, b.reverb, b.enhancer, b.level);
+            ASSERT_EQ(gotL, wantL) << "block at " << pos;
+            ASSERT_EQ(gotR, wantR) << "block at " << pos;
+            pos += static_cast<size_t>(b.length);
+        }
+    }
+}
+
 TEST(ReverbResponse, LevelZeroLeavesTwoShortEchoes)
 {
     ReverbRig rig(true, false, 0.0f);
