@@ -386,6 +386,32 @@ TEST_F(X11EditorTest, ClicksDragsAndTheWheelBecomeEditsAfterTheControllerHasTheV
     Detach(view);
 }
 
+TEST_F(X11EditorTest, MovesQueuedAfterAReleaseDoNotTurnTheKnob)
+{
+    IPlugView* view = NewView();
+    ASSERT_EQ(Attach(view, top, &host), kResultOk);
+    host.RunFor(150ms);
+    const gui::CRect knob = ControlRect(kDistortionLevel);
+    const double start = controller->getParamNormalized(kDistortionLevel);
+    const int x = knob.left + knob.width() / 2, y = knob.top + knob.height() / 2;
+    MoveTo(top, x, y);
+    host.RunFor(60ms);
+    // A quick gesture the editor reads in one go: drag up 20 pixels, let go, then move the free
+    // pointer well below.
+    Button(1, true);
+    MoveTo(top, x, y - 20);
+    Button(1, false);
+    MoveTo(top, x, y + 150);
+    XSync(display, False);
+    host.RunFor(150ms);
+    const auto edits = handler.editsOf(kDistortionLevel);
+    ASSERT_FALSE(edits.empty());
+    for (const auto& e : edits)
+        EXPECT_GE(e.value, start - 1e-6) << "the knob went down, but the drag only went up";
+    EXPECT_NEAR(edits.back().value, start + 20.0 / 200.0, 1e-5);
+    Detach(view);
+}
+
 TEST_F(X11EditorTest, MeterAndLedValuesReachTheWindowOnTheTick)
 {
     IPlugView* view = NewView();

@@ -296,8 +296,14 @@ void CX11Window::handle(XEvent& event)
             m_editor.onMouseUp({{event.xbutton.x, event.xbutton.y}, ModifiersOf(event.xbutton.state)});
         break;
     case MotionNotify: {
-        // Only the latest position of a burst matters.
-        while (XCheckTypedWindowEvent(m_pDisplay, m_window, MotionNotify, &event)) {
+        // Only the latest position of a run of moves matters. Never look past the run: a move
+        // queued after a release must not reach the control the release let go of.
+        XEvent next;
+        while (XEventsQueued(m_pDisplay, QueuedAlready) > 0) {
+            XPeekEvent(m_pDisplay, &next);
+            if (next.type != MotionNotify || next.xany.window != m_window)
+                break;
+            XNextEvent(m_pDisplay, &event);
         }
         m_editor.onMouseMoved({{event.xmotion.x, event.xmotion.y}, ModifiersOf(event.xmotion.state)});
         break;
