@@ -45,11 +45,14 @@ int CMyEffect::SetTempo(const float* pfTempo)
 int SizeForRate(float fSampleRate, float fSeconds, int iCapacity, bool bReportClamp)
 {
     const float fSize = fSampleRate * fSeconds;
-    // Compare before converting: a huge or non-finite product must not reach the integer.
-    if (!(fSize <= static_cast<float>(iCapacity))) {
-        if (bReportClamp && !(fSize != fSize))
+    if (fSize != fSize)
+        return 0;
+    // Compare before converting, so a huge or infinite product never reaches the integer, but
+    // against the rounding boundary: a product that rounds to the capacity is no overflow.
+    if (!(static_cast<double>(fSize) < static_cast<double>(iCapacity) + 0.5)) {
+        if (bReportClamp)
             ReportFailedCheck("size <= capacity", __FILE__, __LINE__);
-        return fSize != fSize ? 0 : iCapacity;
+        return iCapacity;
     }
     if (!(fSize > 0.0f))
         return 0;

@@ -182,7 +182,8 @@ TEST(Cabinet, SetSampleRateSizesTheResponse)
     test::BlockHost host;
     CMyConvolution block;
     for (const auto& [dRate, iLength, iTaps] :
-         {std::tuple{44100.0, 2205, 458}, std::tuple{48000.0, 2400, 499}, std::tuple{192000.0, 9600, 1996}}) {
+         {std::tuple{44100.0, 2205, 458}, std::tuple{48000.0, 2400, 499}, std::tuple{192000.0, 9600, 1996},
+          std::tuple{192009.0, 9600, 1996} /* 9600.45 rounds to the capacity: no overflow */}) {
         host.dSampleRate = dRate;
         host.Attach(block);
         EXPECT_EQ(block.ResponseLength(), iLength);
@@ -190,10 +191,14 @@ TEST(Cabinet, SetSampleRateSizesTheResponse)
         EXPECT_EQ(block.Taps(), iTaps);
     }
     EXPECT_EQ(checks.Count(), 0);
-    host.dSampleRate = 200000.0;
+    host.dSampleRate = 192010.0; // 9600.5 rounds to 9601
     host.Attach(block);
     EXPECT_EQ(block.ResponseLength(), 9600);
     EXPECT_EQ(checks.Count(), 1);
+    host.dSampleRate = 200000.0;
+    host.Attach(block);
+    EXPECT_EQ(block.ResponseLength(), 9600);
+    EXPECT_EQ(checks.Count(), 2);
 }
 
 TEST(Cabinet, VoicingSwitchKeepsTheHistory)
