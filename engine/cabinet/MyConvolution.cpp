@@ -198,8 +198,10 @@ int CMyConvolution::Process(const float* inL, const float*, float* outL, float* 
 {
     if (!CORVEX_CHECK(m_afParams) || !CORVEX_CHECK(m_pfSampleRate))
         return 0;
-    if (!CORVEX_CHECK(m_iBuffSizeToUse <= BUFCONVOLUTIONSIZE) || !CORVEX_CHECK(m_lSize <= BUFCONVOLUTIONSIZE) ||
-        !CORVEX_CHECK(m_lWriteCursor < BUFCONVOLUTIONSIZE))
+    // Named as the reports name them.
+    const int BuffSizeToUse = m_iBuffSizeToUse, lSize = m_lSize, lWriteCursor = m_lWriteCursor;
+    if (!CORVEX_CHECK(BuffSizeToUse <= BUFCONVOLUTIONSIZE) || !CORVEX_CHECK(lSize <= BUFCONVOLUTIONSIZE) ||
+        !CORVEX_CHECK(lWriteCursor < BUFCONVOLUTIONSIZE))
         return 0;
 
     const float fSwitch = Param(kDistortionOnOff);
