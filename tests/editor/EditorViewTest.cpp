@@ -341,6 +341,27 @@ TEST_F(EditorViewTest, RenderedPixelsShowTheImageEachValueSelects)
     EXPECT_EQ(pixel(20, 700)[0], background.pixel(20, 700)[0]);
 }
 
+TEST(EditorArtwork, KnobLabelsOnTheSwitchTilesKeepClearOfTheTileBorders)
+{
+    // The cream lettering must not run into the tile's border stroke, 6 pixels in from each side.
+    constexpr int kBorderInset = 6, kClearance = 5, kLabelTop = 8, kLabelBottom = 22;
+    for (int id : {107, 108, 109, 110, 111}) {
+        const gui::CBitmap strip(id);
+        ASSERT_TRUE(strip.isLoaded());
+        const int w = strip.getWidth();
+        for (int frame = 0; frame < 2; ++frame) {
+            const int top = frame * strip.getHeight() / 2;
+            for (int y = top + kLabelTop; y < top + kLabelBottom; ++y)
+                for (int x : {kBorderInset, w - kBorderInset - kClearance})
+                    for (int dx = 0; dx < kClearance; ++dx) {
+                        const std::uint8_t* p = strip.pixel(x + dx, y);
+                        EXPECT_FALSE(p[0] > 160 && p[1] > 150 && p[2] > 120)
+                            << "bitmap " << id << " lettering at " << x + dx << ", " << y;
+                    }
+        }
+    }
+}
+
 TEST_F(EditorViewTest, ForceRefreshRepaintsEverythingAndChangesNoValue)
 {
     ASSERT_TRUE(attach());

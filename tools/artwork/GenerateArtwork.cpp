@@ -55,6 +55,23 @@ void RoundedRect(cairo_t* cr, double x, double y, double w, double h, double r)
     cairo_close_path(cr);
 }
 
+// Width of `text` as Text() sets it.
+double TextWidth(cairo_t* cr, const std::string& text, double size, bool bold, double spacing)
+{
+    cairo_save(cr);
+    cairo_select_font_face(cr, kSans, CAIRO_FONT_SLANT_NORMAL, bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, size);
+    double width = -spacing;
+    for (char ch : text) {
+        const char s[2] = {ch, 0};
+        cairo_text_extents_t e;
+        cairo_text_extents(cr, s, &e);
+        width += e.x_advance + spacing;
+    }
+    cairo_restore(cr);
+    return width;
+}
+
 // Centred text at baseline y; letter spacing makes small caps read like panel engraving.
 void Text(cairo_t* cr, const std::string& text, double cx, double baseline, double size, bool bold,
           Rgb color, double spacing = 0.0, const char* face = kSans, bool italic = false)
@@ -423,7 +440,9 @@ void SwitchTile(cairo_t* cr, double w, double h, const Module& module, double ti
     cairo_set_line_width(cr, 1.5);
     cairo_stroke(cr);
 
-    Text(cr, module.knobLabel, std::clamp(module.knobCentre - tileLeft, 26.0, w - 26.0), 20, 10, true, kCream, 1.2);
+    // Under its knob, but clear of the tile's rounded border.
+    const double half = TextWidth(cr, module.knobLabel, 10, true, 1.2) / 2.0 + 12.0;
+    Text(cr, module.knobLabel, std::clamp(module.knobCentre - tileLeft, half, w - half), 20, 10, true, kCream, 1.2);
 
     const double cx = w / 2.0;
     Jewel(cr, cx, 46, 8, a, on);
