@@ -386,6 +386,31 @@ TEST_F(X11EditorTest, ClicksDragsAndTheWheelBecomeEditsAfterTheControllerHasTheV
     Detach(view);
 }
 
+TEST_F(X11EditorTest, RepeatedAttachOrRemoveAndAReleaseWhileAttachedLeaveNothingBehind)
+{
+    IPlugView* view = controller->createView("editor");
+    ASSERT_NE(view, nullptr);
+    ASSERT_EQ(Attach(view, top, &host), kResultOk);
+    EXPECT_EQ(view->attached(reinterpret_cast<void*>(top), kPlatformTypeX11EmbedWindowID), kResultFalse);
+    EXPECT_EQ(Children(top).size(), 1u);
+    EXPECT_EQ(host.EventHandlerCount(), 1u);
+    EXPECT_EQ(host.TimerCount(), 1u);
+    host.RunFor(60ms);
+    EXPECT_EQ(view->removed(), kResultOk);
+    EXPECT_EQ(view->removed(), kResultFalse);
+    ASSERT_EQ(Attach(view, top, &host), kResultOk);
+    host.RunFor(60ms);
+
+    // A host that drops the view without removing it first.
+    view->release();
+    EXPECT_TRUE(Children(top).empty());
+    EXPECT_EQ(host.EventHandlerCount() + host.TimerCount(), 0u);
+    EXPECT_EQ(host.References(), 0u);
+    controller->setParamNormalized(kCompressorLevel, 0.3);
+    controller->setParamNormalized(kOutputLeftVumeter, 0.7);
+    host.RunFor(120ms);
+}
+
 TEST_F(X11EditorTest, MovesQueuedAfterAReleaseDoNotTurnTheKnob)
 {
     IPlugView* view = NewView();
