@@ -6,6 +6,7 @@
 
 #include "base/ConsistencyCheck.h"
 #include "corvexparameters.h"
+#include "pluginterfaces/vst/ivstmessage.h"
 #include "public.sdk/source/vst/vstparameters.h"
 
 using namespace Steinberg;
@@ -150,6 +151,15 @@ tresult PLUGIN_API CorvexController::getUnitInfo(int32 unitIndex, UnitInfo& info
 tresult CorvexController::receiveText(const char*)
 {
     return kResultOk;
+}
+
+tresult PLUGIN_API CorvexController::notify(IMessage* message)
+{
+    if (!message)
+        return kInvalidArgument;
+    if (!message->getAttributes())
+        return kResultFalse;
+    return EditControllerEx1::notify(message);
 }
 
 tresult PLUGIN_API CorvexController::getMidiControllerAssignment(int32, int16, CtrlNumber, ParamID&)

@@ -36,6 +36,8 @@ public:
     void editorRemoved(Steinberg::Vst::EditorView* editor) SMTG_OVERRIDE;
     void editorDestroyed(Steinberg::Vst::EditorView* editor) SMTG_OVERRIDE;
     tresult receiveText(const char* text) SMTG_OVERRIDE;
+    // The SDK's handling reads a "TextMessage"'s attributes without checking they exist.
+    tresult PLUGIN_API notify(Steinberg::Vst::IMessage* message) SMTG_OVERRIDE;
     // The SDK's versions throw on an index out of range; a host only ever sees kInvalidArgument.
     tresult PLUGIN_API getParameterInfo(Steinberg::int32 paramIndex, Steinberg::Vst::ParameterInfo& info) SMTG_OVERRIDE;
     tresult PLUGIN_API getUnitInfo(Steinberg::int32 unitIndex, Steinberg::Vst::UnitInfo& info) SMTG_OVERRIDE;

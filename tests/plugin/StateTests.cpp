@@ -136,6 +136,28 @@ public:
     uint32 PLUGIN_API release() SMTG_OVERRIDE { return 1; }
 };
 
+// A message from a host that gives it no attribute list.
+class AttributelessMessage : public IMessage {
+public:
+    explicit AttributelessMessage(const char* id) : m_id(id) {}
+    virtual ~AttributelessMessage() = default;
+    FIDString PLUGIN_API getMessageID() SMTG_OVERRIDE { return m_id; }
+    void PLUGIN_API setMessageID(FIDString) SMTG_OVERRIDE {}
+    IAttributeList* PLUGIN_API getAttributes() SMTG_OVERRIDE { return nullptr; }
+    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) SMTG_OVERRIDE
+    {
+        QUERY_INTERFACE(iid, obj, FUnknown::iid, IMessage)
+        QUERY_INTERFACE(iid, obj, IMessage::iid, IMessage)
+        *obj = nullptr;
+        return kNoInterface;
+    }
+    uint32 PLUGIN_API addRef() SMTG_OVERRIDE { return 1; }
+    uint32 PLUGIN_API release() SMTG_OVERRIDE { return 1; }
+
+private:
+    const char* m_id;
+};
+
 IMessage* NewMessage(const char* id)
 {
     FUnknownPtr<IHostApplication> host(test::HostContext());
@@ -205,6 +227,18 @@ TEST_F(Messages, BinaryAndOtherMessages)
     EXPECT_EQ(controller->notify(text), kResultOk);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     text->release();
+}
+
+TEST_F(Messages, MessagesWithoutAttributesAreRefusedByBothPeers)
+{
+    FUnknownPtr<IConnectionPoint> processor(plugin->Component());
+    FUnknownPtr<IConnectionPoint> controller(plugin->Controller());
+    EXPECT_EQ(controller->notify(nullptr), kInvalidArgument);
+    for (const char* id : {"TextMessage", "BinaryMessage", "Other"}) {
+        AttributelessMessage message(id);
+        EXPECT_EQ(processor->notify(&message), kResultFalse) << id;
+        EXPECT_EQ(controller->notify(&message), kResultFalse) << id;
+    }
 }
 
 } // namespace
