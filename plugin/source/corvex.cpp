@@ -91,7 +91,13 @@ Corvex::~Corvex() = default;
 
 FUnknown* Corvex::createInstance(void*)
 {
-    return static_cast<IAudioProcessor*>(new Corvex());
+    // No exception may reach the host: a processor that cannot get its buffers is no instance.
+    try {
+        return static_cast<IAudioProcessor*>(new Corvex());
+    }
+    catch (...) {
+        return nullptr;
+    }
 }
 
 void Corvex::AddStereoBuses()

@@ -20,7 +20,12 @@ CorvexController::~CorvexController() = default;
 
 FUnknown* CorvexController::createInstance(void*)
 {
-    return static_cast<IEditController*>(new CorvexController());
+    try {
+        return static_cast<IEditController*>(new CorvexController());
+    }
+    catch (...) {
+        return nullptr;
+    }
 }
 
 tresult PLUGIN_API CorvexController::initialize(FUnknown* context)

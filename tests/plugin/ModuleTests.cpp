@@ -1,6 +1,10 @@
 // The module as a host sees it: exports, factory and class descriptions.
 
+#include <sys/resource.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "PluginTestSupport.h"
@@ -18,6 +22,52 @@ std::string Utf8(const char16* text)
     for (; *text; ++text)
         out.push_back(static_cast<char>(*text));
     return out;
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// Caps the address space a little above what the process maps now.
+bool LimitAddressSpace(rlim_t headroomBytes)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmSize:", 0) == 0) {
+            const rlim_t mapped = std::strtoull(line.c_str() + 7, nullptr, 10) * 1024;
+            const rlimit limit{mapped + headroomBytes, mapped + headroomBytes};
+            return setrlimit(RLIMIT_AS, &limit) == 0;
+        }
+    }
+    return false;
+}
+
+// 0: the factory answered kOutOfMemory without an object; 1: any other answer; 2: an exception
+// crossed the binary interface; 3: the test could not be set up.
+int CreateProcessorWithoutMemory()
+{
+    IPluginFactory* factory = test::Module().Factory();
+    PClassInfo processor;
+    if (factory->getClassInfo(0, &processor) != kResultOk || !LimitAddressSpace(1 << 20))
+        return 3;
+    void* object = nullptr;
+    tresult result = kResultOk;
+    try {
+        result = factory->createInstance(processor.cid, IComponent::iid, &object);
+    }
+    catch (...) {
+        return 2;
+    }
+    return result == kOutOfMemory && object == nullptr ? 0 : 1;
 }
 
 TEST(Module, ExportsOnlyTheEntryPoints)
@@ -126,6 +176,15 @@ TEST(Module, CreatesInstancesOnlyForItsClassesAndInterfaces)
     EXPECT_NE(static_cast<void*>(another), static_cast<void*>(component)) << "each call makes a new instance";
     another->release();
     component->release();
+}
+
+TEST(Module, CreationWithoutMemoryYieldsNoInstance)
+{
+    if (kSanitized)
+        GTEST_SKIP() << "sanitizers reserve more address space than any limit leaves";
+    // A fresh process, so no freed instance leaves reusable memory behind.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::_Exit(CreateProcessorWithoutMemory()), ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace
