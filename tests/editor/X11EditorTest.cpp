@@ -386,6 +386,39 @@ TEST_F(X11EditorTest, ClicksDragsAndTheWheelBecomeEditsAfterTheControllerHasTheV
     Detach(view);
 }
 
+// Run on its own server with a 30-bit screen (see CMakeLists.txt); skipped elsewhere.
+TEST_F(X11EditorTest, DeepColourScreensShowThePanelAtFullBrightness)
+{
+    if (DefaultDepth(display, DefaultScreen(display)) != 30)
+        GTEST_SKIP() << "needs a 30-bit screen";
+    IPlugView* view = NewView();
+    ASSERT_EQ(Attach(view, top, &host), kResultOk);
+    host.RunFor(150ms);
+    const Window window = Children(top).at(0);
+    XSync(display, False);
+    XImage* image = XGetImage(display, window, 0, 0, kWidth, kHeight, AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    // Each 10-bit channel holds the 8-bit value scaled up: its top 8 bits are the value.
+    const gui::CBitmap background(editor::kBackgroundBitmap);
+    const unsigned long masks[3] = {image->red_mask, image->green_mask, image->blue_mask};
+    int wrong = 0;
+    for (int y = 20; y < 60; ++y)
+        for (int x = 20; x < 60; ++x) {
+            const unsigned long pixel = XGetPixel(image, x, y);
+            for (int c = 0; c < 3; ++c) {
+                unsigned long mask = masks[c], value = pixel & mask;
+                while ((mask & 1u) == 0) {
+                    mask >>= 1;
+                    value >>= 1;
+                }
+                wrong += (value >> 2) == background.pixel(x, y)[c] ? 0 : 1;
+            }
+        }
+    XDestroyImage(image);
+    EXPECT_EQ(wrong, 0);
+    Detach(view);
+}
+
 TEST_F(X11EditorTest, RepeatedAttachOrRemoveAndAReleaseWhileAttachedLeaveNothingBehind)
 {
     IPlugView* view = controller->createView("editor");

@@ -51,6 +51,20 @@ void MaskShift(unsigned long mask, int& shift, int& bits)
     }
 }
 
+// An 8-bit channel value at the visual's channel width: the top bits of a narrower channel, or
+// the value with its top bits repeated below it for a wider one (10-bit deep colour), so full
+// scale stays full scale.
+unsigned long ScaleChannel(std::uint8_t value, int bits)
+{
+    if (bits <= 8)
+        return value >> (8 - bits);
+    unsigned long scaled = 0;
+    for (int filled = 0; filled < bits; filled += 8)
+        scaled = (scaled << 8) | value;
+    const int excess = ((bits + 7) / 8) * 8 - bits;
+    return scaled >> excess;
+}
+
 class CX11Window;
 
 // What the run loop holds: it may keep a reference past the window's life, so it only forwards
@@ -231,7 +245,7 @@ void CX11Window::convert(const gui::CRect& rect)
             for (int x = r.left; x < r.right; ++x, rgb += 3) {
                 unsigned long pixel = 0;
                 for (int c = 0; c < 3; ++c)
-                    pixel |= (unsigned long)(rgb[c] >> (8 - std::min(m_aBits[c], 8))) << m_aShift[c];
+                    pixel |= ScaleChannel(rgb[c], m_aBits[c]) << m_aShift[c];
                 XPutPixel(m_pImage, x, y, pixel);
             }
         }
