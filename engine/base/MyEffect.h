@@ -41,6 +41,13 @@ public:
 protected:
     float Param(ParamID id) const { return *m_afParams[id]; }
     void SetParam(ParamID id, float value) const { *m_afParams[id] = value; }
+    // A level parameter limited to [0, 1], NaN read as 0: a value from outside that range would
+    // turn feedback gains above 1 or drive filter memories non-finite for good.
+    float Level(ParamID id) const
+    {
+        const float v = Param(id);
+        return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f;
+    }
     // A switch is off only at exactly 0.0; any other value (NaN included) is on.
     bool IsOn(ParamID id) const { return Param(id) != 0.0f; }
     float SampleRate() const { return static_cast<float>(*m_pfSampleRate); }

@@ -114,9 +114,7 @@ int CMyDelay::Process(const float* inL, const float* inR, float* outL, float* ou
         return 1;
     }
 
-    // Levels beyond [0, 1] would let the feedback run away.
-    float fLevel = Param(kDelayLevel);
-    fLevel = fLevel > 0.0f ? (fLevel < 1.0f ? fLevel : 1.0f) : 0.0f;
+    const float fLevel = Level(kDelayLevel);
     const float g = fLevel * kFeedbackPerLevel;
     const float d = 1.0f - fLevel;
 

@@ -97,7 +97,7 @@ int CMyDisto::Process(const float* inL, const float* inR, float* outL, float* ou
         return 1;
     }
 
-    const float G = DriveGain(Param(kDistortionLevel));
+    const float G = DriveGain(Level(kDistortionLevel));
     const float S = m_fOutputScale;
     Biquad& P1 = m_aSections[kP1];
     Biquad& P2 = m_aSections[kP2];

@@ -104,7 +104,7 @@ int CMyComp::Process(const float* inL, const float* inR, float* outL, float* out
         return 1;
     }
 
-    const float c = Param(kCompressorLevel);
+    const float c = Level(kCompressorLevel);
     const float T = (1.0f - c) * kUpperThresholdRange + kUpperThresholdFloor;
     const float Gt = T < kLowerThresholdCeiling ? T : kLowerThresholdCeiling;
     const float fMakeUpDb = kMakeUpPerLevel * c;

@@ -98,7 +98,7 @@ int CMyChorus::Process(const float* inL, const float* inR, float* outL, float* o
     else
         fs = m_fLastRate;
 
-    const float c = Param(kChorusSpeed);
+    const float c = Level(kChorusSpeed);
     const float fDry = 1.0f - c * kWetPerSpeed;
     const float fWet = 1.0f - fDry;
     if (!IsOn(kModulationOnOff)) {

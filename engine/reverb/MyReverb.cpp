@@ -139,9 +139,7 @@ int CMyReverb::Process(const float* inL, const float* inR, float* outL, float* o
     }
 
     const double dEnhancerDelay = IsOn(kStereoEnhancerOnOff) ? kEnhancerSeconds : 0.0;
-    // A negative level would give gains above 1 and a comb that runs away.
-    float fLevel = Param(kReverbLevel);
-    fLevel = fLevel > 0.0f ? (fLevel < 1.0f ? fLevel : 1.0f) : 0.0f;
+    const float fLevel = Level(kReverbLevel);
     const float fReverbTime = fLevel * kMaxReverbSeconds;
     if (!m_bTimesApplied || fReverbTime != m_fAppliedReverbTime || dEnhancerDelay != m_dAppliedEnhancerDelay)
         ApplyTimes(fReverbTime, dEnhancerDelay);

@@ -120,5 +120,31 @@ TEST(ChainRobustness, DistortionSwitchChangesFourBlocksAtTheNextBlock)
     EXPECT_NE(onL, offL);
 }
 
+
+TEST(ChainRobustness, UnusableParameterValuesNeitherBreakNorStickInTheChain)
+{
+    // Levels outside [0, 1] or non-finite, written straight into the parameter floats, must
+    // not turn filter memories or feedback lines non-finite; normal values then sound normal.
+    const auto tone = test::Sine(220.0, 44100.0, 44100, 0.2f);
+    for (float fBad : {kNaN, kInf, -kInf, -5.0f, 7.0f, 1e30f}) {
+        test::TestEngine engine, reference;
+        for (ParamID id : {kCompressorLevel, kDistortionLevel, kChorusSpeed, kDelayLevel, kReverbLevel})
+            engine[id] = fBad;
+        std::vector<float> outL, outR, refL, refR;
+        ASSERT_TRUE(engine.Run(tone, tone, outL, outR));
+        EXPECT_TRUE(test::AllFinite(outL) && test::AllFinite(outR)) << fBad;
+        EXPECT_TRUE(WithinFullScale(outL) && WithinFullScale(outR)) << fBad;
+
+        for (ParamID id : {kCompressorLevel, kDistortionLevel, kChorusSpeed, kDelayLevel, kReverbLevel})
+            engine[id] = kParamInfos[id].defaultValue;
+        const auto longer = test::Sine(220.0, 44100.0, 44100 * 4, 0.2f);
+        ASSERT_TRUE(engine.Run(longer, longer, outL, outR));
+        ASSERT_TRUE(reference.Run(longer, longer, refL, refR));
+        const std::vector<float> tail(outL.end() - 44100, outL.end());
+        const std::vector<float> refTail(refL.end() - 44100, refL.end());
+        EXPECT_NEAR(test::ToneLevelDb(tail, 220.0, 44100.0), test::ToneLevelDb(refTail, 220.0, 44100.0), 1.0) << fBad;
+    }
+}
+
 } // namespace
 } // namespace corvex
