@@ -50,13 +50,43 @@ CMyChorus::CMyChorus()
 {
     // calloc: pages stay unmapped until a rate's line length touches them.
     m_afLine = static_cast<float*>(std::calloc(CHORUSBUFFERSIZE, sizeof(float)));
-    if (!m_afLine)
+    m_afOscCos = static_cast<float*>(std::calloc(kOscillatorTableSize, sizeof(float)));
+    m_afOscSin = static_cast<float*>(std::calloc(kOscillatorTableSize, sizeof(float)));
+    m_abOscKnown = static_cast<unsigned char*>(std::calloc(kOscillatorTableSize, 1));
+    if (!m_afLine || !m_afOscCos || !m_afOscSin || !m_abOscKnown) {
+        std::free(m_afLine);
+        std::free(m_afOscCos);
+        std::free(m_afOscSin);
+        std::free(m_abOscKnown);
         throw std::bad_alloc();
+    }
 }
 
 CMyChorus::~CMyChorus()
 {
     std::free(m_afLine);
+    std::free(m_afOscCos);
+    std::free(m_afOscSin);
+    std::free(m_abOscKnown);
+}
+
+void CMyChorus::OscillatorAt(int iCounter, float fs, float& fCos, float& fSin)
+{
+    if (iCounter < kOscillatorTableSize && m_abOscKnown[iCounter]) {
+        fCos = m_afOscCos[iCounter];
+        fSin = m_afOscSin[iCounter];
+        return;
+    }
+    const float fPhase = static_cast<float>(iCounter) / fs * kRadiansPerSecond;
+    fCos = static_cast<float>(std::cos(static_cast<double>(fPhase)));
+    fSin = static_cast<float>(std::sin(static_cast<double>(fPhase)));
+    if (iCounter < kOscillatorTableSize) {
+        m_afOscCos[iCounter] = fCos;
+        m_afOscSin[iCounter] = fSin;
+        m_abOscKnown[iCounter] = 1;
+        if (iCounter >= m_iOscKnownEnd)
+            m_iOscKnownEnd = iCounter + 1;
+    }
 }
 
 int CMyChorus::SetSampleRate(const double* pfSampleRate)
@@ -116,6 +146,11 @@ int CMyChorus::Process(const float* inL, const float* inR, float* outL, float* o
     const int L = m_iLineLength;
     int w = m_iWriteIndice;
     int iCounter = m_iOscCounter;
+    if (fs != m_fOscTableRate) {
+        std::memset(m_abOscKnown, 0, static_cast<size_t>(m_iOscKnownEnd));
+        m_iOscKnownEnd = 0;
+        m_fOscTableRate = fs;
+    }
 
     for (int k = 0; k < n; ++k) {
         const float x = inL[k];
@@ -127,9 +162,8 @@ int CMyChorus::Process(const float* inL, const float* inR, float* outL, float* o
             ++iCounter;
         else
             iCounter = 0;
-        const float fPhase = static_cast<float>(iCounter) / fs * kRadiansPerSecond;
-        const float fCos = static_cast<float>(std::cos(static_cast<double>(fPhase)));
-        const float fSin = static_cast<float>(std::sin(static_cast<double>(fPhase)));
+        float fCos, fSin;
+        OscillatorAt(iCounter, fs, fCos, fSin);
 
         // Ahead of the write index, i.e. in the oldest part of the line.
         const float fWrite = static_cast<float>(w);

@@ -30,7 +30,11 @@ public:
     int LineLength() const { return m_iLineLength; }
     int OscillatorCounter() const { return m_iOscCounter; }
 
+    // One oscillator period at 192 kHz: counter values 0 to 640,000.
+    static constexpr int kOscillatorTableSize = 640001;
+
 private:
+    void OscillatorAt(int iCounter, float fs, float& fCos, float& fSin);
 
     float* m_afLine = nullptr; // CHORUSBUFFERSIZE entries
     int m_iOscCounter = 0;     // samples since the oscillator phase restarted
@@ -38,6 +42,15 @@ private:
     int m_iWriteIndice = 0;
     int m_iSize = 0;           // line length for the rate at SetSampleRate, applied at Reset
     float m_fLastRate = 44100.0f; // the oscillator's rate when the current one is unusable
+
+    // The oscillator's cosine and sine for each counter value, kept as the counter first
+    // reaches it at the current rate: from the second period on, a sample reads two floats
+    // instead of evaluating two transcendental functions. Values are the ones computed.
+    float* m_afOscCos = nullptr;          // kOscillatorTableSize entries
+    float* m_afOscSin = nullptr;
+    unsigned char* m_abOscKnown = nullptr; // non-zero where the entries above hold
+    float m_fOscTableRate = 0.0f;          // the rate the entries were computed for
+    int m_iOscKnownEnd = 0;                // no entry at or beyond this index is marked
 };
 
 } // namespace corvex

@@ -118,6 +118,75 @@ TEST(ChorusOscillator, PeriodIs147001Samples)
     EXPECT_NEAR(EchoDelay(again.right, iAt, iAt + 1), EchoDelay(first.right, 0, 1), 0.01);
 }
 
+// The chorus written out plainly, one sample at a time, with both oscillator functions
+// evaluated at every sample: the block's remembered oscillator values must match it exactly.
+class ReferenceChorus {
+public:
+    explicit ReferenceChorus(int iSize) : m_line(static_cast<size_t>(iSize), 0.0f), m_iHalf(iSize / 2) {}
+
+    void Process(float x, float fs, float fSpeed, float& outL, float& outR)
+    {
+        const float fDry = 1.0f - fSpeed * 0.7f;
+        const float fWet = 1.0f - fDry;
+        const float fGain = (fSpeed * 0.01f + 0.3f) * 3.33f;
+        const int L = static_cast<int>(m_line.size());
+        m_line[static_cast<size_t>(m_w)] = x;
+        if (++m_w >= L)
+            m_w = 0;
+        if (fs * 3.3333333f > static_cast<float>(m_iCounter))
+            ++m_iCounter;
+        else
+            m_iCounter = 0;
+        const float fPhase = static_cast<float>(m_iCounter) / fs * 1.8849558f;
+        const float fCos = static_cast<float>(std::cos(static_cast<double>(fPhase)));
+        const float fSin = static_cast<float>(std::sin(static_cast<double>(fPhase)));
+        const float h = static_cast<float>(m_iHalf);
+        outL = (Tap(fCos * 0.15f * h - 2.0f + static_cast<float>(m_w) + h) * fWet + fDry * x) * fGain;
+        outR = (Tap(fSin * 0.15f * h - 2.0f + static_cast<float>(m_w) + h) * fWet + fDry * x) * fGain;
+    }
+
+private:
+    float Tap(float p) const
+    {
+        const int L = static_cast<int>(m_line.size());
+        int i = static_cast<int>(p);
+        const float f = p - static_cast<float>(i);
+        int j = i + 1;
+        while (i >= L)
+            i -= L;
+        while (j >= L)
+            j -= L;
+        return (1.0f - f) * m_line[static_cast<size_t>(i)] + f * m_line[static_cast<size_t>(j)];
+    }
+
+    std::vector<float> m_line;
+    int m_iHalf;
+    int m_w = 0;
+    int m_iCounter = 0;
+};
+
+TEST(ChorusOscillator, RememberedOscillatorMatchesEvaluatingItEverySample)
+{
+    // Over two and a half periods, then after the rate changes behind the block's back.
+    ChorusRig rig(0.8f);
+    ReferenceChorus reference(rig.chorus->Size());
+    const Signal input = test::Noise(147001 * 5 / 2 + 30000, 41, 0.5f);
+    Signal outL(input.size()), outR(input.size());
+    const size_t uRateChange = 367500; // two and a half periods, on a block boundary
+    for (size_t i = 0; i < input.size(); i += 500) {
+        if (i >= uRateChange)
+            rig.host.dSampleRate = 48000.0;
+        const int n = static_cast<int>(std::min<size_t>(500, input.size() - i));
+        ASSERT_EQ(rig.chorus->Process(&input[i], &input[i], &outL[i], &outR[i], n), 1);
+    }
+    for (size_t i = 0; i < input.size(); ++i) {
+        float refL, refR;
+        reference.Process(input[i], i >= uRateChange ? 48000.0f : 44100.0f, 0.8f, refL, refR);
+        ASSERT_EQ(outL[i], refL) << i;
+        ASSERT_EQ(outR[i], refR) << i;
+    }
+}
+
 TEST(ChorusSetup, LineIs40MillisecondsAtTheRateOfSetSampleRate)
 {
     EXPECT_EQ(ChorusRig(0.1f, 44100.0).chorus->LineLength(), 1764);
