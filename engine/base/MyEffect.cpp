@@ -1,5 +1,7 @@
 #include "base/MyEffect.h"
 
+#include <cstring>
+
 namespace corvex {
 
 int CMyEffect::ProcessLimiter(const float*, const float*, float*, float*, int)
@@ -40,6 +42,17 @@ int CMyEffect::SetTempo(const float* pfTempo)
 {
     m_pfTempo = pfTempo;
     return 1;
+}
+
+void CMyEffect::PassThrough(const float* inL, const float* inR, float* outL, float* outR, int n)
+{
+    if (n <= 0)
+        return;
+    const size_t uBytes = sizeof(float) * static_cast<size_t>(n);
+    if (outL && outL != inL)
+        std::memmove(outL, inL, uBytes);
+    if (outR && outR != inR)
+        std::memmove(outR, inR, uBytes);
 }
 
 int SizeForRate(float fSampleRate, float fSeconds, int iCapacity, bool bReportClamp)

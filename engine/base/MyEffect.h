@@ -51,6 +51,8 @@ protected:
     // A switch is off only at exactly 0.0; any other value (NaN included) is on.
     bool IsOn(ParamID id) const { return Param(id) != 0.0f; }
     float SampleRate() const { return static_cast<float>(*m_pfSampleRate); }
+    // What a switched-off block does: each output becomes its own input. Buffers may coincide.
+    static void PassThrough(const float* inL, const float* inR, float* outL, float* outR, int n);
 
     float** m_afParams = nullptr;
     const double* m_pfSampleRate = nullptr;

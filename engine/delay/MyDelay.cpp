@@ -17,12 +17,6 @@ constexpr float kEighthOfBeat = 0.5f;
 // count as silence so that nothing non-finite ever circulates in the lines.
 constexpr float kInputLimit = 1.0e30f;
 
-void CopyThrough(const float* inL, const float* inR, float* outL, float* outR, int n)
-{
-    std::memmove(outL, inL, sizeof(float) * static_cast<size_t>(n));
-    std::memmove(outR, inR, sizeof(float) * static_cast<size_t>(n));
-}
-
 float SamplesForTempo(float fTempo, float fs)
 {
     return 1.0f / (fTempo / kSecondsPerMinute) * kEighthOfBeat * fs;
@@ -106,11 +100,11 @@ int CMyDelay::Process(const float* inL, const float* inR, float* outL, float* ou
         return 1;
     if (!CORVEX_CHECK(m_afParams) || !CORVEX_CHECK(m_pfSampleRate) ||
         !CORVEX_CHECK(m_iLineLength >= kMinLineLength)) {
-        CopyThrough(inL, inR, outL, outR, n);
+        PassThrough(inL, inR, outL, outR, n);
         return 0;
     }
     if (!IsOn(kDelayOnOff)) {
-        CopyThrough(inL, inR, outL, outR, n);
+        PassThrough(inL, inR, outL, outR, n);
         return 1;
     }
 

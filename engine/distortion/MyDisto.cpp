@@ -87,13 +87,7 @@ int CMyDisto::Process(const float* inL, const float* inR, float* outL, float* ou
     UpdateSections();
 
     if (!IsOn(kDistortionOnOff)) {
-        if (n > 0) {
-            const size_t bytes = sizeof(float) * static_cast<size_t>(n);
-            if (outL != inL)
-                std::memmove(outL, inL, bytes);
-            if (outR != inR)
-                std::memmove(outR, inR, bytes);
-        }
+        PassThrough(inL, inR, outL, outR, n);
         return 1;
     }
 

@@ -93,13 +93,7 @@ int CMyComp::Process(const float* inL, const float* inR, float* outL, float* out
         return 0;
 
     if (!IsOn(kGateCompressorOnOff)) {
-        if (n > 0) {
-            const size_t uBytes = sizeof(float) * static_cast<size_t>(n);
-            if (outL != inL)
-                std::memmove(outL, inL, uBytes);
-            if (outR != inR)
-                std::memmove(outR, inR, uBytes);
-        }
+        PassThrough(inL, inR, outL, outR, n);
         SetParam(kCompressionLed, 0.0f);
         return 1;
     }

@@ -17,12 +17,6 @@ constexpr float kGainPerSpeed = 0.01f;
 constexpr float kGainBase = 0.3f;
 constexpr float kGainScale = 3.33f;
 
-void CopyThrough(const float* inL, const float* inR, float* outL, float* outR, int n)
-{
-    std::memmove(outL, inL, sizeof(float) * static_cast<size_t>(n));
-    std::memmove(outR, inR, sizeof(float) * static_cast<size_t>(n));
-}
-
 // Far above any audio rate; it keeps the oscillator counter well inside an int.
 constexpr float kMaxOscillatorRate = 1.0e7f;
 
@@ -117,7 +111,7 @@ int CMyChorus::Process(const float* inL, const float* inR, float* outL, float* o
     if (n <= 0)
         return 1;
     if (!CORVEX_CHECK(m_pfSampleRate) || !CORVEX_CHECK(m_afParams)) {
-        CopyThrough(inL, inR, outL, outR, n);
+        PassThrough(inL, inR, outL, outR, n);
         return 0;
     }
     // The oscillator follows the current rate; a rate that is not a positive number would
@@ -132,11 +126,11 @@ int CMyChorus::Process(const float* inL, const float* inR, float* outL, float* o
     const float fDry = 1.0f - c * kWetPerSpeed;
     const float fWet = 1.0f - fDry;
     if (!IsOn(kModulationOnOff)) {
-        CopyThrough(inL, inR, outL, outR, n);
+        PassThrough(inL, inR, outL, outR, n);
         return 1;
     }
     if (!CORVEX_CHECK(m_iLineLength >= 2 * kMinHalfSize)) {
-        CopyThrough(inL, inR, outL, outR, n);
+        PassThrough(inL, inR, outL, outR, n);
         return 0;
     }
 

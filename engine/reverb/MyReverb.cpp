@@ -133,8 +133,7 @@ int CMyReverb::Process(const float* inL, const float* inR, float* outL, float* o
     if (n <= 0)
         return 1;
     if (!CORVEX_CHECK(m_afParams) || !CORVEX_CHECK(SectionsReady())) {
-        std::memmove(outL, inL, sizeof(float) * static_cast<size_t>(n));
-        std::memmove(outR, inR, sizeof(float) * static_cast<size_t>(n));
+        PassThrough(inL, inR, outL, outR, n);
         return 0;
     }
 
