@@ -19,6 +19,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <sstream>
 #include <string>
@@ -36,6 +37,22 @@ constexpr double kKnobSweep = 270.0 * kPi / 180.0;
 struct Rgb {
     double r, g, b;
 };
+
+struct GradientStop {
+    double offset;
+    Rgb color;
+};
+
+// Sets a vertical linear gradient between y0 and y1 as the source; the context keeps its own
+// reference to the pattern.
+void SetVerticalGradient(cairo_t* cr, double y0, double y1, std::initializer_list<GradientStop> stops)
+{
+    cairo_pattern_t* pattern = cairo_pattern_create_linear(0, y0, 0, y1);
+    for (const GradientStop& stop : stops)
+        cairo_pattern_add_color_stop_rgb(pattern, stop.offset, stop.color.r, stop.color.g, stop.color.b);
+    cairo_set_source(cr, pattern);
+    cairo_pattern_destroy(pattern);
+}
 
 constexpr Rgb kCream{0.95, 0.91, 0.80};
 constexpr Rgb kMeterGlass{0.045, 0.045, 0.045};
@@ -155,14 +172,9 @@ void Tolex(cairo_surface_t* surface)
 void Handle(cairo_t* cr)
 {
     const double x = 402, y = 14, w = 220, h = 44;
-    cairo_pattern_t* p = cairo_pattern_create_linear(0, y, 0, y + h);
-    cairo_pattern_add_color_stop_rgb(p, 0, 0.24, 0.17, 0.12);
-    cairo_pattern_add_color_stop_rgb(p, 0.5, 0.15, 0.10, 0.07);
-    cairo_pattern_add_color_stop_rgb(p, 1, 0.08, 0.05, 0.04);
     RoundedRect(cr, x, y, w, h, 16);
-    cairo_set_source(cr, p);
+    SetVerticalGradient(cr, y, y + h, {{0, {0.24, 0.17, 0.12}}, {0.5, {0.15, 0.10, 0.07}}, {1, {0.08, 0.05, 0.04}}});
     cairo_fill(cr);
-    cairo_pattern_destroy(p);
     // Stitching along the strap.
     cairo_set_source_rgba(cr, 0.78, 0.68, 0.50, 0.55);
     cairo_set_line_width(cr, 1.0);
@@ -172,14 +184,9 @@ void Handle(cairo_t* cr)
     cairo_stroke(cr);
     cairo_set_dash(cr, nullptr, 0, 0);
     for (double cx : {x - 8.0, x + w - 20.0}) {
-        cairo_pattern_t* chrome = cairo_pattern_create_linear(0, y - 2, 0, y + h + 2);
-        cairo_pattern_add_color_stop_rgb(chrome, 0, 0.92, 0.92, 0.93);
-        cairo_pattern_add_color_stop_rgb(chrome, 0.45, 0.55, 0.55, 0.58);
-        cairo_pattern_add_color_stop_rgb(chrome, 1, 0.82, 0.82, 0.84);
         RoundedRect(cr, cx, y - 2, 28, h + 4, 6);
-        cairo_set_source(cr, chrome);
+        SetVerticalGradient(cr, y - 2, y + h + 2, {{0, {0.92, 0.92, 0.93}}, {0.45, {0.55, 0.55, 0.58}}, {1, {0.82, 0.82, 0.84}}});
         cairo_fill(cr);
-        cairo_pattern_destroy(chrome);
         Screw(cr, cx + 14, y + h / 2);
     }
 }
@@ -199,15 +206,10 @@ void BrushedPanel(cairo_t* cr, double x, double y, double w, double h)
     }
     cairo_restore(cr);
     // Chrome trim around the plate.
-    cairo_pattern_t* trim = cairo_pattern_create_linear(0, y, 0, y + h);
-    cairo_pattern_add_color_stop_rgb(trim, 0, 0.90, 0.90, 0.92);
-    cairo_pattern_add_color_stop_rgb(trim, 0.5, 0.45, 0.45, 0.48);
-    cairo_pattern_add_color_stop_rgb(trim, 1, 0.80, 0.80, 0.82);
-    cairo_set_source(cr, trim);
+    SetVerticalGradient(cr, y, y + h, {{0, {0.90, 0.90, 0.92}}, {0.5, {0.45, 0.45, 0.48}}, {1, {0.80, 0.80, 0.82}}});
     cairo_set_line_width(cr, 3.0);
     RoundedRect(cr, x + 1.5, y + 1.5, w - 3, h - 3, 11);
     cairo_stroke(cr);
-    cairo_pattern_destroy(trim);
     for (double sx : {x + 16, x + w - 16})
         for (double sy : {y + 16, y + h - 16})
             Screw(cr, sx, sy);
@@ -251,14 +253,9 @@ void Grille(cairo_t* cr, double x, double y, double w, double h)
 
     // The brand plate.
     const double bw = 250, bh = 74, bx = x + (w - bw) / 2, by = y + (h - bh) / 2;
-    cairo_pattern_t* plate = cairo_pattern_create_linear(0, by, 0, by + bh);
-    cairo_pattern_add_color_stop_rgb(plate, 0, 0.96, 0.93, 0.84);
-    cairo_pattern_add_color_stop_rgb(plate, 0.5, 0.74, 0.68, 0.54);
-    cairo_pattern_add_color_stop_rgb(plate, 1, 0.90, 0.85, 0.72);
     RoundedRect(cr, bx, by, bw, bh, 10);
-    cairo_set_source(cr, plate);
+    SetVerticalGradient(cr, by, by + bh, {{0, {0.96, 0.93, 0.84}}, {0.5, {0.74, 0.68, 0.54}}, {1, {0.90, 0.85, 0.72}}});
     cairo_fill_preserve(cr);
-    cairo_pattern_destroy(plate);
     cairo_set_source_rgb(cr, 0.25, 0.2, 0.12);
     cairo_set_line_width(cr, 2.0);
     cairo_stroke(cr);
@@ -324,14 +321,9 @@ void Background(cairo_t* cr)
     Text(cr, "LIT = L", 497.5, 249, 7.5, true, {0.70, 0.67, 0.60}, 0.5);
 
     // Meter window with its bezel.
-    cairo_pattern_t* bezel = cairo_pattern_create_linear(0, 188, 0, 254);
-    cairo_pattern_add_color_stop_rgb(bezel, 0, 0.85, 0.85, 0.87);
-    cairo_pattern_add_color_stop_rgb(bezel, 0.5, 0.40, 0.40, 0.43);
-    cairo_pattern_add_color_stop_rgb(bezel, 1, 0.75, 0.75, 0.78);
     RoundedRect(cr, 603, 188, 293, 64, 5);
-    cairo_set_source(cr, bezel);
+    SetVerticalGradient(cr, 188, 254, {{0, {0.85, 0.85, 0.87}}, {0.5, {0.40, 0.40, 0.43}}, {1, {0.75, 0.75, 0.78}}});
     cairo_fill(cr);
-    cairo_pattern_destroy(bezel);
     SetColor(cr, kMeterGlass);
     cairo_rectangle(cr, 606, 191, 287, 60);
     cairo_fill(cr);
@@ -370,13 +362,9 @@ void Knob(cairo_t* cr, double w, double h, int frame)
     cairo_set_source_rgba(cr, 0, 0, 0, 0.5);
     cairo_arc(cr, cx + 1.5, cy + 2, 20.5, 0, 2 * kPi);
     cairo_fill(cr);
-    cairo_pattern_t* rim = cairo_pattern_create_linear(0, cy - 20, 0, cy + 20);
-    cairo_pattern_add_color_stop_rgb(rim, 0, 0.88, 0.88, 0.90);
-    cairo_pattern_add_color_stop_rgb(rim, 1, 0.35, 0.35, 0.38);
-    cairo_set_source(cr, rim);
+    SetVerticalGradient(cr, cy - 20, cy + 20, {{0, {0.88, 0.88, 0.90}}, {1, {0.35, 0.35, 0.38}}});
     cairo_arc(cr, cx, cy, 20, 0, 2 * kPi);
     cairo_fill(cr);
-    cairo_pattern_destroy(rim);
     cairo_set_source_rgb(cr, 0.07, 0.07, 0.08);
     cairo_arc(cr, cx, cy, 18.2, 0, 2 * kPi);
     cairo_fill(cr);
@@ -486,32 +474,20 @@ void SmallButton(cairo_t* cr, double w, double h, bool on)
 {
     const double inset = (w - 27) / 2.0;
     RoundedRect(cr, inset, 2, 27, 27, 5);
-    cairo_pattern_t* bezel = cairo_pattern_create_linear(0, 2, 0, 29);
-    cairo_pattern_add_color_stop_rgb(bezel, 0, 0.90, 0.90, 0.92);
-    cairo_pattern_add_color_stop_rgb(bezel, 1, 0.32, 0.32, 0.35);
-    cairo_set_source(cr, bezel);
+    SetVerticalGradient(cr, 2, 29, {{0, {0.90, 0.90, 0.92}}, {1, {0.32, 0.32, 0.35}}});
     cairo_fill(cr);
-    cairo_pattern_destroy(bezel);
     RoundedRect(cr, inset + 3, 5, 21, 21, 3);
-    cairo_pattern_t* cap = cairo_pattern_create_linear(0, 5, 0, 26);
-    cairo_pattern_add_color_stop_rgb(cap, 0, on ? 0.16 : 0.22, on ? 0.16 : 0.22, on ? 0.17 : 0.23);
-    cairo_pattern_add_color_stop_rgb(cap, 1, 0.06, 0.06, 0.07);
-    cairo_set_source(cr, cap);
+    SetVerticalGradient(cr, 5, 26, {{0, {on ? 0.16 : 0.22, on ? 0.16 : 0.22, on ? 0.17 : 0.23}}, {1, {0.06, 0.06, 0.07}}});
     cairo_fill(cr);
-    cairo_pattern_destroy(cap);
     Jewel(cr, w / 2.0, h / 2.0, 4.0, {1.0, 0.70, 0.15}, on);
 }
 
 void Led(cairo_t* cr, double w, double h, Rgb color, bool on)
 {
     const double r = std::min(w, h) / 2.0 - 3.0;
-    cairo_pattern_t* ring = cairo_pattern_create_linear(0, 0, 0, h);
-    cairo_pattern_add_color_stop_rgb(ring, 0, 0.88, 0.88, 0.90);
-    cairo_pattern_add_color_stop_rgb(ring, 1, 0.30, 0.30, 0.33);
-    cairo_set_source(cr, ring);
+    SetVerticalGradient(cr, 0, h, {{0, {0.88, 0.88, 0.90}}, {1, {0.30, 0.30, 0.33}}});
     cairo_arc(cr, w / 2.0, h / 2.0, r + 2.5, 0, 2 * kPi);
     cairo_fill(cr);
-    cairo_pattern_destroy(ring);
     Jewel(cr, w / 2.0, h / 2.0, r, color, on);
 }
 
@@ -541,14 +517,9 @@ void AboutPlate(cairo_t* cr, double w, double h)
     cairo_set_source_rgba(cr, 0, 0, 0, 0.5);
     RoundedRect(cr, 3, 4, w - 5, h - 6, 4);
     cairo_fill(cr);
-    cairo_pattern_t* plate = cairo_pattern_create_linear(0, 2, 0, h - 3);
-    cairo_pattern_add_color_stop_rgb(plate, 0, 0.95, 0.95, 0.96);
-    cairo_pattern_add_color_stop_rgb(plate, 0.5, 0.62, 0.62, 0.65);
-    cairo_pattern_add_color_stop_rgb(plate, 1, 0.85, 0.85, 0.87);
     RoundedRect(cr, 2, 2, w - 5, h - 6, 4);
-    cairo_set_source(cr, plate);
+    SetVerticalGradient(cr, 2, h - 3, {{0, {0.95, 0.95, 0.96}}, {0.5, {0.62, 0.62, 0.65}}, {1, {0.85, 0.85, 0.87}}});
     cairo_fill(cr);
-    cairo_pattern_destroy(plate);
     Text(cr, "ABOUT", w / 2.0 - 0.5, 17, 9, true, {0.10, 0.10, 0.12}, 1.0);
 }
 
@@ -558,13 +529,9 @@ void AboutPanel(cairo_t* cr, double w, double h)
 {
     cairo_set_source_rgba(cr, 0, 0, 0, 0.55);
     cairo_paint(cr);
-    cairo_pattern_t* plate = cairo_pattern_create_linear(0, 0, 0, h);
-    cairo_pattern_add_color_stop_rgb(plate, 0, 0.20, 0.20, 0.22);
-    cairo_pattern_add_color_stop_rgb(plate, 1, 0.09, 0.09, 0.10);
     RoundedRect(cr, 1.5, 1.5, w - 3, h - 3, 10);
-    cairo_set_source(cr, plate);
+    SetVerticalGradient(cr, 0, h, {{0, {0.20, 0.20, 0.22}}, {1, {0.09, 0.09, 0.10}}});
     cairo_fill_preserve(cr);
-    cairo_pattern_destroy(plate);
     cairo_set_line_width(cr, 2);
     SetColor(cr, {0.62, 0.55, 0.40});
     cairo_stroke(cr);
@@ -583,13 +550,9 @@ void AboutPanel(cairo_t* cr, double w, double h)
 
 void OkButton(cairo_t* cr, double w, double h, bool pressed)
 {
-    cairo_pattern_t* face = cairo_pattern_create_linear(0, 0, 0, h);
-    cairo_pattern_add_color_stop_rgb(face, 0, pressed ? 0.55 : 0.93, pressed ? 0.50 : 0.88, pressed ? 0.40 : 0.76);
-    cairo_pattern_add_color_stop_rgb(face, 1, pressed ? 0.72 : 0.68, pressed ? 0.66 : 0.62, pressed ? 0.52 : 0.48);
     RoundedRect(cr, 1, 1, w - 2, h - 2, 6);
-    cairo_set_source(cr, face);
+    SetVerticalGradient(cr, 0, h, {{0, {pressed ? 0.55 : 0.93, pressed ? 0.50 : 0.88, pressed ? 0.40 : 0.76}}, {1, {pressed ? 0.72 : 0.68, pressed ? 0.66 : 0.62, pressed ? 0.52 : 0.48}}});
     cairo_fill_preserve(cr);
-    cairo_pattern_destroy(face);
     cairo_set_line_width(cr, 1.5);
     cairo_set_source_rgb(cr, 0.05, 0.05, 0.05);
     cairo_stroke(cr);
