@@ -1,7 +1,6 @@
 #include "corvex.h"
 
 #include <algorithm>
-#include <bitset>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -36,11 +35,6 @@ constexpr double kReverbTailSeconds = 6.0;
 constexpr double kOtherTailSeconds = 0.25;
 
 constexpr int kChannelBitLimit = 64;
-
-int SpeakerCount(SpeakerArrangement arrangement)
-{
-    return static_cast<int>(std::bitset<64>(arrangement).count());
-}
 
 Steinberg::uint64 ChannelMask(int32 channels)
 {
@@ -121,8 +115,8 @@ tresult PLUGIN_API Corvex::setBusArrangements(SpeakerArrangement* inputs, int32 
 {
     if (numIns != 1 || numOuts != 1 || !inputs || !outputs)
         return kResultFalse;
-    const int inCount = SpeakerCount(inputs[0]);
-    const int outCount = SpeakerCount(outputs[0]);
+    const int inCount = SpeakerArr::getChannelCount(inputs[0]);
+    const int outCount = SpeakerArr::getChannelCount(outputs[0]);
     AudioBus* input = getAudioInput(0);
 
     if (inputs[0] != SpeakerArr::kEmpty && inCount == 1 && outCount == 1) {
@@ -280,15 +274,16 @@ tresult PLUGIN_API Corvex::process(ProcessData& data)
             events->getEvent(i, event);
     }
 
+    // Indicators are reported when the chain changed them, not when the host or a state did.
+    for (int32 i = 0; i < kIndicatorCount; ++i)
+        m_afOutputSnapshot[i] = m_afParamValues[kOutputLeftVumeter + i];
+
     tresult result = kResultOk;
     // A block of no samples only flushes parameter changes.
     if (data.numSamples < 0 || (data.numSamples > 0 && data.symbolicSampleSize != kSample32))
         result = kResultFalse;
     else if (data.numSamples > 0 && data.numInputs > 0 && data.numOutputs > 0 && data.inputs && data.outputs)
         result = RunChain(data.inputs[0], data.outputs[0], data.numSamples) ? kResultOk : kResultFalse;
-    else
-        for (int32 i = 0; i < kIndicatorCount; ++i)
-            m_afOutputSnapshot[i] = m_afParamValues[kOutputLeftVumeter + i];
 
     if (result == kResultOk)
         SendIndicatorChanges(data.outputParameterChanges);
@@ -298,9 +293,6 @@ tresult PLUGIN_API Corvex::process(ProcessData& data)
 
 bool Corvex::RunChain(AudioBusBuffers& in, AudioBusBuffers& out, int32 numSamples)
 {
-    for (int32 i = 0; i < kIndicatorCount; ++i)
-        m_afOutputSnapshot[i] = m_afParamValues[kOutputLeftVumeter + i];
-
     float** inputs = in.channelBuffers32;
     float** outputs = out.channelBuffers32;
     const int32 inChannels = inputs ? in.numChannels : 0;
