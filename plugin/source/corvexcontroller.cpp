@@ -110,28 +110,24 @@ IPlugView* PLUGIN_API CorvexController::createView(FIDString name)
 
 void CorvexController::editorAttached(EditorView* editor)
 {
-    auto* view = dynamic_cast<CorvexEditorViewBase*>(editor);
-    if (!view)
-        return;
-    if (m_views.size() == m_views.capacity())
-        m_views.reserve(m_views.size() + kViewListGrowth);
-    m_views.push_back(view);
+    if (auto* view = dynamic_cast<CorvexEditorViewBase*>(editor))
+        m_views.push_back(view);
 }
 
 void CorvexController::editorRemoved(EditorView* editor)
 {
-    auto* view = dynamic_cast<CorvexEditorViewBase*>(editor);
-    if (!view)
-        return;
-    const auto found = std::find(m_views.begin(), m_views.end(), view);
-    if (found != m_views.end())
-        m_views.erase(found);
+    DropView(editor);
 }
 
 void CorvexController::editorDestroyed(EditorView* editor)
 {
     // Called from the view's base destructor, when the view is no CorvexEditorViewBase any
-    // more: match by address so a view destroyed while attached never stays listed.
+    // more: matching by address keeps a view destroyed while attached from staying listed.
+    DropView(editor);
+}
+
+void CorvexController::DropView(EditorView* editor)
+{
     m_views.erase(std::remove_if(m_views.begin(), m_views.end(),
                                  [editor](CorvexEditorViewBase* view) {
                                      return static_cast<EditorView*>(view) == editor;

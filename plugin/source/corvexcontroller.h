@@ -17,7 +17,6 @@ public:
     using ParamID = Steinberg::Vst::ParamID;
     using ParamValue = Steinberg::Vst::ParamValue;
 
-    static constexpr size_t kViewListGrowth = 10;
     static constexpr const char* kEditorViewName = "editor";
 
     CorvexController();
@@ -58,6 +57,7 @@ public:
 
 private:
     tresult ApplyState(Steinberg::IBStream* state);
+    void DropView(Steinberg::Vst::EditorView* editor);
 
     std::vector<CorvexEditorViewBase*> m_views;
 };
