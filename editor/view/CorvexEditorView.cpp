@@ -1,6 +1,6 @@
 #include "CorvexEditorView.h"
 
-#include "corvexcontroller.h"
+#include "ControllerParameterAccess.h"
 
 #include <cstring>
 #include <memory>
@@ -54,7 +54,18 @@ float MeterCurve(float p)
 
 } // namespace
 
-CorvexEditorView::CorvexEditorView(Vst::EditController* controller) : CEditorBase(controller, kViewRect)
+CorvexEditorView::CorvexEditorView(Vst::EditController* controller)
+    : CorvexEditorView(controller, std::make_unique<CControllerParameterAccess>(controller))
+{
+}
+
+CorvexEditorView::CorvexEditorView(std::unique_ptr<CParameterAccess> parameters)
+    : CorvexEditorView(nullptr, std::move(parameters))
+{
+}
+
+CorvexEditorView::CorvexEditorView(Vst::EditController* controller, std::unique_ptr<CParameterAccess> parameters)
+    : CEditorBase(controller, kViewRect), m_pParameters(std::move(parameters))
 {
     setIdleRate(kIdleRate);
 }
@@ -76,7 +87,7 @@ bool CorvexEditorView::open(void* /*parent*/)
     for (const editor::ControlLayout& layout : editor::kControlLayouts)
         m_apControls[layout.id] = frame->addView(MakeControl(layout, this));
     for (ParamID id = kFirstParam; id <= kLastParam; ++id)
-        update(id, controller != nullptr ? controller->getParamNormalized(id) : 0.0);
+        update(id, m_pParameters->getParamNormalized(id));
     return true;
 }
 
@@ -110,13 +121,11 @@ void CorvexEditorView::update(ParamID id, double value)
 
 void CorvexEditorView::valueChanged(gui::CControl* control)
 {
-    if (control == nullptr || controller == nullptr)
+    if (control == nullptr)
         return;
     const int tag = control->getTag();
     if (tag >= int(kInputSelection) && tag <= int(kReverbLevel)) {
-        const double value = control->getValue();
-        controller->setParamNormalized(ParamID(tag), value);
-        controller->performEdit(ParamID(tag), value);
+        m_pParameters->performEdit(ParamID(tag), control->getValue());
     } else if (tag == int(kButton1) && control->getValue() == 1.0f) {
         runModalDialog(editor::kAboutDialogResource);
     }
@@ -186,11 +195,6 @@ tresult PLUGIN_API CorvexEditorView::checkSizeConstraint(ViewRect* rect)
     rect->right = rect->left + width;
     rect->bottom = rect->top + height;
     return kResultOk;
-}
-
-IPlugView* CreateCorvexEditorView(CorvexController& controller)
-{
-    return new CorvexEditorView(&controller);
 }
 
 } // namespace corvex

@@ -2,18 +2,21 @@
 
 #include "EditorBase.h"
 #include "EditorLayout.h"
+#include "ParameterAccess.h"
 #include "gui/Controls.h"
 
 #include "pluginterfaces/vst/ivstcontextmenu.h"
 #include "pluginterfaces/vst/ivstplugview.h"
 
 #include <array>
+#include <memory>
 
 namespace corvex {
 
 // The Corvex editor: the background and the 18 controls of the layout, kept in step with the
-// controller, turning the user's gestures into parameter edits, and showing the meters and LEDs
-// the processor reports on the editor timer.
+// host's values, turning the user's gestures into parameter edits, and showing the meters and
+// LEDs the processor reports on the editor timer. Every value it reads and every edit it makes go
+// through its CParameterAccess, so it serves any plug-in format.
 class CorvexEditorView : public CEditorBase,
                          public gui::CControlListener,
                          public Steinberg::Vst::IParameterFinder,
@@ -28,13 +31,18 @@ public:
     static constexpr int kMaxHeight = editor::kEditorHeight + 50;
     static constexpr gui::CColor kBackgroundColor{127, 127, 127, 255};
 
+    // Bound to a VST 3 controller, which also keeps it in its list of open views.
     explicit CorvexEditorView(Steinberg::Vst::EditController* controller);
+    // Bound to any other host of the parameters.
+    explicit CorvexEditorView(std::unique_ptr<CParameterAccess> parameters);
     ~CorvexEditorView() override;
 
     bool open(void* parent) override;
     void close() override;
 
-    // A parameter value from the controller: knobs and switches take it at once, meters and LEDs
+    CParameterAccess& getParameterAccess() const { return *m_pParameters; }
+
+    // A parameter value from the host side: knobs and switches take it at once, meters and LEDs
     // park it until the next tick.
     void update(ParamID id, double value);
     void UpdateParameter(Steinberg::Vst::ParamID id, Steinberg::Vst::ParamValue value) override { update(id, value); }
@@ -67,7 +75,10 @@ protected:
     void runModalDialog(int resourceId) override;
 
 private:
+    CorvexEditorView(Steinberg::Vst::EditController* controller, std::unique_ptr<CParameterAccess> parameters);
     void showPendingValues();
+
+    std::unique_ptr<CParameterAccess> m_pParameters;
 
     gui::SharedBitmap m_pBackground;
     std::array<gui::CControl*, kButton1 + 1> m_apControls{};             // by identifier, 1 to 18

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <typeinfo>
 #include <vector>
@@ -440,6 +441,70 @@ TEST(EditorView, TheControllerCreatesOnlyTheViewNamedEditorAndFeedsEveryOpenOne)
     first->release();
     controller->terminate();
     controller->release();
+}
+
+// A host of the parameters that is no VST 3 controller: what the view reads and sends.
+class FakeParameters : public CParameterAccess {
+public:
+    double values[kParamTableSize] = {};
+    std::vector<std::string>* log = nullptr;
+
+    double getParamNormalized(ParamID id) const override { return IsParameter(id) ? values[id] : 0.0; }
+    double getDefaultNormalized(ParamID id) const override
+    {
+        return IsParameter(id) ? double(kParamInfos[id].defaultValue) : 0.0;
+    }
+    void beginEdit(ParamID id) override { log->push_back("begin " + std::to_string(id)); }
+    void performEdit(ParamID id, double value) override
+    {
+        values[id] = value;
+        log->push_back("perform " + std::to_string(id) + " " + std::to_string(value));
+    }
+    void endEdit(ParamID id) override { log->push_back("end " + std::to_string(id)); }
+};
+
+TEST(EditorView, AViewWithoutAControllerReadsAndEditsThroughItsParameterAccess)
+{
+    std::vector<std::string> log;
+    auto parameters = std::make_unique<FakeParameters>();
+    parameters->log = &log;
+    parameters->values[kDistortionLevel] = 0.25;
+    parameters->values[kDelayOnOff] = 0.0;
+    parameters->values[kCompressionLed] = 1.0;
+    auto* view = new CorvexEditorView(std::move(parameters));
+    ASSERT_EQ(view->attached(&kParentWindow, CEditorBase::kPlatformTypeOffscreen), kResultOk);
+    EXPECT_EQ(view->getControl(kDistortionLevel)->getValue(), 0.25f);
+    EXPECT_EQ(view->getControl(kDelayOnOff)->getValue(), 0.0f);
+    EXPECT_EQ(view->getControl(kReverbOnOff)->getValue(), 0.0f); // the host's value, not the default
+    EXPECT_EQ(view->getPendingValue(kCompressionLed), 1.0f);
+
+    const CRect s = view->getControl(kDelayOnOff)->getViewSize();
+    view->getFrame()->onMouseDown({{s.left + 5, s.top + 5}, 0});
+    view->getFrame()->onMouseUp({{s.left + 5, s.top + 5}, 0});
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0], "perform 7 1.000000");
+    EXPECT_EQ(view->getParameterAccess().getParamNormalized(kDelayOnOff), 1.0);
+    EXPECT_EQ(view->removed(), kResultOk);
+    view->release();
+}
+
+TEST_F(EditorViewTest, TheControllersParameterAccessReportsDefaultsAndPassesGesturesToTheHost)
+{
+    CParameterAccess& access = view->getParameterAccess();
+    controller->setParamNormalized(kCompressorLevel, 0.3);
+    EXPECT_EQ(access.getParamNormalized(kCompressorLevel), 0.3);
+    EXPECT_EQ(access.getDefaultNormalized(kCompressorLevel), double(0.8f));
+    EXPECT_EQ(access.getDefaultNormalized(kStereoEnhancerOnOff), 0.0);
+    access.beginEdit(kChorusSpeed);
+    access.performEdit(kChorusSpeed, 0.6);
+    access.endEdit(kChorusSpeed);
+    ASSERT_EQ(handler.edits.size(), 3u);
+    EXPECT_EQ(handler.edits[0].kind, "begin");
+    EXPECT_EQ(handler.edits[1].kind, "perform");
+    EXPECT_EQ(handler.edits[1].value, 0.6);
+    EXPECT_EQ(handler.edits[1].controllerValue, 0.6); // stored before the host hears of it
+    EXPECT_EQ(handler.edits[2].kind, "end");
+    EXPECT_EQ(handler.edits[2].id, kChorusSpeed);
 }
 
 } // namespace

@@ -1,0 +1,46 @@
+#include "ControllerParameterAccess.h"
+
+#include "CorvexEditorView.h"
+#include "corvexcontroller.h"
+
+namespace corvex {
+
+double CControllerParameterAccess::getParamNormalized(ParamID id) const
+{
+    return m_pController != nullptr ? m_pController->getParamNormalized(id) : 0.0;
+}
+
+double CControllerParameterAccess::getDefaultNormalized(ParamID id) const
+{
+    if (m_pController != nullptr)
+        if (Steinberg::Vst::Parameter* parameter = m_pController->getParameterObject(id))
+            return parameter->getInfo().defaultNormalizedValue;
+    return IsParameter(id) ? double(kParamInfos[id].defaultValue) : 0.0;
+}
+
+void CControllerParameterAccess::beginEdit(ParamID id)
+{
+    if (m_pController != nullptr)
+        m_pController->beginEdit(id);
+}
+
+void CControllerParameterAccess::performEdit(ParamID id, double value)
+{
+    if (m_pController == nullptr)
+        return;
+    m_pController->setParamNormalized(id, value);
+    m_pController->performEdit(id, value);
+}
+
+void CControllerParameterAccess::endEdit(ParamID id)
+{
+    if (m_pController != nullptr)
+        m_pController->endEdit(id);
+}
+
+Steinberg::IPlugView* CreateCorvexEditorView(CorvexController& controller)
+{
+    return new CorvexEditorView(&controller);
+}
+
+} // namespace corvex
