@@ -1,0 +1,205 @@
+#include "ProcessorCore.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "base/ConsistencyCheck.h"
+
+namespace corvex {
+namespace {
+
+constexpr int kScratchBufferCount = CProcessAudio::kDefaultBufferCount;
+
+// Tail: the delay's repeats lose about 5 dB per eighth note at full level, so 24 eighth notes
+// take them 120 dB down; the reverb's longest decay (60 dB in 3 s) needs 6 s for the same.
+constexpr double kDelayTailEighths = 24.0;
+constexpr double kReverbTailSeconds = 6.0;
+// Cabinet response, chorus line and limiter release, rounded up.
+constexpr double kOtherTailSeconds = 0.25;
+
+constexpr int kChannelBitLimit = 64;
+
+std::uint64_t ChannelMask(int channels)
+{
+    if (channels <= 0)
+        return 0;
+    if (channels >= kChannelBitLimit)
+        return ~std::uint64_t(0);
+    return (std::uint64_t(1) << channels) - 1;
+}
+
+bool AllZero(const float* samples, int n)
+{
+    for (int i = 0; i < n; ++i)
+        if (samples[i] != 0.0f)
+            return false;
+    return true;
+}
+
+} // namespace
+
+CProcessorCore::CProcessorCore()
+{
+    for (ParamID id = 0; id < ParamID(kParamTableSize); ++id)
+        m_afParamValues[id] = IsParameter(id) ? kParamInfos[id].defaultValue : 0.0f;
+
+    pAudioProcess = std::make_unique<CProcessAudio>();
+    pAudioProcess->SetBlockSize(kInitialBlockSize);
+    pAudioProcess->SetSampleRate(&m_dSampleRate);
+    pAudioProcess->SetBufferCount(kScratchBufferCount);
+    pAudioProcess->SetParamCount(kParamTableSize);
+    pAudioProcess->SetTempo(&m_fTempo);
+    CORVEX_CHECK(pAudioProcess->Init());
+    for (ParamID id = kFirstParam; id <= kLastParam; ++id)
+        pAudioProcess->SetParamPointer(id, &m_afParamValues[id]);
+
+    m_afZeros.assign(size_t(pAudioProcess->BlockSize()), 0.0f);
+    m_afDiscard.assign(size_t(pAudioProcess->BlockSize()), 0.0f);
+    m_iQuietSamples = std::numeric_limits<std::int64_t>::max();
+}
+
+CProcessorCore::~CProcessorCore() = default;
+
+bool CProcessorCore::Prepare(double sampleRate, int maxBlockSize)
+{
+    if (!std::isfinite(sampleRate) || sampleRate <= 0.0)
+        return false;
+    m_dSampleRate = sampleRate;
+    // Not processing: the one place the scratch buffers may grow.
+    pAudioProcess->GrowBlockSize(std::clamp(maxBlockSize, 1, kMaxScratchSamples));
+    const size_t capacity = size_t(pAudioProcess->BlockSize());
+    if (m_afZeros.size() < capacity) {
+        m_afZeros.assign(capacity, 0.0f);
+        m_afDiscard.assign(capacity, 0.0f);
+    }
+    // The blocks re-derive their rate-dependent sizes before the reset sizes their lines.
+    pAudioProcess->RefreshSampleRate();
+    ResetChain();
+    return true;
+}
+
+void CProcessorCore::Activate()
+{
+    for (ParamID id = kOutputLeftVumeter; id <= kCompressionLed; ++id)
+        m_afParamValues[id] = 0.0f;
+    ResetChain();
+}
+
+void CProcessorCore::ResetChain()
+{
+    pAudioProcess->Reset();
+    m_iQuietSamples = std::numeric_limits<std::int64_t>::max();
+}
+
+void CProcessorCore::SetParam(ParamID id, double value)
+{
+    if (IsParameter(id) && !std::isnan(value))
+        m_afParamValues[id] = value < 0.0 ? 0.0f : value > 1.0 ? 1.0f : float(value);
+}
+
+void CProcessorCore::SetTempo(double bpm)
+{
+    if (!std::isfinite(bpm) || bpm <= 0.0)
+        return;
+    m_fTempo = float(std::clamp<double>(bpm, kMinTempo, kMaxTempo));
+}
+
+std::int64_t CProcessorCore::TailSamples(double fs, float tempo)
+{
+    if (!std::isfinite(fs) || fs <= 0.0)
+        return 0;
+    const double bpm = std::clamp<double>(std::isfinite(tempo) ? tempo : kInitialTempo, kMinTempo, kMaxTempo);
+    const double eighthNote = 0.5 * 60.0 / bpm;
+    const double seconds = kDelayTailEighths * eighthNote + kReverbTailSeconds + kOtherTailSeconds;
+    return std::int64_t(std::ceil(seconds * fs));
+}
+
+void CProcessorCore::BeginBlock()
+{
+    for (int i = 0; i < kIndicatorCount; ++i)
+        m_afOutputSnapshot[i] = m_afParamValues[kOutputLeftVumeter + i];
+}
+
+bool CProcessorCore::IndicatorChanged(int i) const
+{
+    // A NaN counts as changed.
+    return !(m_afParamValues[kOutputLeftVumeter + i] == m_afOutputSnapshot[i]);
+}
+
+bool CProcessorCore::Run(const float* const* inputs, int inChannels, std::uint64_t inSilence, float* const* outputs,
+                         int outChannels, int n, std::uint64_t& outSilence)
+{
+    if (!inputs)
+        inChannels = 0;
+    if (!outputs)
+        outChannels = 0;
+    if (inChannels < 1 || outChannels < 1)
+        return true;
+    for (int c = 0; c < std::min(inChannels, 2); ++c)
+        if (!inputs[c])
+            return true;
+    for (int c = 0; c < std::min(outChannels, 2); ++c)
+        if (!outputs[c])
+            return true;
+
+    const std::uint64_t inMask = ChannelMask(inChannels);
+    const std::uint64_t outMask = ChannelMask(outChannels);
+    const size_t bytes = sizeof(float) * size_t(n);
+
+    if (m_afParamValues[kBypass] != 0.0f) {
+        for (int c = 0; c < outChannels; ++c) {
+            if (!outputs[c])
+                continue;
+            if (c >= inChannels)
+                std::memset(outputs[c], 0, bytes);
+            else if (outputs[c] != inputs[c])
+                std::memcpy(outputs[c], inputs[c], bytes);
+        }
+        outSilence = (inSilence & inMask) | (outMask & ~inMask);
+        return true;
+    }
+
+    // The chain reads the left input, and the right one of a stereo bus.
+    const bool mono = inChannels < 2;
+    const std::uint64_t usedMask = mono ? 1u : 3u;
+    const bool allSilent = (inSilence & usedMask) == usedMask;
+    if (!allSilent)
+        m_iQuietSamples = 0;
+    const std::int64_t tail = TailSamples(m_dSampleRate, m_fTempo);
+    if (allSilent && m_iQuietSamples >= tail) {
+        for (int c = 0; c < outChannels; ++c)
+            if (outputs[c])
+                std::memset(outputs[c], 0, bytes);
+        outSilence = outMask;
+        return true;
+    }
+
+    const bool silentL = inSilence & 1u;
+    const bool silentR = !mono && (inSilence & 2u);
+    const int slice = int(std::min(m_afZeros.size(), m_afDiscard.size()));
+    for (int done = 0; done < n; done += slice) {
+        const int count = std::min(slice, n - done);
+        const float* inL = silentL ? m_afZeros.data() : inputs[0] + done;
+        const float* inR = mono ? inL : (silentR ? m_afZeros.data() : inputs[1] + done);
+        float* outL = outputs[0] + done;
+        float* outR = outChannels < 2 ? m_afDiscard.data() : outputs[1] + done;
+        if (!pAudioProcess->Process(inL, inR, outL, outR, count))
+            return false;
+    }
+    if (allSilent)
+        m_iQuietSamples = std::min<std::int64_t>(m_iQuietSamples, std::numeric_limits<std::int64_t>::max() - n) + n;
+
+    std::uint64_t flags = 0;
+    for (int c = 0; c < outChannels; ++c) {
+        if (c >= 2 && outputs[c])
+            std::memset(outputs[c], 0, bytes);
+        if (c < kChannelBitLimit && (!outputs[c] || AllZero(outputs[c], n)))
+            flags |= std::uint64_t(1) << c;
+    }
+    outSilence = flags;
+    return true;
+}
+
+} // namespace corvex

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "base/Parameters.h"
+#include "graph/ProcessAudio.h"
+
+namespace corvex {
+
+// What every plug-in format does around the graph, whatever its API: the parameter floats the
+// graph reads, their clamping, the tempo and its validity rules, the bypass, skipping the chain
+// once silent input has let the tail ring out, running long blocks in slices, and telling which
+// meters and LEDs the chain changed during a block. A format adapter only translates.
+//
+// Threads: Prepare and Activate run while nothing processes; the rest on the audio thread,
+// which none of it allocates, locks or logs on.
+class CProcessorCore {
+public:
+    static constexpr int kIndicatorCount = kCompressionLed - kOutputLeftVumeter + 1;
+    static constexpr float kInitialTempo = 120.0f;
+    // Host tempos outside this range are clamped: the delay sizes its repeats from the tempo.
+    static constexpr float kMinTempo = 1.0f;
+    static constexpr float kMaxTempo = 999.0f;
+    static constexpr double kInitialSampleRate = 44100.0;
+    static constexpr int kInitialBlockSize = 1024;
+    // Scratch buffers grow to the host's block size up to this; longer blocks run in slices.
+    static constexpr int kMaxScratchSamples = 16384;
+
+    // Builds the graph at 44.1 kHz and 1024 samples with every parameter at its default. Throws
+    // std::bad_alloc when the buffers cannot be had.
+    CProcessorCore();
+    ~CProcessorCore();
+
+    // Rate and largest block; false (nothing changed) for a rate that is not finite and positive.
+    bool Prepare(double sampleRate, int maxBlockSize);
+    // Start or end of processing: meters and LEDs at 0, every block's running state cleared.
+    void Activate();
+    double SampleRate() const { return m_dSampleRate; }
+
+    float Param(ParamID id) const { return IsParameter(id) ? m_afParamValues[id] : 0.0f; }
+    // Stores a value from outside, clamped to [0, 1]; NaN and unknown identifiers change nothing.
+    void SetParam(ParamID id, double value);
+    // Stores a value as it is (a restored state, already sanitised).
+    void SetParamExact(ParamID id, float value) { if (IsParameter(id)) m_afParamValues[id] = value; }
+
+    float Tempo() const { return m_fTempo; }
+    // A host tempo in beats per minute: ignored unless finite and positive, clamped to
+    // [kMinTempo, kMaxTempo].
+    void SetTempo(double bpm);
+
+    // Takes the indicators' values before a block, to tell afterwards which ones it changed.
+    void BeginBlock();
+    // One block of n > 0 samples over inChannels inputs and outChannels outputs (buffers may
+    // alias). The chain reads the left input, and the right one when there are two; with one
+    // output the right result is discarded; outputs past the second are zeroed. inSilence has a
+    // bit per input the host knows to be all zeros; outSilence gets one per output that is.
+    // Missing buffers leave everything untouched. False when the graph fails.
+    bool Run(const float* const* inputs, int inChannels, std::uint64_t inSilence, float* const* outputs,
+             int outChannels, int n, std::uint64_t& outSilence);
+
+    // Indicator i (identifier kOutputLeftVumeter + i) changed during the last block.
+    bool IndicatorChanged(int i) const;
+    float Indicator(int i) const { return m_afParamValues[kOutputLeftVumeter + i]; }
+
+    // Samples the delay and reverb may ring after the input stops, at rate fs and tempo bpm,
+    // with every level at its maximum.
+    static std::int64_t TailSamples(double fs, float tempo);
+
+private:
+    void ResetChain();
+
+    float m_afParamValues[kParamTableSize] = {};
+    float m_afOutputSnapshot[kIndicatorCount] = {};
+    float m_fTempo = kInitialTempo;
+    double m_dSampleRate = kInitialSampleRate;
+    std::unique_ptr<CProcessAudio> pAudioProcess;
+    // Zeros for inputs flagged silent, and a sink for the right output of a mono bus.
+    std::vector<float> m_afZeros;
+    std::vector<float> m_afDiscard;
+    // Samples since an input last carried signal; the chain stops once the tail has passed.
+    std::int64_t m_iQuietSamples = 0;
+};
+
+} // namespace corvex
