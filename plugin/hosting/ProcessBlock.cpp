@@ -73,6 +73,12 @@ ProcessData& ProcessBlock::Prepare(int32 numSamples)
     m_data.inputEvents = sendEvents ? &events : nullptr;
     m_data.outputEvents = nullptr;
     m_data.processContext = sendContext ? &context : nullptr;
+    ++m_sizes.blocks;
+    if (m_data.numSamples > 0) {
+        m_sizes.samples += m_data.numSamples;
+        m_sizes.smallest = m_sizes.smallest ? std::min(m_sizes.smallest, m_data.numSamples) : m_data.numSamples;
+        m_sizes.largest = std::max(m_sizes.largest, m_data.numSamples);
+    }
     return m_data;
 }
 

@@ -23,6 +23,15 @@ public:
     Steinberg::uint32 PLUGIN_API release() SMTG_OVERRIDE { return 1; }
 };
 
+// What a ProcessBlock has handed the processor so far: how many blocks and of which sizes.
+// Counting costs no allocation, so it is safe on an audio thread.
+struct BlockSizeCount {
+    Steinberg::int64 blocks = 0;
+    Steinberg::int64 samples = 0;
+    Steinberg::int32 smallest = 0; // of the blocks with samples; 0 before the first
+    Steinberg::int32 largest = 0;
+};
+
 // Everything one process call needs: one input and one output bus of 32-bit channels, the
 // parameter changes both ways, an event list and a process context.
 class ProcessBlock {
@@ -40,6 +49,9 @@ public:
     Steinberg::Vst::ProcessData& Prepare(Steinberg::int32 numSamples);
     // The tempo as a host with a valid tempo sends it.
     void SetTempo(double bpm);
+    // The block sizes Prepare has handed out since construction (blocks of no samples included
+    // in the count only).
+    const BlockSizeCount& Sizes() const { return m_sizes; }
 
     Steinberg::Vst::AudioBusBuffers inputBus{};
     Steinberg::Vst::AudioBusBuffers outputBus{};
@@ -57,6 +69,7 @@ private:
     std::vector<float*> m_inPointers;
     std::vector<float*> m_outPointers;
     Steinberg::Vst::ProcessData m_data{};
+    BlockSizeCount m_sizes;
 };
 
 } // namespace corvex::hosting

@@ -60,13 +60,16 @@ protected:
 
     std::string Path(const std::string& name) const { return (dir / name).string(); }
 
-    // Renders `input` to `output` as 32-bit float and expects success.
-    Audio Render(const std::string& input, const std::string& output, std::vector<std::string> extra = {})
+    // Renders `input` to `output` as 32-bit float and expects success; `out` receives stdout.
+    Audio Render(const std::string& input, const std::string& output, std::vector<std::string> extra = {},
+                 std::string* out = nullptr)
     {
         std::vector<std::string> args{input, Path(output), "--format", "wav32f", "--quiet"};
         args.insert(args.end(), extra.begin(), extra.end());
         const RunResult r = RunRender(args);
         EXPECT_EQ(r.exitCode, 0) << r.err;
+        if (out)
+            *out = r.out;
         return ReadAudio(Path(output));
     }
 };
@@ -105,12 +108,110 @@ TEST_F(RenderTool, ProcessingChangesTheSoundAndKeepsLengthAndRate)
 TEST_F(RenderTool, BlockSizeDoesNotChangeTheAudio)
 {
     WriteAudio(dir / "in.wav", Mono(PluckedTestSignal(kRate, 3.0)), kWavFloat);
-    const Audio small = Render(Path("in.wav"), "b64.wav", {"--block", "64", "--tail", "0.5"});
-    const Audio large = Render(Path("in.wav"), "b1024.wav", {"--block", "1024", "--tail", "0.5"});
-    const Audio odd = Render(Path("in.wav"), "b8192.wav", {"--block", "8192", "--tail", "0.5"});
+    // 3.5 s is 154350 samples: 2411 blocks of 64 and one of 46, 150 of 1024 and one of 750, 18
+    // of 8192 and one of 6894. The comparison means something only if the slicing really differs.
+    std::string report;
+    const Audio small = Render(Path("in.wav"), "b64.wav", {"--block", "64", "--tail", "0.5", "--verbose"}, &report);
+    EXPECT_NE(report.find("blocks: 2412 process calls of 46 to 64 samples, 154350 samples in all"),
+              std::string::npos) << report;
+    const Audio large = Render(Path("in.wav"), "b1024.wav", {"--block", "1024", "--tail", "0.5", "--verbose"}, &report);
+    EXPECT_NE(report.find("blocks: 151 process calls of 750 to 1024 samples, 154350 samples in all"),
+              std::string::npos) << report;
+    const Audio odd = Render(Path("in.wav"), "b8192.wav", {"--block", "8192", "--tail", "0.5", "--verbose"}, &report);
+    EXPECT_NE(report.find("blocks: 19 process calls of 6894 to 8192 samples, 154350 samples in all"),
+              std::string::npos) << report;
     ASSERT_EQ(small.samples.size(), large.samples.size());
     EXPECT_TRUE(BitIdentical(small.samples, large.samples));
     EXPECT_TRUE(BitIdentical(odd.samples, large.samples));
+}
+
+TEST_F(RenderTool, VerboseReportsWhatTheHostHandedThePlugin)
+{
+    WriteAudio(dir / "in.wav", Mono(PluckedTestSignal(kRate, 0.25)), kWavFloat); // 11025 samples
+    RunResult r = RunRender({Path("in.wav"), Path("out.wav"), "--block", "333", "--verbose", "--quiet"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("host: 44100 Hz, blocks of at most 333 samples, tempo 120 BPM\n"), std::string::npos)
+        << r.out;
+    // 33 blocks of 333 and one of 36.
+    EXPECT_NE(r.out.find("blocks: 34 process calls of 36 to 333 samples, 11025 samples in all\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("tail: 0 samples of silence after the input\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("module: " + std::filesystem::path(CORVEX_RENDER_MODULE_BINARY).lexically_normal().string() +
+                         "\n"),
+              std::string::npos)
+        << r.out;
+
+    // The tail continues in whole blocks: 11025 + 4410 samples in blocks of 1000.
+    r = RunRender({Path("in.wav"), Path("out.wav"), "--block", "1000", "--tail", "0.1", "--tempo", "96.5", "-v", "-q"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("tempo 96.5 BPM"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("blocks: 16 process calls of 435 to 1000 samples, 15435 samples in all\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("tail: 4410 samples of silence after the input\n"), std::string::npos) << r.out;
+}
+
+// The tempo reaches the plug-in: with the delay on, its first echo comes an eighth note after
+// the input; with the delay off the audio cannot show it, but the tail the plug-in reports does.
+TEST_F(RenderTool, TempoSetsTheEchoAndTheReportedTail)
+{
+    std::vector<float> click(kRate, 0.0f);
+    click[0] = 0.01f;
+    WriteAudio(dir / "click.wav", Mono(click), kWavFloat);
+    const std::vector<std::string> onlyDelay{"--set", "2=off", "--set", "4=off", "--set", "8=off", "--set",
+                                             "10=off", "--set", "Delay Level=1"};
+    auto firstEcho = [&](const std::string& tempo) {
+        std::vector<std::string> on = onlyDelay, off = onlyDelay;
+        on.insert(on.end(), {"--tempo", tempo});
+        off.insert(off.end(), {"--tempo", tempo, "--set", "7=off"});
+        const Audio wet = Render(Path("click.wav"), "wet-" + tempo + ".wav", on);
+        const Audio dry = Render(Path("click.wav"), "dry-" + tempo + ".wav", off);
+        for (std::int64_t f = 0; f < wet.Frames(); ++f)
+            if (wet.Sample(f, 1) != dry.Sample(f, 1))
+                return f;
+        return std::int64_t{-1};
+    };
+    EXPECT_EQ(firstEcho("120"), 11025);
+    EXPECT_EQ(firstEcho("75"), 17640);
+    EXPECT_EQ(firstEcho("150"), 8820);
+
+    // Delay off: 24 eighth notes of delay repeats, 6 s of reverb and 0.25 s more, in samples.
+    const Audio at60 = Render(Path("click.wav"), "t60.wav", {"--set", "7=off", "--tempo", "60"});
+    const Audio at160 = Render(Path("click.wav"), "t160.wav", {"--set", "7=off", "--tempo", "160"});
+    EXPECT_TRUE(BitIdentical(at60.samples, at160.samples));
+    RunResult r = RunRender({Path("click.wav"), Path("t.wav"), "--set", "7=off", "--tempo", "60", "-v", "-q"});
+    EXPECT_NE(r.out.find("plug-in tail: 804825 samples\n"), std::string::npos) << r.out; // 18.25 s
+    r = RunRender({Path("click.wav"), Path("t.wav"), "--set", "7=off", "--tempo", "160", "-v", "-q"});
+    EXPECT_NE(r.out.find("plug-in tail: 474075 samples\n"), std::string::npos) << r.out; // 10.75 s
+}
+
+// The tail is the plug-in processing silence, exactly as if the file went on silent.
+TEST_F(RenderTool, TailIsSilenceRunThroughThePlugin)
+{
+    std::vector<float> signal = PluckedTestSignal(kRate, 0.5);
+    WriteAudio(dir / "in.wav", Mono(signal), kWavFloat);
+    signal.resize(signal.size() + kRate / 2, 0.0f);
+    WriteAudio(dir / "padded.wav", Mono(signal), kWavFloat);
+    const Audio tailed = Render(Path("in.wav"), "tailed.wav", {"--tail", "0.5", "--block", "700"});
+    const Audio padded = Render(Path("padded.wav"), "padded-out.wav", {"--block", "700"});
+    EXPECT_TRUE(BitIdentical(tailed.samples, padded.samples));
+    float ring = 0.0f;
+    for (std::int64_t f = kRate / 2; f < tailed.Frames(); ++f)
+        ring = std::max(ring, std::fabs(tailed.Sample(f, 0)));
+    EXPECT_GT(ring, 1e-3f) << "delay and reverb ring in the tail";
+}
+
+// The bundle named by --module is the one whose code runs.
+TEST_F(RenderTool, ModuleOptionLoadsTheNamedBundle)
+{
+    const std::filesystem::path built = std::filesystem::path(CORVEX_RENDER_MODULE_BINARY);
+    const std::filesystem::path copy = dir / "Copy.vst3" / "Contents" / built.parent_path().filename() / "Copy.so";
+    std::filesystem::create_directories(copy.parent_path());
+    std::filesystem::copy_file(built, copy);
+    WriteAudio(dir / "in.wav", Mono(PluckedTestSignal(kRate, 0.1)), kWavFloat);
+    const RunResult r =
+        RunRender({Path("in.wav"), Path("out.wav"), "--module", (dir / "Copy.vst3").string(), "--verbose", "-q"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("module: " + copy.lexically_normal().string() + "\n"), std::string::npos) << r.out;
 }
 
 TEST_F(RenderTool, MonoFileSoundsLikeTheSameFileAsIdenticalStereo)

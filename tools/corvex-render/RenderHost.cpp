@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <filesystem>
 
 namespace corvex::render {
@@ -54,6 +55,9 @@ public:
     bool Process(const float* inLeft, const float* inRight, float* outLeft, float* outRight, int frames,
                  const std::vector<ParamSetting>& changes, bool& clipLed) override;
     void Stop() override;
+    const std::string& LoadedLibrary() const override { return m_sLibrary; }
+    std::uint32_t TailSamples() const override { return m_pInstance->Processor()->getTailSamples(); }
+    BlockCounts Blocks() const override;
 
 private:
     // The SDK's host application does not count references: it is owned here and outlives the
@@ -63,6 +67,7 @@ private:
     std::unique_ptr<hosting::PluginInstance> m_pInstance;
     std::unique_ptr<hosting::ProcessBlock> m_pBlock;
     std::vector<ModuleParam> m_aParams;
+    std::string m_sLibrary;
     bool m_bActive = false;
 };
 
@@ -82,6 +87,12 @@ bool CCorvexInstance::Load(const std::string& modulePath, std::string& error)
         error = named + why;
         return false;
     }
+    // Ask the loader where the factory's code lives, rather than trusting the name we asked for.
+    Dl_info where{};
+    if (void* factory = m_pModule->Symbol("GetPluginFactory"); factory && dladdr(factory, &where) && where.dli_fname)
+        m_sLibrary = std::filesystem::absolute(where.dli_fname, ec).lexically_normal().string();
+    else
+        m_sLibrary = m_pModule->Path();
     m_pInstance = hosting::PluginInstance::Create(m_pModule->Factory(), static_cast<IHostApplication*>(m_pHost.get()), why);
     if (!m_pInstance) {
         error = named + why;
@@ -164,6 +175,17 @@ bool CCorvexInstance::Process(const float* inLeft, const float* inRight, float* 
             m_pInstance->Controller()->setParamNormalized(queue->getParameterId(), value);
     }
     return true;
+}
+
+BlockCounts CCorvexInstance::Blocks() const
+{
+    BlockCounts counts;
+    if (m_pBlock) {
+        const hosting::BlockSizeCount& sizes = m_pBlock->Sizes();
+        counts = {sizes.blocks, sizes.samples, sizes.smallest, sizes.largest, m_pBlock->MaxSamples(),
+                  m_pBlock->context.tempo};
+    }
+    return counts;
 }
 
 void CCorvexInstance::Stop()

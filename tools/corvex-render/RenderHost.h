@@ -12,6 +12,16 @@
 
 namespace corvex::render {
 
+// The blocks handed to the processor so far.
+struct BlockCounts {
+    std::int64_t blocks = 0;
+    std::int64_t samples = 0;
+    int smallest = 0;
+    int largest = 0;
+    int maxBlock = 0;   // what the processor was told at set-up
+    double tempo = 0.0; // what the process context carries
+};
+
 class CRenderHost {
 public:
     virtual ~CRenderHost() = default;
@@ -36,6 +46,12 @@ public:
                          const std::vector<ParamSetting>& changes, bool& clipLed) = 0;
 
     virtual void Stop() = 0;
+
+    // The shared object the plug-in's code was actually loaded from.
+    virtual const std::string& LoadedLibrary() const = 0;
+    // What the processor reports as its tail at the current rate and tempo.
+    virtual std::uint32_t TailSamples() const = 0;
+    virtual BlockCounts Blocks() const = 0;
 };
 
 // The bundle built alongside this program, then the per-user install location.

@@ -59,6 +59,7 @@ struct Options {
     std::string modulePath;
     bool listParams = false;
     bool quiet = false;
+    bool verbose = false;
 };
 
 struct Failure {
@@ -270,6 +271,7 @@ int Run(const Options& o)
     progress.Finish();
 
     std::vector<unsigned char> savedState;
+    const std::uint32_t tailReported = plugin ? plugin->TailSamples() : 0;
     if (plugin) {
         if (!o.saveStatePath.empty() && !plugin->GetState(savedState, error))
             throw Failure{kExitFailure, error};
@@ -280,6 +282,20 @@ int Run(const Options& o)
     if (!savedState.empty() && !WriteFileAtomically(o.saveStatePath, savedState, error))
         throw Failure{kExitFailure, error};
 
+    if (o.verbose) {
+        // What the host side did, for the settings whose effect the audio cannot show.
+        if (plugin) {
+            const BlockCounts blocks = plugin->Blocks();
+            std::printf("module: %s\n", plugin->LoadedLibrary().c_str());
+            std::printf("host: %d Hz, blocks of at most %d samples, tempo %g BPM\n", rate, blocks.maxBlock,
+                        blocks.tempo);
+            std::printf("plug-in tail: %u samples\n", static_cast<unsigned>(tailReported));
+            std::printf("blocks: %lld process calls of %d to %d samples, %lld samples in all\n",
+                        static_cast<long long>(blocks.blocks), blocks.smallest, blocks.largest,
+                        static_cast<long long>(blocks.samples));
+        }
+        std::printf("tail: %lld samples of silence after the input\n", static_cast<long long>(tailDone));
+    }
     if (!o.quiet) {
         const double seconds = static_cast<double>(done) / rate;
         std::printf("%s: %.2f s at %d Hz (%s) in %.2f s, %.0fx real time, peak %s%s\n", destination.c_str(), seconds,
@@ -319,6 +335,8 @@ int main(int argc, char** argv)
         ->type_name("PATH");
     app.add_flag("--list-params", o.listParams, "Print the parameters the plug-in reports, and exit");
     app.add_flag("-q,--quiet", o.quiet, "No progress bar and no summary");
+    app.add_flag("-v,--verbose", o.verbose, "Also print the module loaded, the block sizes and tempo handed to it, "
+                                             "the tail it reports and the silence rendered after the input");
 
     try {
         app.parse(argc, argv);
