@@ -32,6 +32,8 @@ public:
 
     static constexpr int kDefaultBlockSize = 1024;
     static constexpr int kDefaultBufferCount = 24;
+    // The highest rate every line (delay, reverb, chorus, cabinet) holds its full time at.
+    static constexpr double kMaxSampleRate = 192000.0;
     // The chain's entry keeps samples within this magnitude: far above any real signal, far
     // below what could overflow the gate/compressor's fixed-point window sum.
     static constexpr float kInputCeiling = 1000.0f;

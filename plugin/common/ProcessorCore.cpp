@@ -64,7 +64,7 @@ CProcessorCore::~CProcessorCore() = default;
 
 bool CProcessorCore::Prepare(double sampleRate, int maxBlockSize)
 {
-    if (!std::isfinite(sampleRate) || sampleRate <= 0.0)
+    if (!SupportsSampleRate(sampleRate))
         return false;
     m_dSampleRate = sampleRate;
     // Not processing: the one place the scratch buffers may grow.

@@ -33,7 +33,13 @@ public:
     CProcessorCore();
     ~CProcessorCore();
 
-    // Rate and largest block; false (nothing changed) for a rate that is not finite and positive.
+    // Finite, positive and at most the rate every line holds its full time at: above it the
+    // delay, reverb and chorus times would come out short, so such a rate is refused instead.
+    static bool SupportsSampleRate(double sampleRate)
+    {
+        return sampleRate > 0.0 && sampleRate <= CProcessAudio::kMaxSampleRate;
+    }
+    // Rate and largest block; false (nothing changed) for a rate SupportsSampleRate refuses.
     bool Prepare(double sampleRate, int maxBlockSize);
     // Start or end of processing: meters and LEDs at 0, every block's running state cleared.
     void Activate();

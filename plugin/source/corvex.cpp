@@ -95,7 +95,9 @@ tresult PLUGIN_API Corvex::setBusArrangements(SpeakerArrangement* inputs, int32 
 
 tresult PLUGIN_API Corvex::setupProcessing(ProcessSetup& setup)
 {
-    if (!std::isfinite(setup.sampleRate) || setup.sampleRate <= 0.0)
+    // Checked before the base stores the setup: a refused rate leaves the processor as it was,
+    // and hosts show the rate as unsupported.
+    if (!CProcessorCore::SupportsSampleRate(setup.sampleRate))
         return kResultFalse;
     const tresult result = AudioEffectBase::setupProcessing(setup);
     if (result != kResultOk)

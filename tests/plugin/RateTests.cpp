@@ -1,6 +1,10 @@
 // Corvex sounds the same at every sample rate the host picks.
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
 
 #include "PluginTestSupport.h"
 
@@ -75,6 +79,114 @@ TEST_F(SampleRates, UnusableRatesAreRefused)
     EXPECT_EQ(plugin->Setup(-48000.0, kBlock), kResultFalse);
     EXPECT_EQ(plugin->Setup(std::nan(""), kBlock), kResultFalse);
     EXPECT_EQ(plugin->Setup(44100.0, kBlock), kResultOk);
+}
+
+// Everything the process writes to its standard error stream while alive.
+class StderrCapture {
+public:
+    StderrCapture()
+    {
+        std::fflush(stderr);
+        m_file = std::tmpfile();
+        m_saved = dup(2);
+        if (m_file != nullptr && m_saved >= 0)
+            dup2(fileno(m_file), 2);
+    }
+    ~StderrCapture() { Release(); }
+
+    std::string Release()
+    {
+        std::string text;
+        if (m_saved < 0)
+            return text;
+        std::fflush(stderr);
+        dup2(m_saved, 2);
+        close(m_saved);
+        m_saved = -1;
+        if (m_file != nullptr) {
+            std::rewind(m_file);
+            char buffer[512];
+            for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, m_file)) > 0;)
+                text.append(buffer, n);
+            std::fclose(m_file);
+            m_file = nullptr;
+        }
+        return text;
+    }
+
+private:
+    std::FILE* m_file = nullptr;
+    int m_saved = -1;
+};
+
+// Samples between the direct sound of an impulse and its first echo, with only the delay of
+// the time effects on; the output must stay finite and within full scale all along.
+double EchoDelaySamples(test::PluginTest& fixture, corvex::hosting::PluginInstance& instance, double rate)
+{
+    EXPECT_EQ(instance.Setup(rate, kBlock), kResultOk);
+    EXPECT_EQ(instance.Activate(true), kResultOk);
+    corvex::hosting::ProcessBlock settings(2, 2, 1);
+    for (auto [id, value] : std::vector<std::pair<ParamID, double>>{{2, 0.0}, {4, 0.0}, {8, 0.0}, {10, 0.0}, {6, 0.0}, {7, 1.0}})
+        settings.inputChanges.Add(id, value);
+    EXPECT_EQ(instance.Processor()->process(settings.Prepare(0)), kResultOk);
+    corvex::hosting::ProcessBlock block(2, 2, kBlock);
+    block.SetTempo(120.0);
+    std::vector<float> out;
+    const int total = static_cast<int>(rate * 0.4);
+    for (int done = 0; done < total; done += kBlock) {
+        std::fill(block.In(0), block.In(0) + kBlock, 0.0f);
+        std::fill(block.In(1), block.In(1) + kBlock, 0.0f);
+        if (done == 0)
+            block.In(0)[0] = block.In(1)[0] = 0.1f;
+        EXPECT_EQ(instance.Processor()->process(block.Prepare(kBlock)), kResultOk);
+        EXPECT_TRUE(test::AllFinite(block.Out(0), kBlock) && test::AllFinite(block.Out(1), kBlock));
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < kBlock; ++i)
+                EXPECT_LE(std::fabs(block.Out(c)[i]), 1.0f);
+        out.insert(out.end(), block.Out(0), block.Out(0) + kBlock);
+    }
+    EXPECT_EQ(instance.Activate(false), kResultOk);
+    (void)fixture;
+    const auto peak = [&](int from, int to) {
+        int at = from;
+        for (int i = from; i < to; ++i)
+            if (std::fabs(out[size_t(i)]) > std::fabs(out[size_t(at)]))
+                at = i;
+        return at;
+    };
+    const int direct = peak(0, static_cast<int>(rate * 0.1));
+    return peak(static_cast<int>(rate * 0.15), static_cast<int>(rate * 0.35)) - direct;
+}
+
+TEST_F(SampleRates, OddRatesBelowTheCeilingKeepTheirTimesAndPrintNothing)
+{
+    StderrCapture capture;
+    const double at48 = EchoDelaySamples(*this, *plugin, 48000.0);
+    const double odd = EchoDelaySamples(*this, *plugin, 12345.678);
+    const double low = EchoDelaySamples(*this, *plugin, 1234.5678);
+    const double top = EchoDelaySamples(*this, *plugin, 192000.0);
+    const std::string printed = capture.Release();
+    // An eighth note at 120 BPM.
+    EXPECT_NEAR(at48, 0.25 * 48000.0, 1.0);
+    EXPECT_NEAR(odd, 0.25 * 12345.678, 1.0);
+    EXPECT_NEAR(low, 0.25 * 1234.5678, 1.0);
+    EXPECT_NEAR(top, 0.25 * 192000.0, 1.0);
+    EXPECT_EQ(printed, "");
+}
+
+TEST_F(SampleRates, RatesAboveTheLinesCapacityAreRefusedSilently)
+{
+    StderrCapture capture;
+    for (double rate : {192000.5, 384000.0, 1234567.8}) {
+        ProcessSetup setup{kRealtime, kSample32, kBlock, rate};
+        EXPECT_EQ(plugin->Processor()->setupProcessing(setup), kResultFalse) << rate;
+    }
+    // The refusal leaves the processor as it was: it still runs at the last accepted rate.
+    ASSERT_EQ(plugin->Setup(384000.0, kBlock), kResultFalse);
+    const double echo = EchoDelaySamples(*this, *plugin, 96000.0);
+    const std::string printed = capture.Release();
+    EXPECT_NEAR(echo, 0.25 * 96000.0, 1.0);
+    EXPECT_EQ(printed, "");
 }
 
 } // namespace
