@@ -9,6 +9,7 @@ packages=(
   libsndfile1-dev libcli11-dev
   libcairo2-dev libpng-dev fonts-dejavu-core
   libx11-dev libxtst-dev xvfb xauth
+  lv2-dev liblilv-dev lilv-utils   # the LV2 plug-in and its tests
 )
 
 SUDO=""

@@ -1,0 +1,164 @@
+// Writes the bundle's manifest.ttl and corvex.ttl from the port table, so what hosts read about
+// the ports is what the plug-in code uses. Usage: corvex-lv2-ttl OUTPUT_DIRECTORY
+
+#include "Lv2Ports.h"
+#include "version.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+namespace corvex::lv2 {
+namespace {
+
+const char* const kPrefixes = R"(@prefix atom:  <http://lv2plug.in/ns/ext/atom#> .
+@prefix bufsz: <http://lv2plug.in/ns/ext/buf-size#> .
+@prefix doap:  <http://usefulinc.com/ns/doap#> .
+@prefix foaf:  <http://xmlns.com/foaf/0.1/> .
+@prefix lv2:   <http://lv2plug.in/ns/lv2core#> .
+@prefix opts:  <http://lv2plug.in/ns/ext/options#> .
+@prefix pset:  <http://lv2plug.in/ns/ext/presets#> .
+@prefix rdfs:  <http://www.w3.org/2000/01/rdf-schema#> .
+@prefix time:  <http://lv2plug.in/ns/ext/time#> .
+@prefix ui:    <http://lv2plug.in/ns/extensions/ui#> .
+@prefix urid:  <http://lv2plug.in/ns/ext/urid#> .
+
+)";
+
+// The shortest decimal that reads back as the same float, so hosts start at the VST 3 defaults.
+std::string FloatLiteral(float value)
+{
+    char text[32];
+    for (int digits = 1; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, double(value));
+        if (std::strtof(text, nullptr) == value)
+            break;
+    }
+    std::string literal = text;
+    if (literal.find_first_of(".e") == std::string::npos)
+        literal += ".0";
+    return literal;
+}
+
+std::string Quoted(const char* text)
+{
+    std::string quoted = "\"";
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c == '"' || *c == '\\')
+            quoted += '\\';
+        quoted += *c;
+    }
+    return quoted + "\"";
+}
+
+void WritePort(std::ostream& out, std::uint32_t index)
+{
+    const PortInfo& port = kPorts[index];
+    const char* name = port.name != nullptr ? port.name : kParamInfos[port.id].title;
+    switch (port.kind) {
+    case PortKind::AudioIn:
+        out << "        a lv2:AudioPort , lv2:InputPort ;\n";
+        break;
+    case PortKind::AudioOut:
+        out << "        a lv2:AudioPort , lv2:OutputPort ;\n";
+        break;
+    case PortKind::TimeIn:
+        out << "        a atom:AtomPort , lv2:InputPort ;\n"
+               "        atom:bufferType atom:Sequence ;\n"
+               "        atom:supports time:Position ;\n"
+               "        lv2:designation lv2:control ;\n"
+               "        lv2:portProperty lv2:connectionOptional ;\n";
+        break;
+    case PortKind::ControlIn:
+    case PortKind::Enabled:
+        out << "        a lv2:ControlPort , lv2:InputPort ;\n";
+        break;
+    case PortKind::ControlOut:
+        out << "        a lv2:ControlPort , lv2:OutputPort ;\n";
+        break;
+    }
+    out << "        lv2:index " << index << " ;\n"
+        << "        lv2:symbol " << Quoted(port.symbol) << " ;\n"
+        << "        lv2:name " << Quoted(name);
+    if (port.kind == PortKind::ControlIn || port.kind == PortKind::ControlOut) {
+        const ParamInfo& info = kParamInfos[port.id];
+        out << " ;\n        lv2:default " << FloatLiteral(info.defaultValue) << " ;\n"
+            << "        lv2:minimum 0.0 ;\n        lv2:maximum 1.0";
+        if (info.kind == ParamKind::Switch || info.kind == ParamKind::Led)
+            out << " ;\n        lv2:portProperty lv2:toggled";
+    } else if (port.kind == PortKind::Enabled) {
+        out << " ;\n        lv2:designation lv2:enabled ;\n"
+            << "        lv2:default 1 ;\n        lv2:minimum 0 ;\n        lv2:maximum 1 ;\n"
+            << "        lv2:portProperty lv2:toggled , lv2:integer";
+    }
+    out << "\n";
+}
+
+std::string PluginTtl()
+{
+    std::ostringstream out;
+    out << kPrefixes;
+    out << "<" << kPluginUri << ">\n"
+        << "    a lv2:Plugin , lv2:DistortionPlugin ;\n"
+        << "    doap:name " << Quoted(kProcessorName) << " ;\n"
+        << "    rdfs:comment \"A guitar amplifier and effects processor: gate/compressor, distortion, "
+           "cabinet, chorus, tempo-synced delay and reverb.\" ;\n"
+        << "    doap:license <https://spdx.org/licenses/GPL-3.0-or-later> ;\n"
+        << "    doap:maintainer [\n"
+        << "        foaf:name \"Corvex Audio\" ;\n"
+        << "        foaf:homepage <" << kVendorUrl << "> ;\n"
+        << "        foaf:mbox <" << kVendorEmail << ">\n"
+        << "    ] ;\n"
+        << "    lv2:minorVersion 0 ;\n"
+        << "    lv2:microVersion 0 ;\n"
+        << "    lv2:optionalFeature lv2:hardRTCapable , urid:map , opts:options , bufsz:boundedBlockLength ;\n"
+        << "    opts:supportedOption bufsz:maxBlockLength ;\n"
+        << "    lv2:port";
+    for (std::uint32_t index = 0; index < kPortCount; ++index) {
+        out << (index == 0 ? " [\n" : " , [\n");
+        WritePort(out, index);
+        out << "    ]";
+    }
+    out << " .\n";
+    return out.str();
+}
+
+std::string ManifestTtl()
+{
+    std::ostringstream out;
+    out << kPrefixes;
+    out << "<" << kPluginUri << ">\n"
+        << "    a lv2:Plugin ;\n"
+        << "    lv2:binary <" << kBinaryName << "> ;\n"
+        << "    rdfs:seeAlso <corvex.ttl> .\n";
+    return out.str();
+}
+
+bool WriteFile(const std::string& path, const std::string& text)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << text;
+    file.close();
+    if (!file) {
+        std::cerr << "corvex-lv2-ttl: cannot write " << path << "\n";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+} // namespace corvex::lv2
+
+int main(int argc, char** argv)
+{
+    using namespace corvex::lv2;
+    if (argc != 2) {
+        std::cerr << "usage: corvex-lv2-ttl OUTPUT_DIRECTORY\n";
+        return 2;
+    }
+    const std::string dir = argv[1];
+    return WriteFile(dir + "/manifest.ttl", ManifestTtl()) && WriteFile(dir + "/corvex.ttl", PluginTtl()) ? 0 : 1;
+}
