@@ -81,7 +81,9 @@ Audio ReadAudio(const std::filesystem::path& path)
     audio.sampleRate = info.samplerate;
     audio.channels = info.channels;
     audio.samples.resize(static_cast<std::size_t>(info.frames * info.channels));
-    sf_readf_float(file, audio.samples.data(), info.frames);
+    // A file cut short holds fewer frames than it promises.
+    const sf_count_t read = sf_readf_float(file, audio.samples.data(), info.frames);
+    audio.samples.resize(static_cast<std::size_t>(std::max<sf_count_t>(read, 0) * info.channels));
     sf_close(file);
     return audio;
 }

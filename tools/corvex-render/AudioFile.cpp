@@ -17,17 +17,61 @@ namespace {
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
-bool IsSupportedContainer(int major)
+std::string FormatName(int format)
 {
-    return major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX || major == SF_FORMAT_RF64 ||
-           major == SF_FORMAT_FLAC || major == SF_FORMAT_AIFF || major == SF_FORMAT_OGG;
+    SF_FORMAT_INFO info{};
+    info.format = format;
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) != 0 || !info.name)
+        return "unknown";
+    return info.name;
 }
 
-bool IsSupportedEncoding(int major, int subtype)
+std::uint32_t Little32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24; }
+std::uint32_t Big32(const unsigned char* p) { return std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
+
+// The frames a WAV or AIFF header promises. libsndfile trims its own count to the data the
+// file really holds, so a recording cut short would otherwise pass unnoticed. -1 when the header
+// promises nothing usable (another container, a compressed encoding, a length left unset).
+std::int64_t HeaderFrames(const std::string& path, int major, int subtype)
 {
-    if (major == SF_FORMAT_OGG)
-        return subtype == SF_FORMAT_VORBIS;
-    return subtype == SF_FORMAT_PCM_16 || subtype == SF_FORMAT_PCM_24 || subtype == SF_FORMAT_FLOAT;
+    const bool plainSamples = subtype == SF_FORMAT_PCM_S8 || subtype == SF_FORMAT_PCM_U8 ||
+                              subtype == SF_FORMAT_PCM_16 || subtype == SF_FORMAT_PCM_24 ||
+                              subtype == SF_FORMAT_PCM_32 || subtype == SF_FORMAT_FLOAT ||
+                              subtype == SF_FORMAT_DOUBLE || subtype == SF_FORMAT_ULAW || subtype == SF_FORMAT_ALAW;
+    const bool wav = major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX;
+    if (!(wav || major == SF_FORMAT_AIFF))
+        return -1;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return -1;
+    unsigned char head[12];
+    std::int64_t frames = -1;
+    if (std::fread(head, 1, sizeof head, file) == sizeof head) {
+        const bool bigEndian = std::memcmp(head, "RIFX", 4) == 0 || std::memcmp(head, "FORM", 4) == 0;
+        std::uint32_t blockAlign = 0;
+        unsigned char chunk[8];
+        // Walk the chunks up to the audio data; a few are plenty in any real file.
+        for (int i = 0; i < 64 && std::fread(chunk, 1, sizeof chunk, file) == sizeof chunk; ++i) {
+            const std::uint32_t size = bigEndian ? Big32(chunk + 4) : Little32(chunk + 4);
+            const long next = std::ftell(file) + static_cast<long>(size) + static_cast<long>(size & 1u);
+            unsigned char body[16] = {};
+            const std::size_t got = std::fread(body, 1, std::min<std::size_t>(sizeof body, size), file);
+            if (wav && std::memcmp(chunk, "fmt ", 4) == 0 && got >= 14) {
+                blockAlign = bigEndian ? (body[12] << 8 | body[13]) : (body[12] | body[13] << 8);
+            } else if (wav && std::memcmp(chunk, "data", 4) == 0) {
+                if (plainSamples && blockAlign > 0 && size != 0 && size != 0xFFFFFFFFu)
+                    frames = size / blockAlign;
+                break;
+            } else if (!wav && std::memcmp(chunk, "COMM", 4) == 0 && got >= 6) {
+                frames = Big32(body + 2);
+                break;
+            }
+            if (std::fseek(file, next, SEEK_SET) != 0)
+                break;
+        }
+    }
+    std::fclose(file);
+    return frames;
 }
 
 std::string Lowercase(std::string s)
@@ -52,13 +96,42 @@ long CBufferSource::Read(float* left, float* right, long frames)
     return static_cast<long>(n);
 }
 
+bool ParseChannels(const std::string& text, std::vector<int>& channels, std::string& error)
+{
+    channels.clear();
+    const std::string accepted = "; accepted: one channel number or two separated by a comma, counted from 1 "
+                                 "(e.g. --channels 3 or --channels 3,4)";
+    std::size_t from = 0;
+    while (true) {
+        const std::size_t comma = text.find(',', from);
+        const std::string part = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        char* end = nullptr;
+        const long value = std::strtol(part.c_str(), &end, 10);
+        if (part.empty() || *end != '\0' || value < 1 || value > 1024) {
+            error = "--channels " + Quoted(text) + " is not valid" + accepted;
+            return false;
+        }
+        channels.push_back(static_cast<int>(value));
+        if (comma == std::string::npos)
+            break;
+        from = comma + 1;
+    }
+    if (channels.size() > 2) {
+        error = "--channels " + Quoted(text) + " names " + std::to_string(channels.size()) +
+                " channels; Corvex has a stereo input" + accepted;
+        return false;
+    }
+    return true;
+}
+
 CSndfileSource::~CSndfileSource()
 {
     if (m_pFile)
         sf_close(m_pFile);
 }
 
-std::unique_ptr<CSndfileSource> CSndfileSource::Open(const std::string& path, std::string& error)
+std::unique_ptr<CSndfileSource> CSndfileSource::Open(const std::string& path, const std::vector<int>& channels,
+                                                     std::string& error)
 {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
@@ -72,72 +145,81 @@ std::unique_ptr<CSndfileSource> CSndfileSource::Open(const std::string& path, st
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     if (!file) {
-        // libsndfile says "unknown format" for readable non-audio files; report unreadable ones as such.
+        // libsndfile says "unknown format" for unreadable files too; report those as such.
         if (access(path.c_str(), R_OK) != 0)
             error = "cannot read input file " + Quoted(path) + ": " + std::strerror(errno);
         else
-            error = "input file " + Quoted(path) + " is not a supported audio file (" + sf_strerror(nullptr) +
-                    "); accepted: WAV, FLAC, AIFF or Ogg Vorbis";
+            error = "cannot decode input file " + Quoted(path) + ": " + sf_strerror(nullptr) + " (libsndfile " +
+                    sf_version_string() + ")";
         return nullptr;
     }
     std::unique_ptr<CSndfileSource> source(new CSndfileSource);
     source->m_pFile = file;
     const int major = info.format & SF_FORMAT_TYPEMASK;
     const int subtype = info.format & SF_FORMAT_SUBMASK;
-    SF_FORMAT_INFO formatInfo{};
-    formatInfo.format = major;
-    sf_command(nullptr, SFC_GET_FORMAT_INFO, &formatInfo, sizeof formatInfo);
-    const std::string containerName = formatInfo.name ? formatInfo.name : "unknown";
-    if (!IsSupportedContainer(major)) {
-        error = "input file " + Quoted(path) + " is " + containerName +
-                ", which is not supported; accepted: WAV, FLAC, AIFF or Ogg Vorbis";
-        return nullptr;
-    }
-    if (!IsSupportedEncoding(major, subtype)) {
-        SF_FORMAT_INFO subtypeInfo{};
-        subtypeInfo.format = subtype;
-        sf_command(nullptr, SFC_GET_FORMAT_INFO, &subtypeInfo, sizeof subtypeInfo);
-        error = "input file " + Quoted(path) + " holds " + (subtypeInfo.name ? subtypeInfo.name : "unknown") +
-                " samples, which are not supported; accepted: 16-bit or 24-bit integer, or 32-bit float";
-        return nullptr;
-    }
+    source->m_sDescription = FormatName(major) + ", " + FormatName(subtype) + ", " + std::to_string(info.channels) +
+                             (info.channels == 1 ? " channel" : " channels");
     if (info.samplerate < kMinSampleRate || info.samplerate > kMaxSampleRate) {
         error = "input file " + Quoted(path) + " has a sample rate of " + std::to_string(info.samplerate) +
-                " Hz; accepted: " + std::to_string(kMinSampleRate) + " to " + std::to_string(kMaxSampleRate) + " Hz";
+                " Hz; accepted: " + std::to_string(kMinSampleRate) + " to " + std::to_string(kMaxSampleRate) +
+                " Hz (Corvex's filters and cabinet are voiced for 44.1 kHz and above, and its delay, reverb "
+                "and cabinet lines hold their times up to 192 kHz; resample the file first)";
         return nullptr;
     }
-    if (info.channels < 1 || info.channels > 2) {
-        error = "input file " + Quoted(path) + " has " + std::to_string(info.channels) +
-                " channels; accepted: 1 (mono) or 2 (stereo)";
-        return nullptr;
+    if (channels.empty()) {
+        if (info.channels > 2) {
+            error = "input file " + Quoted(path) + " has " + std::to_string(info.channels) +
+                    " channels; pick one or two of them with --channels L[,R] (e.g. --channels 1 or --channels 1,2)";
+            return nullptr;
+        }
+        for (int c = 0; c < info.channels; ++c)
+            source->m_aiUsed.push_back(c);
+    } else {
+        for (int c : channels) {
+            if (c < 1 || c > info.channels) {
+                error = "--channels " + std::to_string(c) + " is out of range: input file " + Quoted(path) + " has " +
+                        std::to_string(info.channels) + (info.channels == 1 ? " channel" : " channels") +
+                        "; accepted: 1 to " + std::to_string(info.channels);
+                return nullptr;
+            }
+            source->m_aiUsed.push_back(c - 1);
+        }
     }
     source->m_iSampleRate = info.samplerate;
-    source->m_iChannels = info.channels;
-    source->m_iFrames = info.frames;
+    source->m_iFileChannels = info.channels;
+    // Streams without a length report the largest count there is.
+    source->m_iFrames = info.frames >= 0 && info.frames < SF_COUNT_MAX ? info.frames : -1;
+    const std::int64_t promised = HeaderFrames(path, major, subtype);
+    if (promised > source->m_iFrames)
+        source->m_iFrames = promised;
     return source;
+}
+
+std::vector<int> CSndfileSource::UsedChannels() const
+{
+    std::vector<int> used;
+    for (int c : m_aiUsed)
+        used.push_back(c + 1);
+    return used;
 }
 
 long CSndfileSource::Read(float* left, float* right, long frames)
 {
-    if (m_iChannels == 1) {
-        const sf_count_t n = sf_readf_float(m_pFile, left, frames);
-        if (n < 0)
-            return -1;
-        std::copy_n(left, n, right);
-        if (n < frames && sf_error(m_pFile) != SF_ERR_NO_ERROR)
-            return -1;
-        return static_cast<long>(n);
-    }
-    m_afInterleaved.resize(static_cast<std::size_t>(frames) * 2);
-    const sf_count_t n = sf_readf_float(m_pFile, m_afInterleaved.data(), frames);
+    if (!m_sReadError.empty())
+        return 0;
+    const std::size_t width = static_cast<std::size_t>(m_iFileChannels);
+    m_afInterleaved.resize(static_cast<std::size_t>(frames) * width);
+    sf_count_t n = sf_readf_float(m_pFile, m_afInterleaved.data(), frames);
     if (n < 0)
-        return -1;
+        n = 0;
+    const std::size_t l = static_cast<std::size_t>(m_aiUsed.front());
+    const std::size_t r = static_cast<std::size_t>(m_aiUsed.back());
     for (sf_count_t i = 0; i < n; ++i) {
-        left[i] = m_afInterleaved[2 * i];
-        right[i] = m_afInterleaved[2 * i + 1];
+        left[i] = m_afInterleaved[static_cast<std::size_t>(i) * width + l];
+        right[i] = m_afInterleaved[static_cast<std::size_t>(i) * width + r];
     }
     if (n < frames && sf_error(m_pFile) != SF_ERR_NO_ERROR)
-        return -1;
+        m_sReadError = sf_strerror(m_pFile);
     return static_cast<long>(n);
 }
 

@@ -12,6 +12,8 @@ typedef struct sf_private_tag SNDFILE;
 
 namespace corvex::render {
 
+// The rates the plug-in is voiced and sized for: its filters and cabinet response are laid out
+// for 44.1 kHz and above, and its delay, reverb and cabinet lines hold their times up to 192 kHz.
 constexpr int kMinSampleRate = 44100;
 constexpr int kMaxSampleRate = 192000;
 
@@ -20,11 +22,14 @@ class CAudioSource {
 public:
     virtual ~CAudioSource() = default;
     virtual int SampleRate() const = 0;
+    // Channels fed to the plug-in: 1 (to both inputs) or 2.
     virtual int Channels() const = 0;
+    // Frames the source promises; -1 when it cannot say (a stream without a length).
     virtual std::int64_t Frames() const = 0;
     // Reads up to `frames` frames into left and right (a mono source fills both); returns the
-    // number read, 0 at the end, -1 on a read error.
+    // number read, 0 at the end. A read error ends the source early and is kept in ReadError.
     virtual long Read(float* left, float* right, long frames) = 0;
+    virtual const std::string& ReadError() const = 0;
 };
 
 // A mono buffer held in memory.
@@ -35,33 +40,50 @@ public:
     int Channels() const override { return 1; }
     std::int64_t Frames() const override { return static_cast<std::int64_t>(m_afSamples.size()); }
     long Read(float* left, float* right, long frames) override;
+    const std::string& ReadError() const override { return m_sNoError; }
 
 private:
     std::vector<float> m_afSamples;
     int m_iSampleRate;
     std::size_t m_iPosition = 0;
+    std::string m_sNoError;
 };
 
-// A mono or stereo audio file of a supported container, encoding and rate.
+// Any file libsndfile decodes, at an accepted rate; one or two of its channels.
 class CSndfileSource final : public CAudioSource {
 public:
     ~CSndfileSource() override;
-    // Opens and validates `path`; on failure returns null and a message naming the problem.
-    static std::unique_ptr<CSndfileSource> Open(const std::string& path, std::string& error);
+    // Opens and validates `path`. `channels` holds the 1-based channels to use (one or two), or
+    // is empty for a mono or stereo file's own. On failure returns null and a message naming the
+    // problem.
+    static std::unique_ptr<CSndfileSource> Open(const std::string& path, const std::vector<int>& channels,
+                                                std::string& error);
 
     int SampleRate() const override { return m_iSampleRate; }
-    int Channels() const override { return m_iChannels; }
+    int Channels() const override { return static_cast<int>(m_aiUsed.size()); }
     std::int64_t Frames() const override { return m_iFrames; }
     long Read(float* left, float* right, long frames) override;
+    const std::string& ReadError() const override { return m_sReadError; }
+
+    // "WAV (Microsoft), Signed 24 bit PCM, 4 channels", for reports.
+    const std::string& Description() const { return m_sDescription; }
+    // The 1-based channels in use.
+    std::vector<int> UsedChannels() const;
 
 private:
     CSndfileSource() = default;
     SNDFILE* m_pFile = nullptr;
     int m_iSampleRate = 0;
-    int m_iChannels = 0;
+    int m_iFileChannels = 0;
+    std::vector<int> m_aiUsed; // 0-based
     std::int64_t m_iFrames = 0;
     std::vector<float> m_afInterleaved;
+    std::string m_sDescription;
+    std::string m_sReadError;
 };
+
+// Parses --channels: "L" or "L,R", 1-based. On failure returns false and a message.
+bool ParseChannels(const std::string& text, std::vector<int>& channels, std::string& error);
 
 // Output container and sample encoding.
 struct OutputFormat {

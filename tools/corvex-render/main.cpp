@@ -60,6 +60,8 @@ struct Options {
     bool listParams = false;
     bool quiet = false;
     bool verbose = false;
+    std::string channels;
+    bool strict = false;
 };
 
 struct Failure {
@@ -102,6 +104,14 @@ void CheckArguments(const Options& o)
         std::snprintf(text, sizeof text, "--tail %g is out of range; accepted: 0 to %g seconds", o.tail,
                       kMaxTailSeconds);
         throw Failure{kExitUsage, text};
+    }
+    if (!o.channels.empty()) {
+        std::vector<int> picked;
+        std::string error;
+        if (!ParseChannels(o.channels, picked, error))
+            throw Failure{kExitUsage, error};
+        if (o.input.empty())
+            throw Failure{kExitUsage, "--channels picks channels of INPUT; give INPUT OUTPUT"};
     }
     if (!o.format.empty() && !FindOutputFormat(o.format)) {
         std::string names;
@@ -164,16 +174,50 @@ std::string Decibels(float peak)
     return text;
 }
 
+// A file that ends before its header said, or that cannot be read to its end, is reported;
+// with --strict it fails the render and nothing is written.
+void ReportShortInput(const Options& o, const CSndfileSource& file, std::int64_t read, std::int64_t promised,
+                      CStereoFileWriter& writer, CProgressBar& progress)
+{
+    const double rate = file.SampleRate();
+    const bool readError = !file.ReadError().empty();
+    if (!readError && promised <= read)
+        return;
+    char what[160];
+    if (promised > read)
+        std::snprintf(what, sizeof what, "%lld of the %lld frames its header promises (%.2f of %.2f s)",
+                      static_cast<long long>(read), static_cast<long long>(promised), static_cast<double>(read) / rate,
+                      static_cast<double>(promised) / rate);
+    else
+        std::snprintf(what, sizeof what, "%lld frames (%.2f s)", static_cast<long long>(read),
+                      static_cast<double>(read) / rate);
+    std::string message = "input file " + Quoted(o.input) + " is short: " + what;
+    if (readError)
+        message += ", then a read error: " + file.ReadError();
+    progress.Finish();
+    if (o.strict) {
+        writer.Discard();
+        throw Failure{kExitFailure, message + "; nothing written (--strict)"};
+    }
+    std::fprintf(stderr, "corvex-render: warning: %s; rendering what was read\n", message.c_str());
+}
+
 int Run(const Options& o)
 {
     CheckArguments(o);
 
     std::unique_ptr<CAudioSource> source;
+    const CSndfileSource* file = nullptr;
     std::string error;
     if (!o.input.empty()) {
-        source = CSndfileSource::Open(o.input, error);
-        if (!source)
+        std::vector<int> channels;
+        if (!o.channels.empty())
+            ParseChannels(o.channels, channels, error);
+        auto opened = CSndfileSource::Open(o.input, channels, error);
+        if (!opened)
             throw Failure{kExitFailure, error};
+        file = opened.get();
+        source = std::move(opened);
     } else if (!o.demo.empty() || !o.demoDry.empty()) {
         source = std::make_unique<CBufferSource>(SynthesizeDemoPhrase(), kDemoSampleRate);
     }
@@ -213,7 +257,8 @@ int Run(const Options& o)
     const int rate = source->SampleRate();
     const double tailSeconds = o.tailGiven ? o.tail : (!o.demo.empty() ? kDemoTailSeconds : 0.0);
     const std::int64_t tailFrames = std::llround(tailSeconds * rate);
-    const std::int64_t totalFrames = source->Frames() + tailFrames;
+    const std::int64_t promisedFrames = source->Frames();
+    const std::int64_t totalFrames = std::max<std::int64_t>(promisedFrames, 0) + tailFrames;
 
     if (plugin && !plugin->Start(rate, o.block, o.tempo, error))
         throw Failure{kExitFailure, error};
@@ -224,7 +269,7 @@ int Run(const Options& o)
     std::vector<float> inLeft(o.block), inRight(o.block), outLeft(o.block), outRight(o.block);
     CProgressBar progress(totalFrames, rate, !o.quiet);
     const auto started = std::chrono::steady_clock::now();
-    std::int64_t done = 0, tailDone = 0;
+    std::int64_t done = 0, tailDone = 0, inputFrames = 0;
     float peak = 0.0f;
     bool clipLed = false;
     bool sourceEnded = false;
@@ -237,9 +282,10 @@ int Run(const Options& o)
         long frames = 0;
         if (!sourceEnded) {
             frames = source->Read(inLeft.data(), inRight.data(), o.block);
-            if (frames < 0)
-                throw Failure{kExitFailure, "cannot read input file " + Quoted(o.input) + " (read error)"};
+            inputFrames += frames;
             sourceEnded = frames < o.block;
+            if (sourceEnded && file)
+                ReportShortInput(o, *file, inputFrames, promisedFrames, *writer, progress);
         }
         // The tail continues with silence after the last input frame, in whole blocks as a host would.
         if (frames < o.block && tailDone < tailFrames) {
@@ -284,6 +330,13 @@ int Run(const Options& o)
 
     if (o.verbose) {
         // What the host side did, for the settings whose effect the audio cannot show.
+        if (file) {
+            std::string used;
+            for (int c : file->UsedChannels())
+                used += (used.empty() ? "" : ",") + std::to_string(c);
+            std::printf("input: %s, %lld frames read, channels %s used\n", file->Description().c_str(),
+                        static_cast<long long>(inputFrames), used.c_str());
+        }
         if (plugin) {
             const BlockCounts blocks = plugin->Blocks();
             std::printf("module: %s\n", plugin->LoadedLibrary().c_str());
@@ -313,7 +366,13 @@ int main(int argc, char** argv)
     Options o;
     CLI::App app{"Renders audio files, or a built-in demo phrase, through the Corvex VST 3 plug-in.",
                  "corvex-render"};
-    app.add_option("INPUT", o.input, "Audio file to process (WAV, FLAC, AIFF or Ogg; mono or stereo; 44.1 to 192 kHz)");
+    app.add_option("INPUT", o.input, "Audio file to process (anything libsndfile decodes: WAV, AIFF, FLAC, Ogg, Opus, "
+                                     "MP3, ...; 44.1 to 192 kHz)");
+    app.add_option("--channels", o.channels, "Channels of INPUT to use, counted from 1: one (fed to both inputs) or "
+                                             "two (left,right); needed for files of more than two channels")
+        ->type_name("L[,R]");
+    app.add_flag("--strict", o.strict, "Fail, writing nothing, if INPUT is shorter than its header says or cannot be "
+                                       "read to its end");
     app.add_option("OUTPUT", o.output, "Stereo file to write, at the input's rate");
     app.add_option("--demo", o.demo, "Render the built-in guitar phrase through the plug-in to OUT")->type_name("OUT");
     app.add_option("--demo-dry", o.demoDry, "Write the built-in guitar phrase unprocessed to OUT")->type_name("OUT");
