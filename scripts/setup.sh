@@ -10,6 +10,7 @@ packages=(
   libcairo2-dev libpng-dev fonts-dejavu-core
   libx11-dev libxtst-dev xvfb xauth
   lv2-dev liblilv-dev lilv-utils   # the LV2 plug-in and its tests
+  jackd2 libjack-jackd2-dev libasound2-dev   # corvex's audio backends; jackd for the tests
 )
 
 SUDO=""
