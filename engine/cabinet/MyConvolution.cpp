@@ -216,7 +216,11 @@ int CMyConvolution::Process(const float* inL, const float*, float* outL, float* 
     m_dBuiltSampleRate = dRate;
     m_fBuiltSwitch = fSwitch;
 
-    const float fLevel = static_cast<float>(std::pow(10.0, static_cast<double>(voicing.fLevelDb / 20.0f)));
+    if (m_pLevelVoicing != &voicing) {
+        m_fLevel = static_cast<float>(std::pow(10.0, static_cast<double>(voicing.fLevelDb / 20.0f)));
+        m_pLevelVoicing = &voicing;
+    }
+    const float fLevel = m_fLevel;
     const int iTaps = Taps();
     if (iTaps != m_iPreparedTaps)
         PrepareTaps(iTaps);

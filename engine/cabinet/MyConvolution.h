@@ -71,6 +71,9 @@ private:
     int m_iPreparedTaps = -1;
     int m_iNonZeroTaps = 0;
     long m_lBuildCount = 0;
+    // The output level of the voicing last used; it changes only with the switch.
+    const CabinetVoicing* m_pLevelVoicing = nullptr;
+    float m_fLevel = 1.0f;
 };
 
 } // namespace corvex

@@ -70,7 +70,11 @@ float CMyDisto::DriveGain(float fLevel)
 
 void CMyDisto::UpdateSections()
 {
+    // The sections depend on nothing but the rate.
     const float fs = SampleRate();
+    if (fs == m_fSectionsRate)
+        return;
+    m_fSectionsRate = fs;
     for (int k = 0; k < kSectionCount; ++k) {
         const SectionSetting& setting = kSectionSettings[k];
         m_aSections[k].SetFilter(setting.iType, static_cast<double>(setting.fFrequency / fs), kSectionQ,
@@ -91,7 +95,13 @@ int CMyDisto::Process(const float* inL, const float* inR, float* outL, float* ou
         return 1;
     }
 
-    const float G = DriveGain(Level(kDistortionLevel));
+    // The drive follows the level; pow only when the level moved.
+    const float fLevel = Level(kDistortionLevel);
+    if (std::memcmp(&fLevel, &m_fDriveLevel, sizeof fLevel) != 0) {
+        m_fDriveGain = DriveGain(fLevel);
+        m_fDriveLevel = fLevel;
+    }
+    const float G = m_fDriveGain;
     const float S = m_fOutputScale;
     Biquad& P1 = m_aSections[kP1];
     Biquad& P2 = m_aSections[kP2];

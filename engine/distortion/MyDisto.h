@@ -30,6 +30,9 @@ private:
 
     Biquad m_aSections[kSectionCount];
     float m_fOutputScale;
+    float m_fSectionsRate = 0.0f; // the rate the sections were set for (a NaN rate never matches)
+    float m_fDriveLevel = -1.0f; // the level m_fDriveGain belongs to; no level is negative
+    float m_fDriveGain = 0.0f;
 };
 
 } // namespace corvex

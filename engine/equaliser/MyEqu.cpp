@@ -31,14 +31,23 @@ int CMyEqu::Process(const float* inL, const float*, float* outL, float* outR, in
         return 0;
 
     const Voicing& voicing = CurrentVoicing();
+    // The bands depend on nothing but the voicing and the rate.
     const float fs = SampleRate();
-    for (int k = 0; k < kBandCount; ++k)
-        m_aBands[k].SetFilter(Biquad::kPeak, static_cast<double>(kCentreHz[k] / fs), kBandQ,
-                              kPeakGainPerValue * static_cast<double>(voicing.afBandDb[k]));
+    if (&voicing != m_pBandsVoicing || fs != m_fBandsRate) {
+        for (int k = 0; k < kBandCount; ++k)
+            m_aBands[k].SetFilter(Biquad::kPeak, static_cast<double>(kCentreHz[k] / fs), kBandQ,
+                                  kPeakGainPerValue * static_cast<double>(voicing.afBandDb[k]));
+        m_pBandsVoicing = &voicing;
+        m_fBandsRate = fs;
+    }
     if (n <= 0)
         return 1;
 
-    const float fOutputGain = static_cast<float>(std::pow(10.0, static_cast<double>(voicing.fOutputDb / 20.0f)));
+    if (m_pGainVoicing != &voicing) {
+        m_fOutputGain = static_cast<float>(std::pow(10.0, static_cast<double>(voicing.fOutputDb / 20.0f)));
+        m_pGainVoicing = &voicing;
+    }
+    const float fOutputGain = m_fOutputGain;
     // The seven bands share their input, so they run side by side.
     m_bank.Load(m_aBands, kBandCount);
     float afBand[BiquadBank::kLanes];

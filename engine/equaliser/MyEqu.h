@@ -48,6 +48,12 @@ private:
     BiquadBank m_bank;
     EffectConfiguration m_configuration;
     bool m_bPostDisto = false;
+    // The voicing and rate the bands were last set for (a NaN rate never matches).
+    const Voicing* m_pBandsVoicing = nullptr;
+    float m_fBandsRate = 0.0f;
+    // The output gain of the voicing last used, kept because it changes only with the switch.
+    const Voicing* m_pGainVoicing = nullptr;
+    float m_fOutputGain = 1.0f;
 };
 
 } // namespace corvex

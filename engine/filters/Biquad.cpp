@@ -23,8 +23,22 @@ Biquad::~Biquad()
     std::free(m_afDelayLine);
 }
 
+namespace {
+
+// Equal as stored: -0.0 and 0.0 differ, a NaN equals the same NaN.
+bool SameBits(double a, double b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+} // namespace
+
 void Biquad::SetFilter(int iType, double dFrequency, double dQ, double dGainDb)
 {
+    // Owners set their sections every block; the coefficients (pow, tan) follow only a change.
+    if (m_bCoefficientsCurrent && iType == m_iType && SameBits(dFrequency, m_dFrequency) && SameBits(dQ, m_dQ) &&
+        SameBits(dGainDb, m_dGain))
+        return;
     m_iType = iType;
     m_dFrequency = dFrequency;
     m_dQ = dQ;
@@ -34,18 +48,23 @@ void Biquad::SetFilter(int iType, double dFrequency, double dQ, double dGainDb)
 
 void Biquad::SetDelayTime(double dSeconds)
 {
+    if (m_bCoefficientsCurrent && SameBits(dSeconds, m_dDelayTime))
+        return;
     m_dDelayTime = dSeconds;
     ComputeCoefficients();
 }
 
 void Biquad::SetDecayTime(double dSeconds)
 {
+    if (m_bCoefficientsCurrent && SameBits(dSeconds, m_dDecayTime))
+        return;
     m_dDecayTime = dSeconds;
     ComputeCoefficients();
 }
 
 void Biquad::ComputeCoefficients()
 {
+    m_bCoefficientsCurrent = true;
     if (m_iType == kComb || m_iType == kAllPass) {
         // Falls by 60 dB over the decay time. A decay of 0 gives an exponent of +inf and g = 0.
         const double g = std::pow(0.001, m_dDelayTime / m_dDecayTime);

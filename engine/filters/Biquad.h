@@ -39,6 +39,7 @@ public:
     Biquad(int iType, double dDecayTime, double dDelayTime);
     ~Biquad() override;
 
+    // The setters recompute the coefficients only when a setting differs from the last one.
     void SetFilter(int iType, double dFrequency, double dQ, double dGainDb);
     void SetDelayTime(double dSeconds);
     void SetDecayTime(double dSeconds);
@@ -92,6 +93,7 @@ private:
     int m_iLineLength = 0;                        // entries in use
     int m_iWriteIndex = 0;                        // next entry to write
     int m_iCapacity = 0;                          // three seconds at the current rate
+    bool m_bCoefficientsCurrent = false;          // the coefficients match the settings above
 };
 
 // Defined here so owners that run sections per sample can inline them.
