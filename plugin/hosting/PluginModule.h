@@ -7,8 +7,9 @@
 
 namespace corvex::hosting {
 
-// A VST 3 module loaded the way Linux hosts load it: dlopen, ModuleEntry, GetPluginFactory;
-// ModuleExit and dlclose on destruction.
+// A VST 3 module loaded the way hosts load it: on Linux dlopen, ModuleEntry, GetPluginFactory,
+// and ModuleExit and dlclose on destruction; on Windows LoadLibraryW, InitDll, GetPluginFactory,
+// and ExitDll and FreeLibrary on destruction.
 class PluginModule {
 public:
     // path names a bundle (Name.vst3) or the shared object inside it. nullptr and a message
@@ -23,6 +24,8 @@ public:
     // Another exported symbol of the module, or nullptr.
     void* Symbol(const char* name) const;
     const std::string& Path() const { return m_path; }
+    // The dlopen handle, or the HMODULE on Windows.
+    void* Handle() const { return m_handle; }
 
 private:
     PluginModule() = default;
@@ -33,7 +36,8 @@ private:
     std::string m_path;
 };
 
-// The shared object of a bundle: Name.vst3/Contents/<arch>-linux/Name.so.
+// The binary of a bundle: Name.vst3/Contents/<arch>-linux/Name.so, on Windows
+// Name.vst3/Contents/x86_64-win/Name.vst3.
 std::string BundleBinaryPath(const std::string& bundle);
 
 } // namespace corvex::hosting

@@ -45,8 +45,8 @@ FUnknown* Corvex::createInstance(void*)
 
 void Corvex::AddStereoBuses()
 {
-    addAudioInput(u"Stereo In", SpeakerArr::kStereo);
-    addAudioOutput(u"Stereo Out", SpeakerArr::kStereo);
+    addAudioInput(STR16("Stereo In"), SpeakerArr::kStereo);
+    addAudioOutput(STR16("Stereo Out"), SpeakerArr::kStereo);
 }
 
 tresult PLUGIN_API Corvex::initialize(FUnknown* context)
@@ -55,7 +55,7 @@ tresult PLUGIN_API Corvex::initialize(FUnknown* context)
     if (result != kResultOk)
         return result;
     AddStereoBuses();
-    addEventInput(u"Event In", 1);
+    addEventInput(STR16("Event In"), 1);
     return kResultOk;
 }
 
@@ -73,8 +73,8 @@ tresult PLUGIN_API Corvex::setBusArrangements(SpeakerArrangement* inputs, int32 
             return kResultFalse;
         if (input->getArrangement() != inputs[0]) {
             removeAudioBusses();
-            addAudioInput(u"Mono In", inputs[0]);
-            addAudioOutput(u"Mono Out", outputs[0]);
+            addAudioInput(STR16("Mono In"), inputs[0]);
+            addAudioOutput(STR16("Mono Out"), outputs[0]);
         }
         return kResultTrue;
     }
@@ -82,8 +82,8 @@ tresult PLUGIN_API Corvex::setBusArrangements(SpeakerArrangement* inputs, int32 
         return kResultFalse;
     if (inCount == 2 && outCount == 2) {
         removeAudioBusses();
-        addAudioInput(u"Stereo In", inputs[0]);
-        addAudioOutput(u"Stereo Out", outputs[0]);
+        addAudioInput(STR16("Stereo In"), inputs[0]);
+        addAudioOutput(STR16("Stereo Out"), outputs[0]);
         return kResultTrue;
     }
     if (input->getArrangement() != SpeakerArr::kStereo) {

@@ -5,7 +5,13 @@
 #include "corvexfactory.h"
 #include "sdk/ModuleHandle.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+// A DLL exports what Corvex.def lists: GetPluginFactory, InitDll, ExitDll.
+#define CORVEX_EXPORT extern "C"
+#else
 #define CORVEX_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 
@@ -40,6 +46,23 @@ CORVEX_EXPORT Steinberg::IPluginFactory* PLUGIN_API GetPluginFactory()
     return factory;
 }
 
+#if defined(_WIN32)
+
+// Windows hosts pass no handle to the module: it records its own instance handle at load.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        DisableThreadLibraryCalls(instance);
+        corvex::sdk::SetModuleHandle(instance);
+    }
+    else if (reason == DLL_PROCESS_DETACH) {
+        corvex::sdk::SetModuleHandle(nullptr);
+    }
+    return TRUE;
+}
+
+#else
+
 CORVEX_EXPORT bool ModuleEntry(void* sharedLibraryHandle)
 {
     if (g_entryCount.fetch_add(1) == 0)
@@ -60,6 +83,8 @@ CORVEX_EXPORT bool ModuleExit()
     }
     return true;
 }
+
+#endif
 
 CORVEX_EXPORT bool InitDll()
 {

@@ -6,7 +6,7 @@
 namespace corvex {
 
 constexpr Steinberg::Vst::UnitID kUnit1Id = 1;
-constexpr const char16_t* kUnit1Name = u"Unit1";
+constexpr const Steinberg::Vst::TChar* kUnit1Name = STR16("Unit1");
 
 // The host-visible flags of a parameter kind.
 Steinberg::int32 ParameterFlags(ParamKind kind);

@@ -1,11 +1,18 @@
 // The module as a host sees it: exports, factory and class descriptions.
 
+#if defined(__linux__)
 #include <sys/resource.h>
+#endif
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "PluginTestSupport.h"
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
@@ -36,6 +43,7 @@ constexpr bool kSanitized = false;
 constexpr bool kSanitized = false;
 #endif
 
+#if defined(__linux__)
 // Caps the address space a little above what the process maps now.
 bool LimitAddressSpace(rlim_t headroomBytes)
 {
@@ -69,22 +77,78 @@ int CreateProcessorWithoutMemory()
     }
     return result == kOutOfMemory && object == nullptr ? 0 : 1;
 }
+#endif
+
+#if defined(_WIN32)
+// The names in the export directory of a loaded DLL.
+std::set<std::string> ExportedNames(void* module)
+{
+    const auto* base = static_cast<const unsigned char*>(module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    std::set<std::string> names;
+    if (directory.VirtualAddress == 0)
+        return names;
+    const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + directory.VirtualAddress);
+    const auto* nameOffsets = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i)
+        names.insert(reinterpret_cast<const char*>(base + nameOffsets[i]));
+    return names;
+}
+#endif
 
 TEST(Module, ExportsOnlyTheEntryPoints)
 {
     auto& module = test::Module();
+#if defined(_WIN32)
+    // Windows hosts call InitDll after loading and ExitDll before unloading; a DLL without an
+    // export list would export every symbol it has.
+    EXPECT_EQ(ExportedNames(module.Handle()), (std::set<std::string>{"ExitDll", "GetPluginFactory", "InitDll"}));
+    for (const char* name : {"GetPluginFactory", "InitDll", "ExitDll"})
+        EXPECT_NE(module.Symbol(name), nullptr) << name;
+#else
     for (const char* name : {"GetPluginFactory", "ModuleEntry", "ModuleExit", "InitDll", "ExitDll"})
         EXPECT_NE(module.Symbol(name), nullptr) << name;
+#endif
     // SDK and engine symbols stay hidden, so nothing clashes with a host's own SDK copy.
     for (const char* name : {"_ZN9Steinberg7FObject7addRefEv", "_ZN6corvex13CProcessAudio7ProcessEPKfS2_PfS3_i",
                              "_ZN9Steinberg3Vst15EditController21setParamNormalizedEjd", "GetPluginFactoryImpl"})
         EXPECT_EQ(module.Symbol(name), nullptr) << name;
 
-    auto initDll = reinterpret_cast<bool (*)()>(module.Symbol("InitDll"));
-    auto exitDll = reinterpret_cast<bool (*)()>(module.Symbol("ExitDll"));
+    auto initDll = reinterpret_cast<bool(PLUGIN_API*)()>(module.Symbol("InitDll"));
+    auto exitDll = reinterpret_cast<bool(PLUGIN_API*)()>(module.Symbol("ExitDll"));
+    ASSERT_NE(initDll, nullptr);
+    ASSERT_NE(exitDll, nullptr);
     EXPECT_TRUE(initDll());
     EXPECT_TRUE(exitDll());
 }
+
+#if defined(_WIN32)
+// Windows shows a DLL's version resource in its properties; it matches the classes' version.
+TEST(Module, CarriesItsVersionResource)
+{
+    wchar_t path[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameW(static_cast<HMODULE>(test::Module().Handle()), path, MAX_PATH), 0u);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path, 0, size, info.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    const std::string version = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+                                std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+                                std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
+                                std::to_string(LOWORD(fixed->dwFileVersionLS));
+    PClassInfo2 processor;
+    FUnknownPtr<IPluginFactory2> factory2(test::Module().Factory());
+    ASSERT_TRUE(factory2);
+    ASSERT_EQ(factory2->getClassInfo2(0, &processor), kResultOk);
+    EXPECT_EQ(version, processor.version);
+}
+#endif
 
 TEST(Module, FactoryIsOneObjectWithTwoClasses)
 {
@@ -180,11 +244,15 @@ TEST(Module, CreatesInstancesOnlyForItsClassesAndInterfaces)
 
 TEST(Module, CreationWithoutMemoryYieldsNoInstance)
 {
+#if !defined(__linux__)
+    GTEST_SKIP() << "needs an address-space limit (setrlimit); Wine enforces no job-object memory limit";
+#else
     if (kSanitized)
         GTEST_SKIP() << "sanitizers reserve more address space than any limit leaves";
     // A fresh process, so no freed instance leaves reusable memory behind.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(std::_Exit(CreateProcessorWithoutMemory()), ::testing::ExitedWithCode(0), "");
+#endif
 }
 
 } // namespace

@@ -191,7 +191,7 @@ TEST_F(Messages, TextIsPrintedVerbatim)
 {
     FUnknownPtr<IConnectionPoint> processor(plugin->Component());
     IMessage* message = NewMessage("TextMessage");
-    message->getAttributes()->setString("Text", u"100% %s %d %n done");
+    message->getAttributes()->setString("Text", STR16("100% %s %d %n done"));
     ::testing::internal::CaptureStderr();
     const tresult result = processor->notify(message);
     const std::string printed = ::testing::internal::GetCapturedStderr();
@@ -222,7 +222,7 @@ TEST_F(Messages, BinaryAndOtherMessages)
     // The controller accepts the processor's texts silently.
     FUnknownPtr<IConnectionPoint> controller(plugin->Controller());
     IMessage* text = NewMessage("TextMessage");
-    text->getAttributes()->setString("Text", u"Corvex::setActive (true)");
+    text->getAttributes()->setString("Text", STR16("Corvex::setActive (true)"));
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(controller->notify(text), kResultOk);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
