@@ -73,6 +73,60 @@ TEST_F(SampleRates, TailFollowsTheRate)
     EXPECT_NEAR(static_cast<double>(at96), 2.0 * at48, 2.0);
 }
 
+// What the host is told: 24 eighth notes of delay repeats at the current tempo, the reverb's
+// 6 s and 0.25 s more, in samples at the current rate, rounded up. A tail cut short would let a
+// host stop calling the plug-in while the echoes still ring.
+TEST_F(SampleRates, TailReportsRepeatsReverbAndMarginExactly)
+{
+    const struct {
+        double rate;
+        double bpm;
+        uint32 samples;
+    } cases[] = {
+        {44100.0, 120.0, 540225},  // 6 + 6 + 0.25 s
+        {48000.0, 60.0, 876000},   // 12 + 6.25 s
+        {96000.0, 160.0, 1032000}, // 4.5 + 6.25 s
+        {192000.0, 20.0, 8112000}, // 36 + 6.25 s
+        {88200.0, 240.0, 815850},  // 3 + 6.25 s
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rate);
+        ASSERT_EQ(plugin->Setup(c.rate, kBlock), kResultOk);
+        ASSERT_EQ(plugin->Activate(true), kResultOk);
+        corvex::hosting::ProcessBlock block(2, 2, kBlock);
+        block.SetTempo(c.bpm);
+        ASSERT_EQ(plugin->Processor()->process(block.Prepare(kBlock)), kResultOk);
+        EXPECT_EQ(plugin->Processor()->getTailSamples(), c.samples) << c.bpm << " BPM";
+        ASSERT_EQ(plugin->Activate(false), kResultOk);
+    }
+}
+
+TEST_F(SampleRates, TailFollowsTheTempo)
+{
+    Start(44100.0, kBlock);
+    EXPECT_EQ(plugin->Processor()->getTailSamples(), 540225u) << "120 BPM before the host says otherwise";
+    corvex::hosting::ProcessBlock block(2, 2, kBlock);
+    const struct {
+        double bpm;
+        uint32 samples;
+    } steps[] = {
+        {60.0, 804825},    // 12 + 6.25 s
+        {240.0, 407925},   // 3 + 6.25 s
+        {0.5, 32027625},   // held at 1 BPM: 720 + 6.25 s
+        {120.0, 540225},
+    };
+    for (const auto& step : steps) {
+        block.SetTempo(step.bpm);
+        ASSERT_EQ(plugin->Processor()->process(block.Prepare(kBlock)), kResultOk);
+        EXPECT_EQ(plugin->Processor()->getTailSamples(), step.samples) << step.bpm << " BPM";
+    }
+    // A context without a valid tempo leaves the last one.
+    block.context.state &= ~Steinberg::Vst::ProcessContext::kTempoValid;
+    block.context.tempo = 30.0;
+    ASSERT_EQ(plugin->Processor()->process(block.Prepare(kBlock)), kResultOk);
+    EXPECT_EQ(plugin->Processor()->getTailSamples(), 540225u);
+}
+
 TEST_F(SampleRates, UnusableRatesAreRefused)
 {
     EXPECT_EQ(plugin->Setup(0.0, kBlock), kResultFalse);
