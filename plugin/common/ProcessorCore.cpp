@@ -185,6 +185,7 @@ bool CProcessorCore::Run(const float* const* inputs, int inChannels, std::uint64
         const float* inR = mono ? inL : (silentR ? m_afZeros.data() : inputs[1] + done);
         float* outL = outputs[0] + done;
         float* outR = outChannels < 2 ? m_afDiscard.data() : outputs[1] + done;
+        ++m_iGraphRuns;
         if (!pAudioProcess->Process(inL, inR, outL, outR, count))
             return false;
     }

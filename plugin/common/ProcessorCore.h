@@ -74,6 +74,12 @@ public:
     // with every level at its maximum.
     static std::int64_t TailSamples(double fs, float tempo);
 
+    // The graph's block capacity, and how many times Run has called the graph so far (once per
+    // slice): the audio is the same however a block is sliced, and whether the chain ran on
+    // silence or was skipped, so these are what shows it.
+    int ScratchSamples() const { return pAudioProcess->BlockSize(); }
+    std::int64_t GraphRuns() const { return m_iGraphRuns; }
+
 private:
     void ResetChain();
 
@@ -82,6 +88,7 @@ private:
     float m_fTempo = kInitialTempo;
     double m_dSampleRate = kInitialSampleRate;
     std::unique_ptr<CProcessAudio> pAudioProcess;
+    std::int64_t m_iGraphRuns = 0;
     // Zeros for inputs flagged silent, and a sink for the right output of a mono bus.
     std::vector<float> m_afZeros;
     std::vector<float> m_afDiscard;

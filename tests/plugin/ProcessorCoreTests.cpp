@@ -1,0 +1,87 @@
+// What the processor core does that its output cannot show: how the graph's scratch buffers
+// follow the host's block size, and that silent input stops the chain exactly once the tail the
+// host is told has passed.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "ProcessorCore.h"
+
+namespace {
+
+using corvex::CProcessorCore;
+
+struct Buses {
+    std::vector<float> inL, inR, outL, outR;
+    explicit Buses(int n) : inL(n, 0.0f), inR(n, 0.0f), outL(n), outR(n) {}
+
+    bool Run(CProcessorCore& core, int n, std::uint64_t inSilence)
+    {
+        const float* inputs[] = {inL.data(), inR.data()};
+        float* outputs[] = {outL.data(), outR.data()};
+        std::uint64_t outSilence = 0;
+        return core.Run(inputs, 2, inSilence, outputs, 2, n, outSilence);
+    }
+};
+
+TEST(ProcessorCore, ScratchFollowsTheHostsLargestBlock)
+{
+    CProcessorCore core;
+    EXPECT_EQ(core.ScratchSamples(), CProcessorCore::kInitialBlockSize);
+    Buses buses(40000);
+    for (std::size_t i = 0; i < buses.inL.size(); ++i)
+        buses.inL[i] = buses.inR[i] = (i % 100) * 0.001f;
+
+    ASSERT_TRUE(core.Prepare(44100.0, 4096));
+    core.Activate();
+    EXPECT_EQ(core.ScratchSamples(), 4096);
+    ASSERT_TRUE(buses.Run(core, 4096, 0));
+    EXPECT_EQ(core.GraphRuns(), 1) << "a block the host announced runs whole";
+
+    ASSERT_TRUE(core.Prepare(48000.0, 100000));
+    EXPECT_EQ(core.ScratchSamples(), CProcessorCore::kMaxScratchSamples);
+    ASSERT_TRUE(buses.Run(core, 40000, 0));
+    EXPECT_EQ(core.GraphRuns(), 1 + 3) << "longer than the largest scratch: slices of 16384";
+
+    // A smaller announcement keeps the buffers already had.
+    ASSERT_TRUE(core.Prepare(44100.0, 256));
+    EXPECT_EQ(core.ScratchSamples(), CProcessorCore::kMaxScratchSamples);
+}
+
+TEST(ProcessorCore, SilentInputStopsTheChainOnceTheTailHasPassed)
+{
+    constexpr int kBlock = 1024;
+    for (double bpm : {120.0, 240.0}) {
+        SCOPED_TRACE(bpm);
+        CProcessorCore core;
+        ASSERT_TRUE(core.Prepare(44100.0, kBlock));
+        core.Activate();
+        core.SetTempo(bpm);
+        Buses buses(kBlock);
+        for (int i = 0; i < kBlock; ++i)
+            buses.inL[i] = buses.inR[i] = (i % 50) * 0.01f - 0.25f;
+        ASSERT_TRUE(buses.Run(core, kBlock, 0));
+        std::fill(buses.inL.begin(), buses.inL.end(), 0.0f);
+        std::fill(buses.inR.begin(), buses.inR.end(), 0.0f);
+
+        const std::int64_t tail = CProcessorCore::TailSamples(44100.0, static_cast<float>(bpm));
+        EXPECT_EQ(tail, bpm == 120.0 ? 540225 : 407925);
+        const std::int64_t ringing = (tail + kBlock - 1) / kBlock; // blocks that start inside the tail
+        const std::int64_t before = core.GraphRuns();
+        for (std::int64_t b = 0; b < ringing + 50; ++b)
+            ASSERT_TRUE(buses.Run(core, kBlock, 3));
+        EXPECT_EQ(core.GraphRuns() - before, ringing);
+
+        // Signal again runs the chain at once, and restarts the count.
+        buses.inL[0] = 0.5f;
+        ASSERT_TRUE(buses.Run(core, kBlock, 0));
+        EXPECT_EQ(core.GraphRuns() - before, ringing + 1);
+        buses.inL[0] = 0.0f;
+        ASSERT_TRUE(buses.Run(core, kBlock, 3));
+        EXPECT_EQ(core.GraphRuns() - before, ringing + 2);
+    }
+}
+
+} // namespace
