@@ -127,6 +127,54 @@ TEST_F(SampleRates, TailFollowsTheTempo)
     EXPECT_EQ(plugin->Processor()->getTailSamples(), 540225u);
 }
 
+// Reactivation resets every block. After more than the delay's 33 s line of playing, a reset
+// that forgot part of it would replay it into the silence that follows. The equalisers keep
+// their filter memories through a reset, so the reference is an instance that heard only the
+// last half second of the same input: their memories agree by then.
+TEST_F(SampleRates, ReactivationForgetsTheLongestLine)
+{
+    constexpr double kRate = 44100.0;
+    const std::int64_t total = static_cast<std::int64_t>(34.0 * kRate) / kBlock * kBlock;
+    const std::int64_t recent = static_cast<std::int64_t>(0.5 * kRate) / kBlock * kBlock;
+    std::vector<std::vector<float>> outputs;
+    for (std::int64_t from : {std::int64_t{0}, total - recent}) {
+        auto instance = NewInstance();
+        ASSERT_EQ(instance->Setup(kRate, kBlock), kResultOk);
+        ASSERT_EQ(instance->Activate(true), kResultOk);
+        corvex::hosting::ProcessBlock block(2, 2, kBlock);
+        // The delay alone at full level (the equalisers and the cabinet always run).
+        for (const auto& [id, value] : std::vector<std::pair<ParamID, double>>{
+                 {2, 0.0}, {4, 0.0}, {8, 0.0}, {10, 0.0}, {11, 1.0}})
+            block.inputChanges.Add(id, value);
+        std::uint32_t state = 1u;
+        for (std::int64_t done = 0; done < total; done += kBlock) {
+            for (int i = 0; i < kBlock; ++i) {
+                state = state * 1664525u + 1013904223u;
+                block.In(0)[i] = block.In(1)[i] = static_cast<float>(state >> 8) / 16777216.0f - 0.5f;
+            }
+            if (done >= from) {
+                ASSERT_EQ(instance->Processor()->process(block.Prepare(kBlock)), kResultOk);
+                block.inputChanges.Clear();
+            }
+        }
+        ASSERT_EQ(instance->Activate(false), kResultOk);
+        ASSERT_EQ(instance->Activate(true), kResultOk);
+        std::fill(block.In(0), block.In(0) + kBlock, 0.0f);
+        std::fill(block.In(1), block.In(1) + kBlock, 0.0f);
+        std::vector<float> out;
+        for (int b = 0; b < static_cast<int>(kRate) / kBlock; ++b) {
+            ASSERT_EQ(instance->Processor()->process(block.Prepare(kBlock)), kResultOk);
+            out.insert(out.end(), block.Out(0), block.Out(0) + kBlock);
+            out.insert(out.end(), block.Out(1), block.Out(1) + kBlock);
+        }
+        outputs.push_back(out);
+    }
+    float worst = 0.0f;
+    for (std::size_t i = 0; i < outputs[0].size(); ++i)
+        worst = std::max(worst, std::fabs(outputs[0][i] - outputs[1][i]));
+    EXPECT_LT(worst, 1e-6f) << "stale echoes after the reset";
+}
+
 TEST_F(SampleRates, UnusableRatesAreRefused)
 {
     EXPECT_EQ(plugin->Setup(0.0, kBlock), kResultFalse);
