@@ -27,6 +27,9 @@ std::unique_ptr<PluginInstance> PluginInstance::Create(IPluginFactory* factory, 
         error = "no audio effect class";
         return nullptr;
     }
+    char classId[33] = {};
+    FUID::fromTUID(info.cid).toString(classId);
+    instance->m_classId = classId;
     if (factory->createInstance(info.cid, IComponent::iid, reinterpret_cast<void**>(&instance->m_component)) != kResultOk ||
         !instance->m_component) {
         error = "component creation failed";

@@ -25,6 +25,8 @@ public:
     PluginInstance& operator=(const PluginInstance&) = delete;
 
     Steinberg::Vst::IComponent* Component() const { return m_component; }
+    // The processor's class ID as preset files write it: 32 hexadecimal digits.
+    const std::string& ClassId() const { return m_classId; }
     Steinberg::Vst::IAudioProcessor* Processor() const { return m_processor; }
     Steinberg::Vst::IEditController* Controller() const { return m_controller; }
 
@@ -48,6 +50,7 @@ private:
     bool m_componentInitialised = false;
     bool m_controllerInitialised = false;
     bool m_active = false;
+    std::string m_classId;
 };
 
 } // namespace corvex::hosting

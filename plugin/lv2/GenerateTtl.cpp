@@ -1,6 +1,8 @@
-// Writes the bundle's manifest.ttl and corvex.ttl from the port table, so what hosts read about
-// the ports is what the plug-in code uses. Usage: corvex-lv2-ttl OUTPUT_DIRECTORY
+// Writes the bundle's manifest.ttl, corvex.ttl and presets.ttl from the port table and the
+// factory preset table, so what hosts read about the ports is what the plug-in code uses.
+// Usage: corvex-lv2-ttl OUTPUT_DIRECTORY
 
+#include "FactoryPresets.h"
 #include "Lv2Ports.h"
 #include "version.h"
 
@@ -126,6 +128,33 @@ std::string PluginTtl()
     return out.str();
 }
 
+std::string PresetUri(const FactoryPreset& preset)
+{
+    return std::string(kPluginUri) + "#preset-" + preset.symbol;
+}
+
+std::string PresetsTtl()
+{
+    std::ostringstream out;
+    out << kPrefixes;
+    for (const FactoryPreset& preset : kFactoryPresets) {
+        out << "<" << PresetUri(preset) << ">\n"
+            << "    a pset:Preset ;\n"
+            << "    lv2:appliesTo <" << kPluginUri << "> ;\n"
+            << "    rdfs:label " << Quoted(preset.name) << " ;\n"
+            << "    rdfs:comment " << Quoted(preset.description) << " ;\n"
+            << "    lv2:port";
+        bool first = true;
+        for (std::uint32_t index = kPortFirstParam; index < kPortEnabled; ++index) {
+            out << (first ? " [\n" : " , [\n") << "        lv2:symbol " << Quoted(kPorts[index].symbol) << " ;\n"
+                << "        pset:value " << FloatLiteral(preset.values[kPorts[index].id - kFirstParam]) << "\n    ]";
+            first = false;
+        }
+        out << " .\n\n";
+    }
+    return out.str();
+}
+
 std::string ManifestTtl()
 {
     std::ostringstream out;
@@ -134,6 +163,11 @@ std::string ManifestTtl()
         << "    a lv2:Plugin ;\n"
         << "    lv2:binary <" << kBinaryName << "> ;\n"
         << "    rdfs:seeAlso <corvex.ttl> .\n";
+    for (const FactoryPreset& preset : kFactoryPresets)
+        out << "\n<" << PresetUri(preset) << ">\n"
+            << "    a pset:Preset ;\n"
+            << "    lv2:appliesTo <" << kPluginUri << "> ;\n"
+            << "    rdfs:seeAlso <presets.ttl> .\n";
     return out.str();
 }
 
@@ -160,5 +194,8 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string dir = argv[1];
-    return WriteFile(dir + "/manifest.ttl", ManifestTtl()) && WriteFile(dir + "/corvex.ttl", PluginTtl()) ? 0 : 1;
+    return WriteFile(dir + "/manifest.ttl", ManifestTtl()) && WriteFile(dir + "/corvex.ttl", PluginTtl()) &&
+                   WriteFile(dir + "/presets.ttl", PresetsTtl())
+               ? 0
+               : 1;
 }

@@ -2,6 +2,7 @@
 
 #include "AudioFile.h"
 #include "DemoPhrase.h"
+#include "FactoryPresets.h"
 #include "ParamArguments.h"
 #include "RenderHost.h"
 #include "ProgressBar.h"
@@ -54,10 +55,12 @@ struct Options {
     double tail = 0.0;
     bool tailGiven = false;
     std::string statePath;
+    std::string presetName;
     std::string saveStatePath;
     std::string format;
     std::string modulePath;
     bool listParams = false;
+    bool listPresets = false;
     bool quiet = false;
     bool verbose = false;
     std::string channels;
@@ -85,6 +88,14 @@ void CheckArguments(const Options& o)
     const int renders = !o.input.empty() + !o.demo.empty() + !o.demoDry.empty();
     if (renders > 1 || (!o.input.empty() && (!o.demo.empty() || !o.demoDry.empty())))
         throw Failure{kExitUsage, "give either INPUT OUTPUT, --demo OUT or --demo-dry OUT, not several"};
+    if (!o.presetName.empty() && !o.statePath.empty())
+        throw Failure{kExitUsage, "give either --preset or --state, not both"};
+    if (!o.presetName.empty() && !corvex::FindFactoryPreset(o.presetName)) {
+        std::string names;
+        for (const corvex::FactoryPreset& preset : corvex::kFactoryPresets)
+            names += (names.empty() ? "" : ", ") + Quoted(preset.name);
+        throw Failure{kExitUsage, "--preset " + Quoted(o.presetName) + " is not a factory preset; accepted: " + names};
+    }
     if (renders == 0 && !o.listParams)
         throw Failure{kExitUsage, "nothing to do: give INPUT OUTPUT, --demo OUT, --demo-dry OUT or --list-params "
                                   "(see --help)"};
@@ -225,6 +236,8 @@ int Run(const Options& o)
     std::vector<unsigned char> state;
     if (!o.statePath.empty())
         state = ReadStateFile(o.statePath);
+    else if (!o.presetName.empty())
+        state = corvex::PresetState(*corvex::FindFactoryPreset(o.presetName));
 
     const bool dry = !o.demoDry.empty();
     std::unique_ptr<CRenderHost> plugin;
@@ -387,12 +400,15 @@ int main(int argc, char** argv)
                                      "(default 0; 3 with --demo)")
         ->type_name("SECONDS");
     app.add_option("--state", o.statePath, "Load an 80-byte component state before rendering")->type_name("FILE");
+    app.add_option("--preset", o.presetName, "Start from a factory preset (see --list-presets); --set applies on top")
+        ->type_name("NAME");
     app.add_option("--save-state", o.saveStatePath, "Save the component state after rendering")->type_name("FILE");
     app.add_option("--format", o.format, "Output format: wav16, wav24, wav32f, flac16, flac24, aiff16, aiff24, "
                                          "aiff32f or ogg (default: from OUTPUT's extension, 24-bit WAV otherwise)");
     app.add_option("--module", o.modulePath, "Corvex.vst3 bundle to load (default: " + DefaultModulePath() + ")")
         ->type_name("PATH");
     app.add_flag("--list-params", o.listParams, "Print the parameters the plug-in reports, and exit");
+    app.add_flag("--list-presets", o.listPresets, "Print the factory presets, and exit");
     app.add_flag("-q,--quiet", o.quiet, "No progress bar and no summary");
     app.add_flag("-v,--verbose", o.verbose, "Also print the module loaded, the block sizes and tempo handed to it, "
                                              "the tail it reports and the silence rendered after the input");
@@ -407,6 +423,11 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
 
+    if (o.listPresets) {
+        for (const corvex::FactoryPreset& preset : corvex::kFactoryPresets)
+            std::printf("%-18s %s\n", preset.name, preset.description);
+        return 0;
+    }
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     try {
