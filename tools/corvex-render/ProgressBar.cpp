@@ -1,5 +1,6 @@
 #include "ProgressBar.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -20,7 +21,8 @@ void CProgressBar::Update(std::int64_t doneFrames)
 {
     if (!m_bActive)
         return;
-    const int permille = static_cast<int>(doneFrames * 1000 / m_iTotal);
+    // A stream without a length, or one longer than it said, holds at full.
+    const int permille = static_cast<int>(std::min<std::int64_t>(doneFrames * 1000 / m_iTotal, 1000));
     if (permille == m_iLastPermille)
         return;
     m_iLastPermille = permille;
