@@ -32,6 +32,8 @@ public:
     void onTimer();
 
     gui::CFrame* getFrame() const { return frame.get(); }
+    // The editor's own window inside the host's while attached to a real window system, else 0.
+    std::uintptr_t getNativeWindow() const { return m_pWindow ? m_pWindow->nativeWindow() : 0; }
 
     // Mouse input from the window, in frame coordinates; what it changes is shown at once.
     void onMouseDown(const gui::CMouseEvent& event);

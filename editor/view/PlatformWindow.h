@@ -4,6 +4,7 @@
 
 #include "pluginterfaces/gui/iplugview.h"
 
+#include <cstdint>
 #include <memory>
 
 namespace corvex {
@@ -18,6 +19,8 @@ public:
     virtual ~CPlatformWindow() = default;
     // Copies `rect` of the frame's framebuffer to the screen.
     virtual void present(const gui::CRect& rect) = 0;
+    // The window system's handle of the editor's own window (an X11 Window), 0 if none.
+    virtual std::uintptr_t nativeWindow() const { return 0; }
 };
 
 // True for the platform types CreatePlatformWindow can serve.

@@ -118,6 +118,9 @@ std::string PluginTtl()
         << "    lv2:microVersion 0 ;\n"
         << "    lv2:optionalFeature lv2:hardRTCapable , urid:map , opts:options , bufsz:boundedBlockLength ;\n"
         << "    opts:supportedOption bufsz:maxBlockLength ;\n"
+#ifdef CORVEX_LV2_WITH_UI
+        << "    ui:ui <" << kUiUri << "> ;\n"
+#endif
         << "    lv2:port";
     for (std::uint32_t index = 0; index < kPortCount; ++index) {
         out << (index == 0 ? " [\n" : " , [\n");
@@ -125,6 +128,19 @@ std::string PluginTtl()
         out << "    ]";
     }
     out << " .\n";
+#ifdef CORVEX_LV2_WITH_UI
+    // The editor: embedded in the host's window, its timer driven by the host's idle calls.
+    out << "\n<" << kUiUri << ">\n"
+        << "    a ui:X11UI ;\n"
+        << "    lv2:requiredFeature ui:parent , ui:idleInterface ;\n"
+        << "    lv2:optionalFeature ui:resize , ui:touch ;\n"
+        << "    lv2:extensionData ui:idleInterface";
+    for (std::uint32_t index = kPortFirstIndicator; index < kPortCount; ++index)
+        out << " ;\n    ui:portNotification [\n        ui:plugin <" << kPluginUri << "> ;\n"
+            << "        lv2:symbol " << Quoted(kPorts[index].symbol) << " ;\n"
+            << "        ui:protocol ui:floatProtocol\n    ]";
+    out << " .\n";
+#endif
     return out.str();
 }
 
@@ -163,6 +179,12 @@ std::string ManifestTtl()
         << "    a lv2:Plugin ;\n"
         << "    lv2:binary <" << kBinaryName << "> ;\n"
         << "    rdfs:seeAlso <corvex.ttl> .\n";
+#ifdef CORVEX_LV2_WITH_UI
+    out << "\n<" << kUiUri << ">\n"
+        << "    a ui:X11UI ;\n"
+        << "    ui:binary <" << kUiBinaryName << "> ;\n"
+        << "    rdfs:seeAlso <corvex.ttl> .\n";
+#endif
     for (const FactoryPreset& preset : kFactoryPresets)
         out << "\n<" << PresetUri(preset) << ">\n"
             << "    a pset:Preset ;\n"

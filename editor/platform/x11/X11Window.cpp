@@ -115,6 +115,7 @@ public:
 
     bool create(Window parent, int width, int height);
     void present(const gui::CRect& rect) override;
+    std::uintptr_t nativeWindow() const override { return m_window; }
 
     void processEvents();
     void onTimer();

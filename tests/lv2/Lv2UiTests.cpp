@@ -1,0 +1,361 @@
+// The LV2 editor as an LV2 host runs it: found through lilv, loaded from the built bundle,
+// embedded in a window of ours on a virtual X server, driven by idle calls, with synthetic
+// mouse input through XTest.
+
+#include "EditorLayout.h"
+#include "Lv2TestHost.h"
+#include "gui/Bitmap.h"
+#include "gui/Geometry.h"
+
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <dlfcn.h>
+#include <lv2/ui/ui.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace test {
+namespace {
+
+using namespace corvex;
+using namespace corvex::lv2;
+
+constexpr int kWidth = editor::kEditorWidth;
+constexpr int kHeight = editor::kEditorHeight;
+// Longer than the editor's 50 ms timer: the next idle call after it runs a tick.
+constexpr auto kPastOneTick = std::chrono::milliseconds(60);
+
+struct Rgb {
+    std::uint8_t r, g, b;
+    bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
+};
+
+struct Grab {
+    int width = 0;
+    std::vector<Rgb> pixels;
+    Rgb at(int x, int y) const { return pixels[std::size_t(y) * std::size_t(width) + std::size_t(x)]; }
+};
+
+gui::CRect ControlRect(ParamID id)
+{
+    for (const editor::ControlLayout& c : editor::kControlLayouts)
+        if (c.id == id)
+            return gui::CRect::FromSize(c.left, c.top, c.width(), c.height());
+    return {};
+}
+
+int ControlBitmap(ParamID id)
+{
+    for (const editor::ControlLayout& c : editor::kControlLayouts)
+        if (c.id == id)
+            return c.bitmap;
+    return 0;
+}
+
+class Lv2UiTest : public ::testing::Test {
+protected:
+    struct Write {
+        std::uint32_t port;
+        float value;
+    };
+
+    void SetUp() override
+    {
+        display = XOpenDisplay(nullptr);
+        ASSERT_NE(display, nullptr) << "no X server (run under xvfb-run)";
+        int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+        ASSERT_TRUE(XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor));
+        const int screen = DefaultScreen(display);
+        parent = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, kWidth, kHeight, 0, 0,
+                                     BlackPixel(display, screen));
+        XSelectInput(display, parent, StructureNotifyMask);
+        XMapWindow(display, parent);
+        XEvent event;
+        do
+            XWindowEvent(display, parent, StructureNotifyMask, &event);
+        while (event.type != MapNotify);
+
+        // The UI lilv names for the plug-in, from the bundle's TTL.
+        Lv2World& world = Lv2World::Get();
+        ASSERT_NE(world.Plugin(), nullptr);
+        LilvUIs* uis = lilv_plugin_get_uis(world.Plugin());
+        LilvNode* x11 = lilv_new_uri(world.World(), LV2_UI__X11UI);
+        std::string binary;
+        LILV_FOREACH (uis, i, uis) {
+            const LilvUI* ui = lilv_uis_get(uis, i);
+            if (lilv_ui_is_a(ui, x11) && std::strcmp(lilv_node_as_uri(lilv_ui_get_uri(ui)), kUiUri) == 0) {
+                char* path = lilv_file_uri_parse(lilv_node_as_uri(lilv_ui_get_binary_uri(ui)), nullptr);
+                binary = path;
+                lilv_free(path);
+            }
+        }
+        lilv_node_free(x11);
+        lilv_uis_free(uis);
+        ASSERT_FALSE(binary.empty()) << "no ui:X11UI " << kUiUri;
+        library = dlopen(binary.c_str(), RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(library, nullptr) << dlerror();
+        auto entry = reinterpret_cast<LV2UI_DescriptorFunction>(dlsym(library, "lv2ui_descriptor"));
+        ASSERT_NE(entry, nullptr);
+        descriptor = entry(0);
+        ASSERT_NE(descriptor, nullptr);
+        EXPECT_STREQ(descriptor->URI, kUiUri);
+        EXPECT_EQ(entry(1), nullptr);
+        ASSERT_NO_FATAL_FAILURE(Instantiate());
+    }
+
+    void Instantiate()
+    {
+        resize = {this, [](LV2UI_Feature_Handle h, int w, int ht) {
+                      static_cast<Lv2UiTest*>(h)->sizes.push_back({w, ht});
+                      return 0;
+                  }};
+        touch = {this, [](LV2UI_Feature_Handle h, uint32_t port, bool grabbed) {
+                     static_cast<Lv2UiTest*>(h)->touches.push_back({port, grabbed ? 1.0f : 0.0f});
+                 }};
+        LV2_Feature parentFeature{LV2_UI__parent, reinterpret_cast<void*>(parent)};
+        LV2_Feature resizeFeature{LV2_UI__resize, &resize};
+        LV2_Feature touchFeature{LV2_UI__touch, &touch};
+        LV2_Feature mapFeature{LV2_URID__map, Lv2World::Get().Map()};
+        const LV2_Feature* features[] = {&parentFeature, &resizeFeature, &touchFeature, &mapFeature, nullptr};
+        widget = nullptr;
+        handle = descriptor->instantiate(descriptor, kPluginUri, CORVEX_LV2_BUNDLE_PATH "/", WriteFunction, this,
+                                         &widget, features);
+        ASSERT_NE(handle, nullptr);
+        idle = static_cast<const LV2UI_Idle_Interface*>(descriptor->extension_data(LV2_UI__idleInterface));
+        ASSERT_NE(idle, nullptr);
+        // As hosts do: every control port's value once.
+        for (std::uint32_t port = kPortFirstParam; port < kPortCount; ++port) {
+            const float value = kParamInfos[kPorts[port].id].defaultValue;
+            descriptor->port_event(handle, port, sizeof value, 0, &value);
+        }
+    }
+
+    void TearDown() override
+    {
+        if (handle != nullptr)
+            descriptor->cleanup(handle);
+        if (library != nullptr)
+            dlclose(library);
+        if (display != nullptr) {
+            XDestroyWindow(display, parent);
+            XCloseDisplay(display);
+        }
+    }
+
+    static void WriteFunction(LV2UI_Controller controller, uint32_t port, uint32_t size, uint32_t format,
+                              const void* buffer)
+    {
+        auto* self = static_cast<Lv2UiTest*>(controller);
+        ASSERT_EQ(format, 0u);
+        ASSERT_EQ(size, sizeof(float));
+        self->writes.push_back({port, *static_cast<const float*>(buffer)});
+    }
+
+    void PortEvent(ParamID id, float value) { descriptor->port_event(handle, PortOfParam(id), sizeof value, 0, &value); }
+
+    // Idle calls until `done` holds (the X server delivers our synthetic input asynchronously).
+    template <typename Done>
+    bool IdleUntil(Done done)
+    {
+        for (int i = 0; i < 200; ++i) {
+            XSync(display, False);
+            idle->idle(handle);
+            if (done())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+
+    void IdleAfterOneTick()
+    {
+        std::this_thread::sleep_for(kPastOneTick);
+        idle->idle(handle);
+    }
+
+    Window WidgetWindow() const { return Window(reinterpret_cast<std::uintptr_t>(widget)); }
+
+    Grab GrabWidget()
+    {
+        XSync(display, False);
+        Grab grab;
+        XImage* image = XGetImage(display, WidgetWindow(), 0, 0, kWidth, kHeight, AllPlanes, ZPixmap);
+        if (image == nullptr)
+            return grab;
+        grab.width = kWidth;
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                const unsigned long p = XGetPixel(image, x, y);
+                grab.pixels.push_back({std::uint8_t((p & image->red_mask) >> 16),
+                                       std::uint8_t((p & image->green_mask) >> 8), std::uint8_t(p & image->blue_mask)});
+            }
+        XDestroyImage(image);
+        return grab;
+    }
+
+    static bool Shows(const Grab& grab, const gui::CRect& rect, const gui::CBitmap& bitmap, int sourceTop = 0)
+    {
+        if (grab.pixels.empty())
+            return false;
+        for (int y = rect.top; y < rect.bottom; ++y)
+            for (int x = rect.left; x < rect.right; ++x) {
+                const std::uint8_t* p = bitmap.pixel(x - rect.left, sourceTop + y - rect.top);
+                if (!(grab.at(x, y) == Rgb{p[0], p[1], p[2]}))
+                    return false;
+            }
+        return true;
+    }
+
+    void Click(int x, int y)
+    {
+        int rootX = 0, rootY = 0;
+        Window child = 0;
+        XTranslateCoordinates(display, WidgetWindow(), DefaultRootWindow(display), x, y, &rootX, &rootY, &child);
+        XTestFakeMotionEvent(display, -1, rootX, rootY, CurrentTime);
+        XTestFakeButtonEvent(display, 1, True, CurrentTime);
+        XTestFakeButtonEvent(display, 1, False, CurrentTime);
+        XFlush(display);
+    }
+
+    Display* display = nullptr;
+    Window parent = 0;
+    void* library = nullptr;
+    const LV2UI_Descriptor* descriptor = nullptr;
+    LV2UI_Handle handle = nullptr;
+    LV2UI_Widget widget = nullptr;
+    const LV2UI_Idle_Interface* idle = nullptr;
+    LV2UI_Resize resize{};
+    LV2UI_Touch touch{};
+    std::vector<std::pair<int, int>> sizes;
+    std::vector<Write> writes;
+    std::vector<Write> touches;
+};
+
+TEST_F(Lv2UiTest, DrawsThePanelInTheHostsWindowAtItsSize)
+{
+    ASSERT_EQ(sizes.size(), 1u);
+    EXPECT_EQ(sizes[0], std::make_pair(kWidth, kHeight));
+    Window root = 0, parentOut = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    XQueryTree(display, parent, &root, &parentOut, &children, &count);
+    ASSERT_EQ(count, 1u);
+    EXPECT_EQ(children[0], WidgetWindow());
+    XFree(children);
+
+    idle->idle(handle);
+    const Grab grab = GrabWidget();
+    const gui::CBitmap background(editor::kBackgroundBitmap);
+    EXPECT_TRUE(Shows(grab, {0, 0, 900, 180}, background)); // the panel above the controls
+    // Switches as the host's port values say: on shows the second image.
+    const gui::CRect delay = ControlRect(kDelayOnOff);
+    EXPECT_TRUE(Shows(grab, delay, gui::CBitmap(ControlBitmap(kDelayOnOff)), delay.height()));
+    const gui::CRect enhancer = ControlRect(kStereoEnhancerOnOff);
+    EXPECT_TRUE(Shows(grab, enhancer, gui::CBitmap(ControlBitmap(kStereoEnhancerOnOff)), 0));
+    EXPECT_TRUE(writes.empty());
+}
+
+TEST_F(Lv2UiTest, AClickWritesThePortAndAPortEventRedrawsTheControl)
+{
+    const gui::CRect delay = ControlRect(kDelayOnOff);
+    Click(delay.left + 10, delay.top + 10);
+    ASSERT_TRUE(IdleUntil([&] { return !writes.empty(); }));
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].port, PortOfParam(kDelayOnOff));
+    EXPECT_EQ(writes[0].value, 0.0f);
+    EXPECT_TRUE(Shows(GrabWidget(), delay, gui::CBitmap(ControlBitmap(kDelayOnOff)), 0));
+
+    // The host (or automation) turns it back on.
+    PortEvent(kDelayOnOff, 1.0f);
+    IdleAfterOneTick();
+    EXPECT_TRUE(Shows(GrabWidget(), delay, gui::CBitmap(ControlBitmap(kDelayOnOff)), delay.height()));
+    EXPECT_EQ(writes.size(), 1u); // values from the host are not written back
+}
+
+TEST_F(Lv2UiTest, MeterAndLedPortEventsShowAfterTheNextIdleTick)
+{
+    const gui::CRect meter = ControlRect(kOutputLeftVumeter);
+    const gui::CRect led = ControlRect(kOuputClippingLed);
+    IdleAfterOneTick();
+    const Grab before = GrabWidget();
+    EXPECT_FALSE(Shows(before, meter, gui::CBitmap(ControlBitmap(kOutputLeftVumeter))));
+
+    PortEvent(kOutputLeftVumeter, 1.0f);
+    PortEvent(kOuputClippingLed, 1.0f);
+    const Grab parked = GrabWidget();
+    EXPECT_TRUE(parked.pixels == before.pixels); // parked until the tick
+
+    IdleAfterOneTick();
+    const Grab after = GrabWidget();
+    EXPECT_TRUE(Shows(after, meter, gui::CBitmap(ControlBitmap(kOutputLeftVumeter)))); // every segment lit
+    EXPECT_TRUE(Shows(after, led, gui::CBitmap(ControlBitmap(kOuputClippingLed)), led.height()));
+    EXPECT_TRUE(writes.empty());
+}
+
+TEST_F(Lv2UiTest, TheAboutButtonOpensTheAboutPanelAndWritesNothing)
+{
+    const gui::CRect button = ControlRect(kButton1);
+    Click(button.left + 5, button.top + 5);
+    const gui::CRect about = gui::CRect::FromSize(editor::kAboutLeft, editor::kAboutTop, editor::kAboutWidth,
+                                                  editor::kAboutHeight);
+    const gui::CBitmap panel(editor::kAboutDialogResource);
+    const gui::CRect top = gui::CRect::FromSize(about.left, about.top, about.width(), 100);
+    EXPECT_TRUE(IdleUntil([&] { return Shows(GrabWidget(), top, panel); }));
+    EXPECT_TRUE(writes.empty());
+}
+
+TEST_F(Lv2UiTest, ReopeningAndClosingRepeatedlyLeavesNothingBehind)
+{
+    for (int i = 0; i < 5; ++i) {
+        descriptor->cleanup(handle);
+        handle = nullptr;
+        sizes.clear();
+        ASSERT_NO_FATAL_FAILURE(Instantiate());
+        idle->idle(handle);
+        EXPECT_EQ(sizes.size(), 1u);
+    }
+    descriptor->cleanup(handle);
+    handle = nullptr;
+    Window root = 0, parentOut = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    XSync(display, False);
+    XQueryTree(display, parent, &root, &parentOut, &children, &count);
+    EXPECT_EQ(count, 0u); // the editor's window went with it
+    if (children != nullptr)
+        XFree(children);
+}
+
+TEST(Lv2UiInstantiation, WithoutAParentWindowThereIsNoUi)
+{
+    // Loaded the same way, but given no ui:parent: refused, nothing created.
+    Lv2World& world = Lv2World::Get();
+    LilvUIs* uis = lilv_plugin_get_uis(world.Plugin());
+    ASSERT_NE(uis, nullptr);
+    const LilvUI* ui = lilv_uis_get(uis, lilv_uis_begin(uis));
+    char* path = lilv_file_uri_parse(lilv_node_as_uri(lilv_ui_get_binary_uri(ui)), nullptr);
+    void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    lilv_free(path);
+    lilv_uis_free(uis);
+    ASSERT_NE(library, nullptr);
+    auto entry = reinterpret_cast<LV2UI_DescriptorFunction>(dlsym(library, "lv2ui_descriptor"));
+    const LV2UI_Descriptor* descriptor = entry(0);
+    LV2UI_Widget widget = nullptr;
+    const LV2_Feature* none[] = {nullptr};
+    EXPECT_EQ(descriptor->instantiate(descriptor, kPluginUri, CORVEX_LV2_BUNDLE_PATH "/",
+                                      [](LV2UI_Controller, uint32_t, uint32_t, uint32_t, const void*) {}, nullptr,
+                                      &widget, none),
+              nullptr);
+    EXPECT_EQ(descriptor->extension_data(LV2_UI__showInterface), nullptr);
+    dlclose(library);
+}
+
+} // namespace
+} // namespace test
