@@ -1,5 +1,7 @@
 #include "cabinet/MyConvolution.h"
 
+#include "base/CpuFeatures.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -13,16 +15,9 @@ constexpr float kSegmentRate = 44100.0f;
 constexpr float kIndexLimit = 16777216.0f;
 
 // Each product is rounded to single precision and then summed in double; the order of the sum
-// is free, which is what lets it run in vector lanes. Wider vectors are picked at load time
-// where the processor has them.
-#if defined(__x86_64__) && defined(__linux__) && (defined(__clang__) || defined(__GNUC__))
-#define CORVEX_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define CORVEX_VECTOR_CLONES
-#endif
-
-CORVEX_VECTOR_CLONES
-double DotProduct(const float* window, const float* taps, int iTaps)
+// is free, which is what lets it run in vector lanes. Wider vectors are used where the
+// processor has them (base/CpuFeatures.h).
+CORVEX_KERNEL_BODY double DotProductBody(const float* window, const float* taps, int iTaps)
 {
     double dSum = 0.0;
 #pragma omp simd reduction(+ : dSum)
@@ -34,8 +29,7 @@ double DotProduct(const float* window, const float* taps, int iTaps)
 // Four consecutive outputs at once, their windows one sample apart: each tap is loaded once
 // for all of them, and the independent sums keep the adders busy instead of waiting on one
 // running total.
-CORVEX_VECTOR_CLONES
-void DotProducts(const float* window, const float* taps, int iTaps, double adSums[4])
+CORVEX_KERNEL_BODY void DotProductsBody(const float* window, const float* taps, int iTaps, double adSums[4])
 {
     double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
 #pragma omp simd reduction(+ : s0, s1, s2, s3)
@@ -47,6 +41,38 @@ void DotProducts(const float* window, const float* taps, int iTaps, double adSum
         s3 += static_cast<double>(window[m + 3] * t);
     }
     adSums[0] = s0, adSums[1] = s1, adSums[2] = s2, adSums[3] = s3;
+}
+
+#if CORVEX_HAVE_AVX2_KERNELS
+CORVEX_TARGET_AVX2 double DotProductAvx2(const float* window, const float* taps, int iTaps)
+{
+    return DotProductBody(window, taps, iTaps);
+}
+
+CORVEX_TARGET_AVX2 void DotProductsAvx2(const float* window, const float* taps, int iTaps, double adSums[4])
+{
+    DotProductsBody(window, taps, iTaps, adSums);
+}
+#endif
+
+double DotProduct(const float* window, const float* taps, int iTaps)
+{
+#if CORVEX_HAVE_AVX2_KERNELS
+    if (cpu::Active() == cpu::Level::kAvx2)
+        return DotProductAvx2(window, taps, iTaps);
+#endif
+    return DotProductBody(window, taps, iTaps);
+}
+
+void DotProducts(const float* window, const float* taps, int iTaps, double adSums[4])
+{
+#if CORVEX_HAVE_AVX2_KERNELS
+    if (cpu::Active() == cpu::Level::kAvx2) {
+        DotProductsAvx2(window, taps, iTaps, adSums);
+        return;
+    }
+#endif
+    DotProductsBody(window, taps, iTaps, adSums);
 }
 
 void WriteOutput(float* outL, float* outR, int i, float y)

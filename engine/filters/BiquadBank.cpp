@@ -2,11 +2,17 @@
 
 namespace corvex {
 
-#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__) && defined(__linux__)
-#define CORVEX_BANK_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define CORVEX_BANK_CLONES
-#endif
+template <int InStride>
+void BiquadBank::Step(const float* afIn, float afOut[kLanes])
+{
+    for (int k = 0; k < kLanes; ++k) {
+        const double dx = afIn[k * InStride];
+        const double y = m_adB0[k] * dx + m_adS1[k];
+        m_adS1[k] = m_adB1[k] * dx + m_adS2[k] - m_adA1[k] * y;
+        m_adS2[k] = m_adB2[k] * dx - m_adA2[k] * y;
+        afOut[k] = static_cast<float>(y);
+    }
+}
 
 void BiquadBank::Load(const Biquad* aSections, int iCount)
 {
@@ -34,28 +40,38 @@ void BiquadBank::Store(Biquad* aSections) const
         aSections[k].SetMemories(m_adS1[k], m_adS2[k]);
 }
 
-CORVEX_BANK_CLONES
 void BiquadBank::ProcessSameInput(float x, float afOut[kLanes])
 {
-    const double dx = x;
-    for (int k = 0; k < kLanes; ++k) {
-        const double y = m_adB0[k] * dx + m_adS1[k];
-        m_adS1[k] = m_adB1[k] * dx + m_adS2[k] - m_adA1[k] * y;
-        m_adS2[k] = m_adB2[k] * dx - m_adA2[k] * y;
-        afOut[k] = static_cast<float>(y);
+#if CORVEX_HAVE_AVX2_KERNELS
+    if (cpu::Active() == cpu::Level::kAvx2) {
+        ProcessSameInputAvx2(x, afOut);
+        return;
     }
+#endif
+    Step<0>(&x, afOut);
 }
 
-CORVEX_BANK_CLONES
 void BiquadBank::ProcessEachInput(const float afIn[kLanes], float afOut[kLanes])
 {
-    for (int k = 0; k < kLanes; ++k) {
-        const double dx = afIn[k];
-        const double y = m_adB0[k] * dx + m_adS1[k];
-        m_adS1[k] = m_adB1[k] * dx + m_adS2[k] - m_adA1[k] * y;
-        m_adS2[k] = m_adB2[k] * dx - m_adA2[k] * y;
-        afOut[k] = static_cast<float>(y);
+#if CORVEX_HAVE_AVX2_KERNELS
+    if (cpu::Active() == cpu::Level::kAvx2) {
+        ProcessEachInputAvx2(afIn, afOut);
+        return;
     }
+#endif
+    Step<1>(afIn, afOut);
 }
+
+#if CORVEX_HAVE_AVX2_KERNELS
+void BiquadBank::ProcessSameInputAvx2(float x, float afOut[kLanes])
+{
+    Step<0>(&x, afOut);
+}
+
+void BiquadBank::ProcessEachInputAvx2(const float afIn[kLanes], float afOut[kLanes])
+{
+    Step<1>(afIn, afOut);
+}
+#endif
 
 } // namespace corvex

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/CpuFeatures.h"
 #include "filters/Biquad.h"
 
 namespace corvex {
@@ -23,6 +24,15 @@ public:
     void ProcessEachInput(const float afIn[kLanes], float afOut[kLanes]);
 
 private:
+    // One step of every lane, afIn advancing by InStride per lane (0: the same input for all).
+    template <int InStride>
+    CORVEX_KERNEL_BODY void Step(const float* afIn, float afOut[kLanes]);
+#if CORVEX_HAVE_AVX2_KERNELS
+    // The same steps in 256-bit registers, used where the processor has them.
+    CORVEX_TARGET_AVX2 void ProcessSameInputAvx2(float x, float afOut[kLanes]);
+    CORVEX_TARGET_AVX2 void ProcessEachInputAvx2(const float afIn[kLanes], float afOut[kLanes]);
+#endif
+
     int m_iCount = 0;
     alignas(64) double m_adB0[kLanes] = {}, m_adB1[kLanes] = {}, m_adB2[kLanes] = {};
     alignas(64) double m_adA1[kLanes] = {}, m_adA2[kLanes] = {};

@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "EngineTestSupport.h"
+#include "TestEngine.h"
+#include "base/CpuFeatures.h"
+#include "filters/Biquad.h"
+#include "filters/BiquadBank.h"
+
+namespace corvex {
+namespace {
+
+// Restores the widest level when a test ends, whatever it set.
+struct LevelRestorer {
+    ~LevelRestorer() { cpu::SetActive(cpu::Supported()); }
+};
+
+std::vector<cpu::Level> LevelsToCompare()
+{
+    std::vector<cpu::Level> levels{cpu::Level::kBaseline};
+    if (cpu::Supported() != cpu::Level::kBaseline)
+        levels.push_back(cpu::Supported());
+    return levels;
+}
+
+struct ChainOutput {
+    std::vector<float> left, right;
+};
+
+// The whole chain with every block at work: the distorted and the clean cabinet voicing, the
+// equalisers' banks, chorus, delay and reverb.
+ChainOutput RunChain(bool bDistortion, int iBlock)
+{
+    test::TestEngine engine;
+    engine[kDistortionOnOff] = bDistortion ? 1.0f : 0.0f;
+    engine[kStereoEnhancerOnOff] = 1.0f;
+    engine[kReverbLevel] = 0.9f;
+    const auto in = test::Noise(44100, 5, 0.6f);
+    ChainOutput out;
+    EXPECT_TRUE(engine.Run(in, in, out.left, out.right, iBlock));
+    return out;
+}
+
+TEST(CpuDispatch, ActiveLevelNeverExceedsWhatTheProcessorSupports)
+{
+    LevelRestorer restore;
+    EXPECT_EQ(cpu::Active(), cpu::Supported()) << "the widest supported level by default";
+    EXPECT_EQ(cpu::SetActive(cpu::Level::kBaseline), cpu::Level::kBaseline);
+    EXPECT_EQ(cpu::Active(), cpu::Level::kBaseline);
+    EXPECT_EQ(cpu::SetActive(cpu::Level::kAvx2), cpu::Supported());
+    EXPECT_EQ(cpu::Active(), cpu::Supported());
+#if !CORVEX_HAVE_AVX2_KERNELS
+    EXPECT_EQ(cpu::Supported(), cpu::Level::kBaseline);
+#endif
+}
+
+TEST(CpuDispatch, BankLanesMatchTheirSectionsAtEveryLevel)
+{
+    LevelRestorer restore;
+    const auto input = test::Noise(2000, 33, 0.9f);
+    for (cpu::Level level : LevelsToCompare()) {
+        ASSERT_EQ(cpu::SetActive(level), level);
+        Biquad aBanked[8], aSerial[8];
+        for (int k = 0; k < 8; ++k) {
+            const double dFrequency = 0.003 * (k + 1) * (k + 1);
+            aBanked[k].SetFilter(Biquad::kPeak, dFrequency, 0.7, 2.5 * (k - 4));
+            aSerial[k].SetFilter(Biquad::kPeak, dFrequency, 0.7, 2.5 * (k - 4));
+        }
+        BiquadBank bank;
+        bank.Load(aBanked, 8);
+        float afIn[BiquadBank::kLanes], afOut[BiquadBank::kLanes];
+        for (int i = 0; i < 1000; ++i) {
+            bank.ProcessSameInput(input[static_cast<size_t>(i)], afOut);
+            for (int k = 0; k < 8; ++k)
+                ASSERT_EQ(afOut[k], aSerial[k].ProcessSample(input[static_cast<size_t>(i)]))
+                    << "level " << static_cast<int>(level) << ", lane " << k << ", sample " << i;
+        }
+        for (int i = 0; i < 125; ++i) {
+            for (int k = 0; k < 8; ++k)
+                afIn[k] = input[static_cast<size_t>(1000 + i * 8 + k)];
+            bank.ProcessEachInput(afIn, afOut);
+            for (int k = 0; k < 8; ++k)
+                ASSERT_EQ(afOut[k], aSerial[k].ProcessSample(afIn[k]))
+                    << "level " << static_cast<int>(level) << ", lane " << k << ", step " << i;
+        }
+    }
+}
+
+TEST(CpuDispatch, WholeChainGivesTheSameBitsAtEveryLevel)
+{
+    LevelRestorer restore;
+    if (cpu::Supported() == cpu::Level::kBaseline)
+        GTEST_SKIP() << "this processor runs only the baseline kernels: nothing to compare";
+    for (bool bDistortion : {true, false}) {
+        ASSERT_EQ(cpu::SetActive(cpu::Level::kBaseline), cpu::Level::kBaseline);
+        const ChainOutput baseline = RunChain(bDistortion, 300);
+        ASSERT_EQ(cpu::SetActive(cpu::Supported()), cpu::Supported());
+        const ChainOutput wide = RunChain(bDistortion, 300);
+        ASSERT_EQ(baseline.left.size(), wide.left.size());
+        EXPECT_EQ(std::memcmp(baseline.left.data(), wide.left.data(), wide.left.size() * sizeof(float)), 0)
+            << "distortion " << bDistortion;
+        EXPECT_EQ(std::memcmp(baseline.right.data(), wide.right.data(), wide.right.size() * sizeof(float)), 0)
+            << "distortion " << bDistortion;
+    }
+}
+
+} // namespace
+} // namespace corvex
