@@ -1,6 +1,7 @@
 #!/bin/sh
 # A JACK server for tests: the dummy backend, so no sound card and no real-time privileges are
-# needed, under a name nothing else on the machine uses.
+# needed, under a name nothing else on the machine uses. Synchronous mode: the server waits for
+# every client in every cycle, so on a busy machine cycles come late but none is skipped.
 #
 #   jackd-fixture.sh start STATE [RATE [PERIOD]]  start a server, wait until it accepts clients
 #   jackd-fixture.sh stop STATE                   stop it (if still running) and wait for it to exit
@@ -27,7 +28,7 @@ start)
     log="$state.log"
     # setsid and every descriptor to the log: the server outlives this script and CTest does not
     # wait for it.
-    setsid jackd --no-realtime --name "$name" -d dummy --rate "$rate" --period "$period" \
+    setsid jackd --no-realtime --sync --name "$name" -d dummy --rate "$rate" --period "$period" \
         --capture 2 --playback 2 </dev/null >"$log" 2>&1 &
     pid=$!
     printf '%s\n%s\n' "$name" "$pid" >"$state"

@@ -1,0 +1,147 @@
+#include "EditorWindow.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "EditorHost.h"
+#include "LiveHost.h"
+#include "pluginterfaces/gui/iplugview.h"
+
+using namespace Steinberg;
+
+namespace corvex::live {
+
+namespace {
+
+constexpr const char* kTitle = "Corvex";
+
+class CX11EditorWindow final : public CEditorWindow, public Linux::IEventHandler {
+public:
+    CX11EditorWindow(hosting::EditorHost& runLoop) : m_runLoop(runLoop) {}
+    ~CX11EditorWindow() override;
+
+    bool Open(CLiveHost& host, std::string& error);
+    bool CloseRequested() const override { return m_bCloseRequested; }
+
+    void PLUGIN_API onFDIsSet(Linux::FileDescriptor) SMTG_OVERRIDE { ReadEvents(); }
+    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) SMTG_OVERRIDE
+    {
+        QUERY_INTERFACE(iid, obj, FUnknown::iid, Linux::IEventHandler)
+        QUERY_INTERFACE(iid, obj, Linux::IEventHandler::iid, Linux::IEventHandler)
+        *obj = nullptr;
+        return kNoInterface;
+    }
+    uint32 PLUGIN_API addRef() SMTG_OVERRIDE { return 1; }
+    uint32 PLUGIN_API release() SMTG_OVERRIDE { return 1; }
+
+private:
+    void ReadEvents();
+
+    hosting::EditorHost& m_runLoop;
+    Display* m_pDisplay = nullptr;
+    Window m_window = 0;
+    Atom m_deleteWindow = 0;
+    IPlugView* m_pView = nullptr;
+    bool m_bAttached = false;
+    bool m_bHandlerRegistered = false;
+    bool m_bCloseRequested = false;
+};
+
+CX11EditorWindow::~CX11EditorWindow()
+{
+    if (m_pView) {
+        if (m_bAttached)
+            m_pView->removed();
+        m_pView->setFrame(nullptr);
+        m_pView->release();
+    }
+    if (m_bHandlerRegistered)
+        m_runLoop.unregisterEventHandler(this);
+    if (m_pDisplay) {
+        if (m_window)
+            XDestroyWindow(m_pDisplay, m_window);
+        XCloseDisplay(m_pDisplay);
+    }
+}
+
+bool CX11EditorWindow::Open(CLiveHost& host, std::string& error)
+{
+    const char* display = std::getenv("DISPLAY");
+    m_pDisplay = XOpenDisplay(nullptr);
+    if (!m_pDisplay) {
+        error = std::string("cannot open the X display \"") + (display ? display : "") +
+                "\" for the editor (use --no-gui to play without it)";
+        return false;
+    }
+    m_pView = host.CreateEditorView();
+    if (!m_pView || m_pView->isPlatformTypeSupported(kPlatformTypeX11EmbedWindowID) != kResultTrue) {
+        error = "the plug-in module has no X11 editor";
+        return false;
+    }
+    ViewRect size{0, 0, 1024, 768};
+    m_pView->getSize(&size);
+    const unsigned width = static_cast<unsigned>(size.getWidth());
+    const unsigned height = static_cast<unsigned>(size.getHeight());
+
+    const int screen = DefaultScreen(m_pDisplay);
+    m_window = XCreateSimpleWindow(m_pDisplay, RootWindow(m_pDisplay, screen), 0, 0, width, height, 0,
+                                   BlackPixel(m_pDisplay, screen), BlackPixel(m_pDisplay, screen));
+    XStoreName(m_pDisplay, m_window, kTitle);
+    const Atom utf8 = XInternAtom(m_pDisplay, "UTF8_STRING", False);
+    XChangeProperty(m_pDisplay, m_window, XInternAtom(m_pDisplay, "_NET_WM_NAME", False), utf8, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(kTitle), 6);
+    XClassHint classHint{const_cast<char*>("corvex"), const_cast<char*>("Corvex")};
+    XSetClassHint(m_pDisplay, m_window, &classHint);
+    // The panel has one size: the window manager offers no resizing.
+    XSizeHints* hints = XAllocSizeHints();
+    hints->flags = PMinSize | PMaxSize;
+    hints->min_width = hints->max_width = static_cast<int>(width);
+    hints->min_height = hints->max_height = static_cast<int>(height);
+    XSetWMNormalHints(m_pDisplay, m_window, hints);
+    XFree(hints);
+    m_deleteWindow = XInternAtom(m_pDisplay, "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(m_pDisplay, m_window, &m_deleteWindow, 1);
+    XSelectInput(m_pDisplay, m_window, StructureNotifyMask);
+    XMapWindow(m_pDisplay, m_window);
+    XFlush(m_pDisplay);
+
+    m_runLoop.registerEventHandler(this, ConnectionNumber(m_pDisplay));
+    m_bHandlerRegistered = true;
+    m_pView->setFrame(&m_runLoop);
+    if (m_pView->attached(reinterpret_cast<void*>(static_cast<std::uintptr_t>(m_window)),
+                          kPlatformTypeX11EmbedWindowID) != kResultOk) {
+        error = "the editor could not open in its window";
+        return false;
+    }
+    m_bAttached = true;
+    return true;
+}
+
+void CX11EditorWindow::ReadEvents()
+{
+    while (XPending(m_pDisplay) > 0) {
+        XEvent event;
+        XNextEvent(m_pDisplay, &event);
+        if (event.type == ClientMessage && event.xclient.window == m_window &&
+            static_cast<Atom>(event.xclient.data.l[0]) == m_deleteWindow)
+            m_bCloseRequested = true;
+        else if (event.type == DestroyNotify && event.xdestroywindow.window == m_window)
+            m_bCloseRequested = true;
+    }
+}
+
+} // namespace
+
+std::unique_ptr<CEditorWindow> CEditorWindow::Open(CLiveHost& host, hosting::EditorHost& runLoop, std::string& error)
+{
+    auto window = std::make_unique<CX11EditorWindow>(runLoop);
+    if (!window->Open(host, error))
+        return nullptr;
+    return window;
+}
+
+} // namespace corvex::live

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace corvex::hosting {
+class EditorHost;
+}
+
+namespace corvex::live {
+
+class CLiveHost;
+
+// The editor in a top-level X11 window of its own, titled "Corvex", on corvex's run loop: the
+// window's events and the view's descriptors and timers are all served by that loop, on the
+// user-interface thread. Closing the window (the window manager's close button) asks corvex to
+// quit.
+class CEditorWindow {
+public:
+    virtual ~CEditorWindow() = default;
+    // Null and a message naming the display and the reason on failure.
+    static std::unique_ptr<CEditorWindow> Open(CLiveHost& host, hosting::EditorHost& runLoop, std::string& error);
+    virtual bool CloseRequested() const = 0;
+};
+
+} // namespace corvex::live

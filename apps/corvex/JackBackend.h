@@ -1,0 +1,60 @@
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include <jack/jack.h>
+
+#include "AudioBackend.h"
+
+namespace corvex::live {
+
+// JACK (and PipeWire's JACK library): a client with two input and two output ports. Ports are
+// wired to the first physical capture and playback ports, or to the ones named, or left alone.
+class CJackBackend final : public CAudioBackend {
+public:
+    struct Options {
+        std::string clientName = "Corvex";
+        std::vector<std::string> inputs;  // empty: the first physical capture ports
+        std::vector<std::string> outputs; // empty: the first physical playback ports
+        bool connect = true;
+    };
+
+    explicit CJackBackend(Options options) : m_options(std::move(options)) {}
+    ~CJackBackend() override;
+
+    bool Open(std::string& error) override;
+    double SampleRate() const override;
+    int Period() const override;
+    int MaxPeriod() const override;
+    bool Start(CAudioClient& client, std::string& error) override;
+    void Stop() override;
+    std::uint64_t Xruns() const override { return m_xruns.load(std::memory_order_relaxed); }
+    bool Lost(std::string& why) const override;
+    std::string Describe() const override;
+
+    // The client's full port names, in_1, in_2, out_1, out_2.
+    std::vector<std::string> PortNames() const;
+
+private:
+    static int OnProcess(jack_nframes_t frames, void* arg);
+    static int OnXrun(void* arg);
+    static void OnShutdown(jack_status_t code, const char* reason, void* arg);
+    bool Connect(std::string& error);
+
+    Options m_options;
+    jack_client_t* m_pClient = nullptr;
+    jack_port_t* m_apIn[2] = {};
+    jack_port_t* m_apOut[2] = {};
+    CAudioClient* m_pAudioClient = nullptr;
+    bool m_bActive = false;
+    // Processing begins with the first period in which an input is connected, so a take starts
+    // from a fresh amplifier rather than from one that has been running on silence.
+    bool m_bRolling = false;
+    std::atomic<std::uint64_t> m_xruns{0};
+    std::atomic<bool> m_bLost{false};
+    char m_acLostReason[256] = {};
+};
+
+} // namespace corvex::live

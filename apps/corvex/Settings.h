@@ -1,0 +1,47 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvex::live {
+
+// The audio settings corvex remembers between runs. The command line overrides them.
+struct AudioSettings {
+    std::string backend = "jack"; // "jack" or "alsa"
+    std::vector<std::string> inputs;  // JACK ports; empty: the first physical ones
+    std::vector<std::string> outputs;
+    bool connect = true;
+    std::string device = "default"; // ALSA
+    int rate = 48000;
+    int period = 128;
+    double tempo = 120.0;
+
+    bool operator==(const AudioSettings& o) const;
+};
+
+// Accepted ranges, shared by the command line and the settings file.
+constexpr int kMinRate = 22050;
+constexpr int kMaxRate = 192000;
+constexpr int kMinPeriod = 16;
+constexpr int kMaxPeriod = 8192;
+constexpr double kMinTempo = 20.0;
+constexpr double kMaxTempo = 999.0;
+constexpr std::size_t kStateBytes = 80;
+
+// $XDG_CONFIG_HOME/corvex, else ~/.config/corvex.
+std::string SettingsDirectory();
+
+// Reads the file whole; on any fault nothing but a one-line warning: the defaults stand.
+AudioSettings ReadAudioSettings(const std::string& path, std::string& warning);
+std::string FormatAudioSettings(const AudioSettings& settings);
+
+// A component state file: exactly 80 bytes, the marker 1.0 and 19 values in [0, 1]. Anything
+// else gives no state and a one-line warning; a missing file warns only if `required`.
+std::optional<std::vector<unsigned char>> ReadStateFile(const std::string& path, bool required, std::string& warning);
+
+// Writes to a temporary file in the same folder, then renames it over `path`: a reader sees the
+// old file or the new one, never a part. Creates the folder if needed.
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error);
+
+} // namespace corvex::live

@@ -1,0 +1,355 @@
+// corvex: plays through the Corvex plug-in live, on JACK or ALSA, with its editor in a window of
+// its own or headless.
+
+#include <CLI/CLI.hpp>
+
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "AlsaBackend.h"
+#include "EditorHost.h"
+#include "EditorWindow.h"
+#include "JackBackend.h"
+#include "LiveHost.h"
+#include "Settings.h"
+
+using namespace corvex::live;
+using namespace Steinberg;
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr auto kTick = std::chrono::milliseconds(20);
+constexpr int kTicksPerStateCheck = 25;  // 0.5 s
+constexpr int kTicksPerStatusLine = 10;  // 0.2 s
+constexpr std::uint32_t kFirstIndicator = 13;
+constexpr std::uint32_t kLastIndicator = 17;
+constexpr std::uint32_t kOutputLeftMeter = 13, kOutputRightMeter = 14, kInputClipLed = 15, kOutputClipLed = 16;
+constexpr double kMeterSpanDb = 45.0; // the meters' 0..1 covers -45..0 dB
+
+const char* const kStateFileName = "last.state";
+const char* const kAudioFileName = "audio.conf";
+
+struct Options {
+    bool jack = false;
+    std::string alsaDevice;
+    int rate = 0;
+    int period = 0;
+    std::string inputs;
+    std::string outputs;
+    bool noConnect = false;
+    double tempo = 0.0;
+    std::string statePath;
+    bool noGui = false;
+    std::string modulePath;
+};
+
+void Warn(const std::string& text) { std::fprintf(stderr, "corvex: warning: %s\n", text.c_str()); }
+void Fail(const std::string& text) { std::fprintf(stderr, "corvex: %s\n", text.c_str()); }
+
+std::vector<std::string> SplitPorts(const std::string& text)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (comma == std::string::npos)
+            return parts;
+        start = comma + 1;
+    }
+}
+
+std::string DefaultModulePath()
+{
+    std::error_code ec;
+#ifdef CORVEX_BUILT_MODULE
+    if (std::filesystem::exists(CORVEX_BUILT_MODULE, ec))
+        return CORVEX_BUILT_MODULE;
+#endif
+    // Installed: the per-user VST 3 folder.
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : "") + "/.vst3/Corvex.vst3";
+}
+
+// The state as saved: the settings, with the meter and LED readings of the moment left out.
+std::string SettingsState(const std::vector<unsigned char>& state)
+{
+    std::string bytes(state.begin(), state.end());
+    for (std::uint32_t id = kFirstIndicator; id <= kLastIndicator && bytes.size() == kStateBytes; ++id)
+        std::memset(&bytes[id * 4], 0, 4);
+    return bytes;
+}
+
+std::string Level(double meter)
+{
+    if (meter <= 0.0)
+        return "  -inf";
+    char text[16];
+    std::snprintf(text, sizeof text, "%6.1f", (meter - 1.0) * kMeterSpanDb);
+    return text;
+}
+
+// A refused settings file makes way for the next one, kept for the player to look at.
+std::string KeepRefused(const std::string& path)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec))
+        return "";
+    const std::string kept = path + ".bad";
+    if (std::rename(path.c_str(), kept.c_str()) != 0)
+        return "";
+    return " (kept as " + std::filesystem::path(kept).filename().string() + ")";
+}
+
+class CTickHandler final : public Linux::ITimerHandler, public Linux::IEventHandler {
+public:
+    std::function<void()> onTimer_;
+    std::function<void()> onEvent_;
+    void PLUGIN_API onTimer() SMTG_OVERRIDE { onTimer_(); }
+    void PLUGIN_API onFDIsSet(Linux::FileDescriptor) SMTG_OVERRIDE { onEvent_(); }
+    tresult PLUGIN_API queryInterface(const TUID, void** obj) SMTG_OVERRIDE
+    {
+        *obj = nullptr;
+        return kNoInterface;
+    }
+    uint32 PLUGIN_API addRef() SMTG_OVERRIDE { return 1; }
+    uint32 PLUGIN_API release() SMTG_OVERRIDE { return 1; }
+};
+
+int Run(const Options& o, const CLI::App& app)
+{
+    // SIGINT and SIGTERM arrive as a descriptor on the run loop; blocked before any thread
+    // starts (JACK's included), so no other thread takes them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+
+    // Audio settings: the last ones, then the command line.
+    const std::string settingsDir = SettingsDirectory();
+    const std::string audioPath = settingsDir + "/" + kAudioFileName;
+    const std::string statePath = settingsDir + "/" + kStateFileName;
+    std::string warning;
+    const AudioSettings saved = ReadAudioSettings(audioPath, warning);
+    if (!warning.empty())
+        Warn(warning + KeepRefused(audioPath));
+    AudioSettings settings = saved;
+    if (o.jack)
+        settings.backend = "jack";
+    if (!o.alsaDevice.empty()) {
+        settings.backend = "alsa";
+        settings.device = o.alsaDevice;
+    }
+    if (app.count("--rate"))
+        settings.rate = o.rate;
+    if (app.count("--period"))
+        settings.period = o.period;
+    if (app.count("--in"))
+        settings.inputs = SplitPorts(o.inputs);
+    if (app.count("--out"))
+        settings.outputs = SplitPorts(o.outputs);
+    if (o.noConnect)
+        settings.connect = false;
+    else if (app.count("--in") || app.count("--out"))
+        settings.connect = true;
+    if (app.count("--tempo"))
+        settings.tempo = o.tempo;
+    if (settings.backend == "jack" && (app.count("--rate") || app.count("--period"))) {
+        Fail("--rate and --period set an ALSA device; JACK runs at its server's rate and period");
+        return kExitUsage;
+    }
+
+    // The plug-in, and the settings it starts with.
+    std::string error;
+    auto host = CLiveHost::Load(o.modulePath.empty() ? DefaultModulePath() : o.modulePath, error);
+    if (!host) {
+        Fail(error);
+        return kExitFailure;
+    }
+    warning.clear();
+    const bool explicitState = !o.statePath.empty();
+    const auto state = ReadStateFile(explicitState ? o.statePath : statePath, explicitState, warning);
+    if (!warning.empty())
+        Warn(warning + (explicitState ? std::string() : KeepRefused(statePath)));
+    if (state && !host->SetState(*state))
+        Warn("the plug-in refused the state; using the default settings");
+    std::string lastSaved = state && !explicitState ? SettingsState(*state) : std::string();
+
+    std::unique_ptr<CAudioBackend> backend;
+    if (settings.backend == "alsa") {
+        backend = std::make_unique<CAlsaBackend>(CAlsaBackend::Options{settings.device, settings.rate, settings.period});
+    } else {
+        CJackBackend::Options jack;
+        jack.inputs = settings.inputs;
+        jack.outputs = settings.outputs;
+        jack.connect = settings.connect;
+        backend = std::make_unique<CJackBackend>(jack);
+    }
+    if (!backend->Open(error)) {
+        Fail(error);
+        return kExitFailure;
+    }
+    if (!host->Start(backend->SampleRate(), backend->MaxPeriod(), settings.tempo, error)) {
+        Fail(error);
+        return kExitFailure;
+    }
+    if (!backend->Start(*host, error)) {
+        Fail(error);
+        return kExitFailure;
+    }
+    if (!(settings == saved) || !std::filesystem::exists(audioPath)) {
+        if (!WriteFileAtomically(audioPath, FormatAudioSettings(settings), error))
+            Warn(error);
+    }
+    const double latencyMs = 1000.0 * backend->Period() / backend->SampleRate();
+    std::printf("corvex: playing through %s at %.0f Hz, %d frames per period (%.1f ms)\n", backend->Describe().c_str(),
+                backend->SampleRate(), backend->Period(), latencyMs);
+    std::fflush(stdout);
+
+    corvex::hosting::EditorHost runLoop;
+    std::unique_ptr<CEditorWindow> window;
+    if (!o.noGui) {
+        window = CEditorWindow::Open(*host, runLoop, error);
+        if (!window) {
+            backend->Stop();
+            Fail(error);
+            return kExitFailure;
+        }
+    }
+
+    auto saveState = [&]() {
+        std::vector<unsigned char> now;
+        if (!host->GetState(now))
+            return;
+        const std::string bytes = SettingsState(now);
+        std::string why;
+        if (bytes != lastSaved && WriteFileAtomically(statePath, bytes, why))
+            lastSaved = bytes;
+        else if (!why.empty())
+            Warn(why);
+    };
+
+    const bool statusLine = o.noGui && isatty(STDOUT_FILENO);
+    const auto started = std::chrono::steady_clock::now();
+    bool quit = false;
+    std::string lost;
+    int ticks = 0;
+    CTickHandler tick;
+    tick.onTimer_ = [&]() {
+        host->Dispatch();
+        if (backend->Lost(lost))
+            quit = true;
+        if (window && window->CloseRequested())
+            quit = true;
+        if (++ticks % kTicksPerStateCheck == 0)
+            saveState();
+        if (statusLine && ticks % kTicksPerStatusLine == 0) {
+            std::printf("\r%.0f BPM  out %s %s dB  clip in %s out %s  xruns %llu\033[K", host->TempoInUse(),
+                        Level(host->Indicator(kOutputLeftMeter)).c_str(), Level(host->Indicator(kOutputRightMeter)).c_str(),
+                        host->Indicator(kInputClipLed) >= 0.5 ? "ON " : "off", host->Indicator(kOutputClipLed) >= 0.5 ? "ON " : "off",
+                        static_cast<unsigned long long>(backend->Xruns()));
+            std::fflush(stdout);
+        }
+    };
+    CTickHandler signalHandler;
+    signalHandler.onEvent_ = [&]() {
+        signalfd_siginfo info{};
+        while (read(signalFd, &info, sizeof info) == sizeof info)
+            quit = true;
+    };
+    runLoop.registerTimer(&tick, static_cast<Linux::TimerInterval>(kTick.count()));
+    if (signalFd >= 0)
+        runLoop.registerEventHandler(&signalHandler, signalFd);
+    while (!quit)
+        runLoop.RunUntil([&] { return quit; }, std::chrono::hours(1));
+    runLoop.unregisterTimer(&tick);
+    if (signalFd >= 0)
+        runLoop.unregisterEventHandler(&signalHandler);
+
+    window.reset();
+    backend->Stop();
+    host->Dispatch();
+    saveState();
+    host->Stop();
+    if (statusLine)
+        std::printf("\n");
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("corvex: stopped after %.1f s, %llu xruns; settings saved in %s\n", seconds,
+                static_cast<unsigned long long>(backend->Xruns()), settingsDir.c_str());
+    std::fflush(stdout);
+    if (!lost.empty()) {
+        Fail(lost);
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"corvex: play through the Corvex amplifier live, on JACK or ALSA, without a DAW"};
+    Options o;
+    app.add_flag("--jack", o.jack, "Play through JACK (the default; PipeWire desktops provide it too)");
+    app.add_option("--alsa", o.alsaDevice, "Play through this ALSA device instead of JACK (hw:1, plughw:USB, default)")
+        ->type_name("DEVICE");
+    app.add_option("--rate", o.rate, "ALSA sample rate")->type_name("HZ")->check(CLI::Range(kMinRate, kMaxRate));
+    app.add_option("--period", o.period, "ALSA period: frames per processing call")
+        ->type_name("N")
+        ->check(CLI::Range(kMinPeriod, kMaxPeriod));
+    app.add_option("--in", o.inputs, "JACK ports feeding the left and right inputs (default: the first capture ports)")
+        ->type_name("PORT[,PORT]");
+    app.add_option("--out", o.outputs, "JACK ports the outputs go to (default: the first playback ports)")
+        ->type_name("PORT,PORT");
+    app.add_flag("--no-connect", o.noConnect, "Leave the JACK ports unconnected");
+    app.add_option("--tempo", o.tempo, "Tempo for the delay when no JACK transport gives one (default 120)")
+        ->type_name("BPM")
+        ->check(CLI::Range(kMinTempo, kMaxTempo));
+    app.add_option("--state", o.statePath, "Start from this 80-byte state (as corvex-render --save-state writes)")
+        ->type_name("FILE");
+    app.add_flag("--no-gui", o.noGui, "Run without the editor window; a status line on a terminal");
+    app.add_option("--module", o.modulePath, "The Corvex.vst3 bundle to load")->type_name("PATH");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? kExitOk : kExitUsage;
+    }
+    if (!o.alsaDevice.empty() && o.jack) {
+        Fail("--jack and --alsa exclude each other");
+        return kExitUsage;
+    }
+    if (!o.alsaDevice.empty() && (app.count("--in") || app.count("--out") || o.noConnect)) {
+        Fail("--in, --out and --no-connect name JACK ports; ALSA plays through the --alsa device");
+        return kExitUsage;
+    }
+    if (app.count("--in")) {
+        const auto ports = SplitPorts(o.inputs);
+        if (ports.size() > 2 || std::any_of(ports.begin(), ports.end(), [](const std::string& p) { return p.empty(); })) {
+            Fail("--in takes one or two JACK port names, separated by a comma: \"" + o.inputs + "\"");
+            return kExitUsage;
+        }
+    }
+    if (app.count("--out")) {
+        const auto ports = SplitPorts(o.outputs);
+        if (ports.size() != 2 || ports[0].empty() || ports[1].empty()) {
+            Fail("--out takes two JACK port names, separated by a comma: \"" + o.outputs + "\"");
+            return kExitUsage;
+        }
+    }
+    return Run(o, app);
+}

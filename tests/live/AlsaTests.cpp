@@ -1,0 +1,115 @@
+// corvex on ALSA without hardware: a device built from ALSA's own file and null plug-ins in the
+// test's asoundrc, reading the player's input from a raw file and writing the output to another.
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "LiveTestSupport.h"
+
+using namespace live_test;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kRate = 48000;
+constexpr int kPeriod = 64;
+// Silent periods ahead of the first processed one on playback.
+constexpr int kPlaybackPrefill = 2;
+
+// HOME points at the test's folder, so ALSA's configuration reads this asoundrc as the user's.
+void WriteAsoundrc(const ScratchDir& dir)
+{
+    std::ofstream rc(dir / ".asoundrc");
+    rc << "pcm.corvextest {\n"
+          "  type asym\n"
+          "  capture.pcm { type file slave.pcm corvexnull file \"/dev/null\" infile \""
+       << (dir / "in.raw").string()
+       << "\" format raw }\n"
+          "  playback.pcm { type file slave.pcm corvexnull file \""
+       << (dir / "out.raw").string()
+       << "\" format raw }\n"
+          "}\n"
+          "pcm.corvexnull { type null }\n";
+}
+
+std::vector<std::string> AlsaEnvironment(const ScratchDir& dir)
+{
+    auto env = CorvexEnvironment(dir.Path());
+    env.push_back("HOME=" + dir.Path().string());
+    return env;
+}
+
+TEST(LiveAlsa, PlaysThroughAnAlsaDeviceAsTheRendererDoes)
+{
+    ScratchDir dir;
+    WriteAsoundrc(dir);
+    const std::size_t frames = kPeriod * 200;
+    std::vector<float> phrase = render_test::PluckedTestSignal(kRate, 0.5);
+    phrase.resize(frames);
+    {
+        std::ofstream raw(dir / "in.raw", std::ios::binary);
+        for (float v : phrase) {
+            raw.write(reinterpret_cast<const char*>(&v), 4);
+            raw.write(reinterpret_cast<const char*>(&v), 4);
+        }
+    }
+    Child corvex({CorvexExe(), "--no-gui", "--alsa", "corvextest", "--rate", std::to_string(kRate), "--period",
+                  std::to_string(kPeriod)},
+                 AlsaEnvironment(dir), dir.Path());
+    ASSERT_TRUE(corvex.WaitForOutput("corvex: playing through ALSA device \"corvextest\"", 20s)) << corvex.Err();
+    // The null device keeps no time: the output grows as fast as corvex processes.
+    const std::size_t wanted = (frames + kPlaybackPrefill * kPeriod) * 2 * 4;
+    const auto end = std::chrono::steady_clock::now() + 20s;
+    std::error_code ec;
+    while (std::filesystem::file_size(dir / "out.raw", ec) < wanted && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(10ms);
+    corvex.Signal(SIGTERM);
+    ASSERT_EQ(corvex.Wait(20s), 0) << corvex.Err();
+    EXPECT_EQ(corvex.Err(), "");
+
+    const std::vector<unsigned char> bytes = render_test::ReadBytes(dir / "out.raw");
+    ASSERT_GE(bytes.size(), wanted);
+    std::vector<float> out(bytes.size() / 4);
+    std::memcpy(out.data(), bytes.data(), out.size() * 4);
+
+    render_test::Audio in;
+    in.sampleRate = kRate;
+    in.channels = 2;
+    for (float v : phrase) {
+        in.samples.push_back(v);
+        in.samples.push_back(v);
+    }
+    render_test::WriteAudio(dir / "in.wav", in, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    const auto result = render_test::RunRender({(dir / "in.wav").string(), (dir / "rendered.wav").string(), "--block",
+                                                std::to_string(kPeriod), "--format", "wav32f", "-q"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const render_test::Audio rendered = render_test::ReadAudio(dir / "rendered.wav");
+    ASSERT_EQ(rendered.samples.size(), frames * 2);
+    // After the playback's silent periods, the periods exactly as the renderer gives them.
+    const std::size_t skip = kPlaybackPrefill * kPeriod * 2;
+    for (std::size_t i = 0; i < skip; ++i)
+        ASSERT_EQ(out[i], 0.0f) << i;
+    EXPECT_EQ(std::memcmp(out.data() + skip, rendered.samples.data(), frames * 2 * 4), 0);
+}
+
+TEST(LiveAlsa, ADeviceThatCannotBeOpenedIsNamedWithTheReason)
+{
+    ScratchDir dir;
+    WriteAsoundrc(dir);
+    Child corvex({CorvexExe(), "--no-gui", "--alsa", "corvex_no_such_device", "--rate", "48000", "--period", "64"},
+                 AlsaEnvironment(dir), dir.Path());
+    EXPECT_EQ(corvex.Wait(20s), 1);
+    EXPECT_NE(corvex.Err().find("\"corvex_no_such_device\""), std::string::npos) << corvex.Err();
+    EXPECT_NE(corvex.Err().find("cannot open"), std::string::npos) << corvex.Err();
+    // Arguments out of range name the argument.
+    Child bad({CorvexExe(), "--no-gui", "--alsa", "corvextest", "--period", "3"}, AlsaEnvironment(dir), dir.Path());
+    EXPECT_EQ(bad.Wait(20s), 2);
+    EXPECT_NE(bad.Err().find("--period"), std::string::npos) << bad.Err();
+}
+
+} // namespace

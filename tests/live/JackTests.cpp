@@ -1,0 +1,257 @@
+// corvex on a real JACK server (the fixture's, dummy backend): what a player hears, and how it
+// ends.
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+
+#include "LiveTestSupport.h"
+
+using namespace live_test;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto kStartLimit = 20s;
+constexpr auto kExitLimit = 20s;
+constexpr const char* kPlaying = "corvex: playing through";
+
+// The signal both sides get: a plucked phrase on the left, a quieter tone on the right (which
+// Corvex ignores at its default "Input Selection").
+struct Phrase {
+    std::vector<float> left, right;
+    explicit Phrase(int rate, std::size_t frames)
+    {
+        left = render_test::PluckedTestSignal(rate, static_cast<double>(frames) / rate + 0.01);
+        left.resize(frames);
+        right.resize(frames);
+        for (std::size_t i = 0; i < frames; ++i)
+            right[i] = 0.5f * left[(i * 7) % frames];
+    }
+};
+
+// corvex-render's output for the same input and period, as a host that is not live renders it.
+render_test::Audio Render(const ScratchDir& dir, const Phrase& phrase, int rate, int period,
+                          const std::vector<std::string>& extra = {})
+{
+    render_test::Audio in;
+    in.sampleRate = rate;
+    in.channels = 2;
+    for (std::size_t i = 0; i < phrase.left.size(); ++i) {
+        in.samples.push_back(phrase.left[i]);
+        in.samples.push_back(phrase.right[i]);
+    }
+    render_test::WriteAudio(dir / "in.wav", in, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    std::vector<std::string> args{(dir / "in.wav").string(), (dir / "out.wav").string(), "--block",
+                                  std::to_string(period), "--format", "wav32f", "-q"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const auto result = render_test::RunRender(args);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    return render_test::ReadAudio(dir / "out.wav");
+}
+
+std::size_t FirstDifference(const std::vector<float>& recorded, const render_test::Audio& rendered, int channel)
+{
+    for (std::size_t i = 0; i < recorded.size(); ++i)
+        if (std::memcmp(&recorded[i], &rendered.samples[i * 2 + static_cast<std::size_t>(channel)], 4) != 0)
+            return i;
+    return recorded.size();
+}
+
+TEST(LiveJack, RecordingEqualsTheRendererBitForBit)
+{
+    ScratchDir dir;
+    Child corvex({CorvexExe(), "--no-gui", "--no-connect"}, CorvexEnvironment(dir.Path()), dir.Path());
+    ASSERT_TRUE(corvex.WaitForOutput(kPlaying, kStartLimit)) << corvex.Err();
+
+    JackRig probe({}, {}, 0);
+    ASSERT_TRUE(probe.Ok());
+    const int rate = static_cast<int>(probe.Rate());
+    const int period = static_cast<int>(probe.Period());
+    const std::size_t frames = static_cast<std::size_t>(period) * 160;
+    const Phrase phrase(rate, frames);
+    JackRig rig(phrase.left, phrase.right, frames);
+    ASSERT_TRUE(rig.Ok());
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.WaitForRecording(30s)) << rig.Recorded() << " of " << frames << " frames recorded";
+
+    const render_test::Audio rendered = Render(dir, phrase, rate, period);
+    ASSERT_EQ(rendered.Frames(), static_cast<std::int64_t>(frames));
+    EXPECT_EQ(FirstDifference(rig.Left(), rendered, 0), frames) << "period " << period;
+    EXPECT_EQ(FirstDifference(rig.Right(), rendered, 1), frames);
+    // Not silence passing for equality: Corvex played the phrase.
+    float peak = 0.0f;
+    for (float v : rig.Left())
+        peak = std::max(peak, std::fabs(v));
+    EXPECT_GT(peak, 0.1f);
+
+    corvex.Signal(SIGTERM);
+    EXPECT_EQ(corvex.Wait(kExitLimit), 0) << corvex.Err();
+}
+
+TEST(LiveJack, SigtermWhilePlayingSavesTheStateAndExitsCleanly)
+{
+    ScratchDir dir;
+    // Start from a state of the player's own: its settings must come back in the saved file.
+    std::vector<unsigned char> state(80, 0);
+    std::vector<float> values{1.0f, 1.0f, 1.0f, 0.6f, 1.0f, 0.9f, 0.0f, 1.0f, 0.0f, 0.1f, 1.0f, 0.5f, 0.25f};
+    values.resize(20, 0.0f);
+    std::memcpy(state.data(), values.data(), 80);
+    std::ofstream(dir / "mine.state", std::ios::binary).write(reinterpret_cast<const char*>(state.data()), 80);
+
+    Child corvex({CorvexExe(), "--no-gui", "--state", (dir / "mine.state").string()}, CorvexEnvironment(dir.Path()),
+                 dir.Path());
+    ASSERT_TRUE(corvex.WaitForOutput(kPlaying, kStartLimit)) << corvex.Err();
+    corvex.Signal(SIGTERM);
+    ASSERT_EQ(corvex.Wait(kExitLimit), 0) << corvex.Err();
+    EXPECT_EQ(corvex.Err(), "");
+    EXPECT_NE(corvex.Out().find("xruns"), std::string::npos) << corvex.Out();
+
+    const auto saved = render_test::ReadBytes(dir / "corvex" / "last.state");
+    ASSERT_EQ(saved.size(), 80u);
+    const std::vector<float> floats = StateFloats(saved);
+    for (int id = 1; id <= 12; ++id)
+        EXPECT_EQ(floats[static_cast<std::size_t>(id)], values[static_cast<std::size_t>(id)]) << id;
+    // The next start picks the saved state up, and SIGINT ends it the same way.
+    Child again({CorvexExe(), "--no-gui"}, CorvexEnvironment(dir.Path()), dir.Path());
+    ASSERT_TRUE(again.WaitForOutput(kPlaying, kStartLimit)) << again.Err();
+    again.Signal(SIGINT);
+    ASSERT_EQ(again.Wait(kExitLimit), 0) << again.Err();
+    EXPECT_EQ(again.Err(), "");
+    EXPECT_EQ(render_test::ReadBytes(dir / "corvex" / "last.state"), saved);
+    const std::string audio = ReadText(dir / "corvex" / "audio.conf");
+    EXPECT_NE(audio.find("backend = jack"), std::string::npos) << audio;
+}
+
+TEST(LiveJack, CorruptSettingsGiveAWarningAndTheDefaults)
+{
+    ScratchDir dir;
+    std::filesystem::create_directories(dir / "corvex");
+    std::ofstream(dir / "corvex" / "last.state", std::ios::binary) << "short";
+    std::ofstream(dir / "corvex" / "audio.conf") << "backend = jack\nperiod = banana\n";
+
+    Child corvex({CorvexExe(), "--no-gui"}, CorvexEnvironment(dir.Path()), dir.Path());
+    ASSERT_TRUE(corvex.WaitForOutput(kPlaying, kStartLimit)) << corvex.Err();
+    corvex.Signal(SIGTERM);
+    ASSERT_EQ(corvex.Wait(kExitLimit), 0) << corvex.Err();
+
+    // One line for each file, naming it.
+    const std::string err = corvex.Err();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+    EXPECT_NE(err.find("last.state"), std::string::npos) << err;
+    EXPECT_NE(err.find("5 bytes"), std::string::npos) << err;
+    EXPECT_NE(err.find("audio.conf"), std::string::npos) << err;
+    EXPECT_NE(err.find("line 2"), std::string::npos) << err;
+    // The defaults ran and were saved in their place.
+    const std::vector<float> floats = StateFloats(render_test::ReadBytes(dir / "corvex" / "last.state"));
+    ASSERT_EQ(floats.size(), 20u);
+    EXPECT_FLOAT_EQ(floats[3], 0.8f);
+    EXPECT_FLOAT_EQ(floats[5], 0.55f);
+    EXPECT_NE(ReadText(dir / "corvex" / "audio.conf").find("period = 128"), std::string::npos);
+    // What was refused is kept.
+    EXPECT_EQ(ReadText(dir / "corvex" / "audio.conf.bad"), "backend = jack\nperiod = banana\n");
+    EXPECT_EQ(ReadText(dir / "corvex" / "last.state.bad"), "short");
+}
+
+TEST(LiveJack, AStateWithAValueOutOfRangeIsRefusedWhole)
+{
+    ScratchDir dir;
+    std::vector<float> values(20, 0.0f);
+    values[0] = 1.0f;
+    values[3] = 0.3f;
+    values[5] = 7.0f; // out of range: nothing of this file may be applied
+    std::ofstream(dir / "bad.state", std::ios::binary).write(reinterpret_cast<const char*>(values.data()), 80);
+    Child corvex({CorvexExe(), "--no-gui", "--state", (dir / "bad.state").string()}, CorvexEnvironment(dir.Path()),
+                 dir.Path());
+    ASSERT_TRUE(corvex.WaitForOutput(kPlaying, kStartLimit)) << corvex.Err();
+    corvex.Signal(SIGTERM);
+    ASSERT_EQ(corvex.Wait(kExitLimit), 0);
+    EXPECT_NE(corvex.Err().find("bad.state"), std::string::npos) << corvex.Err();
+    const std::vector<float> floats = StateFloats(render_test::ReadBytes(dir / "corvex" / "last.state"));
+    ASSERT_EQ(floats.size(), 20u);
+    EXPECT_FLOAT_EQ(floats[3], 0.8f); // the default, not 0.3
+}
+
+TEST(LiveJack, AMissingPortIsNamed)
+{
+    ScratchDir dir;
+    Child corvex({CorvexExe(), "--no-gui", "--in", "system:capture_1", "--out", "system:playback_1,nowhere:left"},
+                 CorvexEnvironment(dir.Path()), dir.Path());
+    const int code = corvex.Wait(kExitLimit);
+    EXPECT_NE(code, 0);
+    EXPECT_NE(code, -1);
+    EXPECT_NE(corvex.Err().find("\"nowhere:left\""), std::string::npos) << corvex.Err();
+
+    Child badList({CorvexExe(), "--no-gui", "--out", "system:playback_1"}, CorvexEnvironment(dir.Path()), dir.Path());
+    EXPECT_EQ(badList.Wait(kExitLimit), 2);
+    EXPECT_NE(badList.Err().find("--out"), std::string::npos) << badList.Err();
+}
+
+TEST(LiveJack, PortsNamedOnTheCommandLineAreConnected)
+{
+    ScratchDir dir;
+    Child corvex({CorvexExe(), "--no-gui", "--in", "system:capture_2", "--out", "system:playback_2,system:playback_1"},
+                 CorvexEnvironment(dir.Path()), dir.Path());
+    ASSERT_TRUE(corvex.WaitForOutput(kPlaying, kStartLimit)) << corvex.Err();
+    jack_client_t* client = jack_client_open("corvex-test-ports", JackNoStartServer, nullptr);
+    ASSERT_NE(client, nullptr);
+    auto connections = [&](const char* port) {
+        std::vector<std::string> names;
+        if (const char** list = jack_port_get_all_connections(client, jack_port_by_name(client, port))) {
+            for (const char** p = list; *p; ++p)
+                names.emplace_back(*p);
+            jack_free(list);
+        }
+        return names;
+    };
+    EXPECT_EQ(connections("Corvex:in_1"), std::vector<std::string>{"system:capture_2"});
+    EXPECT_TRUE(connections("Corvex:in_2").empty());
+    EXPECT_EQ(connections("Corvex:out_1"), std::vector<std::string>{"system:playback_2"});
+    EXPECT_EQ(connections("Corvex:out_2"), std::vector<std::string>{"system:playback_1"});
+    jack_client_close(client);
+    corvex.Signal(SIGTERM);
+    EXPECT_EQ(corvex.Wait(kExitLimit), 0);
+}
+
+TEST(LiveJack, NoServerIsNamedWithTheReason)
+{
+    ScratchDir dir;
+    auto env = CorvexEnvironment(dir.Path());
+    env.push_back("JACK_DEFAULT_SERVER=corvex-test-no-such-server");
+    Child corvex({CorvexExe(), "--no-gui"}, env, dir.Path());
+    EXPECT_EQ(corvex.Wait(kExitLimit), 1);
+    EXPECT_NE(corvex.Err().find("\"corvex-test-no-such-server\""), std::string::npos) << corvex.Err();
+    EXPECT_NE(corvex.Err().find("no JACK server is running"), std::string::npos) << corvex.Err();
+}
+
+// A server of this test's own, since this one is killed.
+TEST(LiveJack, TheServerGoingAwayEndsWithAMessageAndTheStateSaved)
+{
+    ScratchDir dir;
+    const std::string state = (dir / "server.jackd").string();
+    Child start({"/bin/sh", CORVEX_JACKD_FIXTURE_SCRIPT, "start", state, "48000", "256"}, {}, dir.Path());
+    ASSERT_EQ(start.Wait(30s), 0) << start.Err();
+    std::ifstream server(state);
+    std::string name;
+    pid_t serverPid = 0;
+    server >> name >> serverPid;
+
+    auto env = CorvexEnvironment(dir.Path());
+    env.push_back("JACK_DEFAULT_SERVER=" + name);
+    Child corvex({CorvexExe(), "--no-gui"}, env, dir.Path());
+    ASSERT_TRUE(corvex.WaitForOutput(kPlaying, kStartLimit)) << corvex.Err();
+    kill(serverPid, SIGKILL);
+    const int code = corvex.Wait(kExitLimit);
+    Child stop({"/bin/sh", CORVEX_JACKD_FIXTURE_SCRIPT, "stop", state}, {}, dir.Path());
+    stop.Wait(30s);
+    EXPECT_EQ(code, 1) << "-1 is a hang";
+    EXPECT_NE(corvex.Err().find("went away"), std::string::npos) << corvex.Err();
+    EXPECT_NE(corvex.Err().find(name), std::string::npos) << corvex.Err();
+    EXPECT_EQ(render_test::ReadBytes(dir / "corvex" / "last.state").size(), 80u);
+}
+
+} // namespace

@@ -1,0 +1,223 @@
+#include "LiveTestSupport.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace live_test {
+
+std::string ReadText(const std::filesystem::path& path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+Child::Child(const std::vector<std::string>& args, const std::vector<std::string>& env,
+             const std::filesystem::path& logDir)
+{
+    static int counter = 0;
+    const std::string stem = "child" + std::to_string(++counter);
+    m_out = logDir / (stem + ".out");
+    m_err = logDir / (stem + ".err");
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e)
+        environment.emplace_back(*e);
+    for (const std::string& extra : env) {
+        const std::string name = extra.substr(0, extra.find('=') + 1);
+        environment.erase(std::remove_if(environment.begin(), environment.end(),
+                                         [&](const std::string& e) { return e.rfind(name, 0) == 0; }),
+                          environment.end());
+        environment.push_back(extra);
+    }
+    std::vector<char*> argv, envp;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    for (const std::string& e : environment)
+        envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    m_pid = fork();
+    if (m_pid == 0) {
+        const int out = open(m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int null = open("/dev/null", O_RDONLY);
+        dup2(null, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+}
+
+Child::~Child()
+{
+    if (Running()) {
+        kill(m_pid, SIGKILL);
+        Wait(std::chrono::seconds(5));
+    }
+}
+
+void Child::Signal(int signal)
+{
+    if (!m_exited)
+        kill(m_pid, signal);
+}
+
+bool Child::Running()
+{
+    if (m_exited || m_pid <= 0)
+        return false;
+    int status = 0;
+    if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_exited = true;
+        m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return false;
+    }
+    return true;
+}
+
+int Child::Wait(std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (Running()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return m_exitCode;
+}
+
+bool Child::WaitForOutput(const std::string& text, std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (Out().find(text) != std::string::npos)
+            return true;
+        if (!Running() || std::chrono::steady_clock::now() >= end)
+            return Out().find(text) != std::string::npos;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+std::string Child::Out() const { return ReadText(m_out); }
+std::string Child::Err() const { return ReadText(m_err); }
+
+std::string CorvexExe() { return CORVEX_EXE; }
+
+std::vector<std::string> CorvexEnvironment(const std::filesystem::path& configHome)
+{
+    return {"XDG_CONFIG_HOME=" + configHome.string(), "JACK_NO_START_SERVER=1"};
+}
+
+JackRig::JackRig(std::vector<float> left, std::vector<float> right, std::size_t recordFrames)
+    : m_left(std::move(left)), m_right(std::move(right)), m_recordL(recordFrames), m_recordR(recordFrames)
+{
+    jack_set_error_function([](const char*) {});
+    jack_set_info_function([](const char*) {});
+    jack_status_t status{};
+    m_player = jack_client_open("corvex-test-player", JackNoStartServer, &status);
+    m_recorder = jack_client_open("corvex-test-recorder", JackNoStartServer, &status);
+    if (!m_player || !m_recorder)
+        return;
+    for (int c = 0; c < 2; ++c) {
+        const std::string n = std::to_string(c + 1);
+        m_playOut[c] = jack_port_register(m_player, ("out_" + n).c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        m_recordIn[c] = jack_port_register(m_recorder, ("in_" + n).c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+    }
+    jack_set_process_callback(m_player, &JackRig::PlayerProcess, this);
+    jack_set_process_callback(m_recorder, &JackRig::RecorderProcess, this);
+    jack_activate(m_player);
+    jack_activate(m_recorder);
+}
+
+JackRig::~JackRig()
+{
+    for (jack_client_t* client : {m_player, m_recorder}) {
+        if (client) {
+            jack_deactivate(client);
+            jack_client_close(client);
+        }
+    }
+}
+
+jack_nframes_t JackRig::Rate() const { return jack_get_sample_rate(m_player); }
+jack_nframes_t JackRig::Period() const { return jack_get_buffer_size(m_player); }
+
+bool JackRig::Connect(const std::string& corvex)
+{
+    const std::string player = jack_get_client_name(m_player);
+    const std::string recorder = jack_get_client_name(m_recorder);
+    return jack_connect(m_recorder, (corvex + ":out_1").c_str(), (recorder + ":in_1").c_str()) == 0 &&
+           jack_connect(m_recorder, (corvex + ":out_2").c_str(), (recorder + ":in_2").c_str()) == 0 &&
+           jack_connect(m_player, (player + ":out_1").c_str(), (corvex + ":in_1").c_str()) == 0 &&
+           jack_connect(m_player, (player + ":out_2").c_str(), (corvex + ":in_2").c_str()) == 0;
+}
+
+bool JackRig::WaitForRecording(std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (m_recorded.load() < m_recordL.size()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+int JackRig::PlayerProcess(jack_nframes_t frames, void* arg)
+{
+    auto* self = static_cast<JackRig*>(arg);
+    auto* outL = static_cast<float*>(jack_port_get_buffer(self->m_playOut[0], frames));
+    auto* outR = static_cast<float*>(jack_port_get_buffer(self->m_playOut[1], frames));
+    if (!self->m_started.load()) {
+        if (jack_port_connected(self->m_playOut[0]) == 0) {
+            std::fill_n(outL, frames, 0.0f);
+            std::fill_n(outR, frames, 0.0f);
+            return 0;
+        }
+        self->m_startFrame = jack_last_frame_time(self->m_player);
+        self->m_started = true;
+    }
+    for (jack_nframes_t i = 0; i < frames; ++i, ++self->m_played) {
+        outL[i] = self->m_played < self->m_left.size() ? self->m_left[self->m_played] : 0.0f;
+        outR[i] = self->m_played < self->m_right.size() ? self->m_right[self->m_played] : 0.0f;
+    }
+    return 0;
+}
+
+int JackRig::RecorderProcess(jack_nframes_t frames, void* arg)
+{
+    auto* self = static_cast<JackRig*>(arg);
+    if (!self->m_started.load())
+        return 0;
+    const jack_nframes_t now = jack_last_frame_time(self->m_recorder);
+    const std::size_t at = now - self->m_startFrame.load();
+    if (at != self->m_recorded.load())
+        return 0; // a cycle the recorder missed would show as a shortfall
+    auto* inL = static_cast<const float*>(jack_port_get_buffer(self->m_recordIn[0], frames));
+    auto* inR = static_cast<const float*>(jack_port_get_buffer(self->m_recordIn[1], frames));
+    std::size_t n = std::min<std::size_t>(frames, self->m_recordL.size() - std::min(at, self->m_recordL.size()));
+    std::copy_n(inL, n, self->m_recordL.begin() + static_cast<std::ptrdiff_t>(at));
+    std::copy_n(inR, n, self->m_recordR.begin() + static_cast<std::ptrdiff_t>(at));
+    self->m_recorded = at + n;
+    return 0;
+}
+
+std::vector<float> StateFloats(const std::vector<unsigned char>& bytes)
+{
+    std::vector<float> values(bytes.size() / 4);
+    std::memcpy(values.data(), bytes.data(), values.size() * 4);
+    return values;
+}
+
+} // namespace live_test

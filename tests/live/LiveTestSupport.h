@@ -1,0 +1,93 @@
+#pragma once
+
+#include <jack/jack.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "RenderTestSupport.h"
+
+// Running corvex as a user does (a child process with its own settings folder) and playing into
+// it from JACK clients of the test's own.
+
+namespace live_test {
+
+using render_test::ScratchDir;
+
+// A child process with stdout and stderr in files; killed on destruction if still running.
+class Child {
+public:
+    // Runs `args` (args[0] is the program) with the extra environment `env` ("NAME=value").
+    Child(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::filesystem::path& logDir);
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    void Signal(int signal);
+    // Waits for the exit; -1 if it did not come within `limit` (a hang).
+    int Wait(std::chrono::milliseconds limit);
+    bool Running();
+    // Waits until stdout contains `text`; false if the process ended or the limit passed.
+    bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit);
+    std::string Out() const;
+    std::string Err() const;
+    pid_t Pid() const { return m_pid; }
+
+private:
+    pid_t m_pid = -1;
+    int m_exitCode = -1;
+    bool m_exited = false;
+    std::filesystem::path m_out, m_err;
+};
+
+std::string ReadText(const std::filesystem::path& path);
+
+// The corvex program, with the JACK server of the fixture (JACK_DEFAULT_SERVER) and a settings
+// folder of the test's own.
+std::vector<std::string> CorvexEnvironment(const std::filesystem::path& configHome);
+std::string CorvexExe();
+
+// Two JACK clients of the test: a player that feeds a signal into Corvex's inputs from the first
+// cycle in which its left output is connected, and a recorder that records Corvex's outputs from
+// that same cycle on. Between them, in the graph, Corvex processes each cycle's input in that
+// cycle.
+class JackRig {
+public:
+    explicit JackRig(std::vector<float> left, std::vector<float> right, std::size_t recordFrames);
+    ~JackRig();
+    bool Ok() const { return m_player && m_recorder; }
+
+    // Connects Corvex's outputs to the recorder, then the player to Corvex's inputs (left first).
+    bool Connect(const std::string& corvexClient = "Corvex");
+    // Waits until recordFrames frames are recorded.
+    bool WaitForRecording(std::chrono::milliseconds limit);
+    // Frames recorded so far (safe to read the recording up to this).
+    std::size_t Recorded() const { return m_recorded.load(); }
+    const std::vector<float>& Left() const { return m_recordL; }
+    const std::vector<float>& Right() const { return m_recordR; }
+    jack_nframes_t Rate() const;
+    jack_nframes_t Period() const;
+
+private:
+    static int PlayerProcess(jack_nframes_t frames, void* arg);
+    static int RecorderProcess(jack_nframes_t frames, void* arg);
+
+    std::vector<float> m_left, m_right;
+    std::vector<float> m_recordL, m_recordR;
+    jack_client_t* m_player = nullptr;
+    jack_client_t* m_recorder = nullptr;
+    jack_port_t* m_playOut[2] = {};
+    jack_port_t* m_recordIn[2] = {};
+    std::size_t m_played = 0;
+    std::atomic<bool> m_started{false};
+    std::atomic<jack_nframes_t> m_startFrame{0};
+    std::atomic<std::size_t> m_recorded{0};
+};
+
+// Corvex's settings at a state file's values; the 20 floats of an 80-byte state.
+std::vector<float> StateFloats(const std::vector<unsigned char>& bytes);
+
+} // namespace live_test
