@@ -55,7 +55,8 @@ std::vector<std::string> PhysicalPorts(jack_client_t* client, unsigned long flag
 CJackBackend::~CJackBackend()
 {
     Stop();
-    if (m_pClient && !m_bLost.load())
+    // Also after the server went away: closing releases the client's semaphore.
+    if (m_pClient)
         jack_client_close(m_pClient);
 }
 

@@ -76,6 +76,9 @@ public:
     // The last value the processor reported for an indicator (13 to 17).
     double Indicator(std::uint32_t id) const;
 
+    // Edits still waiting for room in the queue (user-interface thread).
+    std::size_t EditsWaiting() const { return m_aOverflow.size(); }
+
     // Where the controller reports the editor's edits (performEdit), for the processor.
     Steinberg::Vst::IComponentHandler* EditHandler() const;
 

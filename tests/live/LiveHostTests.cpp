@@ -148,10 +148,14 @@ TEST(LiveHost, AudioThreadNeitherAllocatesNorLocksWhileTheEditorEdits)
         std::this_thread::yield();
     }
     audio.join();
-    // One more period takes the edits still queued.
-    host->Dispatch();
+    // More periods take the edits still queued (a flood of them can outrun the queue).
     std::vector<float> silence(kPeriod, 0.0f), out(kPeriod);
-    host->ProcessPeriod(silence.data(), silence.data(), out.data(), out.data(), kPeriod, 0.0);
+    int extraPeriods = 0;
+    do {
+        host->Dispatch();
+        host->ProcessPeriod(silence.data(), silence.data(), out.data(), out.data(), kPeriod, 0.0);
+        ++extraPeriods;
+    } while (host->EditsWaiting() > 0);
     host->Dispatch();
 
     EXPECT_EQ(badOutput.load(), 0);
@@ -161,7 +165,7 @@ TEST(LiveHost, AudioThreadNeitherAllocatesNorLocksWhileTheEditorEdits)
 #endif
     EXPECT_GT(edits, 10);
     EXPECT_GT(host->EditsDelivered(), 0u);
-    EXPECT_EQ(host->PeriodsProcessed(), static_cast<std::uint64_t>(kPeriods + 1));
+    EXPECT_EQ(host->PeriodsProcessed(), static_cast<std::uint64_t>(kPeriods + extraPeriods));
     EXPECT_EQ(host->FailedPeriods(), 0u);
 
     // Every parameter ends at the last value the editor sent.

@@ -8,6 +8,8 @@
 #   jackd-fixture.sh run STATE COMMAND [ARG...]   run COMMAND with JACK_DEFAULT_SERVER naming it
 #
 # STATE is a file this script writes: the server's name on the first line, its pid on the second.
+# Stop servers with SIGTERM, as `stop` does: a server killed outright keeps its entry in JACK's
+# registry of servers (eight entries for the whole machine) until one of the same name starts.
 set -u
 
 usage() {
