@@ -1,0 +1,158 @@
+// corvex with its editor, on a virtual X server and the fixture's JACK server: the window a
+// player sees, a click on a footswitch that changes what they hear, and closing it.
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+
+#include <cstring>
+#include <thread>
+
+#include "LiveTestSupport.h"
+
+using namespace live_test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The "Distortion ON OFF" footswitch: left 263, top 310, 128 x 188 on the panel.
+constexpr int kDistortionX = 263 + 64;
+constexpr int kDistortionY = 310 + 94;
+constexpr std::uint32_t kDistortionOnOff = 4;
+
+// A top-level window titled "Corvex", or 0.
+Window FindCorvexWindow(Display* display)
+{
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    Window found = 0;
+    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) {
+        for (unsigned i = 0; i < count && !found; ++i) {
+            char* name = nullptr;
+            if (XFetchName(display, children[i], &name) && name) {
+                if (std::strcmp(name, "Corvex") == 0)
+                    found = children[i];
+                XFree(name);
+            }
+        }
+        XFree(children);
+    }
+    return found;
+}
+
+void Click(Display* display, Window window, int x, int y)
+{
+    int rootX = 0, rootY = 0;
+    Window child = 0;
+    XTranslateCoordinates(display, window, DefaultRootWindow(display), x, y, &rootX, &rootY, &child);
+    XTestFakeMotionEvent(display, -1, rootX, rootY, CurrentTime);
+    XTestFakeButtonEvent(display, 1, True, CurrentTime);
+    XTestFakeButtonEvent(display, 1, False, CurrentTime);
+    XFlush(display);
+}
+
+// What a window manager sends when the user clicks the close button.
+void AskToClose(Display* display, Window window)
+{
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, window, False, NoEventMask, &event);
+    XFlush(display);
+}
+
+TEST(LiveGui, WindowFootswitchAndClose)
+{
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr) << "no X server (run under xvfb-run)";
+    ScratchDir dir;
+    Child corvex({CorvexExe(), "--no-connect"}, CorvexEnvironment(dir.Path()), dir.Path());
+    ASSERT_TRUE(corvex.WaitForOutput("corvex: playing through", 20s)) << corvex.Err();
+
+    // The window: its title, class and the panel's size, not resizable.
+    Window window = 0;
+    const auto end = std::chrono::steady_clock::now() + 20s;
+    while (!(window = FindCorvexWindow(display)) && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_NE(window, 0u) << corvex.Err();
+    XWindowAttributes attributes{};
+    ASSERT_TRUE(XGetWindowAttributes(display, window, &attributes));
+    EXPECT_EQ(attributes.width, 1024);
+    EXPECT_EQ(attributes.height, 768);
+    XClassHint classHint{};
+    ASSERT_TRUE(XGetClassHint(display, window, &classHint));
+    EXPECT_STREQ(classHint.res_class, "Corvex");
+    XFree(classHint.res_name);
+    XFree(classHint.res_class);
+    XSizeHints hints{};
+    long supplied = 0;
+    ASSERT_TRUE(XGetWMNormalHints(display, window, &hints, &supplied));
+    EXPECT_EQ(hints.min_width, 1024);
+    EXPECT_EQ(hints.max_width, 1024);
+    EXPECT_EQ(hints.max_height, 768);
+    // The editor is drawn into it: a child window of the panel's size.
+    auto childCount = [&] {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        if (XQueryTree(display, window, &root, &parent, &children, &count) && children)
+            XFree(children);
+        return count;
+    };
+    while (childCount() == 0 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_GE(childCount(), 1u);
+
+    // Play a phrase, switch the distortion off a quarter of the way through.
+    JackRig probe({}, {}, 0);
+    ASSERT_TRUE(probe.Ok());
+    const int rate = static_cast<int>(probe.Rate());
+    const std::size_t frames = static_cast<std::size_t>(probe.Period()) * 300;
+    std::vector<float> phrase = render_test::PluckedTestSignal(rate, static_cast<double>(frames) / rate + 0.01);
+    phrase.resize(frames);
+    JackRig rig(phrase, phrase, frames);
+    ASSERT_TRUE(rig.Connect());
+    while (rig.Recorded() < frames / 4 && std::chrono::steady_clock::now() < end + 20s)
+        std::this_thread::sleep_for(5ms);
+    Click(display, window, kDistortionX, kDistortionY);
+    ASSERT_TRUE(rig.WaitForRecording(30s));
+
+    // The renderer at the same settings throughout: the recording leaves it after the click.
+    render_test::Audio in;
+    in.sampleRate = rate;
+    in.channels = 2;
+    for (float v : phrase) {
+        in.samples.push_back(v);
+        in.samples.push_back(v);
+    }
+    render_test::WriteAudio(dir / "in.wav", in, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    const auto result = render_test::RunRender({(dir / "in.wav").string(), (dir / "out.wav").string(), "--block",
+                                                std::to_string(probe.Period()), "--format", "wav32f", "-q"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const render_test::Audio rendered = render_test::ReadAudio(dir / "out.wav");
+    ASSERT_EQ(rendered.Frames(), static_cast<std::int64_t>(frames));
+    std::size_t firstDifference = frames;
+    for (std::size_t i = 0; i < frames && firstDifference == frames; ++i)
+        if (std::memcmp(&rig.Left()[i], &rendered.samples[i * 2], 4) != 0)
+            firstDifference = i;
+    EXPECT_GE(firstDifference, frames / 4) << "before the click, the default settings";
+    EXPECT_LT(firstDifference, frames) << "the click changed nothing audible";
+
+    // Closing the window ends corvex cleanly, with the switch saved off.
+    AskToClose(display, window);
+    EXPECT_EQ(corvex.Wait(20s), 0) << corvex.Err();
+    const std::vector<float> state = StateFloats(render_test::ReadBytes(dir / "corvex" / "last.state"));
+    ASSERT_EQ(state.size(), 20u);
+    EXPECT_EQ(state[kDistortionOnOff], 0.0f);
+    EXPECT_EQ(state[1], 1.0f);
+    XCloseDisplay(display);
+}
+
+} // namespace
