@@ -60,6 +60,13 @@ if(EXISTS "${_sdk}/public.sdk/source/common/commoniids.cpp")
 else()
   target_sources(corvex_vst3_sdk PRIVATE "${CMAKE_CURRENT_LIST_DIR}/../plugin/sdk/CommonIids.cpp")
 endif()
+# Newer SDKs (3.7.3 on) move string conversion into a file of its own that their host classes and
+# public classes call; the Debian 3.7.2 subset has neither the file nor the calls.
+foreach(_newer IN ITEMS public.sdk/source/vst/utility/stringconvert.cpp)
+  if(EXISTS "${_sdk}/${_newer}")
+    target_sources(corvex_vst3_sdk PRIVATE "${_sdk}/${_newer}")
+  endif()
+endforeach()
 # SYSTEM: the SDK's headers must not trip our own warning set.
 target_include_directories(corvex_vst3_sdk SYSTEM PUBLIC "${_sdk}")
 target_compile_definitions(corvex_vst3_sdk PUBLIC $<IF:$<CONFIG:Debug>,DEVELOPMENT=1,RELEASE=1>)

@@ -1,0 +1,30 @@
+#!/bin/sh
+# The user installation of corvex: into a scratch home, with and without the folder on PATH.
+#   install-check.sh CMAKE CORVEX RENDER SOURCE_DIR
+set -eu
+cmake=$1 corvex=$2 render=$3 source=$4
+home=$(mktemp -d)
+trap 'rm -rf "$home"' EXIT
+install() {
+    "$cmake" -DCORVEX="$corvex" -DRENDER="$render" -DBIN_DIR="$home/.local/bin" \
+        -DDESKTOP_DIR="$home/.local/share/applications" \
+        -DDESKTOP_TEMPLATE="$source/apps/corvex/corvex.desktop.in" -P "$source/apps/corvex/InstallApps.cmake"
+}
+fail() { echo "install-check: $*" >&2; exit 1; }
+
+out=$(PATH=/usr/bin:/bin install)
+echo "$out" | grep -q "$home/.local/bin is not on your PATH" || fail "no PATH note in: $out"
+for program in corvex corvex-render; do
+    [ -x "$home/.local/bin/$program" ] || fail "$program not installed"
+
+    cmp -s "$home/.local/bin/$program" "$( [ $program = corvex ] && echo "$corvex" || echo "$render")" || fail "$program differs"
+done
+"$home/.local/bin/corvex" --help | grep -q -- "--alsa" || fail "the installed corvex does not run"
+entry="$home/.local/share/applications/corvex.desktop"
+grep -qx "Name=Corvex" "$entry" || fail "no Name in the desktop entry"
+grep -qx "Exec=$home/.local/bin/corvex" "$entry" || fail "the desktop entry does not run the installed corvex"
+if command -v desktop-file-validate >/dev/null; then desktop-file-validate "$entry"; fi
+
+out=$(PATH="$home/.local/bin:/usr/bin:/bin" install)
+echo "$out" | grep -q "not on your PATH" && fail "PATH note although the folder is on PATH"
+echo "install-check: ok"
