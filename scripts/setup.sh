@@ -12,6 +12,7 @@ packages=(
   lv2-dev liblilv-dev lilv-utils jalv   # the LV2 plug-in and its tests
   jackd2 libjack-jackd2-dev libasound2-dev   # corvex's audio backends; jackd for the tests
   g++-mingw-w64-x86-64 wine wine64   # the Windows cross build and its tests under Wine
+  libgtk-3-dev               # GtkSocket, the XEmbed embedder the editor tests embed into
 )
 
 SUDO=""

@@ -16,6 +16,15 @@ enum Modifier : unsigned {
 struct CMouseEvent {
     CPoint where;
     unsigned modifiers = 0;
+    int clickCount = 1; // 2 for the second press of a double-click
+};
+
+// The keys the editor acts on; every other key stays with the host.
+enum class VirtualKey { Other, Up, Down, PageUp, PageDown, Escape };
+
+struct CKeyEvent {
+    VirtualKey key = VirtualKey::Other;
+    unsigned modifiers = 0;
 };
 
 class CControl;
@@ -27,6 +36,9 @@ public:
     virtual void valueChanged(CControl* control) = 0;
     virtual void controlBeginEdit(CControl* /*control*/) {}
     virtual void controlEndEdit(CControl* /*control*/) {}
+    // A double-click or a click with a modifier; true when the listener handled it, in which
+    // case the control does not start its own gesture.
+    virtual bool controlModifierClicked(CControl* /*control*/, const CMouseEvent& /*event*/) { return false; }
 };
 
 // A rectangle on the frame showing one value from a bitmap. The value is a float, normally in

@@ -53,6 +53,9 @@ void CAnimKnob::moveTo(float value)
 
 bool CAnimKnob::onMouseDown(const CMouseEvent& event)
 {
+    if (event.clickCount > 1 || (event.modifiers & kControl) != 0)
+        if (CControlListener* listener = getListener(); listener != nullptr && listener->controlModifierClicked(this, event))
+            return true;
     m_bDragging = true;
     m_iLastY = event.where.y;
     if (CControlListener* listener = getListener())

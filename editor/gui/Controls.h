@@ -16,7 +16,8 @@ private:
 };
 
 // Rotary knob drawn from a vertical strip of sub-images. A vertical drag turns it (upwards
-// raises the value, Shift for fine steps), and so does the wheel.
+// raises the value, Shift for fine steps), and so does the wheel. A double-click or Ctrl+click
+// goes to the listener's controlModifierClicked first.
 class CAnimKnob final : public CControl {
 public:
     static constexpr float kDragPixelsFullScale = 200.0f; // drag distance from 0 to 1

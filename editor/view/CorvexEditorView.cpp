@@ -2,6 +2,7 @@
 
 #include "ControllerParameterAccess.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -43,6 +44,14 @@ std::unique_ptr<gui::CControl> MakeControl(const editor::ControlLayout& c, gui::
                                                c.frames);
     }
     return nullptr;
+}
+
+bool IsKnob(int tag)
+{
+    for (const editor::ControlLayout& c : editor::kControlLayouts)
+        if (int(c.id) == tag)
+            return c.kind == editor::ControlKind::AnimKnob;
+    return false;
 }
 
 // The meters' display curve, 1 - (p - 1)^2: lifts low levels so quiet playing still shows.
@@ -97,6 +106,7 @@ void CorvexEditorView::close()
     m_pBackground.reset();
     m_apControls.fill(nullptr);
     m_afPending.fill(0.0f);
+    m_iLastTouchedKnob = 0;
 }
 
 gui::CControl* CorvexEditorView::getControl(ParamID id) const
@@ -124,11 +134,82 @@ void CorvexEditorView::valueChanged(gui::CControl* control)
     if (control == nullptr)
         return;
     const int tag = control->getTag();
+    if (IsKnob(tag))
+        m_iLastTouchedKnob = ParamID(tag);
     if (tag >= int(kInputSelection) && tag <= int(kReverbLevel)) {
         m_pParameters->performEdit(ParamID(tag), control->getValue());
     } else if (tag == int(kButton1) && control->getValue() == 1.0f) {
         runModalDialog(editor::kAboutDialogResource);
     }
+}
+
+void CorvexEditorView::controlBeginEdit(gui::CControl* control)
+{
+    if (control != nullptr && IsKnob(control->getTag()))
+        m_iLastTouchedKnob = ParamID(control->getTag());
+}
+
+void CorvexEditorView::editOnce(gui::CControl* control, float value)
+{
+    const auto id = ParamID(control->getTag());
+    m_iLastTouchedKnob = id;
+    control->setValue(value);
+    m_pParameters->beginEdit(id);
+    m_pParameters->performEdit(id, value);
+    m_pParameters->endEdit(id);
+}
+
+bool CorvexEditorView::controlModifierClicked(gui::CControl* control, const gui::CMouseEvent& /*event*/)
+{
+    if (control == nullptr || !IsKnob(control->getTag()))
+        return false;
+    editOnce(control, float(m_pParameters->getDefaultNormalized(ParamID(control->getTag()))));
+    return true;
+}
+
+gui::CControl* CorvexEditorView::keyTarget() const
+{
+    gui::CPoint pointer;
+    if (getPointer(pointer))
+        for (const editor::ControlLayout& c : editor::kControlLayouts)
+            if (c.kind == editor::ControlKind::AnimKnob && m_apControls[c.id] != nullptr &&
+                m_apControls[c.id]->getViewSize().pointInside(pointer))
+                return m_apControls[c.id];
+    return m_iLastTouchedKnob != 0 ? m_apControls[m_iLastTouchedKnob] : nullptr;
+}
+
+bool CorvexEditorView::handleKey(const gui::CKeyEvent& event)
+{
+    using gui::VirtualKey;
+    if (!frame)
+        return false;
+    if (frame->getModal() != nullptr) {
+        // The About box takes no other key: the host keeps them.
+        if (event.key != VirtualKey::Escape)
+            return false;
+        frame->closeModal();
+        return true;
+    }
+    float step = 0.0f;
+    switch (event.key) {
+    case VirtualKey::Up: step = kKeyStep; break;
+    case VirtualKey::Down: step = -kKeyStep; break;
+    case VirtualKey::PageUp: step = kKeyCoarseStep; break;
+    case VirtualKey::PageDown: step = -kKeyCoarseStep; break;
+    default: return false;
+    }
+    gui::CControl* knob = keyTarget();
+    if (knob == nullptr)
+        return false;
+    if ((event.modifiers & gui::kShift) != 0)
+        step *= kKeyFineFactor;
+    const float raw = knob->getValue();
+    const float current = raw > 0.0f ? std::min(raw, 1.0f) : 0.0f; // NaN counts as 0
+    const float value = std::clamp(current + step, 0.0f, 1.0f);
+    // At an end of the range the key is still the editor's: it must not reach the host instead.
+    if (value != current)
+        editOnce(knob, value);
+    return true;
 }
 
 void CorvexEditorView::runModalDialog(int resourceId)

@@ -30,6 +30,10 @@ public:
     static constexpr int kMinHeight = editor::kEditorHeight;
     static constexpr int kMaxHeight = editor::kEditorHeight + 50;
     static constexpr gui::CColor kBackgroundColor{127, 127, 127, 255};
+    // Value change of a knob per Up/Down key, per Page Up/Down key, and the factor Shift applies.
+    static constexpr float kKeyStep = 0.05f;
+    static constexpr float kKeyCoarseStep = 0.25f;
+    static constexpr float kKeyFineFactor = 0.1f;
 
     // Bound to a VST 3 controller, which also keeps it in its list of open views.
     explicit CorvexEditorView(Steinberg::Vst::EditController* controller);
@@ -48,6 +52,9 @@ public:
     void UpdateParameter(Steinberg::Vst::ParamID id, Steinberg::Vst::ParamValue value) override { update(id, value); }
 
     void valueChanged(gui::CControl* control) override;
+    void controlBeginEdit(gui::CControl* control) override;
+    // A double-click or Ctrl+click on a knob returns it to its default, as one edit.
+    bool controlModifierClicked(gui::CControl* control, const gui::CMouseEvent& event) override;
     void notify(Steinberg::FUnknown* sender, const char* message) override;
 
     // The control showing `id`, or null while closed (and for "Bypass").
@@ -73,16 +80,24 @@ protected:
     // Opens the About box (resource 103) as a modal panel inside the editor: a plug-in must not
     // spin a nested event loop inside the host's, so the panel takes all input until OK.
     void runModalDialog(int resourceId) override;
+    // Up/Down and Page Up/Down turn the knob under the pointer, or the one last touched; Escape
+    // closes the About box.
+    bool handleKey(const gui::CKeyEvent& event) override;
 
 private:
     CorvexEditorView(Steinberg::Vst::EditController* controller, std::unique_ptr<CParameterAccess> parameters);
     void showPendingValues();
+    // The knob keys act on: the one under the pointer, else the last one touched; null if none.
+    gui::CControl* keyTarget() const;
+    // One whole gesture setting `control` to `value`.
+    void editOnce(gui::CControl* control, float value);
 
     std::unique_ptr<CParameterAccess> m_pParameters;
 
     gui::SharedBitmap m_pBackground;
     std::array<gui::CControl*, kButton1 + 1> m_apControls{};             // by identifier, 1 to 18
     std::array<float, kCompressionLed - kOutputLeftVumeter + 1> m_afPending{}; // identifiers 13 to 17
+    ParamID m_iLastTouchedKnob = 0;
 };
 
 } // namespace corvex

@@ -6,6 +6,40 @@ namespace corvex {
 
 using namespace Steinberg;
 
+namespace {
+
+// The VST 3 SDK's VirtualKeyCodes and KeyModifier values (pluginterfaces/base/keycodes.h).
+constexpr int16 kVstKeyEscape = 6;
+constexpr int16 kVstKeyUp = 12;
+constexpr int16 kVstKeyDown = 14;
+constexpr int16 kVstKeyPageUp = 15;
+constexpr int16 kVstKeyPageDown = 16;
+constexpr int16 kVstShiftKey = 1 << 0;
+constexpr int16 kVstAlternateKey = 1 << 1;
+constexpr int16 kVstCommandKey = 1 << 2; // Ctrl outside macOS
+
+gui::CKeyEvent KeyEventOf(int16 keyCode, int16 modifiers)
+{
+    gui::CKeyEvent event;
+    switch (keyCode) {
+    case kVstKeyEscape: event.key = gui::VirtualKey::Escape; break;
+    case kVstKeyUp: event.key = gui::VirtualKey::Up; break;
+    case kVstKeyDown: event.key = gui::VirtualKey::Down; break;
+    case kVstKeyPageUp: event.key = gui::VirtualKey::PageUp; break;
+    case kVstKeyPageDown: event.key = gui::VirtualKey::PageDown; break;
+    default: break;
+    }
+    if ((modifiers & kVstShiftKey) != 0)
+        event.modifiers |= gui::kShift;
+    if ((modifiers & kVstAlternateKey) != 0)
+        event.modifiers |= gui::kAlt;
+    if ((modifiers & kVstCommandKey) != 0)
+        event.modifiers |= gui::kControl;
+    return event;
+}
+
+} // namespace
+
 CEditorBase::CEditorBase(Vst::EditController* controller, const ViewRect& size)
     : CorvexEditorViewBase(controller, const_cast<ViewRect*>(&size))
 {
@@ -96,6 +130,8 @@ void CEditorBase::redrawFrame()
 
 void CEditorBase::onMouseDown(const gui::CMouseEvent& event)
 {
+    m_pointer = event.where;
+    m_bPointerInside = true;
     if (frame) {
         frame->onMouseDown(event);
         redrawFrame();
@@ -104,6 +140,8 @@ void CEditorBase::onMouseDown(const gui::CMouseEvent& event)
 
 void CEditorBase::onMouseMoved(const gui::CMouseEvent& event)
 {
+    m_pointer = event.where;
+    m_bPointerInside = true;
     if (frame) {
         frame->onMouseMoved(event);
         redrawFrame();
@@ -124,6 +162,25 @@ void CEditorBase::onWheel(const gui::CMouseEvent& event, float distance)
         frame->onWheel(event, distance);
         redrawFrame();
     }
+}
+
+bool CEditorBase::onKey(const gui::CKeyEvent& event)
+{
+    if (!frame || event.key == gui::VirtualKey::Other || !handleKey(event))
+        return false;
+    redrawFrame();
+    return true;
+}
+
+tresult PLUGIN_API CEditorBase::onKeyDown(char16 /*key*/, int16 keyCode, int16 modifiers)
+{
+    return onKey(KeyEventOf(keyCode, modifiers)) ? kResultTrue : kResultFalse;
+}
+
+tresult PLUGIN_API CEditorBase::onKeyUp(char16 /*key*/, int16 /*keyCode*/, int16 /*modifiers*/)
+{
+    // The editor acts on presses only.
+    return kResultFalse;
 }
 
 } // namespace corvex

@@ -40,6 +40,23 @@ public:
     void onMouseMoved(const gui::CMouseEvent& event);
     void onMouseUp(const gui::CMouseEvent& event);
     void onWheel(const gui::CMouseEvent& event, float distance);
+    // The pointer left the window.
+    void onMouseExited() { m_bPointerInside = false; }
+    // Where the pointer last was over the window, if it is there now.
+    bool getPointer(gui::CPoint& where) const
+    {
+        where = m_pointer;
+        return m_bPointerInside;
+    }
+
+    // A key pressed while the editor has the keyboard; false leaves it to the host.
+    bool onKey(const gui::CKeyEvent& event);
+    // Keys as VST 3 hosts pass them on: kResultTrue when the editor used the key, kResultFalse
+    // so that the host handles it (its shortcuts keep working).
+    Steinberg::tresult PLUGIN_API onKeyDown(Steinberg::char16 key, Steinberg::int16 keyCode,
+                                            Steinberg::int16 modifiers) SMTG_OVERRIDE;
+    Steinberg::tresult PLUGIN_API onKeyUp(Steinberg::char16 key, Steinberg::int16 keyCode,
+                                          Steinberg::int16 modifiers) SMTG_OVERRIDE;
 
     // Handles kTimerFired: redraws every control whose value changed.
     virtual void notify(Steinberg::FUnknown* sender, const char* message);
@@ -55,6 +72,8 @@ public:
     virtual void close() = 0;
 
 protected:
+    // What the editor does with a key; true when it used it.
+    virtual bool handleKey(const gui::CKeyEvent& /*event*/) { return false; }
     // Shows the module's dialog resource modally over the editor's window.
     virtual void runModalDialog(int resourceId);
     // The frame repainted `painted` in its framebuffer; a window layer copies it to the screen.
@@ -68,6 +87,8 @@ private:
     std::unique_ptr<CPlatformWindow> m_pWindow;
     int m_iIdleRate = kDefaultIdleRate;
     bool m_bTimerRunning = false;
+    gui::CPoint m_pointer;
+    bool m_bPointerInside = false;
 };
 
 } // namespace corvex

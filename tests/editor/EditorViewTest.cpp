@@ -259,6 +259,96 @@ TEST_F(EditorViewTest, TurningAKnobSetsTheControllerThenPerformsTheEditWithoutBe
     EXPECT_TRUE(showsImage(kReverbOnOff, 0));
 }
 
+// The SDK's VirtualKeyCodes and KeyModifier values.
+constexpr int16 kKeySpace = 7, kKeyUp = 12, kKeyDown = 14, kKeyPageUp = 15, kKeyPageDown = 16;
+constexpr int16 kShiftKey = 1;
+
+TEST_F(EditorViewTest, ArrowKeysTurnTheKnobUnderThePointerOrTheLastTouchedAsWholeEdits)
+{
+    ASSERT_TRUE(attach());
+    EXPECT_EQ(view->onKeyDown(0, kKeyUp, 0), kResultFalse) << "no knob touched, none under the pointer";
+    EXPECT_TRUE(handler.edits.empty());
+
+    const CRect delay = control(kDelayLevel)->getViewSize();
+    view->onMouseMoved({{delay.left + 3, delay.top + 3}, 0});
+    EXPECT_EQ(view->onKeyDown(0, kKeyUp, 0), kResultTrue);
+    ASSERT_EQ(handler.edits.size(), 3u);
+    EXPECT_EQ(handler.edits[0].kind, "begin");
+    EXPECT_EQ(handler.edits[1].kind, "perform");
+    EXPECT_EQ(handler.edits[2].kind, "end");
+    EXPECT_EQ(handler.edits[1].id, kDelayLevel);
+    EXPECT_NEAR(handler.edits[1].value, 0.75 + 0.05, 1e-6);
+    EXPECT_EQ(handler.edits[1].controllerValue, handler.edits[1].value);
+    EXPECT_EQ(view->onKeyDown(0, kKeyDown, kShiftKey), kResultTrue);
+    EXPECT_NEAR(handler.edits[4].value, 0.8 - 0.005, 1e-6);
+    EXPECT_EQ(view->onKeyDown(0, kKeyPageDown, 0), kResultTrue);
+    EXPECT_NEAR(handler.edits[7].value, 0.795 - 0.25, 1e-6);
+    EXPECT_EQ(view->onKeyUp(0, kKeyPageDown, 0), kResultFalse);
+
+    // Off the knobs, the keys go to the one last touched: a press on it is a touch.
+    const CRect reverb = control(kReverbLevel)->getViewSize();
+    view->onMouseDown({{reverb.left + 3, reverb.top + 3}, 0});
+    view->onMouseUp({{reverb.left + 3, reverb.top + 3}, 0});
+    view->onMouseMoved({{10, 700}, 0});
+    handler.edits.clear();
+    EXPECT_EQ(view->onKeyDown(0, kKeyPageUp, 0), kResultTrue);
+    ASSERT_EQ(handler.edits.size(), 3u);
+    EXPECT_EQ(handler.edits[1].id, kReverbLevel);
+    EXPECT_NEAR(handler.edits[1].value, 0.55 + 0.25, 1e-6);
+    view->onTimer();
+    EXPECT_TRUE(showsImage(kReverbLevel, gui::SubImageIndex(0.8f, 16)));
+
+    // At the end of its range the knob stays put, and the key is still the editor's.
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(view->onKeyDown(0, kKeyPageUp, 0), kResultTrue);
+    EXPECT_EQ(controller->getParamNormalized(kReverbLevel), 1.0);
+    const std::size_t edits = handler.edits.size();
+    EXPECT_EQ(view->onKeyDown(0, kKeyUp, 0), kResultTrue);
+    EXPECT_EQ(handler.edits.size(), edits);
+
+    // Keys the editor has no use for are the host's.
+    EXPECT_EQ(view->onKeyDown(' ', kKeySpace, 0), kResultFalse);
+    EXPECT_EQ(view->onKeyDown('a', 0, 0), kResultFalse);
+    EXPECT_EQ(handler.edits.size(), edits);
+}
+
+TEST_F(EditorViewTest, ADoubleClickOrCtrlClickReturnsAKnobToItsDefaultAsOneEdit)
+{
+    ASSERT_TRUE(attach());
+    controller->setParamNormalized(kCompressorLevel, 0.2);
+    controller->setParamNormalized(kChorusSpeed, 0.9);
+    const CRect comp = control(kCompressorLevel)->getViewSize();
+    const gui::CPoint at{comp.left + 5, comp.top + 5};
+    view->onMouseDown({at, 0, 1});
+    view->onMouseUp({at, 0, 1});
+    EXPECT_TRUE(handler.edits.empty());
+    view->onMouseDown({at, 0, 2});
+    // Moves before the release do not turn it away from the default again.
+    view->onMouseMoved({{at.x, at.y - 30}, 0});
+    view->onMouseUp({{at.x, at.y - 30}, 0});
+    ASSERT_EQ(handler.edits.size(), 3u);
+    EXPECT_EQ(handler.edits[0].kind, "begin");
+    EXPECT_EQ(handler.edits[1].kind, "perform");
+    EXPECT_EQ(handler.edits[2].kind, "end");
+    EXPECT_NEAR(handler.edits[1].value, 0.8, 1e-6);
+    EXPECT_NEAR(controller->getParamNormalized(kCompressorLevel), 0.8, 1e-6);
+
+    const CRect chorus = control(kChorusSpeed)->getViewSize();
+    view->onMouseDown({{chorus.left + 5, chorus.top + 5}, gui::kControl});
+    view->onMouseUp({{chorus.left + 5, chorus.top + 5}, gui::kControl});
+    ASSERT_EQ(handler.edits.size(), 6u);
+    EXPECT_EQ(handler.edits[4].id, kChorusSpeed);
+    EXPECT_NEAR(handler.edits[4].value, 0.1, 1e-6);
+
+    // A double-click on a switch is two presses, as before.
+    const CRect onOff = control(kDelayOnOff)->getViewSize();
+    view->onMouseDown({{onOff.left + 5, onOff.top + 5}, 0, 2});
+    view->onMouseUp({{onOff.left + 5, onOff.top + 5}, 0, 2});
+    ASSERT_EQ(handler.edits.size(), 7u);
+    EXPECT_EQ(handler.edits[6].kind, "perform");
+    EXPECT_EQ(handler.edits[6].value, 0.0);
+}
+
 TEST_F(EditorViewTest, TheAboutButtonOpensTheDialogOncePerPressAndEditsNothing)
 {
     ASSERT_TRUE(attach());

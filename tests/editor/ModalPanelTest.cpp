@@ -139,5 +139,32 @@ TEST(EditorAboutBox, Button1OpensItInsideTheEditorAndOkClosesIt)
     controller->release();
 }
 
+TEST(EditorAboutBox, EscapeClosesItAndIsLeftToTheHostOtherwise)
+{
+    constexpr int16 kEscape = 6; // the SDK's KEY_ESCAPE
+    auto* controller = new CorvexController();
+    ASSERT_EQ(controller->initialize(nullptr), kResultOk);
+    auto* view = new CorvexEditorView(controller);
+    int parent = 0;
+    ASSERT_EQ(view->attached(&parent, CEditorBase::kPlatformTypeOffscreen), kResultOk);
+    const std::vector<std::uint8_t> before = view->getFrame()->getOffscreen().pixels();
+    EXPECT_EQ(view->onKeyDown(0, kEscape, 0), kResultFalse) << "nothing to close: the host's key";
+
+    const gui::CRect button = view->getControl(kButton1)->getViewSize();
+    view->onMouseDown({{button.left + 2, button.top + 2}, 0});
+    view->onMouseUp({{button.left + 2, button.top + 2}, 0});
+    ASSERT_NE(view->getFrame()->getModal(), nullptr);
+    EXPECT_EQ(view->onKeyDown(' ', 7, 0), kResultFalse);
+    EXPECT_EQ(view->onKeyDown(0, 12, 0), kResultFalse) << "no knob turns under the About box";
+    EXPECT_EQ(view->onKeyDown(0, kEscape, 0), kResultTrue);
+    EXPECT_EQ(view->getFrame()->getModal(), nullptr);
+    EXPECT_EQ(view->getFrame()->getOffscreen().pixels(), before);
+
+    view->removed();
+    view->release();
+    controller->terminate();
+    controller->release();
+}
+
 } // namespace
 } // namespace corvex

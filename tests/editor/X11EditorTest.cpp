@@ -192,6 +192,79 @@ protected:
         return result;
     }
 
+    int MapState(Window w)
+    {
+        XWindowAttributes attributes{};
+        XSync(display, False);
+        return XGetWindowAttributes(display, w, &attributes) != 0 ? attributes.map_state : -1;
+    }
+
+    Atom XEmbedAtom() { return XInternAtom(display, "_XEMBED", False); }
+    Atom XEmbedInfoAtom() { return XInternAtom(display, "_XEMBED_INFO", False); }
+
+    // The window's _XEMBED_INFO (version, flags); false when it has none.
+    bool XEmbedInfo(Window w, long& version, long& flags)
+    {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        const Atom info = XEmbedInfoAtom();
+        const bool found = XGetWindowProperty(display, w, info, 0, 2, False, info, &type, &format, &count, &after,
+                                              &data) == Success &&
+                           type == info && format == 32 && count == 2;
+        if (found) {
+            version = reinterpret_cast<long*>(data)[0];
+            flags = reinterpret_cast<long*>(data)[1];
+        }
+        if (data != nullptr)
+            XFree(data);
+        return found;
+    }
+
+    // An embedder's XEmbed message to `w`.
+    void SendXEmbed(Window w, long message, long detail = 0, long data1 = 0, long data2 = 0)
+    {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = w;
+        event.xclient.message_type = XEmbedAtom();
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = CurrentTime;
+        event.xclient.data.l[1] = message;
+        event.xclient.data.l[2] = detail;
+        event.xclient.data.l[3] = data1;
+        event.xclient.data.l[4] = data2;
+        XSendEvent(display, w, False, NoEventMask, &event);
+        XFlush(display);
+    }
+
+    // A key as an embedder forwards it to its client (GtkSocket does this).
+    void ForwardKey(Window w, KeySym sym, unsigned state = 0)
+    {
+        XEvent event{};
+        event.xkey.type = KeyPress;
+        event.xkey.display = display;
+        event.xkey.window = w;
+        event.xkey.root = DefaultRootWindow(display);
+        event.xkey.time = CurrentTime;
+        event.xkey.state = state;
+        event.xkey.keycode = XKeysymToKeycode(display, sym);
+        event.xkey.same_screen = True;
+        XSendEvent(display, w, False, KeyPressMask, &event);
+        event.xkey.type = KeyRelease;
+        XSendEvent(display, w, False, KeyReleaseMask, &event);
+        XFlush(display);
+    }
+
+    void PressKey(KeySym sym)
+    {
+        const KeyCode code = XKeysymToKeycode(display, sym);
+        XTestFakeKeyEvent(display, code, True, CurrentTime);
+        XTestFakeKeyEvent(display, code, False, CurrentTime);
+        XFlush(display);
+    }
+
     Grab GrabWindow(Window w)
     {
         XSync(display, False);
@@ -286,13 +359,15 @@ TEST_F(X11EditorTest, AttachesAChildWindowOnTheHostsRunLoopAndLeavesNothingBehin
     ASSERT_NE(XGetWindowAttributes(display, children[0], &attributes), 0);
     EXPECT_EQ(attributes.width, kWidth);
     EXPECT_EQ(attributes.height, kHeight);
-    EXPECT_EQ(attributes.map_state, IsViewable);
+    // A parent that never speaks XEmbed: the window shows itself once the host's loop runs.
+    EXPECT_TRUE(host.RunUntil([&] { return MapState(children[0]) == IsViewable; }, 3s));
 
     // The 50 ms timer runs on the host's loop: at most 10 ticks in half a second (fewer on a
     // loaded machine).
+    const int ticksBefore = host.TimerCalls();
     host.RunFor(500ms);
-    EXPECT_GE(host.TimerCalls(), 3);
-    EXPECT_LE(host.TimerCalls(), 10);
+    EXPECT_GE(host.TimerCalls() - ticksBefore, 3);
+    EXPECT_LE(host.TimerCalls() - ticksBefore, 10);
     // The window shows the panel.
     const Grab grab = GrabWindow(children[0]);
     ASSERT_EQ(grab.width, kWidth);
@@ -306,6 +381,113 @@ TEST_F(X11EditorTest, AttachesAChildWindowOnTheHostsRunLoopAndLeavesNothingBehin
     const int ticks = host.TimerCalls();
     host.RunFor(120ms);
     EXPECT_EQ(host.TimerCalls(), ticks);
+}
+
+// XEmbed message numbers.
+constexpr long kEmbeddedNotify = 0, kWindowActivate = 1, kRequestFocus = 3, kFocusIn = 4, kFocusOut = 5;
+constexpr long kXEmbedMapped = 1;
+
+// An embedder as strict as the VST 3 SDK's editor host: it reads _XEMBED_INFO the moment it
+// sees the child appear, gives up without it, then embeds it and maps it itself.
+TEST_F(X11EditorTest, AStrictXEmbedEmbedderFindsTheInfoAtCreationAndShowsThePanel)
+{
+    XSelectInput(display, top, StructureNotifyMask | SubstructureNotifyMask);
+    XSync(display, False);
+    IPlugView* view = NewView();
+    ASSERT_EQ(Attach(view, top, &host), kResultOk);
+    // Nothing of the host's loop has run: what the embedder sees is what attached() left.
+    XEvent event;
+    bool created = false;
+    for (int tries = 0; tries < 100 && !created; ++tries) {
+        XSync(display, False);
+        while (!created && XCheckTypedWindowEvent(display, top, CreateNotify, &event))
+            created = event.xcreatewindow.parent == top;
+    }
+    ASSERT_TRUE(created);
+    const Window child = event.xcreatewindow.window;
+    long version = -1, flags = -1;
+    ASSERT_TRUE(XEmbedInfo(child, version, flags)) << "no _XEMBED_INFO on the new window";
+    EXPECT_EQ(version, 0);
+    EXPECT_EQ(flags & kXEmbedMapped, 0) << "mapping is the embedder's call";
+    EXPECT_EQ(MapState(child), IsUnmapped);
+
+    SendXEmbed(child, kEmbeddedNotify, 0, long(top), 0);
+    XMapWindow(display, child);
+    ASSERT_TRUE(host.RunUntil([&] { return XEmbedInfo(child, version, flags) && (flags & kXEmbedMapped) != 0; }, 3s));
+    EXPECT_EQ(MapState(child), IsViewable);
+    host.RunFor(120ms);
+    EXPECT_TRUE(Shows(GrabWindow(child), {20, 20, 60, 60}, gui::CBitmap(editor::kBackgroundBitmap), 20, 20));
+    Detach(view);
+}
+
+TEST_F(X11EditorTest, EmbeddedItMapsItselfOnNotifyAsksForFocusOnAClickAndTakesItsKeys)
+{
+    XSelectInput(display, top, StructureNotifyMask | SubstructureNotifyMask | KeyPressMask);
+    XSync(display, False);
+    IPlugView* view = NewView();
+    ASSERT_EQ(Attach(view, top, &host), kResultOk);
+    const Window child = Children(top).at(0);
+    // An embedder that leaves mapping to its client.
+    SendXEmbed(child, kEmbeddedNotify, 0, long(top), 0);
+    ASSERT_TRUE(host.RunUntil([&] { return MapState(child) == IsViewable; }, 3s));
+
+    // A click asks the embedder for the focus.
+    const gui::CRect knob = ControlRect(kDistortionLevel);
+    const int x = knob.left + knob.width() / 2, y = knob.top + knob.height() / 2;
+    Click(top, x, y);
+    bool asked = false;
+    ASSERT_TRUE(host.RunUntil(
+        [&] {
+            XEvent e;
+            while (XCheckTypedWindowEvent(display, top, ClientMessage, &e))
+                asked = asked || (e.xclient.message_type == XEmbedAtom() && e.xclient.data.l[1] == kRequestFocus);
+            return asked;
+        },
+        3s));
+    EXPECT_TRUE(handler.edits.empty()) << "a click without a drag changes nothing";
+
+    // Focused, the keys the embedder forwards turn the knob under the pointer, one whole edit
+    // per key, and Shift makes the step fine.
+    SendXEmbed(child, kWindowActivate);
+    SendXEmbed(child, kFocusIn, 1);
+    host.RunFor(60ms);
+    const double start = controller->getParamNormalized(kDistortionLevel);
+    ForwardKey(child, XK_Up);
+    ASSERT_TRUE(host.RunUntil([&] { return handler.editsOf(kDistortionLevel).size() == 1; }, 3s));
+    EXPECT_NEAR(handler.editsOf(kDistortionLevel)[0].value, start + 0.05, 1e-6);
+    EXPECT_EQ(handler.beginOrEnd, 2);
+    ForwardKey(child, XK_Page_Down, ShiftMask);
+    ASSERT_TRUE(host.RunUntil([&] { return handler.editsOf(kDistortionLevel).size() == 2; }, 3s));
+    EXPECT_NEAR(handler.editsOf(kDistortionLevel)[1].value, start + 0.05 - 0.025, 1e-6);
+
+    // A key typed with the pointer over the editor that it does not use goes back to the
+    // embedder; one it uses does not.
+    XSetInputFocus(display, top, RevertToParent, CurrentTime);
+    MoveTo(top, x, y);
+    host.RunFor(60ms);
+    for (XEvent stale; XCheckTypedWindowEvent(display, top, KeyPress, &stale);)
+        ;
+    PressKey(XK_space);
+    PressKey(XK_Down);
+    std::vector<KeySym> returned;
+    host.RunUntil(
+        [&] {
+            XEvent e;
+            while (XCheckTypedWindowEvent(display, top, KeyPress, &e))
+                returned.push_back(XLookupKeysym(&e.xkey, 0));
+            return handler.editsOf(kDistortionLevel).size() == 3 && !returned.empty();
+        },
+        3s);
+    EXPECT_EQ(returned, std::vector<KeySym>{XK_space});
+    ASSERT_EQ(handler.editsOf(kDistortionLevel).size(), 3u);
+
+    // Without the focus it takes no keys at all.
+    SendXEmbed(child, kFocusOut);
+    host.RunFor(60ms);
+    ForwardKey(child, XK_Up);
+    host.RunFor(120ms);
+    EXPECT_EQ(handler.editsOf(kDistortionLevel).size(), 3u);
+    Detach(view);
 }
 
 TEST_F(X11EditorTest, AttachFailsCleanlyWithoutARunLoop)

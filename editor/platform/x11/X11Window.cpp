@@ -1,16 +1,25 @@
 // The editor's window on X11: a child of the host's window, drawn from the frame's framebuffer,
 // driven by the host's run loop (the X connection's descriptor and the editor timer). No thread
 // of our own: every callback arrives on the host's user-interface thread.
+//
+// The window is an XEmbed client. It carries _XEMBED_INFO from its creation, so an embedder
+// (GtkSocket, the VST 3 SDK's editor host) finds it when it sees the window appear, and it maps
+// itself when the embedder says XEMBED_EMBEDDED_NOTIFY. Hosts that never speak XEmbed just
+// give a parent window; there the window maps itself at the first timer tick. While the
+// embedder gives it the focus it takes the keys it uses and hands every other one back.
 
 #include "EditorBase.h"
 #include "PlatformWindow.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -20,9 +29,25 @@ using namespace Steinberg;
 
 namespace {
 
-constexpr long kEventMask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
+constexpr long kEventMask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | LeaveWindowMask;
+// Keys are selected only while an embedder has given us the focus: a window that selects them
+// takes every key typed with the pointer over it away from the host.
+constexpr long kFocusedEventMask = kEventMask | KeyPressMask | KeyReleaseMask;
 constexpr unsigned kWheelUp = Button4;
 constexpr unsigned kWheelDown = Button5;
+// A second press this soon and this close to the first makes a double-click.
+constexpr Time kDoubleClickMs = 400;
+constexpr int kDoubleClickSlop = 4;
+
+// XEmbed (freedesktop.org, protocol version 0).
+constexpr long kXEmbedVersion = 0;
+constexpr long kXEmbedMapped = 1 << 0;
+constexpr long kXEmbedEmbeddedNotify = 0;
+constexpr long kXEmbedWindowActivate = 1;
+constexpr long kXEmbedWindowDeactivate = 2;
+constexpr long kXEmbedRequestFocus = 3;
+constexpr long kXEmbedFocusIn = 4;
+constexpr long kXEmbedFocusOut = 5;
 
 unsigned ModifiersOf(unsigned state)
 {
@@ -63,6 +88,34 @@ unsigned long ScaleChannel(std::uint8_t value, int bits)
         scaled = (scaled << 8) | value;
     const int excess = ((bits + 7) / 8) * 8 - bits;
     return scaled >> excess;
+}
+
+// The window below the root that holds `window`: the host's toplevel.
+Window TopLevelOf(Display* display, Window window)
+{
+    for (;;) {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        if (XQueryTree(display, window, &root, &parent, &children, &count) == 0)
+            return window;
+        if (children != nullptr)
+            XFree(children);
+        if (parent == root || parent == 0)
+            return window;
+        window = parent;
+    }
+}
+
+gui::VirtualKey VirtualKeyOf(KeySym sym)
+{
+    switch (sym) {
+    case XK_Up: case XK_KP_Up: return gui::VirtualKey::Up;
+    case XK_Down: case XK_KP_Down: return gui::VirtualKey::Down;
+    case XK_Page_Up: case XK_KP_Page_Up: return gui::VirtualKey::PageUp;
+    case XK_Page_Down: case XK_KP_Page_Down: return gui::VirtualKey::PageDown;
+    case XK_Escape: return gui::VirtualKey::Escape;
+    default: return gui::VirtualKey::Other;
+    }
 }
 
 class CX11Window;
@@ -122,6 +175,12 @@ public:
 
 private:
     void handle(XEvent& event);
+    void handleXEmbed(const XClientMessageEvent& message);
+    void handleKey(XKeyEvent& key);
+    void sendXEmbed(Window to, long message, Time time);
+    void setXEmbedInfo(long flags);
+    void show();
+    void onButtonPress(const XButtonEvent& button);
     void convert(const gui::CRect& rect);
     void put(gui::CRect rect);
 
@@ -139,6 +198,14 @@ private:
     int m_iHeight = 0;
     int m_aShift[3] = {};
     int m_aBits[3] = {};
+    Atom m_atomXEmbed = 0;
+    Atom m_atomXEmbedInfo = 0;
+    Window m_embedder = 0;  // set by XEMBED_EMBEDDED_NOTIFY
+    bool m_bShown = false;
+    bool m_bFocused = false; // the embedder gave us the keyboard focus
+    Time m_lastPressTime = 0;
+    gui::CPoint m_lastPress;
+    bool m_bLastPressCounts = false;
 };
 
 void PLUGIN_API CRunLoopHandler::onFDIsSet(Linux::FileDescriptor /*fd*/)
@@ -189,8 +256,12 @@ bool CX11Window::create(Window parent, int width, int height)
                              visual, CWColormap | CWBorderPixel | CWBackPixmap | CWEventMask, &attributes);
     if (m_window == 0)
         return false;
+    // In the same request stream as the creation: an embedder reading it when it hears of the
+    // window always finds it. Not mapped yet: that is the embedder's call.
+    m_atomXEmbed = XInternAtom(m_pDisplay, "_XEMBED", False);
+    m_atomXEmbedInfo = XInternAtom(m_pDisplay, "_XEMBED_INFO", False);
+    setXEmbedInfo(0);
     m_gc = XCreateGC(m_pDisplay, m_window, 0, nullptr);
-    XMapWindow(m_pDisplay, m_window);
     // The window exists on the server before the host hears that attached() succeeded.
     XSync(m_pDisplay, False);
 
@@ -279,8 +350,121 @@ void CX11Window::processEvents()
     XFlush(m_pDisplay);
 }
 
+void CX11Window::setXEmbedInfo(long flags)
+{
+    const long info[2] = {kXEmbedVersion, flags};
+    XChangeProperty(m_pDisplay, m_window, m_atomXEmbedInfo, m_atomXEmbedInfo, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(info), 2);
+}
+
+void CX11Window::show()
+{
+    if (m_bShown)
+        return;
+    m_bShown = true;
+    // An embedder maps the window when the flag appears; one that redirects mapping gets a
+    // request, and a plain parent window shows it at once.
+    setXEmbedInfo(kXEmbedMapped);
+    XMapWindow(m_pDisplay, m_window);
+    XFlush(m_pDisplay);
+}
+
+void CX11Window::sendXEmbed(Window to, long message, Time time)
+{
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = to;
+    event.xclient.message_type = m_atomXEmbed;
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = long(time);
+    event.xclient.data.l[1] = message;
+    XSendEvent(m_pDisplay, to, False, NoEventMask, &event);
+    XFlush(m_pDisplay);
+}
+
+void CX11Window::handleXEmbed(const XClientMessageEvent& message)
+{
+    switch (message.data.l[1]) {
+    case kXEmbedEmbeddedNotify:
+        m_embedder = Window(message.data.l[3]);
+        if (m_embedder == 0) {
+            Window root = 0, parent = 0, *children = nullptr;
+            unsigned count = 0;
+            if (XQueryTree(m_pDisplay, m_window, &root, &parent, &children, &count) != 0)
+                m_embedder = parent;
+            if (children != nullptr)
+                XFree(children);
+        }
+        show();
+        break;
+    case kXEmbedFocusIn:
+        m_bFocused = true;
+        XSelectInput(m_pDisplay, m_window, kFocusedEventMask);
+        break;
+    case kXEmbedFocusOut:
+        m_bFocused = false;
+        XSelectInput(m_pDisplay, m_window, kEventMask);
+        break;
+    case kXEmbedWindowActivate:
+    case kXEmbedWindowDeactivate:
+        // Nothing on the panel shows activation; keys follow FOCUS_IN and FOCUS_OUT.
+    default:
+        break;
+    }
+}
+
+void CX11Window::handleKey(XKeyEvent& key)
+{
+    const gui::VirtualKey virtualKey = VirtualKeyOf(XLookupKeysym(&key, 0));
+    bool used = false;
+    if (key.type == KeyPress)
+        used = m_editor.onKey({virtualKey, ModifiersOf(key.state)});
+    else
+        used = virtualKey != gui::VirtualKey::Other; // the release of a key the editor takes
+    // A key the server gave us because the pointer is over us never reached the host: send it
+    // back to the embedder's toplevel, where toolkits run their shortcuts. Keys the embedder
+    // forwarded (send_event) have had their chance there already. Toolkits that read keys only
+    // through XInput 2 (GTK 3) cannot take a key back this way; keys typed with the pointer
+    // elsewhere reach their shortcuts before the editor in any case.
+    if (!used && !key.send_event && m_embedder != 0) {
+        const Window target = TopLevelOf(m_pDisplay, m_embedder);
+        XEvent back{};
+        back.xkey = key;
+        back.xkey.window = target;
+        back.xkey.subwindow = 0;
+        XSendEvent(m_pDisplay, target, True, key.type == KeyPress ? KeyPressMask : KeyReleaseMask, &back);
+    }
+}
+
+void CX11Window::onButtonPress(const XButtonEvent& button)
+{
+    gui::CMouseEvent mouse{{button.x, button.y}, ModifiersOf(button.state)};
+    if (button.button == Button1) {
+        const bool close = m_bLastPressCounts && button.time - m_lastPressTime <= kDoubleClickMs &&
+                           std::abs(button.x - m_lastPress.x) <= kDoubleClickSlop &&
+                           std::abs(button.y - m_lastPress.y) <= kDoubleClickSlop;
+        mouse.clickCount = close ? 2 : 1;
+        // A third press starts over rather than making another double-click.
+        m_bLastPressCounts = !close;
+        m_lastPressTime = button.time;
+        m_lastPress = mouse.where;
+        // A click asks the embedder for the keyboard, so the editor's keys reach it.
+        if (m_embedder != 0 && !m_bFocused)
+            sendXEmbed(m_embedder, kXEmbedRequestFocus, button.time);
+        m_editor.onMouseDown(mouse);
+    } else if (button.button == kWheelUp) {
+        m_editor.onWheel(mouse, 1.0f);
+    } else if (button.button == kWheelDown) {
+        m_editor.onWheel(mouse, -1.0f);
+    }
+}
+
 void CX11Window::onTimer()
 {
+    // No embedder has spoken by the first tick: a plain parent window, which leaves showing us
+    // to us.
+    if (m_embedder == 0)
+        show();
     m_editor.onTimer();
     // Xlib may have queued events while we talked to the server; they would wait for the next
     // byte on the descriptor otherwise.
@@ -296,16 +480,20 @@ void CX11Window::handle(XEvent& event)
         // The framebuffer is always current: exposed parts are copied, not repainted.
         put(gui::CRect::FromSize(event.xexpose.x, event.xexpose.y, event.xexpose.width, event.xexpose.height));
         break;
-    case ButtonPress: {
-        const gui::CMouseEvent mouse{{event.xbutton.x, event.xbutton.y}, ModifiersOf(event.xbutton.state)};
-        if (event.xbutton.button == Button1)
-            m_editor.onMouseDown(mouse);
-        else if (event.xbutton.button == kWheelUp)
-            m_editor.onWheel(mouse, 1.0f);
-        else if (event.xbutton.button == kWheelDown)
-            m_editor.onWheel(mouse, -1.0f);
+    case ButtonPress:
+        onButtonPress(event.xbutton);
         break;
-    }
+    case LeaveNotify:
+        m_editor.onMouseExited();
+        break;
+    case KeyPress:
+    case KeyRelease:
+        handleKey(event.xkey);
+        break;
+    case ClientMessage:
+        if (event.xclient.message_type == m_atomXEmbed && event.xclient.format == 32)
+            handleXEmbed(event.xclient);
+        break;
     case ButtonRelease:
         if (event.xbutton.button == Button1)
             m_editor.onMouseUp({{event.xbutton.x, event.xbutton.y}, ModifiersOf(event.xbutton.state)});
