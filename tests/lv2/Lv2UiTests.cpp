@@ -135,6 +135,12 @@ protected:
             const float value = kParamInfos[kPorts[port].id].defaultValue;
             descriptor->port_event(handle, port, sizeof value, 0, &value);
         }
+        // A plain parent window, no XEmbed: the editor shows itself at its first timer tick.
+        ASSERT_TRUE(IdleUntil([&] {
+            XWindowAttributes attributes{};
+            return XGetWindowAttributes(display, WidgetWindow(), &attributes) != 0 &&
+                   attributes.map_state == IsViewable;
+        }));
     }
 
     void TearDown() override
