@@ -118,8 +118,10 @@ void CCorvexLv2::Run(std::uint32_t samples)
     float* outputs[2] = {const_cast<float*>(m_apfPorts[kPortOutLeft]), const_cast<float*>(m_apfPorts[kPortOutRight])};
     std::uint64_t silence = 0;
     // LV2 says nothing about silent inputs: the chain always runs.
-    if (samples > 0)
-        m_core.Run(inputs, 2, 0, outputs, 2, int(samples), silence);
+    if (samples > 0 && !m_core.Run(inputs, 2, 0, outputs, 2, int(samples), silence))
+        for (float* out : outputs) // a failed chain leaves silence, never stale samples
+            if (out != nullptr)
+                std::memset(out, 0, sizeof(float) * samples);
     for (std::uint32_t port = kPortFirstIndicator; port < kPortCount; ++port)
         if (float* out = const_cast<float*>(m_apfPorts[port]))
             *out = m_core.Param(kPorts[port].id);

@@ -320,7 +320,7 @@ TEST(FactoryPresets, CorvexRenderListsThemAndRendersOneAsLv2applyDoesWithItsValu
         render_test::RunRender({input.string(), rendered.string(), "--preset", "high-GAIN lead", "--format", "wav32f", "-q"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
 
-    std::string command = "LV2_PATH='" CORVEX_LV2_PATH "' lv2apply";
+    std::string command = CORVEX_EXTERNAL_HOST_ENV "LV2_PATH='" CORVEX_LV2_PATH "' lv2apply";
     for (std::uint32_t port = kPortFirstParam; port < kPortEnabled; ++port)
         command += std::string(" -c ") + kPorts[port].symbol + " " +
                    std::to_string(preset.values[kPorts[port].id - kFirstParam]);
