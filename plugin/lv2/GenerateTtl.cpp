@@ -16,6 +16,9 @@
 namespace corvex::lv2 {
 namespace {
 
+// The project every Corvex plug-in belongs to: its maintainer is named once, here.
+const char* const kProjectUri = "https://corvex.example.org/lv2";
+
 const char* const kPrefixes = R"(@prefix atom:  <http://lv2plug.in/ns/ext/atom#> .
 @prefix bufsz: <http://lv2plug.in/ns/ext/buf-size#> .
 @prefix doap:  <http://usefulinc.com/ns/doap#> .
@@ -103,17 +106,23 @@ std::string PluginTtl()
 {
     std::ostringstream out;
     out << kPrefixes;
+    out << "<" << kProjectUri << ">\n"
+        << "    a doap:Project ;\n"
+        << "    doap:name \"Corvex\" ;\n"
+        << "    doap:homepage <" << kVendorUrl << "> ;\n"
+        << "    doap:maintainer [\n"
+        << "        a foaf:Person ;\n"
+        << "        foaf:name \"Corvex Audio\" ;\n"
+        << "        foaf:homepage <" << kVendorUrl << "> ;\n"
+        << "        foaf:mbox <" << kVendorEmail << ">\n"
+        << "    ] .\n\n";
     out << "<" << kPluginUri << ">\n"
         << "    a lv2:Plugin , lv2:DistortionPlugin ;\n"
         << "    doap:name " << Quoted(kProcessorName) << " ;\n"
         << "    rdfs:comment \"A guitar amplifier and effects processor: gate/compressor, distortion, "
            "cabinet, chorus, tempo-synced delay and reverb.\" ;\n"
         << "    doap:license <https://spdx.org/licenses/GPL-3.0-or-later> ;\n"
-        << "    doap:maintainer [\n"
-        << "        foaf:name \"Corvex Audio\" ;\n"
-        << "        foaf:homepage <" << kVendorUrl << "> ;\n"
-        << "        foaf:mbox <" << kVendorEmail << ">\n"
-        << "    ] ;\n"
+        << "    lv2:project <" << kProjectUri << "> ;\n"
         << "    lv2:minorVersion 0 ;\n"
         << "    lv2:microVersion 0 ;\n"
         << "    lv2:optionalFeature lv2:hardRTCapable , urid:map , opts:options , bufsz:boundedBlockLength ;\n"
