@@ -9,10 +9,11 @@
 
 namespace corvex::gui {
 
-CBitmap::CBitmap(int resourceId) : m_iResourceId(resourceId)
+CBitmap::CBitmap(int resourceId, int scale) : m_iResourceId(resourceId), m_iScale(scale)
 {
-    const BitmapResource* resource = FindBitmapResource(resourceId);
-    if (resource == nullptr || !DecodePng(resource->data, resource->size, m_iWidth, m_iHeight, m_aPixels)) {
+    const BitmapResource* resource = FindBitmapResource(resourceId, scale);
+    if (resource == nullptr || !DecodePng(reinterpret_cast<const unsigned char*>(resource->data), resource->size,
+                                          m_iWidth, m_iHeight, m_aPixels)) {
         m_iWidth = m_iHeight = 0;
         m_aPixels.clear();
     }
@@ -25,6 +26,17 @@ CBitmap::CBitmap(int width, int height, std::vector<std::uint8_t> rgb)
         m_iWidth = m_iHeight = 0;
         m_aPixels.clear();
     }
+}
+
+const CBitmap* CBitmap::getDoubleSize() const
+{
+    if (!m_bDoubleSizeLoaded && m_iScale == 1 && m_iResourceId != 0) {
+        m_bDoubleSizeLoaded = true;
+        auto doubled = std::make_unique<CBitmap>(m_iResourceId, 2);
+        if (doubled->isLoaded() && doubled->getWidth() == 2 * m_iWidth && doubled->getHeight() == 2 * m_iHeight)
+            m_pDoubleSize = std::move(doubled);
+    }
+    return m_pDoubleSize.get();
 }
 
 bool DecodePng(const unsigned char* data, std::size_t size, int& width, int& height,

@@ -9,8 +9,9 @@ namespace corvex::gui {
 // A 24-bit RGB image, rows top to bottom, 3 bytes per pixel. Immutable once loaded.
 class CBitmap {
 public:
-    // Decodes the module's resource `resourceId`; an unknown id or a bad image gives an empty bitmap.
-    explicit CBitmap(int resourceId);
+    // Decodes the module's resource `resourceId` drawn at `scale` (1, or 2 for its double-size
+    // drawing); an unknown id or a bad image gives an empty bitmap.
+    explicit CBitmap(int resourceId, int scale = 1);
     CBitmap(int width, int height, std::vector<std::uint8_t> rgb);
 
     bool isLoaded() const { return m_iWidth > 0 && m_iHeight > 0; }
@@ -20,8 +21,14 @@ public:
     const std::uint8_t* pixel(int x, int y) const { return &m_aPixels[(std::size_t(y) * m_iWidth + x) * 3]; }
     const std::vector<std::uint8_t>& pixels() const { return m_aPixels; }
 
+    // The resource's double-size drawing, decoded on first use; null when there is none.
+    const CBitmap* getDoubleSize() const;
+
 private:
     int m_iResourceId = 0;
+    int m_iScale = 1;
+    mutable std::unique_ptr<CBitmap> m_pDoubleSize;
+    mutable bool m_bDoubleSizeLoaded = false;
     int m_iWidth = 0;
     int m_iHeight = 0;
     std::vector<std::uint8_t> m_aPixels;

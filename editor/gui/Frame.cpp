@@ -2,8 +2,8 @@
 
 namespace corvex::gui {
 
-CFrame::CFrame(const CRect& size, void* editor)
-    : m_rSize{0, 0, size.width(), size.height()}, m_pEditor(editor), m_offscreen(size.width(), size.height())
+CFrame::CFrame(const CRect& size, void* editor, double scale)
+    : m_rSize{0, 0, size.width(), size.height()}, m_pEditor(editor), m_offscreen(size.width(), size.height(), scale)
 {
     invalidate();
 }

@@ -17,7 +17,8 @@ class CFrame {
 public:
     static constexpr std::size_t kMaxDirtyRects = 16; // beyond this the region collapses to one rect
 
-    CFrame(const CRect& size, void* editor);
+    // `size` in layout pixels; the framebuffer has `scale` device pixels per layout pixel.
+    CFrame(const CRect& size, void* editor, double scale = 1.0);
     CFrame(const CFrame&) = delete;
     CFrame& operator=(const CFrame&) = delete;
 

@@ -3,6 +3,7 @@
 #include "ControllerParameterAccess.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 
@@ -89,7 +90,8 @@ bool CorvexEditorView::open(void* /*parent*/)
 {
     if (frame)
         return false;
-    frame = std::make_unique<gui::CFrame>(CRect{0, 0, editor::kEditorWidth, editor::kEditorHeight}, this);
+    frame = std::make_unique<gui::CFrame>(CRect{0, 0, editor::kEditorWidth, editor::kEditorHeight}, this,
+                                          getContentScale());
     frame->setBackgroundColor(kBackgroundColor);
     m_pBackground = gui::LoadBitmap(editor::kBackgroundBitmap);
     frame->setBackground(m_pBackground);
@@ -251,7 +253,10 @@ void CorvexEditorView::notify(FUnknown* sender, const char* message)
 
 tresult PLUGIN_API CorvexEditorView::findParameter(int32 xPos, int32 yPos, Vst::ParamID& resultTag)
 {
-    const gui::CPoint where{int(xPos), int(yPos)};
+    // The host's position is in the view's device pixels.
+    gui::CPoint where{int(xPos), int(yPos)};
+    if (frame)
+        where = frame->getOffscreen().toLayout(where);
     for (ParamID id : kFindOrder) {
         const gui::CControl* control = m_apControls[id];
         if (control != nullptr && control->getViewSize().pointInside(where)) {
@@ -271,8 +276,12 @@ tresult PLUGIN_API CorvexEditorView::checkSizeConstraint(ViewRect* rect)
 {
     if (rect == nullptr)
         return kResultFalse;
-    const int32 width = std::clamp<int32>(rect->getWidth(), kMinWidth, kMaxWidth);
-    const int32 height = std::clamp<int32>(rect->getHeight(), kMinHeight, kMaxHeight);
+    // The layout's range, in device pixels at the view's scale.
+    const ViewRect size = scaledSize();
+    const auto scaled = [&](int v) { return int32(std::floor(v * getContentScale() + 0.5)); };
+    const int32 width = std::clamp<int32>(rect->getWidth(), size.getWidth(), size.getWidth() + scaled(kMaxWidth - kMinWidth));
+    const int32 height =
+        std::clamp<int32>(rect->getHeight(), size.getHeight(), size.getHeight() + scaled(kMaxHeight - kMinHeight));
     rect->right = rect->left + width;
     rect->bottom = rect->top + height;
     return kResultOk;

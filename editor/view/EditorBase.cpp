@@ -1,5 +1,7 @@
 #include "EditorBase.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 namespace corvex {
@@ -41,8 +43,64 @@ gui::CKeyEvent KeyEventOf(int16 keyCode, int16 modifiers)
 } // namespace
 
 CEditorBase::CEditorBase(Vst::EditController* controller, const ViewRect& size)
-    : CorvexEditorViewBase(controller, const_cast<ViewRect*>(&size))
+    : CorvexEditorViewBase(controller, const_cast<ViewRect*>(&size)), m_layoutSize(size)
 {
+}
+
+double CEditorBase::ParseScale(const char* text)
+{
+    if (text == nullptr || *text == 0)
+        return 0.0;
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    return end != text && *end == 0 && value >= kMinScale && value <= kMaxScale ? value : 0.0;
+}
+
+ViewRect CEditorBase::scaledSize() const
+{
+    const auto scaled = [&](int32 v) { return int32(std::floor(v * m_dScale + 0.5)); };
+    return ViewRect(0, 0, scaled(m_layoutSize.getWidth()), scaled(m_layoutSize.getHeight()));
+}
+
+tresult PLUGIN_API CEditorBase::setContentScaleFactor(ScaleFactor factor)
+{
+    if (!(factor >= kMinScale && factor <= kMaxScale))
+        return kResultFalse;
+    m_bHostScale = true;
+    if (double(factor) != m_dScale) {
+        m_dScale = factor;
+        applyScale();
+    }
+    return kResultTrue;
+}
+
+void CEditorBase::applyScale()
+{
+    ViewRect size = scaledSize();
+    setRect(size);
+    if (!frame)
+        return;
+    // Every control is rebuilt at the new scale from the host's current values.
+    close();
+    if (!open(systemWindow))
+        return;
+    if (m_pWindow)
+        m_pWindow->resize(size.getWidth(), size.getHeight());
+    if (plugFrame != nullptr)
+        plugFrame->resizeView(this, &size);
+    redrawFrame();
+}
+
+tresult PLUGIN_API CEditorBase::onSize(ViewRect* newSize)
+{
+    // The panel keeps its size; a host may only give it a size its constraint allows.
+    if (newSize == nullptr)
+        return kResultFalse;
+    ViewRect checked = *newSize;
+    if (checkSizeConstraint(&checked) != kResultOk || checked.getWidth() != newSize->getWidth() ||
+        checked.getHeight() != newSize->getHeight())
+        return kResultFalse;
+    return CorvexEditorViewBase::onSize(newSize);
 }
 
 CEditorBase::~CEditorBase()
@@ -80,6 +138,15 @@ tresult PLUGIN_API CEditorBase::attached(void* parent, FIDString type)
     const bool bOffscreen = std::strcmp(type, kPlatformTypeOffscreen) == 0;
     if (!bOffscreen && isPlatformTypeSupported(type) != kResultTrue)
         return kResultFalse;
+    // The host's factor wins; without one, the user's variable, then the window system's setting.
+    if (!m_bHostScale && !bOffscreen) {
+        double scale = ParseScale(std::getenv(kScaleVariable));
+        if (scale == 0.0)
+            scale = PlatformContentScale(type);
+        m_dScale = scale >= kMinScale && scale <= kMaxScale ? scale : 1.0;
+    }
+    ViewRect viewRect = scaledSize();
+    setRect(viewRect);
     // The window registers the timer with the host, so it exists before the frame opens.
     if (!bOffscreen) {
         m_pWindow = CreatePlatformWindow(type, parent, *this, plugFrame);
@@ -92,9 +159,6 @@ tresult PLUGIN_API CEditorBase::attached(void* parent, FIDString type)
         m_pWindow.reset();
         return kResultFalse;
     }
-    const gui::CRect& size = frame->getViewSize();
-    ViewRect viewRect(0, 0, size.width(), size.height());
-    setRect(viewRect);
     if (plugFrame != nullptr)
         plugFrame->resizeView(this, &viewRect);
     redrawFrame();
@@ -125,11 +189,12 @@ void CEditorBase::redrawFrame()
         return;
     frame->redraw();
     for (const gui::CRect& painted : frame->getPaintedRegion())
-        presentFrame(painted);
+        presentFrame(frame->getOffscreen().toDevice(painted));
 }
 
-void CEditorBase::onMouseDown(const gui::CMouseEvent& event)
+void CEditorBase::onMouseDown(const gui::CMouseEvent& deviceEvent)
 {
+    const gui::CMouseEvent event = toLayout(deviceEvent);
     m_pointer = event.where;
     m_bPointerInside = true;
     if (frame) {
@@ -138,8 +203,9 @@ void CEditorBase::onMouseDown(const gui::CMouseEvent& event)
     }
 }
 
-void CEditorBase::onMouseMoved(const gui::CMouseEvent& event)
+void CEditorBase::onMouseMoved(const gui::CMouseEvent& deviceEvent)
 {
+    const gui::CMouseEvent event = toLayout(deviceEvent);
     m_pointer = event.where;
     m_bPointerInside = true;
     if (frame) {
@@ -148,20 +214,29 @@ void CEditorBase::onMouseMoved(const gui::CMouseEvent& event)
     }
 }
 
-void CEditorBase::onMouseUp(const gui::CMouseEvent& event)
+void CEditorBase::onMouseUp(const gui::CMouseEvent& deviceEvent)
 {
+    const gui::CMouseEvent event = toLayout(deviceEvent);
     if (frame) {
         frame->onMouseUp(event);
         redrawFrame();
     }
 }
 
-void CEditorBase::onWheel(const gui::CMouseEvent& event, float distance)
+void CEditorBase::onWheel(const gui::CMouseEvent& deviceEvent, float distance)
 {
+    const gui::CMouseEvent event = toLayout(deviceEvent);
     if (frame) {
         frame->onWheel(event, distance);
         redrawFrame();
     }
+}
+
+gui::CMouseEvent CEditorBase::toLayout(gui::CMouseEvent event) const
+{
+    if (frame)
+        event.where = frame->getOffscreen().toLayout(event.where);
+    return event;
 }
 
 bool CEditorBase::onKey(const gui::CKeyEvent& event)

@@ -4,6 +4,8 @@
 #include "PlatformWindow.h"
 #include "gui/Frame.h"
 
+#include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
+
 #include <memory>
 
 namespace corvex {
@@ -15,8 +17,17 @@ namespace corvex {
 // The window system stays out of this class: attached() builds the frame offscreen and, for a
 // real platform type, a CPlatformWindow that calls onTimer() every getIdleRate() ms, passes mouse
 // input to the on*() handlers below and shows what presentFrame() reports.
-class CEditorBase : public CorvexEditorViewBase {
+//
+// Content scaling: a host's IPlugViewContentScaleSupport factor, else CORVEX_UI_SCALE, else the
+// window system's setting (X11: Xft.dpi, 96 = 1.0), sizes the view at round(width x factor) x
+// round(height x factor) device pixels; the frame keeps its layout coordinates and draws at
+// that scale, and pointer positions are mapped back to layout pixels exactly.
+class CEditorBase : public CorvexEditorViewBase, public Steinberg::IPlugViewContentScaleSupport {
 public:
+    static constexpr double kMinScale = 0.5;
+    static constexpr double kMaxScale = 4.0;
+    static constexpr const char* kScaleVariable = "CORVEX_UI_SCALE";
+
     static constexpr const char* kTimerFired = "timer fired";
     // Our own platform type: the frame lives only in its framebuffer (tests, screenshots).
     static constexpr const char* kPlatformTypeOffscreen = "CorvexOffscreen";
@@ -32,10 +43,17 @@ public:
     void onTimer();
 
     gui::CFrame* getFrame() const { return frame.get(); }
+    // Device pixels per layout pixel the view draws at.
+    double getContentScale() const { return m_dScale; }
+    // The view's device size at its scale: round(layout size x scale).
+    Steinberg::ViewRect scaledSize() const;
+    // A factor from the CORVEX_UI_SCALE text: a number in [kMinScale, kMaxScale], else 0.
+    static double ParseScale(const char* text);
     // The editor's own window inside the host's while attached to a real window system, else 0.
     std::uintptr_t getNativeWindow() const { return m_pWindow ? m_pWindow->nativeWindow() : 0; }
 
-    // Mouse input from the window, in frame coordinates; what it changes is shown at once.
+    // Mouse input from the window, in device pixels of the framebuffer (layout pixels at scale
+    // 1); what it changes is shown at once.
     void onMouseDown(const gui::CMouseEvent& event);
     void onMouseMoved(const gui::CMouseEvent& event);
     void onMouseUp(const gui::CMouseEvent& event);
@@ -62,9 +80,16 @@ public:
     virtual void notify(Steinberg::FUnknown* sender, const char* message);
     void Notify(const char* notification) override { notify(nullptr, notification); }
 
+    Steinberg::tresult PLUGIN_API setContentScaleFactor(ScaleFactor factor) SMTG_OVERRIDE;
+    Steinberg::tresult PLUGIN_API onSize(Steinberg::ViewRect* newSize) SMTG_OVERRIDE;
     Steinberg::tresult PLUGIN_API isPlatformTypeSupported(Steinberg::FIDString type) SMTG_OVERRIDE;
     Steinberg::tresult PLUGIN_API attached(void* parent, Steinberg::FIDString type) SMTG_OVERRIDE;
     Steinberg::tresult PLUGIN_API removed() SMTG_OVERRIDE;
+
+    DEFINE_INTERFACES
+        DEF_INTERFACE(Steinberg::IPlugViewContentScaleSupport)
+    END_DEFINE_INTERFACES(CorvexEditorViewBase)
+    REFCOUNT_METHODS(CorvexEditorViewBase)
 
     // Builds the frame in `parent`; false if the view cannot open (or is open already).
     virtual bool open(void* parent) = 0;
@@ -85,6 +110,13 @@ protected:
 
 private:
     std::unique_ptr<CPlatformWindow> m_pWindow;
+    gui::CMouseEvent toLayout(gui::CMouseEvent event) const;
+    // Rebuilds an open frame at the current scale, resizes the window and tells the host.
+    void applyScale();
+
+    Steinberg::ViewRect m_layoutSize;
+    double m_dScale = 1.0;
+    bool m_bHostScale = false; // the host set the factor: it wins over the defaults
     int m_iIdleRate = kDefaultIdleRate;
     bool m_bTimerRunning = false;
     gui::CPoint m_pointer;

@@ -17,11 +17,17 @@ class CEditorBase;
 class CPlatformWindow {
 public:
     virtual ~CPlatformWindow() = default;
-    // Copies `rect` of the frame's framebuffer to the screen.
+    // Copies `rect` (device pixels) of the frame's framebuffer to the screen.
     virtual void present(const gui::CRect& rect) = 0;
+    // The framebuffer changed size (a new scale).
+    virtual void resize(int width, int height) = 0;
     // The window system's handle of the editor's own window (an X11 Window), 0 if none.
     virtual std::uintptr_t nativeWindow() const { return 0; }
 };
+
+// The scale the window system's settings ask for (X11: the Xft.dpi resource over 96), 0 when
+// they say nothing.
+double PlatformContentScale(Steinberg::FIDString type);
 
 // True for the platform types CreatePlatformWindow can serve.
 bool IsPlatformWindowTypeSupported(Steinberg::FIDString type);

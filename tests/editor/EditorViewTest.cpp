@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <typeinfo>
@@ -595,6 +598,168 @@ TEST_F(EditorViewTest, TheControllersParameterAccessReportsDefaultsAndPassesGest
     EXPECT_EQ(handler.edits[1].controllerValue, 0.6); // stored before the host hears of it
     EXPECT_EQ(handler.edits[2].kind, "end");
     EXPECT_EQ(handler.edits[2].id, kChorusSpeed);
+}
+
+} // namespace
+} // namespace corvex
+
+namespace corvex {
+namespace {
+
+// The view at a host's content scale factor, offscreen.
+class ScaledEditorTest : public ::testing::TestWithParam<double> {
+protected:
+    void SetUp() override
+    {
+        controller = new CorvexController();
+        ASSERT_EQ(controller->initialize(nullptr), kResultOk);
+        handler.controller = controller;
+        controller->setComponentHandler(&handler);
+        view = new CorvexEditorView(controller);
+        IPlugViewContentScaleSupport* scaling = nullptr;
+        ASSERT_EQ(view->queryInterface(IPlugViewContentScaleSupport::iid, reinterpret_cast<void**>(&scaling)), kResultOk);
+        ASSERT_EQ(scaling->setContentScaleFactor(float(GetParam())), kResultTrue);
+        scaling->release();
+    }
+    void TearDown() override
+    {
+        if (view->isAttached())
+            view->removed();
+        view->release();
+        controller->terminate();
+        controller->release();
+    }
+    bool attach() { return view->attached(&kParentWindow, CEditorBase::kPlatformTypeOffscreen) == kResultOk; }
+    int device(int v) const { return int(std::floor(v * GetParam() + 0.5)); }
+    const gui::COffscreenContext& pixels() const { return view->getFrame()->getOffscreen(); }
+
+    CorvexController* controller = nullptr;
+    RecordingHandler handler;
+    CorvexEditorView* view = nullptr;
+};
+
+TEST_P(ScaledEditorTest, SizesAgreeAndTheScreenshotIsThePanelAtThatScale)
+{
+    const double s = GetParam();
+    ViewRect size;
+    ASSERT_EQ(view->getSize(&size), kResultOk);
+    EXPECT_EQ(size.getWidth(), int(std::lround(1024 * s)));
+    EXPECT_EQ(size.getHeight(), int(std::lround(768 * s)));
+    EXPECT_EQ(view->canResize(), kResultFalse);
+    ViewRect small(0, 0, 100, 100);
+    EXPECT_EQ(view->checkSizeConstraint(&small), kResultOk);
+    EXPECT_EQ(small.getWidth(), size.getWidth());
+    EXPECT_EQ(small.getHeight(), size.getHeight());
+    ViewRect same = size;
+    EXPECT_EQ(view->onSize(&same), kResultTrue);
+    if (s > 1.0) {
+        ViewRect unscaled(0, 0, 1024, 768);
+        EXPECT_EQ(view->onSize(&unscaled), kResultFalse);
+    }
+
+    ASSERT_TRUE(attach());
+    view->onTimer();
+    EXPECT_EQ(pixels().getWidth(), size.getWidth());
+    EXPECT_EQ(pixels().getHeight(), size.getHeight());
+    // The screenshot of this factor, kept beside the test for a reader to look at.
+    std::vector<unsigned char> png;
+    ASSERT_TRUE(gui::EncodePng(pixels().getWidth(), pixels().getHeight(), pixels().pixels(), png));
+    const std::string name = "editor-scale-" + std::to_string(int(s * 100)) + ".png";
+    std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
+
+    // A patch of the plain panel: at 1 and 2 exactly the bitmap drawn for that size, at 1.5 the
+    // double-size drawing averaged down, within a few levels of the single-size one.
+    const gui::CBitmap background(editor::kBackgroundBitmap, s == 1.0 ? 1 : 2);
+    const gui::CBitmap single(editor::kBackgroundBitmap);
+    int worst = 0;
+    for (int y = 60; y < 90; ++y)
+        for (int x = 100; x < 140; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const int shown = pixels().pixel(device(x), device(y))[c];
+                const int drawn = s == 1.0 || s == 2.0 ? background.pixel(int(x * s), int(y * s))[c]
+                                                       : single.pixel(x, y)[c];
+                worst = std::max(worst, std::abs(shown - drawn));
+            }
+    EXPECT_LE(worst, s == 1.0 || s == 2.0 ? 0 : 6);
+}
+
+TEST_P(ScaledEditorTest, EveryDevicePixelOfAControlFindsThatControlAndAClickThereEditsIt)
+{
+    ASSERT_TRUE(attach());
+    for (ParamID id = kInputSelection; id <= kButton1; ++id) {
+        if (IsIndicator(id))
+            continue;
+        const CRect r = view->getControl(id)->getViewSize();
+        const CRect d{device(r.left), device(r.top), device(r.right), device(r.bottom)};
+        Vst::ParamID found = 0;
+        for (const gui::CPoint p : {gui::CPoint{d.left, d.top}, gui::CPoint{d.right - 1, d.bottom - 1},
+                                    gui::CPoint{d.left, d.bottom - 1}, gui::CPoint{d.right - 1, d.top}}) {
+            ASSERT_EQ(view->findParameter(p.x, p.y, found), kResultOk) << id;
+            EXPECT_EQ(found, id) << "at " << p.x << ", " << p.y;
+        }
+        // The device pixels just outside belong to something else.
+        for (const gui::CPoint p : {gui::CPoint{d.left - 1, d.top}, gui::CPoint{d.right, d.bottom - 1},
+                                    gui::CPoint{d.left, d.top - 1}, gui::CPoint{d.right - 1, d.bottom}})
+            EXPECT_FALSE(view->findParameter(p.x, p.y, found) == kResultOk && found == id) << p.x << ", " << p.y;
+    }
+    // A click at a switch's last device pixel switches that switch.
+    const CRect reverb = view->getControl(kReverbOnOff)->getViewSize();
+    const gui::CPoint corner{device(reverb.right) - 1, device(reverb.bottom) - 1};
+    view->onMouseDown({corner, 0});
+    view->onMouseUp({corner, 0});
+    ASSERT_EQ(handler.edits.size(), 1u);
+    EXPECT_EQ(handler.edits[0].id, kReverbOnOff);
+    // A drag turns a knob by layout pixels: 40 of them at any scale.
+    const CRect knob = view->getControl(kDistortionLevel)->getViewSize();
+    const gui::CPoint centre{device((knob.left + knob.right) / 2), device((knob.top + knob.bottom) / 2)};
+    view->onMouseDown({centre, 0});
+    view->onMouseUp({{centre.x, centre.y - device(40)}, 0});
+    ASSERT_EQ(handler.edits.size(), 2u);
+    EXPECT_EQ(handler.edits[1].id, kDistortionLevel);
+    EXPECT_NEAR(handler.edits[1].value, 0.55 + 0.2, 0.006);
+}
+
+INSTANTIATE_TEST_SUITE_P(Factors, ScaledEditorTest, ::testing::Values(1.0, 1.5, 2.0));
+
+TEST(EditorScaling, At200PercentAKnobIsTheDoubleSizeDrawingNotABlownUpOne)
+{
+    auto* controller = new CorvexController();
+    ASSERT_EQ(controller->initialize(nullptr), kResultOk);
+    auto* view = new CorvexEditorView(controller);
+    ASSERT_EQ(view->setContentScaleFactor(2.0f), kResultTrue);
+    ASSERT_EQ(view->attached(&kParentWindow, CEditorBase::kPlatformTypeOffscreen), kResultOk);
+    const gui::COffscreenContext& shown = view->getFrame()->getOffscreen();
+    const CRect r = view->getControl(kDistortionLevel)->getViewSize();
+    const int frame = gui::SubImageIndex(0.55f, editor::kKnobFrames);
+    const gui::CBitmap sharp(116, 2), single(116);
+    ASSERT_EQ(sharp.getWidth(), 2 * r.width());
+    int differing = 0, blownUp = 0;
+    for (int y = 0; y < 2 * r.height(); ++y)
+        for (int x = 0; x < 2 * r.width(); ++x)
+            for (int c = 0; c < 3; ++c) {
+                const int value = shown.pixel(2 * r.left + x, 2 * r.top + y)[c];
+                differing += value != sharp.pixel(x, 2 * r.height() * frame + y)[c];
+                blownUp += value != single.pixel(x / 2, r.height() * frame + y / 2)[c];
+            }
+    EXPECT_EQ(differing, 0);
+    // The knob's edges and pointer differ from pixel doubling in a good share of the pixels.
+    EXPECT_GT(blownUp, 2 * r.width() * r.height());
+    view->removed();
+    view->release();
+    controller->terminate();
+    controller->release();
+}
+
+TEST(EditorScaling, TheScaleVariableNamesANumberInRange)
+{
+    EXPECT_EQ(CEditorBase::ParseScale("1.5"), 1.5);
+    EXPECT_EQ(CEditorBase::ParseScale("2"), 2.0);
+    EXPECT_EQ(CEditorBase::ParseScale(""), 0.0);
+    EXPECT_EQ(CEditorBase::ParseScale(nullptr), 0.0);
+    EXPECT_EQ(CEditorBase::ParseScale("2x"), 0.0);
+    EXPECT_EQ(CEditorBase::ParseScale("0.1"), 0.0);
+    EXPECT_EQ(CEditorBase::ParseScale("9"), 0.0);
+    EXPECT_EQ(CEditorBase::ParseScale("nan"), 0.0);
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include "public.sdk/source/vst/hosting/hostclasses.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 #include <X11/extensions/XTest.h>
@@ -24,6 +25,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -487,6 +489,66 @@ TEST_F(X11EditorTest, EmbeddedItMapsItselfOnNotifyAsksForFocusOnAClickAndTakesIt
     ForwardKey(child, XK_Up);
     host.RunFor(120ms);
     EXPECT_EQ(handler.editsOf(kDistortionLevel).size(), 3u);
+    Detach(view);
+}
+
+TEST_F(X11EditorTest, AHostsScaleFactorSizesTheWindowAndClicksLandOnTheSameControls)
+{
+    IPlugView* view = NewView();
+    IPlugViewContentScaleSupport* scaling = nullptr;
+    ASSERT_EQ(view->queryInterface(IPlugViewContentScaleSupport::iid, reinterpret_cast<void**>(&scaling)), kResultOk);
+    scaling->release(); // the view outlives this test's use of it
+    ASSERT_EQ(scaling->setContentScaleFactor(1.5f), kResultTrue);
+    ASSERT_EQ(Attach(view, top, &host), kResultOk);
+    EXPECT_EQ(host.RequestedSize().getWidth(), 1536);
+    EXPECT_EQ(host.RequestedSize().getHeight(), 1152);
+    const Window child = Children(top).at(0);
+    ASSERT_TRUE(host.RunUntil([&] { return MapState(child) == IsViewable; }, 3s));
+    XWindowAttributes attributes{};
+    ASSERT_NE(XGetWindowAttributes(display, child, &attributes), 0);
+    EXPECT_EQ(attributes.width, 1536);
+    EXPECT_EQ(attributes.height, 1152);
+
+    // The footswitch's last device pixel at 1.5 is still the footswitch.
+    const gui::CRect onOff = ControlRect(kDistortionOnOff);
+    Click(top, int(std::floor(onOff.right * 1.5 + 0.5)) - 1, int(std::floor(onOff.bottom * 1.5 + 0.5)) - 1);
+    ASSERT_TRUE(host.RunUntil([&] { return !handler.editsOf(kDistortionOnOff).empty(); }, 3s));
+
+    // A new factor while open: the host is asked for the new size and the window follows.
+    ASSERT_EQ(scaling->setContentScaleFactor(2.0f), kResultTrue);
+    EXPECT_EQ(host.RequestedSize().getWidth(), 2048);
+    EXPECT_EQ(host.RequestedSize().getHeight(), 1536);
+    host.RunFor(150ms);
+    ASSERT_NE(XGetWindowAttributes(display, child, &attributes), 0);
+    EXPECT_EQ(attributes.width, 2048);
+    EXPECT_EQ(attributes.height, 1536);
+    const Grab grab = GrabWindow(child);
+    const gui::CBitmap sharp(editor::kBackgroundBitmap, 2);
+    EXPECT_TRUE(Shows(grab, {40, 40, 200, 120}, sharp, 40, 40));
+    EXPECT_EQ(controller->getParamNormalized(kDistortionOnOff), 0.0) << "the rebuilt panel keeps the values";
+    Detach(view);
+}
+
+TEST_F(X11EditorTest, WithoutAHostFactorTheVariableOrXftDpiChooseTheScale)
+{
+    IPlugView* view = NewView();
+    setenv(CEditorBase::kScaleVariable, "1.25", 1);
+    ASSERT_EQ(Attach(view, top, &host), kResultOk);
+    unsetenv(CEditorBase::kScaleVariable);
+    EXPECT_EQ(host.RequestedSize().getWidth(), 1280);
+    EXPECT_EQ(host.RequestedSize().getHeight(), 960);
+    Detach(view);
+
+    // The desktop's resource database, as xrdb leaves it on the root window.
+    const char resources[] = "Xft.antialias:\t1\nXft.dpi:\t144\n";
+    XChangeProperty(display, DefaultRootWindow(display), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(resources), int(sizeof resources - 1));
+    XSync(display, False);
+    ASSERT_EQ(Attach(view, top, &host), kResultOk);
+    XDeleteProperty(display, DefaultRootWindow(display), XA_RESOURCE_MANAGER);
+    XSync(display, False);
+    EXPECT_EQ(host.RequestedSize().getWidth(), 1536);
+    EXPECT_EQ(host.RequestedSize().getHeight(), 1152);
     Detach(view);
 }
 

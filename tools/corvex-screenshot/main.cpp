@@ -1,7 +1,9 @@
 // Renders the Corvex editor offscreen to a PNG.
 //
-//   corvex-screenshot <output.png> [id=value ...]
+//   corvex-screenshot [--scale S] <output.png> [id=value ...]
 //
+// --scale draws the editor at S device pixels per layout pixel (0.5 to 4; default 1), as a host
+// that scales plug-in views would show it.
 // Each id=value sets parameter `id` (1 to 19) to a normalised value through the controller, as
 // a host would; meters and LEDs (13 to 17) show after one editor tick, as in the plug-in.
 
@@ -18,8 +20,19 @@
 int main(int argc, char** argv)
 {
     using namespace Steinberg;
+    double scale = 1.0;
+    if (argc >= 3 && std::string(argv[1]) == "--scale") {
+        scale = corvex::CEditorBase::ParseScale(argv[2]);
+        if (scale == 0.0) {
+            std::fprintf(stderr, "--scale: expected a number from %g to %g, got '%s'\n", corvex::CEditorBase::kMinScale,
+                         corvex::CEditorBase::kMaxScale, argv[2]);
+            return 2;
+        }
+        argv += 2;
+        argc -= 2;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s <output.png> [id=value ...]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--scale S] <output.png> [id=value ...]\n", argv[0]);
         return 2;
     }
     auto* controller = new corvex::CorvexController();
@@ -31,6 +44,8 @@ int main(int argc, char** argv)
     auto* editor = dynamic_cast<corvex::CorvexEditorView*>(view);
     int status = 1;
     static int offscreenParent = 0;
+    if (editor != nullptr)
+        editor->setContentScaleFactor(float(scale));
     if (editor == nullptr || view->attached(&offscreenParent, corvex::CEditorBase::kPlatformTypeOffscreen) != kResultOk) {
         std::fprintf(stderr, "the editor did not open\n");
     } else {

@@ -168,6 +168,7 @@ public:
 
     bool create(Window parent, int width, int height);
     void present(const gui::CRect& rect) override;
+    void resize(int width, int height) override;
     std::uintptr_t nativeWindow() const override { return m_window; }
 
     void processEvents();
@@ -180,6 +181,7 @@ private:
     void sendXEmbed(Window to, long message, Time time);
     void setXEmbedInfo(long flags);
     void show();
+    bool createImage(int width, int height);
     void onButtonPress(const XButtonEvent& button);
     void convert(const gui::CRect& rect);
     void put(gui::CRect rect);
@@ -234,17 +236,8 @@ bool CX11Window::create(Window parent, int width, int height)
     MaskShift(visual->green_mask, m_aShift[1], m_aBits[1]);
     MaskShift(visual->blue_mask, m_aShift[2], m_aBits[2]);
 
-    m_iWidth = width;
-    m_iHeight = height;
-    m_pImage = XCreateImage(m_pDisplay, visual, unsigned(depth), ZPixmap, 0, nullptr, unsigned(width),
-                            unsigned(height), 32, 0);
-    if (m_pImage == nullptr)
+    if (!createImage(width, height))
         return false;
-    // We write whole pixels in our own byte order; XPutImage swaps them for the server if need be.
-    const std::uint32_t probe = 1;
-    m_pImage->byte_order = *reinterpret_cast<const unsigned char*>(&probe) == 1 ? LSBFirst : MSBFirst;
-    m_aImageData.assign(std::size_t(m_pImage->bytes_per_line) * unsigned(height), 0);
-    m_pImage->data = m_aImageData.data();
 
     // Our own visual and colormap: the host's window may use another one.
     XSetWindowAttributes attributes{};
@@ -347,6 +340,36 @@ void CX11Window::processEvents()
         XNextEvent(m_pDisplay, &event);
         handle(event);
     }
+    XFlush(m_pDisplay);
+}
+
+bool CX11Window::createImage(int width, int height)
+{
+    if (m_pImage != nullptr) {
+        m_pImage->data = nullptr; // ours, not Xlib's to free
+        XDestroyImage(m_pImage);
+    }
+    const int screen = DefaultScreen(m_pDisplay);
+    m_iWidth = width;
+    m_iHeight = height;
+    m_pImage = XCreateImage(m_pDisplay, DefaultVisual(m_pDisplay, screen), unsigned(DefaultDepth(m_pDisplay, screen)),
+                            ZPixmap, 0, nullptr, unsigned(width), unsigned(height), 32, 0);
+    if (m_pImage == nullptr)
+        return false;
+    // We write whole pixels in our own byte order; XPutImage swaps them for the server if need be.
+    const std::uint32_t probe = 1;
+    m_pImage->byte_order = *reinterpret_cast<const unsigned char*>(&probe) == 1 ? LSBFirst : MSBFirst;
+    m_aImageData.assign(std::size_t(m_pImage->bytes_per_line) * unsigned(height), 0);
+    m_pImage->data = m_aImageData.data();
+    return true;
+}
+
+void CX11Window::resize(int width, int height)
+{
+    if (width == m_iWidth && height == m_iHeight)
+        return;
+    XResizeWindow(m_pDisplay, m_window, unsigned(width), unsigned(height));
+    createImage(width, height);
     XFlush(m_pDisplay);
 }
 
@@ -517,6 +540,28 @@ void CX11Window::handle(XEvent& event)
 }
 
 } // namespace
+
+double PlatformContentScale(FIDString type)
+{
+    constexpr double kBaseDpi = 96.0;
+    if (!IsPlatformWindowTypeSupported(type))
+        return 0.0;
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        return 0.0;
+    double scale = 0.0;
+    // The resource database as the desktop set it (xrdb): a line "Xft.dpi:\t192".
+    if (const char* resources = XResourceManagerString(display)) {
+        const char* line = std::strstr(resources, "Xft.dpi:");
+        if (line != nullptr && (line == resources || line[-1] == '\n')) {
+            const double dpi = std::strtod(line + std::strlen("Xft.dpi:"), nullptr);
+            if (dpi > 0.0)
+                scale = dpi / kBaseDpi;
+        }
+    }
+    XCloseDisplay(display);
+    return scale;
+}
 
 bool IsPlatformWindowTypeSupported(FIDString type)
 {
