@@ -93,6 +93,32 @@ TEST(LiveJack, RecordingEqualsTheRendererBitForBit)
     EXPECT_EQ(corvex.Wait(kExitLimit), 0) << corvex.Err();
 }
 
+TEST(LiveJack, ATimebaseMastersTempoDrivesTheDelay)
+{
+    ScratchDir dir;
+    Child corvex({CorvexExe(), "--no-gui", "--no-connect", "--tempo", "120"}, CorvexEnvironment(dir.Path()), dir.Path());
+    ASSERT_TRUE(corvex.WaitForOutput(kPlaying, kStartLimit)) << corvex.Err();
+    JackRig probe({}, {}, 0);
+    ASSERT_TRUE(probe.Ok());
+    const int rate = static_cast<int>(probe.Rate());
+    const int period = static_cast<int>(probe.Period());
+    // Long enough for the first echo at the slower tempo (an eighth note at 87 BPM: 0.34 s).
+    const std::size_t frames = static_cast<std::size_t>(period) * ((rate / 2) / period + 1);
+    const Phrase phrase(rate, frames);
+    JackRig rig(phrase.left, phrase.right, frames);
+    ASSERT_TRUE(rig.Ok());
+    ASSERT_TRUE(rig.BecomeTimebaseMaster(87.0, 10s));
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.WaitForRecording(30s));
+
+    const render_test::Audio at87 = Render(dir, phrase, rate, period, {"--tempo", "87"});
+    EXPECT_EQ(FirstDifference(rig.Left(), at87, 0), frames);
+    const render_test::Audio at120 = Render(dir, phrase, rate, period, {"--tempo", "120"});
+    EXPECT_LT(FirstDifference(rig.Left(), at120, 0), frames) << "the tempo must be audible in this phrase";
+    corvex.Signal(SIGTERM);
+    EXPECT_EQ(corvex.Wait(kExitLimit), 0) << corvex.Err();
+}
+
 TEST(LiveJack, SigtermWhilePlayingSavesTheStateAndExitsCleanly)
 {
     ScratchDir dir;

@@ -142,6 +142,11 @@ JackRig::JackRig(std::vector<float> left, std::vector<float> right, std::size_t 
 
 JackRig::~JackRig()
 {
+    // Leave the transport as the next test expects it: stopped, without a master.
+    if (m_player && m_dBpm > 0.0) {
+        jack_release_timebase(m_player);
+        jack_transport_stop(m_player);
+    }
     for (jack_client_t* client : {m_player, m_recorder}) {
         if (client) {
             jack_deactivate(client);
@@ -161,6 +166,38 @@ bool JackRig::Connect(const std::string& corvex)
            jack_connect(m_recorder, (corvex + ":out_2").c_str(), (recorder + ":in_2").c_str()) == 0 &&
            jack_connect(m_player, (player + ":out_1").c_str(), (corvex + ":in_1").c_str()) == 0 &&
            jack_connect(m_player, (player + ":out_2").c_str(), (corvex + ":in_2").c_str()) == 0;
+}
+
+void JackRig::Timebase(jack_transport_state_t, jack_nframes_t, jack_position_t* position, int, void* arg)
+{
+    auto* self = static_cast<JackRig*>(arg);
+    position->valid = JackPositionBBT;
+    position->bar = 1;
+    position->beat = 1;
+    position->tick = 0;
+    position->bar_start_tick = 0.0;
+    position->beats_per_bar = 4.0f;
+    position->beat_type = 4.0f;
+    position->ticks_per_beat = 1920.0;
+    position->beats_per_minute = self->m_dBpm;
+}
+
+bool JackRig::BecomeTimebaseMaster(double bpm, std::chrono::milliseconds limit)
+{
+    m_dBpm = bpm;
+    if (jack_set_timebase_callback(m_player, 0, &JackRig::Timebase, this) != 0)
+        return false;
+    jack_transport_start(m_player);
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        jack_position_t position{};
+        jack_transport_query(m_player, &position);
+        if ((position.valid & JackPositionBBT) != 0 && position.beats_per_minute == bpm)
+            return true;
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 bool JackRig::WaitForRecording(std::chrono::milliseconds limit)

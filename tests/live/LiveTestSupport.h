@@ -60,6 +60,9 @@ public:
     ~JackRig();
     bool Ok() const { return m_player && m_recorder; }
 
+    // Makes the player the transport's timebase master at `bpm` and starts the transport; true once
+    // the transport reports that tempo.
+    bool BecomeTimebaseMaster(double bpm, std::chrono::milliseconds limit);
     // Connects Corvex's outputs to the recorder, then the player to Corvex's inputs (left first).
     bool Connect(const std::string& corvexClient = "Corvex");
     // Waits until recordFrames frames are recorded.
@@ -74,6 +77,9 @@ public:
 private:
     static int PlayerProcess(jack_nframes_t frames, void* arg);
     static int RecorderProcess(jack_nframes_t frames, void* arg);
+    static void Timebase(jack_transport_state_t state, jack_nframes_t frames, jack_position_t* position, int newPosition,
+                         void* arg);
+    double m_dBpm = 0.0;
 
     std::vector<float> m_left, m_right;
     std::vector<float> m_recordL, m_recordR;
