@@ -19,6 +19,16 @@ namespace {
 
 constexpr const char* kTitle = "Corvex";
 
+// The XEmbed messages an embedder sends and the one a client asks with (XEmbed 0).
+constexpr long kXEmbedVersion = 0;
+constexpr long kXEmbedEmbeddedNotify = 0;
+constexpr long kXEmbedWindowActivate = 1;
+constexpr long kXEmbedWindowDeactivate = 2;
+constexpr long kXEmbedRequestFocus = 3;
+constexpr long kXEmbedFocusIn = 4;
+constexpr long kXEmbedFocusOut = 5;
+constexpr long kXEmbedFocusCurrent = 0;
+
 class CX11EditorWindow final : public CEditorWindow, public Linux::IEventHandler {
 public:
     CX11EditorWindow(hosting::EditorHost& runLoop) : m_runLoop(runLoop) {}
@@ -40,11 +50,16 @@ public:
 
 private:
     void ReadEvents();
+    // The editor's window is an XEmbed client: tell it it is embedded and give it the keyboard.
+    void Embed(Window client);
+    void SendXEmbed(long message, long detail = 0, long data1 = 0, long data2 = 0);
 
     hosting::EditorHost& m_runLoop;
     Display* m_pDisplay = nullptr;
     Window m_window = 0;
     Atom m_deleteWindow = 0;
+    Atom m_xembed = 0;
+    Window m_client = 0; // the editor's window inside ours
     IPlugView* m_pView = nullptr;
     bool m_bAttached = false;
     bool m_bHandlerRegistered = false;
@@ -105,7 +120,10 @@ bool CX11EditorWindow::Open(CLiveHost& host, std::string& error)
     XFree(hints);
     m_deleteWindow = XInternAtom(m_pDisplay, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(m_pDisplay, m_window, &m_deleteWindow, 1);
-    XSelectInput(m_pDisplay, m_window, StructureNotifyMask);
+    m_xembed = XInternAtom(m_pDisplay, "_XEMBED", False);
+    // SubstructureNotify: the editor's window appearing inside ours. Focus and keys: ours to pass on.
+    XSelectInput(m_pDisplay, m_window,
+                 StructureNotifyMask | SubstructureNotifyMask | FocusChangeMask | KeyPressMask | KeyReleaseMask);
     XMapWindow(m_pDisplay, m_window);
     XFlush(m_pDisplay);
 
@@ -118,7 +136,45 @@ bool CX11EditorWindow::Open(CLiveHost& host, std::string& error)
         return false;
     }
     m_bAttached = true;
+    // The editor's window may exist already (created in attached) or appear later.
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (XQueryTree(m_pDisplay, m_window, &root, &parent, &children, &count) && children) {
+        if (count > 0)
+            Embed(children[0]);
+        XFree(children);
+    }
     return true;
+}
+
+void CX11EditorWindow::SendXEmbed(long message, long detail, long data1, long data2)
+{
+    if (!m_client)
+        return;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = m_client;
+    event.xclient.message_type = m_xembed;
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = CurrentTime;
+    event.xclient.data.l[1] = message;
+    event.xclient.data.l[2] = detail;
+    event.xclient.data.l[3] = data1;
+    event.xclient.data.l[4] = data2;
+    XSendEvent(m_pDisplay, m_client, False, NoEventMask, &event);
+    XFlush(m_pDisplay);
+}
+
+void CX11EditorWindow::Embed(Window client)
+{
+    if (m_client == client)
+        return;
+    m_client = client;
+    SendXEmbed(kXEmbedEmbeddedNotify, 0, static_cast<long>(m_window), kXEmbedVersion);
+    // The editor is all there is in this window: it has the focus whenever the window does, and
+    // from the start where no window manager hands focus around.
+    SendXEmbed(kXEmbedWindowActivate);
+    SendXEmbed(kXEmbedFocusIn, kXEmbedFocusCurrent);
 }
 
 void CX11EditorWindow::ReadEvents()
@@ -126,11 +182,52 @@ void CX11EditorWindow::ReadEvents()
     while (XPending(m_pDisplay) > 0) {
         XEvent event;
         XNextEvent(m_pDisplay, &event);
-        if (event.type == ClientMessage && event.xclient.window == m_window &&
-            static_cast<Atom>(event.xclient.data.l[0]) == m_deleteWindow)
-            m_bCloseRequested = true;
-        else if (event.type == DestroyNotify && event.xdestroywindow.window == m_window)
-            m_bCloseRequested = true;
+        switch (event.type) {
+        case ClientMessage:
+            if (event.xclient.window == m_window && static_cast<Atom>(event.xclient.data.l[0]) == m_deleteWindow)
+                m_bCloseRequested = true;
+            else if (event.xclient.message_type == m_xembed && event.xclient.data.l[1] == kXEmbedRequestFocus)
+                SendXEmbed(kXEmbedFocusIn, kXEmbedFocusCurrent);
+            break;
+        case CreateNotify:
+            if (event.xcreatewindow.parent == m_window)
+                Embed(event.xcreatewindow.window);
+            break;
+        case ReparentNotify:
+            if (event.xreparent.parent == m_window)
+                Embed(event.xreparent.window);
+            break;
+        case FocusIn:
+        case FocusOut:
+            // Only the window's own gains and losses, not focus moving within it or with the pointer.
+            if (event.xfocus.detail == NotifyInferior || event.xfocus.detail == NotifyPointer)
+                break;
+            if (event.type == FocusIn) {
+                SendXEmbed(kXEmbedWindowActivate);
+                SendXEmbed(kXEmbedFocusIn, kXEmbedFocusCurrent);
+            } else {
+                SendXEmbed(kXEmbedFocusOut);
+                SendXEmbed(kXEmbedWindowDeactivate);
+            }
+            break;
+        case KeyPress:
+        case KeyRelease:
+            // Keys typed with the pointer outside the panel reach our window: pass them on.
+            if (m_client && event.xkey.window == m_window) {
+                event.xkey.window = m_client;
+                XSendEvent(m_pDisplay, m_client, False, event.type == KeyPress ? KeyPressMask : KeyReleaseMask, &event);
+                XFlush(m_pDisplay);
+            }
+            break;
+        case DestroyNotify:
+            if (event.xdestroywindow.window == m_window)
+                m_bCloseRequested = true;
+            else if (event.xdestroywindow.window == m_client)
+                m_client = 0;
+            break;
+        default:
+            break;
+        }
     }
 }
 

@@ -13,8 +13,9 @@ class CLiveHost;
 
 // The editor in a top-level X11 window of its own, titled "Corvex", on corvex's run loop: the
 // window's events and the view's descriptors and timers are all served by that loop, on the
-// user-interface thread. Closing the window (the window manager's close button) asks corvex to
-// quit.
+// user-interface thread. The window embeds the editor as an XEmbed embedder, so the panel gets
+// the keyboard with the window. Closing the window (the window manager's close button) asks
+// corvex to quit.
 class CEditorWindow {
 public:
     virtual ~CEditorWindow() = default;

@@ -8,6 +8,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 #include <cstring>
 #include <thread>
@@ -23,6 +24,10 @@ namespace {
 constexpr int kDistortionX = 263 + 64;
 constexpr int kDistortionY = 310 + 94;
 constexpr std::uint32_t kDistortionOnOff = 4;
+// The "Distortion Level" knob: left 308, top 251, 62 x 54.
+constexpr int kDistortionLevelX = 308 + 31;
+constexpr int kDistortionLevelY = 251 + 27;
+constexpr std::uint32_t kDistortionLevel = 5;
 
 // A top-level window titled "Corvex", or 0.
 Window FindCorvexWindow(Display* display)
@@ -144,6 +149,26 @@ TEST(LiveGui, WindowFootswitchAndClose)
             firstDifference = i;
     EXPECT_GE(firstDifference, frames / 4) << "before the click, the default settings";
     EXPECT_LT(firstDifference, frames) << "the click changed nothing audible";
+
+    // The keyboard reaches the panel: Up over "Distortion Level" turns it up by 0.05.
+    int rootX = 0, rootY = 0;
+    Window child = 0;
+    XTranslateCoordinates(display, window, DefaultRootWindow(display), kDistortionLevelX, kDistortionLevelY, &rootX,
+                          &rootY, &child);
+    XTestFakeMotionEvent(display, -1, rootX, rootY, CurrentTime);
+    const KeyCode up = XKeysymToKeycode(display, XK_Up);
+    XTestFakeKeyEvent(display, up, True, CurrentTime);
+    XTestFakeKeyEvent(display, up, False, CurrentTime);
+    XFlush(display);
+    // Settings are saved as they change: wait for the new level there.
+    float level = 0.0f;
+    const auto keyEnd = std::chrono::steady_clock::now() + 20s;
+    do {
+        std::this_thread::sleep_for(50ms);
+        const std::vector<float> saved = StateFloats(render_test::ReadBytes(dir / "corvex" / "last.state"));
+        level = saved.size() == 20 ? saved[kDistortionLevel] : 0.0f;
+    } while (level < 0.59f && std::chrono::steady_clock::now() < keyEnd);
+    EXPECT_FLOAT_EQ(level, 0.6f);
 
     // Closing the window ends corvex cleanly, with the switch saved off.
     AskToClose(display, window);
