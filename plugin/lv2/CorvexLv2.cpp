@@ -1,11 +1,14 @@
 #include "CorvexLv2.h"
 
-#include <lv2/atom/util.h>
+#include <lv2/atom/atom.h>
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/options/options.h>
 #include <lv2/time/time.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "base/DenormalGuard.h"
@@ -72,29 +75,59 @@ void CCorvexLv2::Activate()
     m_core.Activate();
 }
 
+namespace {
+
+// Copies a header out of the host's buffer: some hosts hand over sequences that are only 4-byte
+// aligned, so nothing in them is read through a cast pointer.
+template <typename T>
+T ReadAt(const unsigned char* bytes, std::size_t offset)
+{
+    T value;
+    std::memcpy(&value, bytes + offset, sizeof value);
+    return value;
+}
+
+constexpr std::size_t Padded(std::size_t size)
+{
+    return (size + 7u) & ~std::size_t(7u);
+}
+
+} // namespace
+
 void CCorvexLv2::ReadTempo()
 {
     if (m_pTime == nullptr || m_uris.timePosition == 0)
         return;
-    LV2_ATOM_SEQUENCE_FOREACH (m_pTime, event) {
-        if (event->body.type != m_uris.atomObject && event->body.type != m_uris.atomBlank)
+    const auto* bytes = reinterpret_cast<const unsigned char*>(m_pTime);
+    const std::size_t end = sizeof(LV2_Atom) + ReadAt<LV2_Atom>(bytes, 0).size;
+    // Events follow the sequence header, each a time stamp and an atom, padded to 8 bytes.
+    for (std::size_t at = sizeof(LV2_Atom_Sequence); at + sizeof(LV2_Atom_Event) <= end;) {
+        const LV2_Atom_Event event = ReadAt<LV2_Atom_Event>(bytes, at);
+        const std::size_t body = at + sizeof(LV2_Atom_Event);
+        const std::size_t bodyEnd = std::min(end, body + event.body.size);
+        at = body + Padded(event.body.size);
+        if ((event.body.type != m_uris.atomObject && event.body.type != m_uris.atomBlank) ||
+            body + sizeof(LV2_Atom_Object_Body) > bodyEnd ||
+            ReadAt<LV2_Atom_Object_Body>(bytes, body).otype != m_uris.timePosition)
             continue;
-        const auto* object = reinterpret_cast<const LV2_Atom_Object*>(&event->body);
-        if (object->body.otype != m_uris.timePosition)
-            continue;
-        const LV2_Atom* bpm = nullptr;
-        lv2_atom_object_get(object, m_uris.timeBeatsPerMinute, &bpm, 0);
-        if (bpm == nullptr)
-            continue;
-        // The last position of the run counts for the whole run, as a block's tempo does in VST 3.
-        if (bpm->type == m_uris.atomFloat && bpm->size >= sizeof(float))
-            m_core.SetTempo(reinterpret_cast<const LV2_Atom_Float*>(bpm)->body);
-        else if (bpm->type == m_uris.atomDouble && bpm->size >= sizeof(double))
-            m_core.SetTempo(reinterpret_cast<const LV2_Atom_Double*>(bpm)->body);
-        else if (bpm->type == m_uris.atomInt && bpm->size >= sizeof(int32_t))
-            m_core.SetTempo(reinterpret_cast<const LV2_Atom_Int*>(bpm)->body);
-        else if (bpm->type == m_uris.atomLong && bpm->size >= sizeof(int64_t))
-            m_core.SetTempo(double(reinterpret_cast<const LV2_Atom_Long*>(bpm)->body));
+        for (std::size_t p = body + sizeof(LV2_Atom_Object_Body); p + sizeof(LV2_Atom_Property_Body) <= bodyEnd;) {
+            const LV2_Atom_Property_Body property = ReadAt<LV2_Atom_Property_Body>(bytes, p);
+            const std::size_t value = p + sizeof(LV2_Atom_Property_Body);
+            p = value + Padded(property.value.size);
+            if (property.key != m_uris.timeBeatsPerMinute || value + property.value.size > bodyEnd)
+                continue;
+            // The last position of the run counts for the whole run, as a block's tempo does in VST 3.
+            const std::uint32_t type = property.value.type;
+            const std::uint32_t size = property.value.size;
+            if (type == m_uris.atomFloat && size >= sizeof(float))
+                m_core.SetTempo(ReadAt<float>(bytes, value));
+            else if (type == m_uris.atomDouble && size >= sizeof(double))
+                m_core.SetTempo(ReadAt<double>(bytes, value));
+            else if (type == m_uris.atomInt && size >= sizeof(std::int32_t))
+                m_core.SetTempo(ReadAt<std::int32_t>(bytes, value));
+            else if (type == m_uris.atomLong && size >= sizeof(std::int64_t))
+                m_core.SetTempo(double(ReadAt<std::int64_t>(bytes, value)));
+        }
     }
 }
 

@@ -187,7 +187,13 @@ TEST(Lv2Plugin, TheHostTempoDrivesTheDelayWithTheVst3sValidityRules)
     EXPECT_TRUE(SameBits(at90, RenderVst3(in, delayOnly, 90.0)));
     // Out of range: clamped as the VST 3 clamps its host's tempo.
     EXPECT_TRUE(SameBits(render(5000.0f), RenderVst3(in, delayOnly, 999.0)));
-    // No tempo at all: ignored, the previous one stays.
+    // A host whose sequence buffer is only 4-byte aligned is understood all the same.
+    auto misaligned = Lv2Instance::Create(kRate, 512);
+    Apply(*misaligned, delayOnly);
+    misaligned->MisalignTimeBuffer();
+    misaligned->SendTempo(90.0f);
+    EXPECT_TRUE(SameBits(RenderLv2(*misaligned, in, 512), at90));
+    // Not a usable tempo: ignored, the previous one stays.
     EXPECT_TRUE(SameBits(render(-10.0f), atDefault));
     EXPECT_TRUE(SameBits(render(std::nanf("")), atDefault));
 }

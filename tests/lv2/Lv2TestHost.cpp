@@ -101,12 +101,19 @@ void Lv2Instance::SendTempo(float bpm)
     m_fPendingTempo = bpm;
 }
 
+void Lv2Instance::MisalignTimeBuffer()
+{
+    m_iTimeOffset = 4;
+    lilv_instance_connect_port(m_pInstance, kPortTime, reinterpret_cast<uint8_t*>(m_aTime.data()) + m_iTimeOffset);
+}
+
 void Lv2Instance::PrepareTimeBuffer(bool withTempo)
 {
     Lv2World& world = Lv2World::Get();
     LV2_Atom_Forge forge;
     lv2_atom_forge_init(&forge, world.Map());
-    lv2_atom_forge_set_buffer(&forge, reinterpret_cast<uint8_t*>(m_aTime.data()), m_aTime.size() * sizeof(std::uint64_t));
+    lv2_atom_forge_set_buffer(&forge, reinterpret_cast<uint8_t*>(m_aTime.data()) + m_iTimeOffset,
+                              m_aTime.size() * sizeof(std::uint64_t) - m_iTimeOffset);
     LV2_Atom_Forge_Frame sequence;
     lv2_atom_forge_sequence_head(&forge, &sequence, 0);
     if (withTempo) {

@@ -46,6 +46,8 @@ public:
     float& Control(std::uint32_t port) { return m_afControls[port]; }
     // Sends one time:Position with this tempo at the start of the next run.
     void SendTempo(float bpm);
+    // Hands the time port a sequence that is 4-byte but not 8-byte aligned, as some hosts do.
+    void MisalignTimeBuffer();
     // Runs inL/inR (n samples each) in runs of at most `block` samples into outL/outR.
     void Process(const float* inL, const float* inR, float* outL, float* outR, std::int64_t n, std::int32_t block);
 
@@ -58,6 +60,7 @@ private:
     std::vector<float> m_afAudio[4];
     float m_afControls[corvex::lv2::kPortCount] = {};
     std::vector<std::uint64_t> m_aTime; // 8-byte aligned atom sequence
+    std::size_t m_iTimeOffset = 0;      // bytes into m_aTime where the sequence starts
     float m_fPendingTempo = 0.0f;
     std::int32_t m_iOptionBlock = 0;
     LV2_Options_Option m_aOptions[2]{};
