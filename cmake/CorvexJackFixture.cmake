@@ -16,7 +16,7 @@ set(CORVEX_JACKD_FIXTURE_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/../tests/support/jack
 cmake_path(NORMAL_PATH CORVEX_JACKD_FIXTURE_SCRIPT)
 
 find_program(CORVEX_JACKD jackd)
-find_program(CORVEX_JACK_WAIT jack_wait)
+find_program(CORVEX_JACK_LSP jack_lsp)
 
 function(corvex_add_jackd_fixture fixture)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "RATE;PERIOD" "")
@@ -36,7 +36,7 @@ function(corvex_add_jackd_fixture fixture)
 endfunction()
 
 # True when the machine has what the fixture needs (Debian package jackd2).
-if(CORVEX_JACKD AND CORVEX_JACK_WAIT)
+if(CORVEX_JACKD AND CORVEX_JACK_LSP)
   set(CORVEX_JACKD_FIXTURE_AVAILABLE TRUE)
 else()
   set(CORVEX_JACKD_FIXTURE_AVAILABLE FALSE)
