@@ -11,7 +11,7 @@ packages=(
   libx11-dev libxtst-dev xvfb xauth
   lv2-dev liblilv-dev lilv-utils jalv sordi x11-utils   # the LV2 plug-in and its tests
   jackd2 libjack-jackd2-dev libasound2-dev   # corvex's audio backends; jackd for the tests
-  g++-mingw-w64-x86-64 wine wine64   # the Windows cross build and its tests under Wine
+  g++-mingw-w64-x86-64 wine wine64 libstb-dev   # the Windows cross build and its tests under Wine
   libgtk-3-dev               # GtkSocket, the XEmbed embedder the editor tests embed into
 )
 
