@@ -1,0 +1,247 @@
+// The editor's window on Windows: a child of the host's HWND, drawn from the frame's framebuffer
+// with a device-independent bitmap, its timer and input arriving as window messages on the
+// host's user-interface thread. No thread of our own.
+
+#include "EditorBase.h"
+#include "PlatformWindow.h"
+
+#include <windows.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace corvex {
+
+using namespace Steinberg;
+
+namespace {
+
+constexpr UINT_PTR kTimerId = 1;
+constexpr wchar_t kClassPrefix[] = L"CorvexEditorWindow";
+
+// The class is registered per copy of the module (a host may load two versions side by side)
+// and unregistered with the last window, so no class outlives the code of its procedure.
+int g_iWindowCount = 0;
+ATOM g_windowClass = 0;
+
+HINSTANCE OwnModule();
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+HINSTANCE OwnModule()
+{
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&WindowProc), &module);
+    return module;
+}
+
+std::wstring ClassName()
+{
+    return kClassPrefix + std::to_wstring(reinterpret_cast<std::uintptr_t>(OwnModule()));
+}
+
+unsigned ModifiersOf(WPARAM keys)
+{
+    unsigned modifiers = 0;
+    if ((keys & MK_SHIFT) != 0)
+        modifiers |= gui::kShift;
+    if ((keys & MK_CONTROL) != 0)
+        modifiers |= gui::kControl;
+    if (GetKeyState(VK_MENU) < 0)
+        modifiers |= gui::kAlt;
+    return modifiers;
+}
+
+class CWin32Window final : public CPlatformWindow {
+public:
+    explicit CWin32Window(CEditorBase& editor) : m_editor(editor) {}
+    ~CWin32Window() override;
+
+    bool create(HWND parent, int width, int height);
+    void present(const gui::CRect& rect) override;
+    std::uintptr_t nativeWindow() const override { return reinterpret_cast<std::uintptr_t>(m_hwnd); }
+
+    LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
+
+private:
+    void convert(const gui::CRect& rect);
+    void blit(HDC dc, gui::CRect rect);
+
+    CEditorBase& m_editor;
+    HWND m_hwnd = nullptr;
+    bool m_bRegistered = false;
+    bool m_bTimer = false;
+    int m_iWidth = 0;
+    int m_iHeight = 0;
+    // Top-down 32-bit BGRX pixels, the layout GDI takes without conversion.
+    std::vector<std::uint32_t> m_aPixels;
+    BITMAPINFO m_info{};
+};
+
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* window = reinterpret_cast<CWin32Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (window != nullptr)
+        return window->handle(message, wParam, lParam);
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+bool CWin32Window::create(HWND parent, int width, int height)
+{
+    if (!IsWindow(parent) || width <= 0 || height <= 0)
+        return false;
+    const std::wstring className = ClassName();
+    if (g_iWindowCount == 0) {
+        WNDCLASSEXW windowClass{};
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.style = CS_DBLCLKS;
+        windowClass.lpfnWndProc = WindowProc;
+        windowClass.hInstance = OwnModule();
+        windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+        windowClass.lpszClassName = className.c_str();
+        g_windowClass = RegisterClassExW(&windowClass);
+        if (g_windowClass == 0)
+            return false;
+    }
+    ++g_iWindowCount;
+    m_bRegistered = true;
+
+    m_iWidth = width;
+    m_iHeight = height;
+    m_aPixels.assign(std::size_t(width) * unsigned(height), 0);
+    m_info.bmiHeader.biSize = sizeof m_info.bmiHeader;
+    m_info.bmiHeader.biWidth = width;
+    m_info.bmiHeader.biHeight = -height;
+    m_info.bmiHeader.biPlanes = 1;
+    m_info.bmiHeader.biBitCount = 32;
+    m_info.bmiHeader.biCompression = BI_RGB;
+
+    m_hwnd = CreateWindowExW(0, className.c_str(), L"Corvex", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, width,
+                             height, parent, nullptr, OwnModule(), nullptr);
+    if (m_hwnd == nullptr)
+        return false;
+    SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    m_bTimer = SetTimer(m_hwnd, kTimerId, UINT(m_editor.getIdleRate()), nullptr) != 0;
+    return m_bTimer;
+}
+
+CWin32Window::~CWin32Window()
+{
+    if (m_hwnd != nullptr) {
+        if (m_bTimer)
+            KillTimer(m_hwnd, kTimerId);
+        if (GetCapture() == m_hwnd)
+            ReleaseCapture();
+        // No message reaches this object once it is gone.
+        SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, 0);
+        DestroyWindow(m_hwnd);
+    }
+    if (m_bRegistered && --g_iWindowCount == 0) {
+        UnregisterClassW(ClassName().c_str(), OwnModule());
+        g_windowClass = 0;
+    }
+}
+
+void CWin32Window::convert(const gui::CRect& rect)
+{
+    const gui::CFrame* frame = m_editor.getFrame();
+    if (frame == nullptr)
+        return;
+    const gui::COffscreenContext& offscreen = frame->getOffscreen();
+    const gui::CRect r = rect.intersection({0, 0, std::min(m_iWidth, offscreen.getWidth()),
+                                            std::min(m_iHeight, offscreen.getHeight())});
+    for (int y = r.top; y < r.bottom; ++y) {
+        const std::uint8_t* rgb = offscreen.pixel(r.left, y);
+        std::uint32_t* row = m_aPixels.data() + std::size_t(y) * unsigned(m_iWidth);
+        for (int x = r.left; x < r.right; ++x, rgb += 3)
+            row[x] = (std::uint32_t(rgb[0]) << 16) | (std::uint32_t(rgb[1]) << 8) | std::uint32_t(rgb[2]);
+    }
+}
+
+void CWin32Window::blit(HDC dc, gui::CRect rect)
+{
+    rect = rect.intersection({0, 0, m_iWidth, m_iHeight});
+    if (rect.isEmpty())
+        return;
+    // SetDIBitsToDevice counts the source row from the bottom even for a top-down bitmap.
+    SetDIBitsToDevice(dc, rect.left, rect.top, DWORD(rect.width()), DWORD(rect.height()), rect.left,
+                      m_iHeight - rect.bottom, 0, UINT(m_iHeight), m_aPixels.data(), &m_info, DIB_RGB_COLORS);
+}
+
+void CWin32Window::present(const gui::CRect& rect)
+{
+    convert(rect);
+    if (HDC dc = GetDC(m_hwnd)) {
+        blit(dc, rect);
+        ReleaseDC(m_hwnd, dc);
+    }
+}
+
+LRESULT CWin32Window::handle(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_ERASEBKGND:
+        return 1; // the framebuffer covers every pixel; no flash of the class background
+    case WM_PAINT: {
+        // The framebuffer is always current: exposed parts are copied, not repainted.
+        PAINTSTRUCT paint;
+        if (HDC dc = BeginPaint(m_hwnd, &paint)) {
+            blit(dc, {paint.rcPaint.left, paint.rcPaint.top, paint.rcPaint.right, paint.rcPaint.bottom});
+            EndPaint(m_hwnd, &paint);
+        }
+        return 0;
+    }
+    case WM_TIMER:
+        if (wParam == kTimerId)
+            m_editor.onTimer();
+        return 0;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+        SetCapture(m_hwnd);
+        m_editor.onMouseDown({{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}, ModifiersOf(wParam)});
+        return 0;
+    case WM_MOUSEMOVE:
+        m_editor.onMouseMoved({{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}, ModifiersOf(wParam)});
+        return 0;
+    case WM_LBUTTONUP:
+        if (GetCapture() == m_hwnd)
+            ReleaseCapture();
+        m_editor.onMouseUp({{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}, ModifiersOf(wParam)});
+        return 0;
+    case WM_MOUSEWHEEL: {
+        // Wheel positions come in screen coordinates.
+        POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        ScreenToClient(m_hwnd, &point);
+        const float notches = float(GET_WHEEL_DELTA_WPARAM(wParam)) / float(WHEEL_DELTA);
+        m_editor.onWheel({{point.x, point.y}, ModifiersOf(GET_KEYSTATE_WPARAM(wParam))}, notches);
+        return 0;
+    }
+    default:
+        return DefWindowProcW(m_hwnd, message, wParam, lParam);
+    }
+}
+
+} // namespace
+
+bool IsPlatformWindowTypeSupported(FIDString type)
+{
+    return type != nullptr && std::strcmp(type, kPlatformTypeHWND) == 0;
+}
+
+std::unique_ptr<CPlatformWindow> CreatePlatformWindow(FIDString type, void* parent, CEditorBase& editor,
+                                                      IPlugFrame* /*plugFrame*/)
+{
+    if (!IsPlatformWindowTypeSupported(type))
+        return nullptr;
+    auto window = std::make_unique<CWin32Window>(editor);
+    const ViewRect& size = editor.getRect();
+    if (!window->create(static_cast<HWND>(parent), size.getWidth(), size.getHeight()))
+        return nullptr;
+    return window;
+}
+
+} // namespace corvex
