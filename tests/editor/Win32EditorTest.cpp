@@ -32,6 +32,16 @@ constexpr int kWidth = editor::kEditorWidth;
 constexpr int kHeight = editor::kEditorHeight;
 constexpr wchar_t kHostClass[] = L"CorvexTestHostWindow";
 
+// Keys that reached the host's windows.
+std::vector<WPARAM> g_hostKeys;
+
+LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_KEYDOWN)
+        g_hostKeys.push_back(wParam);
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
 PluginModule& Module()
 {
     static std::unique_ptr<PluginModule> module = [] {
@@ -107,7 +117,7 @@ protected:
     {
         WNDCLASSEXW windowClass{};
         windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = DefWindowProcW;
+        windowClass.lpfnWndProc = HostWindowProc;
         windowClass.hInstance = GetModuleHandleW(nullptr);
         windowClass.lpszClassName = kHostClass;
         RegisterClassExW(&windowClass); // fails harmlessly when an earlier test registered it
@@ -336,6 +346,28 @@ TEST_F(Win32EditorTest, AClickOnAFootswitchAndTheWheelOnAKnobBecomeEdits)
     EXPECT_GT(controller->getParamNormalized(kDistortionLevel), start);
     for (const auto& e : handler.editsOf(kDistortionLevel))
         EXPECT_EQ(e.controllerValue, e.value);
+    Detach(view);
+}
+
+TEST_F(Win32EditorTest, KeysTurnTheKnobUnderThePointerAndOtherKeysGoToTheHost)
+{
+    IPlugView* view = NewView();
+    ASSERT_EQ(Attach(view, top), kResultOk);
+    HWND child = Children(top).at(0);
+    const gui::CRect knob = ControlRect(kDistortionLevel);
+    const double start = controller->getParamNormalized(kDistortionLevel);
+    PostMessageW(child, WM_MOUSEMOVE, 0, At((knob.left + knob.right) / 2, (knob.top + knob.bottom) / 2));
+    PostMessageW(child, WM_KEYDOWN, VK_UP, 1);
+    PostMessageW(child, WM_KEYUP, VK_UP, 1 | (1u << 30) | (1u << 31));
+    ASSERT_TRUE(Pump([&] { return !handler.editsOf(kDistortionLevel).empty(); }, 300));
+    EXPECT_NEAR(controller->getParamNormalized(kDistortionLevel), start + 0.05, 1e-6);
+    EXPECT_TRUE(g_hostKeys.empty()) << "the editor used the key";
+
+    g_hostKeys.clear();
+    PostMessageW(child, WM_KEYDOWN, VK_SPACE, 1);
+    ASSERT_TRUE(Pump([&] { return !g_hostKeys.empty(); }, 300)) << "a key the editor does not use reaches the host";
+    EXPECT_EQ(g_hostKeys.at(0), WPARAM(VK_SPACE));
+    EXPECT_EQ(handler.editsOf(kDistortionLevel).size(), 1u);
     Detach(view);
 }
 

@@ -1,6 +1,7 @@
 // The editor's window on Windows: a child of the host's HWND, drawn from the frame's framebuffer
 // with a device-independent bitmap, its timer and input arriving as window messages on the
-// host's user-interface thread. No thread of our own.
+// host's user-interface thread. No thread of our own. A click gives it the keyboard focus; keys
+// it does not use go back to the host's window, so the host's shortcuts keep working.
 
 #include "EditorBase.h"
 #include "PlatformWindow.h"
@@ -56,6 +57,30 @@ unsigned ModifiersOf(WPARAM keys)
     return modifiers;
 }
 
+unsigned KeyModifiers()
+{
+    unsigned modifiers = 0;
+    if (GetKeyState(VK_SHIFT) < 0)
+        modifiers |= gui::kShift;
+    if (GetKeyState(VK_CONTROL) < 0)
+        modifiers |= gui::kControl;
+    if (GetKeyState(VK_MENU) < 0)
+        modifiers |= gui::kAlt;
+    return modifiers;
+}
+
+gui::VirtualKey VirtualKeyOf(WPARAM key)
+{
+    switch (key) {
+    case VK_UP: return gui::VirtualKey::Up;
+    case VK_DOWN: return gui::VirtualKey::Down;
+    case VK_PRIOR: return gui::VirtualKey::PageUp;
+    case VK_NEXT: return gui::VirtualKey::PageDown;
+    case VK_ESCAPE: return gui::VirtualKey::Escape;
+    default: return gui::VirtualKey::Other;
+    }
+}
+
 class CWin32Window final : public CPlatformWindow {
 public:
     explicit CWin32Window(CEditorBase& editor) : m_editor(editor) {}
@@ -73,6 +98,8 @@ private:
 
     CEditorBase& m_editor;
     HWND m_hwnd = nullptr;
+    HWND m_parent = nullptr;
+    bool m_bTrackingLeave = false;
     bool m_bRegistered = false;
     bool m_bTimer = false;
     int m_iWidth = 0;
@@ -124,6 +151,7 @@ bool CWin32Window::create(HWND parent, int width, int height)
                              height, parent, nullptr, OwnModule(), nullptr);
     if (m_hwnd == nullptr)
         return false;
+    m_parent = parent;
     SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     m_bTimer = SetTimer(m_hwnd, kTimerId, UINT(m_editor.getIdleRate()), nullptr) != 0;
     return m_bTimer;
@@ -201,12 +229,36 @@ LRESULT CWin32Window::handle(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
+        SetFocus(m_hwnd);
         SetCapture(m_hwnd);
-        m_editor.onMouseDown({{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}, ModifiersOf(wParam)});
+        m_editor.onMouseDown({{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}, ModifiersOf(wParam),
+                              message == WM_LBUTTONDBLCLK ? 2 : 1});
         return 0;
     case WM_MOUSEMOVE:
+        if (!m_bTrackingLeave) {
+            TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, m_hwnd, 0};
+            m_bTrackingLeave = TrackMouseEvent(&track) != FALSE;
+        }
         m_editor.onMouseMoved({{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}, ModifiersOf(wParam)});
         return 0;
+    case WM_MOUSELEAVE:
+        m_bTrackingLeave = false;
+        m_editor.onMouseExited();
+        return 0;
+    case WM_GETDLGCODE:
+        // Arrow keys too, when the host runs the editor inside a dialog.
+        return DLGC_WANTARROWS;
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+        if (m_editor.onKey({VirtualKeyOf(wParam), KeyModifiers()}))
+            return 0;
+        return SendMessageW(m_parent, message, wParam, lParam);
+    case WM_KEYUP:
+    case WM_SYSKEYUP:
+    case WM_CHAR:
+    case WM_SYSCHAR:
+        // The editor acts on presses only; the rest is the host's.
+        return SendMessageW(m_parent, message, wParam, lParam);
     case WM_LBUTTONUP:
         if (GetCapture() == m_hwnd)
             ReleaseCapture();
