@@ -10,6 +10,7 @@
 #include "PluginModule.h"
 #include "corvexcontroller.h"
 
+#include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
 #include "public.sdk/source/vst/hosting/hostclasses.h"
 
 #include <windows.h>
@@ -368,6 +369,31 @@ TEST_F(Win32EditorTest, KeysTurnTheKnobUnderThePointerAndOtherKeysGoToTheHost)
     ASSERT_TRUE(Pump([&] { return !g_hostKeys.empty(); }, 300)) << "a key the editor does not use reaches the host";
     EXPECT_EQ(g_hostKeys.at(0), WPARAM(VK_SPACE));
     EXPECT_EQ(handler.editsOf(kDistortionLevel).size(), 1u);
+    Detach(view);
+}
+
+TEST_F(Win32EditorTest, TheHostsContentScaleResizesTheWindowAndClicksLandOnTheScaledControls)
+{
+    IPlugView* view = NewView();
+    ASSERT_EQ(Attach(view, top), kResultOk);
+    HWND child = Children(top).at(0);
+    FUnknownPtr<IPlugViewContentScaleSupport> scaling(view);
+    ASSERT_TRUE(scaling);
+    ASSERT_EQ(scaling->setContentScaleFactor(1.5f), kResultOk);
+    RECT client{};
+    ASSERT_TRUE(GetClientRect(child, &client));
+    EXPECT_EQ(client.right, 1536);
+    EXPECT_EQ(client.bottom, 1152);
+    EXPECT_EQ(frame.requested.getWidth(), 1536);
+    EXPECT_EQ(frame.requested.getHeight(), 1152);
+
+    const gui::CRect onOff = ControlRect(kDelayOnOff);
+    const int x = (onOff.left + onOff.right) * 3 / 4, y = (onOff.top + onOff.bottom) * 3 / 4;
+    const double before = controller->getParamNormalized(kDelayOnOff);
+    PostMessageW(child, WM_LBUTTONDOWN, MK_LBUTTON, At(x, y));
+    PostMessageW(child, WM_LBUTTONUP, 0, At(x, y));
+    ASSERT_TRUE(Pump([&] { return !handler.editsOf(kDelayOnOff).empty(); }, 300));
+    EXPECT_NE(controller->getParamNormalized(kDelayOnOff), before);
     Detach(view);
 }
 

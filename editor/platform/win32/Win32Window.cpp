@@ -88,11 +88,13 @@ public:
 
     bool create(HWND parent, int width, int height);
     void present(const gui::CRect& rect) override;
+    void resize(int width, int height) override;
     std::uintptr_t nativeWindow() const override { return reinterpret_cast<std::uintptr_t>(m_hwnd); }
 
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
+    void allocate(int width, int height);
     void convert(const gui::CRect& rect);
     void blit(HDC dc, gui::CRect rect);
 
@@ -137,6 +139,19 @@ bool CWin32Window::create(HWND parent, int width, int height)
     ++g_iWindowCount;
     m_bRegistered = true;
 
+    allocate(width, height);
+    m_hwnd = CreateWindowExW(0, className.c_str(), L"Corvex", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, width,
+                             height, parent, nullptr, OwnModule(), nullptr);
+    if (m_hwnd == nullptr)
+        return false;
+    m_parent = parent;
+    SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    m_bTimer = SetTimer(m_hwnd, kTimerId, UINT(m_editor.getIdleRate()), nullptr) != 0;
+    return m_bTimer;
+}
+
+void CWin32Window::allocate(int width, int height)
+{
     m_iWidth = width;
     m_iHeight = height;
     m_aPixels.assign(std::size_t(width) * unsigned(height), 0);
@@ -146,15 +161,14 @@ bool CWin32Window::create(HWND parent, int width, int height)
     m_info.bmiHeader.biPlanes = 1;
     m_info.bmiHeader.biBitCount = 32;
     m_info.bmiHeader.biCompression = BI_RGB;
+}
 
-    m_hwnd = CreateWindowExW(0, className.c_str(), L"Corvex", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, width,
-                             height, parent, nullptr, OwnModule(), nullptr);
-    if (m_hwnd == nullptr)
-        return false;
-    m_parent = parent;
-    SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    m_bTimer = SetTimer(m_hwnd, kTimerId, UINT(m_editor.getIdleRate()), nullptr) != 0;
-    return m_bTimer;
+void CWin32Window::resize(int width, int height)
+{
+    if ((width == m_iWidth && height == m_iHeight) || width <= 0 || height <= 0)
+        return;
+    allocate(width, height);
+    SetWindowPos(m_hwnd, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 CWin32Window::~CWin32Window()
@@ -282,6 +296,21 @@ LRESULT CWin32Window::handle(UINT message, WPARAM wParam, LPARAM lParam)
 bool IsPlatformWindowTypeSupported(FIDString type)
 {
     return type != nullptr && std::strcmp(type, kPlatformTypeHWND) == 0;
+}
+
+double PlatformContentScale(FIDString type)
+{
+    // The screen's DPI as this process sees it: 96 (1.0) unless the host declared itself DPI-aware,
+    // in which case Windows stops scaling the editor up for it.
+    constexpr double kBaseDpi = 96.0;
+    if (!IsPlatformWindowTypeSupported(type))
+        return 0.0;
+    HDC screen = GetDC(nullptr);
+    if (screen == nullptr)
+        return 0.0;
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi / kBaseDpi : 0.0;
 }
 
 std::unique_ptr<CPlatformWindow> CreatePlatformWindow(FIDString type, void* parent, CEditorBase& editor,
