@@ -153,6 +153,25 @@ TEST(LiveJack, SigtermWhilePlayingSavesTheStateAndExitsCleanly)
     EXPECT_NE(audio.find("backend = jack"), std::string::npos) << audio;
 }
 
+TEST(LiveJack, HeadlessOnATerminalShowsAStatusLine)
+{
+    ScratchDir dir;
+    // script(1) gives corvex a terminal and copies what it shows.
+    Child terminal({"/usr/bin/script", "-qfec", CorvexExe() + " --no-gui --tempo 133", "/dev/null"},
+                   CorvexEnvironment(dir.Path()), dir.Path());
+    ASSERT_TRUE(terminal.WaitForOutput("xruns", kStartLimit)) << terminal.Out() << terminal.Err();
+    EXPECT_NE(terminal.Out().find("\r133 BPM  out"), std::string::npos) << terminal.Out();
+    // SIGTERM to corvex itself, the child of script.
+    std::ifstream children("/proc/" + std::to_string(terminal.Pid()) + "/task/" + std::to_string(terminal.Pid()) +
+                           "/children");
+    pid_t corvex = 0;
+    children >> corvex;
+    ASSERT_GT(corvex, 0);
+    kill(corvex, SIGTERM);
+    EXPECT_EQ(terminal.Wait(kExitLimit), 0);
+    EXPECT_NE(terminal.Out().find("corvex: stopped after"), std::string::npos) << terminal.Out();
+}
+
 TEST(LiveJack, CorruptSettingsGiveAWarningAndTheDefaults)
 {
     ScratchDir dir;
