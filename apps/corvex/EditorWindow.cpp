@@ -36,6 +36,7 @@ public:
 
     bool Open(CLiveHost& host, std::string& error);
     bool CloseRequested() const override { return m_bCloseRequested; }
+    void FollowViewSize() override;
 
     void PLUGIN_API onFDIsSet(Linux::FileDescriptor) SMTG_OVERRIDE { ReadEvents(); }
     tresult PLUGIN_API queryInterface(const TUID iid, void** obj) SMTG_OVERRIDE
@@ -50,6 +51,7 @@ public:
 
 private:
     void ReadEvents();
+    void SetSize(unsigned width, unsigned height);
     // The editor's window is an XEmbed client: tell it it is embedded and give it the keyboard.
     void Embed(Window client);
     void SendXEmbed(long message, long detail = 0, long data1 = 0, long data2 = 0);
@@ -60,6 +62,7 @@ private:
     Atom m_deleteWindow = 0;
     Atom m_xembed = 0;
     Window m_client = 0; // the editor's window inside ours
+    unsigned m_width = 0, m_height = 0;
     IPlugView* m_pView = nullptr;
     bool m_bAttached = false;
     bool m_bHandlerRegistered = false;
@@ -111,13 +114,7 @@ bool CX11EditorWindow::Open(CLiveHost& host, std::string& error)
                     reinterpret_cast<const unsigned char*>(kTitle), 6);
     XClassHint classHint{const_cast<char*>("corvex"), const_cast<char*>("Corvex")};
     XSetClassHint(m_pDisplay, m_window, &classHint);
-    // The panel has one size: the window manager offers no resizing.
-    XSizeHints* hints = XAllocSizeHints();
-    hints->flags = PMinSize | PMaxSize;
-    hints->min_width = hints->max_width = static_cast<int>(width);
-    hints->min_height = hints->max_height = static_cast<int>(height);
-    XSetWMNormalHints(m_pDisplay, m_window, hints);
-    XFree(hints);
+    SetSize(width, height);
     m_deleteWindow = XInternAtom(m_pDisplay, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(m_pDisplay, m_window, &m_deleteWindow, 1);
     m_xembed = XInternAtom(m_pDisplay, "_XEMBED", False);
@@ -136,6 +133,7 @@ bool CX11EditorWindow::Open(CLiveHost& host, std::string& error)
         return false;
     }
     m_bAttached = true;
+    FollowViewSize(); // attaching sizes the view for the screen's scale
     // The editor's window may exist already (created in attached) or appear later.
     Window root = 0, parent = 0, *children = nullptr;
     unsigned count = 0;
@@ -145,6 +143,31 @@ bool CX11EditorWindow::Open(CLiveHost& host, std::string& error)
         XFree(children);
     }
     return true;
+}
+
+void CX11EditorWindow::SetSize(unsigned width, unsigned height)
+{
+    if (m_width != 0)
+        XResizeWindow(m_pDisplay, m_window, width, height);
+    m_width = width;
+    m_height = height;
+    // The panel has one size: the window manager offers no resizing.
+    XSizeHints* hints = XAllocSizeHints();
+    hints->flags = PMinSize | PMaxSize;
+    hints->min_width = hints->max_width = static_cast<int>(width);
+    hints->min_height = hints->max_height = static_cast<int>(height);
+    XSetWMNormalHints(m_pDisplay, m_window, hints);
+    XFree(hints);
+    XFlush(m_pDisplay);
+}
+
+void CX11EditorWindow::FollowViewSize()
+{
+    const ViewRect& size = m_runLoop.RequestedSize();
+    const auto width = static_cast<unsigned>(size.getWidth());
+    const auto height = static_cast<unsigned>(size.getHeight());
+    if (width > 0 && height > 0 && (width != m_width || height != m_height))
+        SetSize(width, height);
 }
 
 void CX11EditorWindow::SendXEmbed(long message, long detail, long data1, long data2)

@@ -22,6 +22,8 @@ public:
     // Null and a message naming the display and the reason on failure.
     static std::unique_ptr<CEditorWindow> Open(CLiveHost& host, hosting::EditorHost& runLoop, std::string& error);
     virtual bool CloseRequested() const = 0;
+    // Follows a size the view asked for (a content scale of the screen), on the run loop's ticks.
+    virtual void FollowViewSize() = 0;
 };
 
 } // namespace corvex::live

@@ -256,8 +256,11 @@ int Run(const Options& o, const CLI::App& app)
         host->Dispatch();
         if (backend->Lost(lost))
             quit = true;
-        if (window && window->CloseRequested())
-            quit = true;
+        if (window) {
+            window->FollowViewSize();
+            if (window->CloseRequested())
+                quit = true;
+        }
         if (++ticks % kTicksPerStateCheck == 0)
             saveState();
         if (statusLine && ticks % kTicksPerStatusLine == 0) {

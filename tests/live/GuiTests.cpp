@@ -180,4 +180,34 @@ TEST(LiveGui, WindowFootswitchAndClose)
     XCloseDisplay(display);
 }
 
+TEST(LiveGui, TheWindowFollowsTheEditorsScale)
+{
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr) << "no X server (run under xvfb-run)";
+    ScratchDir dir;
+    auto env = CorvexEnvironment(dir.Path());
+    env.push_back("CORVEX_UI_SCALE=1.5");
+    Child corvex({CorvexExe(), "--no-connect"}, env, dir.Path());
+    ASSERT_TRUE(corvex.WaitForOutput("corvex: playing through", 20s)) << corvex.Err();
+    Window window = 0;
+    XWindowAttributes attributes{};
+    const auto end = std::chrono::steady_clock::now() + 20s;
+    do {
+        std::this_thread::sleep_for(20ms);
+        window = FindCorvexWindow(display);
+        if (window)
+            XGetWindowAttributes(display, window, &attributes);
+    } while ((!window || attributes.width != 1536) && std::chrono::steady_clock::now() < end);
+    ASSERT_NE(window, 0u);
+    EXPECT_EQ(attributes.width, 1536);
+    EXPECT_EQ(attributes.height, 1152);
+    XSizeHints hints{};
+    long supplied = 0;
+    ASSERT_TRUE(XGetWMNormalHints(display, window, &hints, &supplied));
+    EXPECT_EQ(hints.max_width, 1536);
+    AskToClose(display, window);
+    EXPECT_EQ(corvex.Wait(20s), 0) << corvex.Err();
+    XCloseDisplay(display);
+}
+
 } // namespace
