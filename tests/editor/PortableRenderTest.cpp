@@ -1,0 +1,96 @@
+// The editor draws the same pixels on every system: the Linux run writes its offscreen renders
+// to a file, the Windows run (under Wine, with another PNG decoder) compares its own with them.
+
+#include "CorvexEditorView.h"
+#include "corvexcontroller.h"
+
+#include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+namespace corvex {
+namespace {
+
+using namespace Steinberg;
+
+constexpr char kMagic[8] = {'C', 'V', 'X', 'R', 'G', 'B', '0', '1'};
+// The plain size, the double-size artwork copied, and a factor that area-averages it.
+constexpr float kScales[] = {1.0f, 2.0f, 1.25f};
+
+std::vector<std::uint8_t> Render(float scale)
+{
+    auto* controller = new CorvexController();
+    std::vector<std::uint8_t> pixels;
+    if (controller->initialize(nullptr) == kResultOk) {
+        controller->setParamNormalized(kDistortionLevel, 0.8);
+        controller->setParamNormalized(kModulationOnOff, 0.0);
+        controller->setParamNormalized(kInputClippingLed, 1.0);
+        auto* view = new CorvexEditorView(controller);
+        int parent = 0;
+        if (view->setContentScaleFactor(scale) == kResultOk &&
+            view->attached(&parent, CEditorBase::kPlatformTypeOffscreen) == kResultOk) {
+            view->onTimer();
+            pixels = view->getFrame()->getOffscreen().pixels();
+            view->removed();
+        }
+        view->release();
+        controller->terminate();
+    }
+    controller->release();
+    return pixels;
+}
+
+#if defined(CORVEX_EDITOR_RENDER_WRITE)
+
+TEST(PortableRender, WritesTheOffscreenRendersForOtherSystems)
+{
+    std::ofstream file(CORVEX_EDITOR_RENDER_WRITE, std::ios::binary | std::ios::trunc);
+    ASSERT_TRUE(file) << "cannot write " << CORVEX_EDITOR_RENDER_WRITE;
+    file.write(kMagic, sizeof kMagic);
+    for (float scale : kScales) {
+        const auto pixels = Render(scale);
+        ASSERT_FALSE(pixels.empty()) << "no render at " << scale;
+        EXPECT_EQ(Render(scale), pixels) << "the render at " << scale << " is not reproducible";
+        const std::uint64_t count = pixels.size();
+        file.write(reinterpret_cast<const char*>(&count), sizeof count);
+        file.write(reinterpret_cast<const char*>(pixels.data()), static_cast<std::streamsize>(count));
+    }
+    ASSERT_TRUE(file.flush()) << "cannot write " << CORVEX_EDITOR_RENDER_WRITE;
+}
+
+#endif
+
+#if defined(CORVEX_EDITOR_RENDER_REFERENCE)
+
+TEST(PortableRender, EqualsTheLinuxRendersPixelForPixel)
+{
+    std::ifstream file(CORVEX_EDITOR_RENDER_REFERENCE, std::ios::binary);
+    ASSERT_TRUE(file) << "no Linux render at " << CORVEX_EDITOR_RENDER_REFERENCE
+                      << ": run the Linux tests (cmake --workflow --preset test) first";
+    char magic[sizeof kMagic] = {};
+    ASSERT_TRUE(file.read(magic, sizeof magic) && std::memcmp(magic, kMagic, sizeof kMagic) == 0)
+        << CORVEX_EDITOR_RENDER_REFERENCE << " is not an editor render file";
+    for (float scale : kScales) {
+        std::uint64_t count = 0;
+        ASSERT_TRUE(file.read(reinterpret_cast<char*>(&count), sizeof count)) << "file too short";
+        std::vector<std::uint8_t> expected(count);
+        ASSERT_TRUE(file.read(reinterpret_cast<char*>(expected.data()), static_cast<std::streamsize>(count)))
+            << "file too short";
+        const auto pixels = Render(scale);
+        ASSERT_EQ(pixels.size(), expected.size()) << "scale " << scale;
+        std::size_t differing = 0;
+        for (std::size_t i = 0; i < pixels.size(); i += 3)
+            differing += std::memcmp(&pixels[i], &expected[i], 3) != 0 ? 1 : 0;
+        EXPECT_EQ(differing, 0u) << "pixels differing from the Linux render at scale " << scale;
+    }
+}
+
+#endif
+
+} // namespace
+} // namespace corvex
