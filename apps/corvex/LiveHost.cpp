@@ -69,26 +69,16 @@ CLiveHost::~CLiveHost()
 
 std::unique_ptr<CLiveHost> CLiveHost::Load(const std::string& modulePath, std::string& error)
 {
-    const std::string named = "cannot load the plug-in module \"" + modulePath + "\": ";
-    std::error_code ec;
-    const bool isBundle = std::filesystem::is_directory(modulePath, ec);
-    const std::string library = isBundle ? hosting::BundleBinaryPath(modulePath) : modulePath;
-    if (!std::filesystem::exists(library, ec)) {
-        error = named + library + " does not exist (build the Corvex target, or give --module PATH)";
-        return nullptr;
-    }
     std::unique_ptr<CLiveHost> host(new CLiveHost());
     host->m_pHost = std::make_unique<HostApplication>();
-    std::string why;
-    host->m_pModule = hosting::PluginModule::Load(modulePath, why);
-    if (!host->m_pModule) {
-        error = named + why;
+    host->m_pModule = hosting::LoadNamedModule(modulePath, error);
+    if (!host->m_pModule)
         return nullptr;
-    }
+    std::string why;
     host->m_pInstance = hosting::PluginInstance::Create(host->m_pModule->Factory(),
                                                         static_cast<IHostApplication*>(host->m_pHost.get()), why);
     if (!host->m_pInstance) {
-        error = named + why;
+        error = hosting::CannotLoadModule(modulePath) + why;
         return nullptr;
     }
     host->m_pEditHandler = std::make_unique<CEditHandler>(*host);

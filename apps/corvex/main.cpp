@@ -22,6 +22,7 @@
 #include "EditorWindow.h"
 #include "JackBackend.h"
 #include "LiveHost.h"
+#include "PluginModule.h"
 #include "Settings.h"
 
 using namespace corvex::live;
@@ -71,18 +72,6 @@ std::vector<std::string> SplitPorts(const std::string& text)
             return parts;
         start = comma + 1;
     }
-}
-
-std::string DefaultModulePath()
-{
-    std::error_code ec;
-#ifdef CORVEX_BUILT_MODULE
-    if (std::filesystem::exists(CORVEX_BUILT_MODULE, ec))
-        return CORVEX_BUILT_MODULE;
-#endif
-    // Installed: the per-user VST 3 folder.
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : "") + "/.vst3/Corvex.vst3";
 }
 
 // The state as saved: the settings, with the meter and LED readings of the moment left out.
@@ -178,7 +167,9 @@ int Run(const Options& o, const CLI::App& app)
 
     // The plug-in, and the settings it starts with.
     std::string error;
-    auto host = CLiveHost::Load(o.modulePath.empty() ? DefaultModulePath() : o.modulePath, error);
+    const std::string modulePath =
+        o.modulePath.empty() ? corvex::hosting::DefaultModulePath(CORVEX_BUILT_MODULE) : o.modulePath;
+    auto host = CLiveHost::Load(modulePath, error);
     if (!host) {
         Fail(error);
         return kExitFailure;

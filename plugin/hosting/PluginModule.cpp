@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #endif
 
+#include <cstdlib>
 #include <filesystem>
 
 namespace corvex::hosting {
@@ -58,6 +59,74 @@ std::string LastErrorText()
 }
 #endif
 
+#if defined(_WIN32)
+
+// The module records its own instance handle in DllMain: InitDll takes none.
+void* OpenLibrary(const std::string& path, std::string& error)
+{
+    HMODULE handle = LoadLibraryW(Widen(path).c_str());
+    if (!handle)
+        error = path + ": " + LastErrorText();
+    return handle;
+}
+
+void* FindSymbol(void* handle, const char* name)
+{
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+
+bool EnterModule(void* handle, std::string& error)
+{
+    auto initDll = reinterpret_cast<InitDllFunc>(FindSymbol(handle, "InitDll"));
+    if (!initDll || !initDll()) {
+        error = "InitDll missing or failed";
+        return false;
+    }
+    return true;
+}
+
+void ExitModule(void* handle)
+{
+    if (auto exitDll = reinterpret_cast<InitDllFunc>(FindSymbol(handle, "ExitDll")))
+        exitDll();
+}
+
+void CloseLibrary(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+
+#else
+
+void* OpenLibrary(const std::string& path, std::string& error)
+{
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        const char* message = dlerror();
+        error = message ? message : "dlopen failed";
+    }
+    return handle;
+}
+
+void* FindSymbol(void* handle, const char* name) { return dlsym(handle, name); }
+
+bool EnterModule(void* handle, std::string& error)
+{
+    auto entry = reinterpret_cast<ModuleEntryFunc>(FindSymbol(handle, "ModuleEntry"));
+    if (!entry || !entry(handle)) {
+        error = "ModuleEntry missing or failed";
+        return false;
+    }
+    return true;
+}
+
+void ExitModule(void* handle)
+{
+    if (auto exitModule = reinterpret_cast<ModuleExitFunc>(FindSymbol(handle, "ModuleExit")))
+        exitModule();
+}
+
+void CloseLibrary(void* handle) { dlclose(handle); }
+
+#endif
+
 } // namespace
 
 std::string BundleBinaryPath(const std::string& bundle)
@@ -70,24 +139,44 @@ std::string BundleBinaryPath(const std::string& bundle)
     return (root / "Contents" / kArchitecture / (name + kBinarySuffix)).string();
 }
 
-#if defined(_WIN32)
+std::string CannotLoadModule(const std::string& modulePath)
+{
+    return "cannot load the plug-in module \"" + modulePath + "\": ";
+}
 
-// Windows hosts: LoadLibraryW, InitDll, GetPluginFactory; ExitDll and FreeLibrary on destruction.
-// The module records its own instance handle in DllMain.
+std::unique_ptr<PluginModule> LoadNamedModule(const std::string& modulePath, std::string& error)
+{
+    std::error_code ec;
+    const bool isBundle = std::filesystem::is_directory(modulePath, ec);
+    const std::string library = isBundle ? BundleBinaryPath(modulePath) : modulePath;
+    if (!std::filesystem::exists(library, ec)) {
+        error = CannotLoadModule(modulePath) + library +
+                " does not exist (build the Corvex target, or give --module PATH)";
+        return nullptr;
+    }
+    std::string why;
+    std::unique_ptr<PluginModule> module = PluginModule::Load(modulePath, why);
+    if (!module)
+        error = CannotLoadModule(modulePath) + why;
+    return module;
+}
+
+std::string DefaultModulePath(const std::string& builtModule)
+{
+    std::error_code ec;
+    if (!builtModule.empty() && std::filesystem::exists(builtModule, ec))
+        return builtModule;
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : "") + "/.vst3/Corvex.vst3";
+}
+
 std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::string& error)
 {
     std::unique_ptr<PluginModule> module(new PluginModule());
     module->m_path = BundleBinaryPath(path);
-    module->m_handle = LoadLibraryW(Widen(module->m_path).c_str());
-    if (!module->m_handle) {
-        error = module->m_path + ": " + LastErrorText();
+    module->m_handle = OpenLibrary(module->m_path, error);
+    if (!module->m_handle || !EnterModule(module->m_handle, error))
         return nullptr;
-    }
-    auto initDll = reinterpret_cast<InitDllFunc>(module->Symbol("InitDll"));
-    if (!initDll || !initDll()) {
-        error = "InitDll missing or failed";
-        return nullptr;
-    }
     module->m_entered = true;
     auto getFactory = reinterpret_cast<GetFactoryFunc>(module->Symbol("GetPluginFactory"));
     module->m_factory = getFactory ? getFactory() : nullptr;
@@ -103,60 +192,14 @@ PluginModule::~PluginModule()
     if (m_factory)
         m_factory->release();
     if (m_entered)
-        if (auto exitDll = reinterpret_cast<InitDllFunc>(Symbol("ExitDll")))
-            exitDll();
+        ExitModule(m_handle);
     if (m_handle)
-        FreeLibrary(static_cast<HMODULE>(m_handle));
+        CloseLibrary(m_handle);
 }
 
 void* PluginModule::Symbol(const char* name) const
 {
-    return m_handle ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(m_handle), name)) : nullptr;
+    return m_handle ? FindSymbol(m_handle, name) : nullptr;
 }
-
-#else
-
-std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::string& error)
-{
-    std::unique_ptr<PluginModule> module(new PluginModule());
-    module->m_path = BundleBinaryPath(path);
-    module->m_handle = dlopen(module->m_path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module->m_handle) {
-        const char* message = dlerror();
-        error = message ? message : "dlopen failed";
-        return nullptr;
-    }
-    auto entry = reinterpret_cast<ModuleEntryFunc>(module->Symbol("ModuleEntry"));
-    if (!entry || !entry(module->m_handle)) {
-        error = "ModuleEntry missing or failed";
-        return nullptr;
-    }
-    module->m_entered = true;
-    auto getFactory = reinterpret_cast<GetFactoryFunc>(module->Symbol("GetPluginFactory"));
-    module->m_factory = getFactory ? getFactory() : nullptr;
-    if (!module->m_factory) {
-        error = "GetPluginFactory missing or returned no factory";
-        return nullptr;
-    }
-    return module;
-}
-
-PluginModule::~PluginModule()
-{
-    if (m_factory)
-        m_factory->release();
-    if (m_entered)
-        if (auto exitModule = reinterpret_cast<ModuleExitFunc>(Symbol("ModuleExit")))
-            exitModule();
-    if (m_handle)
-        dlclose(m_handle);
-}
-
-void* PluginModule::Symbol(const char* name) const
-{
-    return m_handle ? dlsym(m_handle, name) : nullptr;
-}
-
-#endif
 
 } // namespace corvex::hosting

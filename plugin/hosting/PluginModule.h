@@ -40,4 +40,12 @@ private:
 // Name.vst3/Contents/x86_64-win/Name.vst3.
 std::string BundleBinaryPath(const std::string& bundle);
 
+// Loads modulePath (a bundle or the binary inside it) for an app or a tool. nullptr on failure,
+// with an error that names the module and the reason; a missing binary says how to get one.
+std::unique_ptr<PluginModule> LoadNamedModule(const std::string& modulePath, std::string& error);
+// The start of such an error, for the steps that follow loading.
+std::string CannotLoadModule(const std::string& modulePath);
+// builtModule (the module built alongside an app) if it exists, else the per-user install location.
+std::string DefaultModulePath(const std::string& builtModule);
+
 } // namespace corvex::hosting

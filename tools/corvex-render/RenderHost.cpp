@@ -7,7 +7,6 @@
 #include <public.sdk/source/vst/hosting/hostclasses.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <dlfcn.h>
 #include <filesystem>
 
@@ -73,29 +72,20 @@ private:
 
 bool CCorvexInstance::Load(const std::string& modulePath, std::string& error)
 {
-    const std::string named = "cannot load the plug-in module \"" + modulePath + "\": ";
-    std::error_code ec;
-    const bool isBundle = std::filesystem::is_directory(modulePath, ec);
-    const std::string library = isBundle ? hosting::BundleBinaryPath(modulePath) : modulePath;
-    if (!std::filesystem::exists(library, ec)) {
-        error = named + library + " does not exist (build the Corvex target, or give --module PATH)";
+    m_pModule = hosting::LoadNamedModule(modulePath, error);
+    if (!m_pModule)
         return false;
-    }
-    std::string why;
-    m_pModule = hosting::PluginModule::Load(modulePath, why);
-    if (!m_pModule) {
-        error = named + why;
-        return false;
-    }
     // Ask the loader where the factory's code lives, rather than trusting the name we asked for.
+    std::error_code ec;
     Dl_info where{};
     if (void* factory = m_pModule->Symbol("GetPluginFactory"); factory && dladdr(factory, &where) && where.dli_fname)
         m_sLibrary = std::filesystem::absolute(where.dli_fname, ec).lexically_normal().string();
     else
         m_sLibrary = m_pModule->Path();
+    std::string why;
     m_pInstance = hosting::PluginInstance::Create(m_pModule->Factory(), static_cast<IHostApplication*>(m_pHost.get()), why);
     if (!m_pInstance) {
-        error = named + why;
+        error = hosting::CannotLoadModule(modulePath) + why;
         return false;
     }
     IEditController* controller = m_pInstance->Controller();
@@ -203,17 +193,6 @@ std::unique_ptr<CRenderHost> CRenderHost::Load(const std::string& modulePath, st
     if (!instance->Load(modulePath, error))
         return nullptr;
     return instance;
-}
-
-std::string DefaultModulePath()
-{
-    std::error_code ec;
-#ifdef CORVEX_RENDER_BUILT_MODULE
-    if (std::filesystem::exists(CORVEX_RENDER_BUILT_MODULE, ec))
-        return CORVEX_RENDER_BUILT_MODULE;
-#endif
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : "") + "/.vst3/Corvex.vst3";
 }
 
 } // namespace corvex::render

@@ -54,7 +54,4 @@ public:
     virtual BlockCounts Blocks() const = 0;
 };
 
-// The bundle built alongside this program, then the per-user install location.
-std::string DefaultModulePath();
-
 } // namespace corvex::render

@@ -4,6 +4,7 @@
 #include "DemoPhrase.h"
 #include "FactoryPresets.h"
 #include "ParamArguments.h"
+#include "PluginModule.h"
 #include "RenderHost.h"
 #include "ProgressBar.h"
 
@@ -243,7 +244,8 @@ int Run(const Options& o)
     std::unique_ptr<CRenderHost> plugin;
     std::vector<ParamSetting> changes;
     if (!dry || o.listParams) {
-        const std::string modulePath = o.modulePath.empty() ? DefaultModulePath() : o.modulePath;
+        const std::string modulePath =
+            o.modulePath.empty() ? corvex::hosting::DefaultModulePath(CORVEX_RENDER_BUILT_MODULE) : o.modulePath;
         plugin = CRenderHost::Load(modulePath, error);
         if (!plugin)
             throw Failure{kExitFailure, error};
@@ -405,7 +407,8 @@ int main(int argc, char** argv)
     app.add_option("--save-state", o.saveStatePath, "Save the component state after rendering")->type_name("FILE");
     app.add_option("--format", o.format, "Output format: wav16, wav24, wav32f, flac16, flac24, aiff16, aiff24, "
                                          "aiff32f or ogg (default: from OUTPUT's extension, 24-bit WAV otherwise)");
-    app.add_option("--module", o.modulePath, "Corvex.vst3 bundle to load (default: " + DefaultModulePath() + ")")
+    app.add_option("--module", o.modulePath, "Corvex.vst3 bundle to load (default: " +
+                                                corvex::hosting::DefaultModulePath(CORVEX_RENDER_BUILT_MODULE) + ")")
         ->type_name("PATH");
     app.add_flag("--list-params", o.listParams, "Print the parameters the plug-in reports, and exit");
     app.add_flag("--list-presets", o.listPresets, "Print the factory presets, and exit");
