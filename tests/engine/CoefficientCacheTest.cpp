@@ -133,24 +133,24 @@ void Automate(test::BlockHost& host, int b)
     host[kDistortionOnOff] = (b / 23) % 4 == 3 ? 0.0f : 1.0f;
 }
 
-TEST(CoefficientCache, DistortionMatchesRecomputingEveryBlock)
+// Runs two attached copies of an effect through the same automated blocks, `recomputed` after a
+// detour before each: an empty block with `id` at `Other` of its value and another rate, which
+// forces a recomputation. Both must give the same bits.
+template <typename Effect, typename Other>
+void ExpectCachedMatchesRecomputed(Effect& cached, test::BlockHost& hostCached, Effect& recomputed,
+                                   test::BlockHost& hostRecomputed, ParamID id, Other other)
 {
-    test::BlockHost hostCached, hostRecomputed;
-    CMyDisto cached, recomputed;
-    hostCached.Attach(cached);
-    hostRecomputed.Attach(recomputed);
     const Signal in = Guitar(kBlock * kBlocks);
     Signal cachedL(in.size()), cachedR(in.size()), recomputedL(in.size()), recomputedR(in.size());
     for (int b = 0; b < kBlocks; ++b) {
         const size_t at = static_cast<size_t>(b * kBlock);
         Automate(hostCached, b);
         Automate(hostRecomputed, b);
-        // The detour: an empty block at another level and rate.
-        const float fLevel = hostRecomputed[kDistortionLevel];
-        hostRecomputed[kDistortionLevel] = 1.0f - fLevel + 0.01f;
+        const float fValue = hostRecomputed[id];
+        hostRecomputed[id] = other(fValue);
         hostRecomputed.dSampleRate = 48000.0;
         ASSERT_EQ(recomputed.Process(&in[at], &in[at], &recomputedL[at], &recomputedR[at], 0), 1);
-        hostRecomputed[kDistortionLevel] = fLevel;
+        hostRecomputed[id] = fValue;
         hostRecomputed.dSampleRate = 44100.0;
 
         ASSERT_EQ(cached.Process(&in[at], &in[at], &cachedL[at], &cachedR[at], kBlock), 1);
@@ -160,34 +160,32 @@ TEST(CoefficientCache, DistortionMatchesRecomputingEveryBlock)
     EXPECT_TRUE(BitEqual(cachedR, recomputedR));
 }
 
+TEST(CoefficientCache, DistortionMatchesRecomputingEveryBlock)
+{
+    test::BlockHost hostCached, hostRecomputed;
+    CMyDisto cached, recomputed;
+    hostCached.Attach(cached);
+    hostRecomputed.Attach(recomputed);
+    // The detour: another level.
+    ASSERT_NO_FATAL_FAILURE(ExpectCachedMatchesRecomputed(cached, hostCached, recomputed, hostRecomputed,
+                                                          kDistortionLevel,
+                                                          [](float fLevel) { return 1.0f - fLevel + 0.01f; }));
+}
+
 TEST(CoefficientCache, EqualisersMatchRecomputingEveryBlock)
 {
     for (bool bPost : {false, true}) {
+        SCOPED_TRACE(bPost);
         test::BlockHost hostCached, hostRecomputed;
         CMyEqu cached, recomputed;
         hostCached.Attach(cached);
         hostRecomputed.Attach(recomputed);
         cached.Configure(EffectConfiguration{}, bPost);
         recomputed.Configure(EffectConfiguration{}, bPost);
-        const Signal in = Guitar(kBlock * kBlocks);
-        Signal cachedL(in.size()), cachedR(in.size()), recomputedL(in.size()), recomputedR(in.size());
-        for (int b = 0; b < kBlocks; ++b) {
-            const size_t at = static_cast<size_t>(b * kBlock);
-            Automate(hostCached, b);
-            Automate(hostRecomputed, b);
-            // The detour: an empty block (it sets the bands) with the other voicing and rate.
-            const float fSwitch = hostRecomputed[kDistortionOnOff];
-            hostRecomputed[kDistortionOnOff] = fSwitch == 0.0f ? 1.0f : 0.0f;
-            hostRecomputed.dSampleRate = 48000.0;
-            ASSERT_EQ(recomputed.Process(&in[at], &in[at], &recomputedL[at], &recomputedR[at], 0), 1);
-            hostRecomputed[kDistortionOnOff] = fSwitch;
-            hostRecomputed.dSampleRate = 44100.0;
-
-            ASSERT_EQ(cached.Process(&in[at], &in[at], &cachedL[at], &cachedR[at], kBlock), 1);
-            ASSERT_EQ(recomputed.Process(&in[at], &in[at], &recomputedL[at], &recomputedR[at], kBlock), 1);
-        }
-        EXPECT_TRUE(BitEqual(cachedL, recomputedL)) << bPost;
-        EXPECT_TRUE(BitEqual(cachedR, recomputedR)) << bPost;
+        // The detour (its empty block sets the bands): the other voicing.
+        ASSERT_NO_FATAL_FAILURE(ExpectCachedMatchesRecomputed(
+            cached, hostCached, recomputed, hostRecomputed, kDistortionOnOff,
+            [](float fSwitch) { return fSwitch == 0.0f ? 1.0f : 0.0f; }));
     }
 }
 
