@@ -5,6 +5,7 @@
 #
 #   jalv-gtk-run.sh LV2_PATH PLUGIN_URI
 set -u
+. "$(dirname "$0")/jalv-finish.sh"
 [ $# -eq 2 ] || { echo "usage: $0 LV2_PATH PLUGIN_URI" >&2; exit 2; }
 export LV2_PATH="$1"
 uri=$2
@@ -34,15 +35,5 @@ while [ -z "$shown" ]; do
 done
 
 kill -INT "$jalv_pid"
-wait "$jalv_pid"
-status=$?
-cat "$out"
-if [ $status -ne 0 ]; then
-    echo "jalv-gtk-run: jalv.gtk3 exited with status $status" >&2
-    exit 1
-fi
-if grep -qi "error\|critical" "$out"; then
-    echo "jalv-gtk-run: jalv.gtk3 reported a problem" >&2
-    exit 1
-fi
+jalv_finish jalv-gtk-run jalv.gtk3 "error\|critical"
 echo "jalv-gtk-run: the editor showed as window $shown"

@@ -5,6 +5,7 @@
 #
 #   jalv-run.sh LV2_PATH PLUGIN_URI SECONDS
 set -u
+. "$(dirname "$0")/jalv-finish.sh"
 [ $# -eq 3 ] || { echo "usage: $0 LV2_PATH PLUGIN_URI SECONDS" >&2; exit 2; }
 export LV2_PATH="$1"
 uri=$2
@@ -33,15 +34,5 @@ jack_connect "$client:out_left" system:playback_1 || exit 1
 jack_connect "$client:out_right" system:playback_2 || exit 1
 jack_lsp -c "$client:out_left" | grep -q "system:playback_1" || { echo "jalv-run: not connected" >&2; exit 1; }
 
-wait "$jalv_pid"
-status=$?
-cat "$out"
-if [ $status -ne 0 ]; then
-    echo "jalv-run: jalv exited with status $status" >&2
-    exit 1
-fi
-if grep -qi "error\|warning\|xrun" "$out"; then
-    echo "jalv-run: jalv reported a problem" >&2
-    exit 1
-fi
+jalv_finish jalv-run jalv "error\|warning\|xrun"
 echo "jalv-run: ran $seconds s cleanly"
