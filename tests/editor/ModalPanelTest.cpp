@@ -101,18 +101,46 @@ TEST(GuiFrame, RepaintsEveryControlTheGrowingRegionReaches)
     EXPECT_EQ(frame.getOffscreen().pixel(5, 5)[0], 50);
 }
 
-TEST(EditorAboutBox, Button1OpensItInsideTheEditorAndOkClosesIt)
-{
-    auto* controller = new CorvexController();
-    ASSERT_EQ(controller->initialize(nullptr), kResultOk);
-    auto* view = new CorvexEditorView(controller);
-    int parent = 0;
-    ASSERT_EQ(view->attached(&parent, CEditorBase::kPlatformTypeOffscreen), kResultOk);
-    const std::vector<std::uint8_t> before = view->getFrame()->getOffscreen().pixels();
+// The Corvex view, open offscreen, and its pixels before anything happened.
+class EditorAboutBox : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        controller = new CorvexController();
+        ASSERT_EQ(controller->initialize(nullptr), kResultOk);
+        view = new CorvexEditorView(controller);
+        ASSERT_EQ(view->attached(&parent, CEditorBase::kPlatformTypeOffscreen), kResultOk);
+        before = view->getFrame()->getOffscreen().pixels();
+    }
+    void TearDown() override
+    {
+        if (view != nullptr) {
+            view->removed();
+            view->release();
+        }
+        controller->terminate();
+        controller->release();
+    }
+    void click(gui::CPoint where)
+    {
+        view->onMouseDown({where, 0});
+        view->onMouseUp({where, 0});
+    }
+    void clickButton1()
+    {
+        const gui::CRect button = view->getControl(kButton1)->getViewSize();
+        click({button.left + 2, button.top + 2});
+    }
 
-    const gui::CRect button = view->getControl(kButton1)->getViewSize();
-    view->onMouseDown({{button.left + 2, button.top + 2}, 0});
-    view->onMouseUp({{button.left + 2, button.top + 2}, 0});
+    int parent = 0;
+    CorvexController* controller = nullptr;
+    CorvexEditorView* view = nullptr;
+    std::vector<std::uint8_t> before;
+};
+
+TEST_F(EditorAboutBox, Button1OpensItInsideTheEditorAndOkClosesIt)
+{
+    clickButton1();
     ASSERT_NE(view->getFrame()->getModal(), nullptr);
     const gui::CBitmap panel(editor::kAboutDialogResource);
     ASSERT_TRUE(panel.isLoaded());
@@ -123,47 +151,27 @@ TEST(EditorAboutBox, Button1OpensItInsideTheEditorAndOkClosesIt)
 
     // A switch under the panel keeps its value; the controller hears nothing.
     const gui::CRect distortion = view->getControl(kDistortionOnOff)->getViewSize();
-    view->onMouseDown({{distortion.left + 60, distortion.top + 60}, 0});
-    view->onMouseUp({{distortion.left + 60, distortion.top + 60}, 0});
+    click({distortion.left + 60, distortion.top + 60});
     EXPECT_EQ(controller->getParamNormalized(kDistortionOnOff), 1.0);
 
     const gui::CPoint ok{editor::kAboutOkLeft + 5, editor::kAboutOkTop + 5};
-    view->onMouseDown({ok, 0});
-    view->onMouseUp({ok, 0});
+    click(ok);
     EXPECT_EQ(view->getFrame()->getModal(), nullptr);
     EXPECT_EQ(view->getFrame()->getOffscreen().pixels(), before);
-
-    view->removed();
-    view->release();
-    controller->terminate();
-    controller->release();
 }
 
-TEST(EditorAboutBox, EscapeClosesItAndIsLeftToTheHostOtherwise)
+TEST_F(EditorAboutBox, EscapeClosesItAndIsLeftToTheHostOtherwise)
 {
     constexpr int16 kEscape = 6; // the SDK's KEY_ESCAPE
-    auto* controller = new CorvexController();
-    ASSERT_EQ(controller->initialize(nullptr), kResultOk);
-    auto* view = new CorvexEditorView(controller);
-    int parent = 0;
-    ASSERT_EQ(view->attached(&parent, CEditorBase::kPlatformTypeOffscreen), kResultOk);
-    const std::vector<std::uint8_t> before = view->getFrame()->getOffscreen().pixels();
     EXPECT_EQ(view->onKeyDown(0, kEscape, 0), kResultFalse) << "nothing to close: the host's key";
 
-    const gui::CRect button = view->getControl(kButton1)->getViewSize();
-    view->onMouseDown({{button.left + 2, button.top + 2}, 0});
-    view->onMouseUp({{button.left + 2, button.top + 2}, 0});
+    clickButton1();
     ASSERT_NE(view->getFrame()->getModal(), nullptr);
     EXPECT_EQ(view->onKeyDown(' ', 7, 0), kResultFalse);
     EXPECT_EQ(view->onKeyDown(0, 12, 0), kResultFalse) << "no knob turns under the About box";
     EXPECT_EQ(view->onKeyDown(0, kEscape, 0), kResultTrue);
     EXPECT_EQ(view->getFrame()->getModal(), nullptr);
     EXPECT_EQ(view->getFrame()->getOffscreen().pixels(), before);
-
-    view->removed();
-    view->release();
-    controller->terminate();
-    controller->release();
 }
 
 } // namespace
