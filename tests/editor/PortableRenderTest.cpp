@@ -2,6 +2,7 @@
 // to a file, the Windows run (under Wine, with another PNG decoder) compares its own with them.
 
 #include "CorvexEditorView.h"
+#include "CrossSystemFile.h"
 #include "corvexcontroller.h"
 
 #include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
@@ -51,14 +52,12 @@ TEST(PortableRender, WritesTheOffscreenRendersForOtherSystems)
 {
     std::ofstream file(CORVEX_EDITOR_RENDER_WRITE, std::ios::binary | std::ios::trunc);
     ASSERT_TRUE(file) << "cannot write " << CORVEX_EDITOR_RENDER_WRITE;
-    file.write(kMagic, sizeof kMagic);
+    test::WriteMagic(file, kMagic);
     for (float scale : kScales) {
         const auto pixels = Render(scale);
         ASSERT_FALSE(pixels.empty()) << "no render at " << scale;
         EXPECT_EQ(Render(scale), pixels) << "the render at " << scale << " is not reproducible";
-        const std::uint64_t count = pixels.size();
-        file.write(reinterpret_cast<const char*>(&count), sizeof count);
-        file.write(reinterpret_cast<const char*>(pixels.data()), static_cast<std::streamsize>(count));
+        test::WriteRecord(file, pixels);
     }
     ASSERT_TRUE(file.flush()) << "cannot write " << CORVEX_EDITOR_RENDER_WRITE;
 }
@@ -72,15 +71,10 @@ TEST(PortableRender, EqualsTheLinuxRendersPixelForPixel)
     std::ifstream file(CORVEX_EDITOR_RENDER_REFERENCE, std::ios::binary);
     ASSERT_TRUE(file) << "no Linux render at " << CORVEX_EDITOR_RENDER_REFERENCE
                       << ": run the Linux tests (cmake --workflow --preset test) first";
-    char magic[sizeof kMagic] = {};
-    ASSERT_TRUE(file.read(magic, sizeof magic) && std::memcmp(magic, kMagic, sizeof kMagic) == 0)
-        << CORVEX_EDITOR_RENDER_REFERENCE << " is not an editor render file";
+    ASSERT_TRUE(test::ReadMagic(file, kMagic)) << CORVEX_EDITOR_RENDER_REFERENCE << " is not an editor render file";
     for (float scale : kScales) {
-        std::uint64_t count = 0;
-        ASSERT_TRUE(file.read(reinterpret_cast<char*>(&count), sizeof count)) << "file too short";
-        std::vector<std::uint8_t> expected(count);
-        ASSERT_TRUE(file.read(reinterpret_cast<char*>(expected.data()), static_cast<std::streamsize>(count)))
-            << "file too short";
+        std::vector<std::uint8_t> expected;
+        ASSERT_TRUE(test::ReadRecord(file, expected)) << "file too short";
         const auto pixels = Render(scale);
         ASSERT_EQ(pixels.size(), expected.size()) << "scale " << scale;
         std::size_t differing = 0;

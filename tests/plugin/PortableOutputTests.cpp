@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "CrossSystemFile.h"
 #include "PluginTestSupport.h"
 
 using namespace Steinberg;
@@ -117,12 +118,9 @@ TEST_F(PortableOutput, WritesTheModuleOutputForOtherSystems)
     EXPECT_EQ(RenderAll(), outputs);
     std::ofstream file(CORVEX_MODULE_OUTPUT_WRITE, std::ios::binary | std::ios::trunc);
     ASSERT_TRUE(file) << "cannot write " << CORVEX_MODULE_OUTPUT_WRITE;
-    file.write(kMagic, sizeof kMagic);
-    for (const auto& output : outputs) {
-        const std::uint64_t count = output.size();
-        file.write(reinterpret_cast<const char*>(&count), sizeof count);
-        file.write(reinterpret_cast<const char*>(output.data()), static_cast<std::streamsize>(count * sizeof(float)));
-    }
+    test::WriteMagic(file, kMagic);
+    for (const auto& output : outputs)
+        test::WriteRecord(file, output);
     ASSERT_TRUE(file.flush()) << "cannot write " << CORVEX_MODULE_OUTPUT_WRITE;
 }
 
@@ -135,16 +133,11 @@ TEST_F(PortableOutput, EqualsTheLinuxModuleBitForBit)
     std::ifstream file(CORVEX_MODULE_OUTPUT_REFERENCE, std::ios::binary);
     ASSERT_TRUE(file) << "no Linux output at " << CORVEX_MODULE_OUTPUT_REFERENCE
                       << ": run the Linux tests (cmake --workflow --preset test) first";
-    char magic[sizeof kMagic] = {};
-    ASSERT_TRUE(file.read(magic, sizeof magic) && std::memcmp(magic, kMagic, sizeof kMagic) == 0)
-        << CORVEX_MODULE_OUTPUT_REFERENCE << " is not a module output file";
+    ASSERT_TRUE(test::ReadMagic(file, kMagic)) << CORVEX_MODULE_OUTPUT_REFERENCE << " is not a module output file";
     const auto outputs = RenderAll();
     for (size_t i = 0; i < Cases().size(); ++i) {
-        std::uint64_t count = 0;
-        ASSERT_TRUE(file.read(reinterpret_cast<char*>(&count), sizeof count)) << Cases()[i].name << ": file too short";
-        std::vector<float> expected(count);
-        ASSERT_TRUE(file.read(reinterpret_cast<char*>(expected.data()), static_cast<std::streamsize>(count * sizeof(float))))
-            << Cases()[i].name << ": file too short";
+        std::vector<float> expected;
+        ASSERT_TRUE(test::ReadRecord(file, expected)) << Cases()[i].name << ": file too short";
         ASSERT_EQ(outputs[i].size(), expected.size()) << Cases()[i].name;
         size_t differing = 0;
         size_t first = expected.size();
