@@ -1,4 +1,5 @@
 #include "CorvexEditorView.h"
+#include "EditRecorder.h"
 #include "corvexcontroller.h"
 
 #include "public.sdk/source/common/memorystream.h"
@@ -19,39 +20,6 @@ namespace {
 using namespace Steinberg;
 using gui::CRect;
 
-// Records what the editor tells the host, and the controller's value at each performEdit.
-class RecordingHandler : public Vst::IComponentHandler {
-public:
-    Vst::EditController* controller = nullptr;
-
-    struct Edit {
-        std::string kind;
-        Vst::ParamID id;
-        double value;
-        double controllerValue;
-    };
-    std::vector<Edit> edits;
-
-    tresult PLUGIN_API beginEdit(Vst::ParamID id) override { return record("begin", id, 0.0); }
-    tresult PLUGIN_API performEdit(Vst::ParamID id, Vst::ParamValue value) override { return record("perform", id, value); }
-    tresult PLUGIN_API endEdit(Vst::ParamID id) override { return record("end", id, 0.0); }
-    tresult PLUGIN_API restartComponent(int32) override { return kResultOk; }
-    tresult PLUGIN_API queryInterface(const TUID, void** obj) override
-    {
-        *obj = nullptr;
-        return kNoInterface;
-    }
-    uint32 PLUGIN_API addRef() override { return 1; }
-    uint32 PLUGIN_API release() override { return 1; }
-
-private:
-    tresult record(const char* kind, Vst::ParamID id, double value)
-    {
-        edits.push_back({kind, id, value, controller->getParamNormalized(id)});
-        return kResultOk;
-    }
-};
-
 // The view with its About dialog counted instead of shown.
 class CountingView : public CorvexEditorView {
 public:
@@ -64,7 +32,9 @@ protected:
 
 int kParentWindow = 0;
 
-class EditorViewTest : public ::testing::Test {
+// A controller reporting to the recorder, and a `View` of it to open offscreen.
+template <typename Base, typename View>
+class ViewFixture : public Base {
 protected:
     void SetUp() override
     {
@@ -72,7 +42,7 @@ protected:
         ASSERT_EQ(controller->initialize(nullptr), kResultOk);
         handler.controller = controller;
         controller->setComponentHandler(&handler);
-        view = new CountingView(controller);
+        view = new View(controller);
     }
     void TearDown() override
     {
@@ -83,6 +53,14 @@ protected:
         controller->release();
     }
     bool attach() { return view->attached(&kParentWindow, CEditorBase::kPlatformTypeOffscreen) == kResultOk; }
+
+    CorvexController* controller = nullptr;
+    test::EditRecorder handler;
+    View* view = nullptr;
+};
+
+class EditorViewTest : public ViewFixture<::testing::Test, CountingView> {
+protected:
     gui::CControl* control(ParamID id) { return view->getControl(id); }
     gui::CVuMeter* meter(ParamID id) { return dynamic_cast<gui::CVuMeter*>(control(id)); }
     const std::uint8_t* pixel(int x, int y) { return view->getFrame()->getOffscreen().pixel(x, y); }
@@ -99,10 +77,6 @@ protected:
                         return false;
         return true;
     }
-
-    CorvexController* controller = nullptr;
-    RecordingHandler handler;
-    CountingView* view = nullptr;
 };
 
 struct Expected {
@@ -244,20 +218,20 @@ TEST_F(EditorViewTest, TurningAKnobSetsTheControllerThenPerformsTheEditWithoutBe
     frame->onMouseMoved({{centre.x, centre.y - 40}, 0});
     frame->onMouseUp({{centre.x, centre.y - 40}, 0});
     const double expected = double(0.55f + 0.2f);
-    ASSERT_EQ(handler.edits.size(), 1u);
-    EXPECT_EQ(handler.edits[0].kind, "perform");
-    EXPECT_EQ(handler.edits[0].id, kDistortionLevel);
-    EXPECT_NEAR(handler.edits[0].value, expected, 1e-6);
-    EXPECT_EQ(handler.edits[0].controllerValue, handler.edits[0].value); // set before performEdit
-    EXPECT_EQ(controller->getParamNormalized(kDistortionLevel), handler.edits[0].value);
+    ASSERT_EQ(handler.calls.size(), 1u);
+    EXPECT_EQ(handler.calls[0].kind, "perform");
+    EXPECT_EQ(handler.calls[0].id, kDistortionLevel);
+    EXPECT_NEAR(handler.calls[0].value, expected, 1e-6);
+    EXPECT_EQ(handler.calls[0].controllerValue, handler.calls[0].value); // set before performEdit
+    EXPECT_EQ(controller->getParamNormalized(kDistortionLevel), handler.calls[0].value);
 
     // A switch press: one edit with the new value.
     const CRect s = control(kReverbOnOff)->getViewSize();
     frame->onMouseDown({{s.left + 5, s.top + 5}, 0});
     frame->onMouseUp({{s.left + 5, s.top + 5}, 0});
-    ASSERT_EQ(handler.edits.size(), 2u);
-    EXPECT_EQ(handler.edits[1].id, kReverbOnOff);
-    EXPECT_EQ(handler.edits[1].value, 0.0);
+    ASSERT_EQ(handler.calls.size(), 2u);
+    EXPECT_EQ(handler.calls[1].id, kReverbOnOff);
+    EXPECT_EQ(handler.calls[1].value, 0.0);
     view->onTimer();
     EXPECT_TRUE(showsImage(kReverbOnOff, 0));
 }
@@ -270,22 +244,22 @@ TEST_F(EditorViewTest, ArrowKeysTurnTheKnobUnderThePointerOrTheLastTouchedAsWhol
 {
     ASSERT_TRUE(attach());
     EXPECT_EQ(view->onKeyDown(0, kKeyUp, 0), kResultFalse) << "no knob touched, none under the pointer";
-    EXPECT_TRUE(handler.edits.empty());
+    EXPECT_TRUE(handler.calls.empty());
 
     const CRect delay = control(kDelayLevel)->getViewSize();
     view->onMouseMoved({{delay.left + 3, delay.top + 3}, 0});
     EXPECT_EQ(view->onKeyDown(0, kKeyUp, 0), kResultTrue);
-    ASSERT_EQ(handler.edits.size(), 3u);
-    EXPECT_EQ(handler.edits[0].kind, "begin");
-    EXPECT_EQ(handler.edits[1].kind, "perform");
-    EXPECT_EQ(handler.edits[2].kind, "end");
-    EXPECT_EQ(handler.edits[1].id, kDelayLevel);
-    EXPECT_NEAR(handler.edits[1].value, 0.75 + 0.05, 1e-6);
-    EXPECT_EQ(handler.edits[1].controllerValue, handler.edits[1].value);
+    ASSERT_EQ(handler.calls.size(), 3u);
+    EXPECT_EQ(handler.calls[0].kind, "begin");
+    EXPECT_EQ(handler.calls[1].kind, "perform");
+    EXPECT_EQ(handler.calls[2].kind, "end");
+    EXPECT_EQ(handler.calls[1].id, kDelayLevel);
+    EXPECT_NEAR(handler.calls[1].value, 0.75 + 0.05, 1e-6);
+    EXPECT_EQ(handler.calls[1].controllerValue, handler.calls[1].value);
     EXPECT_EQ(view->onKeyDown(0, kKeyDown, kShiftKey), kResultTrue);
-    EXPECT_NEAR(handler.edits[4].value, 0.8 - 0.005, 1e-6);
+    EXPECT_NEAR(handler.calls[4].value, 0.8 - 0.005, 1e-6);
     EXPECT_EQ(view->onKeyDown(0, kKeyPageDown, 0), kResultTrue);
-    EXPECT_NEAR(handler.edits[7].value, 0.795 - 0.25, 1e-6);
+    EXPECT_NEAR(handler.calls[7].value, 0.795 - 0.25, 1e-6);
     EXPECT_EQ(view->onKeyUp(0, kKeyPageDown, 0), kResultFalse);
 
     // Off the knobs, the keys go to the one last touched: a press on it is a touch.
@@ -293,11 +267,11 @@ TEST_F(EditorViewTest, ArrowKeysTurnTheKnobUnderThePointerOrTheLastTouchedAsWhol
     view->onMouseDown({{reverb.left + 3, reverb.top + 3}, 0});
     view->onMouseUp({{reverb.left + 3, reverb.top + 3}, 0});
     view->onMouseMoved({{10, 700}, 0});
-    handler.edits.clear();
+    handler.calls.clear();
     EXPECT_EQ(view->onKeyDown(0, kKeyPageUp, 0), kResultTrue);
-    ASSERT_EQ(handler.edits.size(), 3u);
-    EXPECT_EQ(handler.edits[1].id, kReverbLevel);
-    EXPECT_NEAR(handler.edits[1].value, 0.55 + 0.25, 1e-6);
+    ASSERT_EQ(handler.calls.size(), 3u);
+    EXPECT_EQ(handler.calls[1].id, kReverbLevel);
+    EXPECT_NEAR(handler.calls[1].value, 0.55 + 0.25, 1e-6);
     view->onTimer();
     EXPECT_TRUE(showsImage(kReverbLevel, gui::SubImageIndex(0.8f, 16)));
 
@@ -305,14 +279,14 @@ TEST_F(EditorViewTest, ArrowKeysTurnTheKnobUnderThePointerOrTheLastTouchedAsWhol
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(view->onKeyDown(0, kKeyPageUp, 0), kResultTrue);
     EXPECT_EQ(controller->getParamNormalized(kReverbLevel), 1.0);
-    const std::size_t edits = handler.edits.size();
+    const std::size_t edits = handler.calls.size();
     EXPECT_EQ(view->onKeyDown(0, kKeyUp, 0), kResultTrue);
-    EXPECT_EQ(handler.edits.size(), edits);
+    EXPECT_EQ(handler.calls.size(), edits);
 
     // Keys the editor has no use for are the host's.
     EXPECT_EQ(view->onKeyDown(' ', kKeySpace, 0), kResultFalse);
     EXPECT_EQ(view->onKeyDown('a', 0, 0), kResultFalse);
-    EXPECT_EQ(handler.edits.size(), edits);
+    EXPECT_EQ(handler.calls.size(), edits);
 }
 
 TEST_F(EditorViewTest, ADoubleClickOrCtrlClickReturnsAKnobToItsDefaultAsOneEdit)
@@ -324,32 +298,32 @@ TEST_F(EditorViewTest, ADoubleClickOrCtrlClickReturnsAKnobToItsDefaultAsOneEdit)
     const gui::CPoint at{comp.left + 5, comp.top + 5};
     view->onMouseDown({at, 0, 1});
     view->onMouseUp({at, 0, 1});
-    EXPECT_TRUE(handler.edits.empty());
+    EXPECT_TRUE(handler.calls.empty());
     view->onMouseDown({at, 0, 2});
     // Moves before the release do not turn it away from the default again.
     view->onMouseMoved({{at.x, at.y - 30}, 0});
     view->onMouseUp({{at.x, at.y - 30}, 0});
-    ASSERT_EQ(handler.edits.size(), 3u);
-    EXPECT_EQ(handler.edits[0].kind, "begin");
-    EXPECT_EQ(handler.edits[1].kind, "perform");
-    EXPECT_EQ(handler.edits[2].kind, "end");
-    EXPECT_NEAR(handler.edits[1].value, 0.8, 1e-6);
+    ASSERT_EQ(handler.calls.size(), 3u);
+    EXPECT_EQ(handler.calls[0].kind, "begin");
+    EXPECT_EQ(handler.calls[1].kind, "perform");
+    EXPECT_EQ(handler.calls[2].kind, "end");
+    EXPECT_NEAR(handler.calls[1].value, 0.8, 1e-6);
     EXPECT_NEAR(controller->getParamNormalized(kCompressorLevel), 0.8, 1e-6);
 
     const CRect chorus = control(kChorusSpeed)->getViewSize();
     view->onMouseDown({{chorus.left + 5, chorus.top + 5}, gui::kControl});
     view->onMouseUp({{chorus.left + 5, chorus.top + 5}, gui::kControl});
-    ASSERT_EQ(handler.edits.size(), 6u);
-    EXPECT_EQ(handler.edits[4].id, kChorusSpeed);
-    EXPECT_NEAR(handler.edits[4].value, 0.1, 1e-6);
+    ASSERT_EQ(handler.calls.size(), 6u);
+    EXPECT_EQ(handler.calls[4].id, kChorusSpeed);
+    EXPECT_NEAR(handler.calls[4].value, 0.1, 1e-6);
 
     // A double-click on a switch is two presses, as before.
     const CRect onOff = control(kDelayOnOff)->getViewSize();
     view->onMouseDown({{onOff.left + 5, onOff.top + 5}, 0, 2});
     view->onMouseUp({{onOff.left + 5, onOff.top + 5}, 0, 2});
-    ASSERT_EQ(handler.edits.size(), 7u);
-    EXPECT_EQ(handler.edits[6].kind, "perform");
-    EXPECT_EQ(handler.edits[6].value, 0.0);
+    ASSERT_EQ(handler.calls.size(), 7u);
+    EXPECT_EQ(handler.calls[6].kind, "perform");
+    EXPECT_EQ(handler.calls[6].value, 0.0);
 }
 
 TEST_F(EditorViewTest, TheAboutButtonOpensTheDialogOncePerPressAndEditsNothing)
@@ -363,7 +337,7 @@ TEST_F(EditorViewTest, TheAboutButtonOpensTheDialogOncePerPressAndEditsNothing)
         EXPECT_EQ(view->dialogs.size(), std::size_t(press));
     }
     EXPECT_EQ(view->dialogs, (std::vector<int>{103, 103}));
-    EXPECT_TRUE(handler.edits.empty());
+    EXPECT_TRUE(handler.calls.empty());
     EXPECT_EQ(controller->getParamNormalized(kButton1), 0.0);
 }
 
@@ -591,13 +565,13 @@ TEST_F(EditorViewTest, TheControllersParameterAccessReportsDefaultsAndPassesGest
     access.beginEdit(kChorusSpeed);
     access.performEdit(kChorusSpeed, 0.6);
     access.endEdit(kChorusSpeed);
-    ASSERT_EQ(handler.edits.size(), 3u);
-    EXPECT_EQ(handler.edits[0].kind, "begin");
-    EXPECT_EQ(handler.edits[1].kind, "perform");
-    EXPECT_EQ(handler.edits[1].value, 0.6);
-    EXPECT_EQ(handler.edits[1].controllerValue, 0.6); // stored before the host hears of it
-    EXPECT_EQ(handler.edits[2].kind, "end");
-    EXPECT_EQ(handler.edits[2].id, kChorusSpeed);
+    ASSERT_EQ(handler.calls.size(), 3u);
+    EXPECT_EQ(handler.calls[0].kind, "begin");
+    EXPECT_EQ(handler.calls[1].kind, "perform");
+    EXPECT_EQ(handler.calls[1].value, 0.6);
+    EXPECT_EQ(handler.calls[1].controllerValue, 0.6); // stored before the host hears of it
+    EXPECT_EQ(handler.calls[2].kind, "end");
+    EXPECT_EQ(handler.calls[2].id, kChorusSpeed);
 }
 
 } // namespace
@@ -607,35 +581,18 @@ namespace corvex {
 namespace {
 
 // The view at a host's content scale factor, offscreen.
-class ScaledEditorTest : public ::testing::TestWithParam<double> {
+class ScaledEditorTest : public ViewFixture<::testing::TestWithParam<double>, CorvexEditorView> {
 protected:
     void SetUp() override
     {
-        controller = new CorvexController();
-        ASSERT_EQ(controller->initialize(nullptr), kResultOk);
-        handler.controller = controller;
-        controller->setComponentHandler(&handler);
-        view = new CorvexEditorView(controller);
+        ASSERT_NO_FATAL_FAILURE(ViewFixture::SetUp());
         IPlugViewContentScaleSupport* scaling = nullptr;
         ASSERT_EQ(view->queryInterface(IPlugViewContentScaleSupport::iid, reinterpret_cast<void**>(&scaling)), kResultOk);
         ASSERT_EQ(scaling->setContentScaleFactor(float(GetParam())), kResultTrue);
         scaling->release();
     }
-    void TearDown() override
-    {
-        if (view->isAttached())
-            view->removed();
-        view->release();
-        controller->terminate();
-        controller->release();
-    }
-    bool attach() { return view->attached(&kParentWindow, CEditorBase::kPlatformTypeOffscreen) == kResultOk; }
     int device(int v) const { return int(std::floor(v * GetParam() + 0.5)); }
     const gui::COffscreenContext& pixels() const { return view->getFrame()->getOffscreen(); }
-
-    CorvexController* controller = nullptr;
-    RecordingHandler handler;
-    CorvexEditorView* view = nullptr;
 };
 
 TEST_P(ScaledEditorTest, SizesAgreeAndTheScreenshotIsThePanelAtThatScale)
@@ -707,16 +664,16 @@ TEST_P(ScaledEditorTest, EveryDevicePixelOfAControlFindsThatControlAndAClickTher
     const gui::CPoint corner{device(reverb.right) - 1, device(reverb.bottom) - 1};
     view->onMouseDown({corner, 0});
     view->onMouseUp({corner, 0});
-    ASSERT_EQ(handler.edits.size(), 1u);
-    EXPECT_EQ(handler.edits[0].id, kReverbOnOff);
+    ASSERT_EQ(handler.calls.size(), 1u);
+    EXPECT_EQ(handler.calls[0].id, kReverbOnOff);
     // A drag turns a knob by layout pixels: 40 of them at any scale.
     const CRect knob = view->getControl(kDistortionLevel)->getViewSize();
     const gui::CPoint centre{device((knob.left + knob.right) / 2), device((knob.top + knob.bottom) / 2)};
     view->onMouseDown({centre, 0});
     view->onMouseUp({{centre.x, centre.y - device(40)}, 0});
-    ASSERT_EQ(handler.edits.size(), 2u);
-    EXPECT_EQ(handler.edits[1].id, kDistortionLevel);
-    EXPECT_NEAR(handler.edits[1].value, 0.55 + 0.2, 0.006);
+    ASSERT_EQ(handler.calls.size(), 2u);
+    EXPECT_EQ(handler.calls[1].id, kDistortionLevel);
+    EXPECT_NEAR(handler.calls[1].value, 0.55 + 0.2, 0.006);
 }
 
 INSTANTIATE_TEST_SUITE_P(Factors, ScaledEditorTest, ::testing::Values(1.0, 1.5, 2.0));

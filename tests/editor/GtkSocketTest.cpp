@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "BundleModule.h"
+#include "EditRecorder.h"
 #include "EditorHost.h"
 #include "EditorLayout.h"
 #include "gui/Bitmap.h"
@@ -20,6 +22,7 @@
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 #include <X11/extensions/XTest.h>
+#include "X11TestSupport.h"
 #undef Bool
 #undef None
 #undef Status
@@ -39,56 +42,10 @@ using namespace std::chrono_literals;
 using hosting::EditorHost;
 using hosting::PluginInstance;
 using hosting::PluginModule;
+using test::ControlRect;
+using test::Module;
 
 constexpr int kHeaderHeight = 40; // a strip of the host's own window above the socket
-
-PluginModule& Module()
-{
-    static std::unique_ptr<PluginModule> module = [] {
-        std::string error;
-        auto loaded = PluginModule::Load(CORVEX_BUNDLE_PATH, error);
-        if (!loaded) {
-            ADD_FAILURE() << "cannot load " << CORVEX_BUNDLE_PATH << ": " << error;
-            std::abort();
-        }
-        return loaded;
-    }();
-    return *module;
-}
-
-class RecordingHandler : public Vst::IComponentHandler {
-public:
-    struct Edit {
-        std::string kind;
-        Vst::ParamID id;
-        double value;
-    };
-    std::vector<Edit> edits;
-
-    std::vector<Edit> performed(Vst::ParamID id) const
-    {
-        std::vector<Edit> found;
-        for (const Edit& e : edits)
-            if (e.kind == "perform" && e.id == id)
-                found.push_back(e);
-        return found;
-    }
-
-    tresult PLUGIN_API beginEdit(Vst::ParamID id) override { return edits.push_back({"begin", id, 0.0}), kResultOk; }
-    tresult PLUGIN_API performEdit(Vst::ParamID id, Vst::ParamValue value) override
-    {
-        return edits.push_back({"perform", id, value}), kResultOk;
-    }
-    tresult PLUGIN_API endEdit(Vst::ParamID id) override { return edits.push_back({"end", id, 0.0}), kResultOk; }
-    tresult PLUGIN_API restartComponent(int32) override { return kResultOk; }
-    tresult PLUGIN_API queryInterface(const TUID, void** obj) override
-    {
-        *obj = nullptr;
-        return kNoInterface;
-    }
-    uint32 PLUGIN_API addRef() override { return 1; }
-    uint32 PLUGIN_API release() override { return 1; }
-};
 
 gboolean CountShortcut(GtkAccelGroup*, GObject*, guint, GdkModifierType, gpointer count)
 {
@@ -184,36 +141,9 @@ protected:
     }
 
     // Pointer at (x, y) of the editor's panel; y below 0 lies on the host's header strip.
-    void MoveTo(int x, int y)
-    {
-        int rootX = 0, rootY = 0;
-        Window child = 0;
-        XTranslateCoordinates(display, SocketWindow(), DefaultRootWindow(display), x, y, &rootX, &rootY, &child);
-        XTestFakeMotionEvent(display, -1, rootX, rootY, CurrentTime);
-        XFlush(display);
-    }
-    void Click(int x, int y)
-    {
-        MoveTo(x, y);
-        XTestFakeButtonEvent(display, 1, True, CurrentTime);
-        XTestFakeButtonEvent(display, 1, False, CurrentTime);
-        XFlush(display);
-    }
-    void PressKey(KeySym sym)
-    {
-        const KeyCode code = XKeysymToKeycode(display, sym);
-        XTestFakeKeyEvent(display, code, True, CurrentTime);
-        XTestFakeKeyEvent(display, code, False, CurrentTime);
-        XFlush(display);
-    }
-
-    static gui::CRect ControlRect(Vst::ParamID id)
-    {
-        for (const editor::ControlLayout& c : editor::kControlLayouts)
-            if (c.id == id)
-                return gui::CRect::FromSize(c.left, c.top, c.width(), c.height());
-        return {};
-    }
+    void MoveTo(int x, int y) { test::MoveTo(display, SocketWindow(), x, y); }
+    void Click(int x, int y) { test::Click(display, SocketWindow(), x, y); }
+    void PressKey(KeySym sym) { test::PressKey(display, sym); }
 
     Display* display = nullptr;
     GtkWidget* window = nullptr;
@@ -225,7 +155,7 @@ protected:
     Vst::HostApplication hostApplication;
     std::unique_ptr<PluginInstance> plugin;
     Vst::IEditController* controller = nullptr;
-    RecordingHandler handler;
+    test::EditRecorder handler;
     IPlugView* view = nullptr;
 };
 
@@ -273,8 +203,8 @@ TEST_F(GtkSocketTest, EmbedsDrawsTakesClicksAndFocusTurnsAKnobAndLeavesOtherKeys
     const gui::CRect footswitch = ControlRect(kDistortionOnOff);
     const double before = controller->getParamNormalized(kDistortionOnOff);
     Click(footswitch.left + footswitch.width() / 2, footswitch.top + footswitch.height() / 2);
-    ASSERT_TRUE(Run([&] { return !handler.performed(kDistortionOnOff).empty(); }));
-    EXPECT_EQ(handler.performed(kDistortionOnOff)[0].value, before != 0.0 ? 0.0 : 1.0);
+    ASSERT_TRUE(Run([&] { return !handler.editsOf(kDistortionOnOff).empty(); }));
+    EXPECT_EQ(handler.editsOf(kDistortionOnOff)[0].value, before != 0.0 ? 0.0 : 1.0);
     ASSERT_TRUE(Run([&] { return gtk_widget_has_focus(socket); })) << "the click did not bring the focus";
 
     // Touch a knob, then type on the host's window: GTK passes the key through the socket.
@@ -284,30 +214,30 @@ TEST_F(GtkSocketTest, EmbedsDrawsTakesClicksAndFocusTurnsAKnobAndLeavesOtherKeys
     RunFor(100ms);
     const double start = controller->getParamNormalized(kReverbLevel);
     PressKey(XK_Up);
-    ASSERT_TRUE(Run([&] { return handler.performed(kReverbLevel).size() == 1; }));
-    EXPECT_NEAR(handler.performed(kReverbLevel)[0].value, start + 0.05, 1e-6);
+    ASSERT_TRUE(Run([&] { return handler.editsOf(kReverbLevel).size() == 1; }));
+    EXPECT_NEAR(handler.editsOf(kReverbLevel)[0].value, start + 0.05, 1e-6);
     EXPECT_NEAR(controller->getParamNormalized(kReverbLevel), start + 0.05, 1e-6);
     const std::vector<std::string> gesture = {"begin", "perform", "end"};
     std::vector<std::string> kinds;
-    for (const auto& e : handler.edits)
+    for (const auto& e : handler.calls)
         if (e.id == kReverbLevel)
             kinds.push_back(e.kind);
     EXPECT_EQ(kinds, gesture);
 
     // The space bar is the host's: the editor, focused, leaves it to the host's shortcut.
-    const std::size_t edits = handler.edits.size();
+    const std::size_t edits = handler.calls.size();
     PressKey(XK_space);
     ASSERT_TRUE(Run([&] { return shortcuts == 1; })) << "the host's shortcut did not run";
     RunFor(100ms);
-    EXPECT_EQ(handler.edits.size(), edits);
+    EXPECT_EQ(handler.calls.size(), edits);
     // A key the editor uses, typed with the pointer over it, stays with it.
     MoveTo(knob.left + 5, knob.top + 5);
     RunFor(60ms);
     PressKey(XK_Down);
-    ASSERT_TRUE(Run([&] { return handler.performed(kReverbLevel).size() == 2; }));
-    EXPECT_NEAR(handler.performed(kReverbLevel)[1].value, start, 1e-6);
+    ASSERT_TRUE(Run([&] { return handler.editsOf(kReverbLevel).size() == 2; }));
+    EXPECT_NEAR(handler.editsOf(kReverbLevel)[1].value, start, 1e-6);
     EXPECT_EQ(shortcuts, 1);
-    EXPECT_EQ(handler.edits.size(), edits + 3);
+    EXPECT_EQ(handler.calls.size(), edits + 3);
 }
 
 } // namespace

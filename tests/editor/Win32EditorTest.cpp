@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "BundleModule.h"
 #include "CorvexEditorView.h"
+#include "EditRecorder.h"
 #include "EditorLayout.h"
 #include "PluginInstance.h"
 #include "PluginModule.h"
@@ -28,6 +30,7 @@ namespace {
 using namespace Steinberg;
 using hosting::PluginInstance;
 using hosting::PluginModule;
+using test::Module;
 
 constexpr int kWidth = editor::kEditorWidth;
 constexpr int kHeight = editor::kEditorHeight;
@@ -42,57 +45,6 @@ LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         g_hostKeys.push_back(wParam);
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
-
-PluginModule& Module()
-{
-    static std::unique_ptr<PluginModule> module = [] {
-        std::string error;
-        auto loaded = PluginModule::Load(CORVEX_BUNDLE_PATH, error);
-        if (!loaded) {
-            ADD_FAILURE() << "cannot load " << CORVEX_BUNDLE_PATH << ": " << error;
-            std::abort();
-        }
-        return loaded;
-    }();
-    return *module;
-}
-
-// Records the edits the editor sends and the controller's value at each performEdit.
-class RecordingHandler : public Vst::IComponentHandler {
-public:
-    Vst::IEditController* controller = nullptr;
-    struct Edit {
-        Vst::ParamID id;
-        double value;
-        double controllerValue;
-    };
-    std::vector<Edit> edits;
-
-    std::vector<Edit> editsOf(Vst::ParamID id) const
-    {
-        std::vector<Edit> found;
-        for (const Edit& e : edits)
-            if (e.id == id)
-                found.push_back(e);
-        return found;
-    }
-
-    tresult PLUGIN_API beginEdit(Vst::ParamID) override { return kResultOk; }
-    tresult PLUGIN_API performEdit(Vst::ParamID id, Vst::ParamValue value) override
-    {
-        edits.push_back({id, value, controller->getParamNormalized(id)});
-        return kResultOk;
-    }
-    tresult PLUGIN_API endEdit(Vst::ParamID) override { return kResultOk; }
-    tresult PLUGIN_API restartComponent(int32) override { return kResultOk; }
-    tresult PLUGIN_API queryInterface(const TUID, void** obj) override
-    {
-        *obj = nullptr;
-        return kNoInterface;
-    }
-    uint32 PLUGIN_API addRef() override { return 1; }
-    uint32 PLUGIN_API release() override { return 1; }
-};
 
 // A host's IPlugFrame: records the size the view asks for.
 class HostFrame : public IPlugFrame {
@@ -269,7 +221,7 @@ protected:
     Vst::HostApplication hostApplication;
     std::unique_ptr<PluginInstance> plugin;
     Vst::IEditController* controller = nullptr;
-    RecordingHandler handler;
+    test::EditRecorder handler;
     std::vector<IPlugView*> views;
 };
 

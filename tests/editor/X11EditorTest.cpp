@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "BundleModule.h"
 #include "CorvexEditorView.h"
+#include "EditRecorder.h"
 #include "EditorHost.h"
 #include "EditorLayout.h"
 #include "PluginInstance.h"
@@ -18,7 +20,9 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 #include <X11/extensions/XTest.h>
+#include "X11TestSupport.h"
 // Xlib's macros collide with ordinary names.
+#include "X11TestSupport.h"
 #undef Bool
 #undef None
 #undef Status
@@ -38,74 +42,14 @@ using namespace std::chrono_literals;
 using hosting::EditorHost;
 using hosting::PluginInstance;
 using hosting::PluginModule;
+using test::ControlRect;
+using test::Grab;
+using test::Module;
+using test::Rgb;
+using test::Shows;
 
 constexpr int kWidth = editor::kEditorWidth;
 constexpr int kHeight = editor::kEditorHeight;
-
-PluginModule& Module()
-{
-    static std::unique_ptr<PluginModule> module = [] {
-        std::string error;
-        auto loaded = PluginModule::Load(CORVEX_BUNDLE_PATH, error);
-        if (!loaded) {
-            ADD_FAILURE() << "cannot load " << CORVEX_BUNDLE_PATH << ": " << error;
-            std::abort();
-        }
-        return loaded;
-    }();
-    return *module;
-}
-
-// Records the edits the editor sends and the controller's value at each performEdit.
-class RecordingHandler : public Vst::IComponentHandler {
-public:
-    Vst::IEditController* controller = nullptr;
-    struct Edit {
-        Vst::ParamID id;
-        double value;
-        double controllerValue;
-    };
-    std::vector<Edit> edits;
-    int beginOrEnd = 0;
-
-    std::vector<Edit> editsOf(Vst::ParamID id) const
-    {
-        std::vector<Edit> found;
-        for (const Edit& e : edits)
-            if (e.id == id)
-                found.push_back(e);
-        return found;
-    }
-
-    tresult PLUGIN_API beginEdit(Vst::ParamID) override { return ++beginOrEnd, kResultOk; }
-    tresult PLUGIN_API performEdit(Vst::ParamID id, Vst::ParamValue value) override
-    {
-        edits.push_back({id, value, controller->getParamNormalized(id)});
-        return kResultOk;
-    }
-    tresult PLUGIN_API endEdit(Vst::ParamID) override { return ++beginOrEnd, kResultOk; }
-    tresult PLUGIN_API restartComponent(int32) override { return kResultOk; }
-    tresult PLUGIN_API queryInterface(const TUID, void** obj) override
-    {
-        *obj = nullptr;
-        return kNoInterface;
-    }
-    uint32 PLUGIN_API addRef() override { return 1; }
-    uint32 PLUGIN_API release() override { return 1; }
-};
-
-struct Rgb {
-    std::uint8_t r, g, b;
-    bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
-};
-
-// A window's pixels as 24-bit RGB.
-struct Grab {
-    int width = 0;
-    int height = 0;
-    std::vector<Rgb> pixels;
-    Rgb at(int x, int y) const { return pixels[std::size_t(y) * width + x]; }
-};
 
 class X11EditorTest : public ::testing::Test {
 protected:
@@ -113,8 +57,7 @@ protected:
     {
         display = XOpenDisplay(nullptr);
         ASSERT_NE(display, nullptr) << "no X server (run under xvfb-run)";
-        int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-        ASSERT_TRUE(XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor));
+        ASSERT_TRUE(test::HasXTest(display));
         top = OpenTopLevel(0);
 
         std::string error;
@@ -145,15 +88,7 @@ protected:
 
     Window OpenTopLevel(int x)
     {
-        const int screen = DefaultScreen(display);
-        Window w = XCreateSimpleWindow(display, RootWindow(display, screen), x, 0, kWidth, kHeight, 0, 0,
-                                       BlackPixel(display, screen));
-        XSelectInput(display, w, StructureNotifyMask);
-        XMapWindow(display, w);
-        XEvent event;
-        do
-            XWindowEvent(display, w, StructureNotifyMask, &event);
-        while (event.type != MapNotify);
+        const Window w = test::OpenMappedWindow(display, x, kWidth, kHeight);
         tops.push_back(w);
         return w;
     }
@@ -259,77 +194,11 @@ protected:
         XFlush(display);
     }
 
-    void PressKey(KeySym sym)
-    {
-        const KeyCode code = XKeysymToKeycode(display, sym);
-        XTestFakeKeyEvent(display, code, True, CurrentTime);
-        XTestFakeKeyEvent(display, code, False, CurrentTime);
-        XFlush(display);
-    }
-
-    Grab GrabWindow(Window w)
-    {
-        XSync(display, False);
-        Grab grab;
-        XImage* image = XGetImage(display, w, 0, 0, kWidth, kHeight, AllPlanes, ZPixmap);
-        if (image == nullptr)
-            return grab;
-        grab.width = kWidth;
-        grab.height = kHeight;
-        grab.pixels.reserve(std::size_t(kWidth) * kHeight);
-        for (int y = 0; y < kHeight; ++y) {
-            for (int x = 0; x < kWidth; ++x) {
-                const unsigned long p = XGetPixel(image, x, y);
-                grab.pixels.push_back({std::uint8_t((p & image->red_mask) >> 16), std::uint8_t((p & image->green_mask) >> 8),
-                                       std::uint8_t(p & image->blue_mask)});
-            }
-        }
-        XDestroyImage(image);
-        return grab;
-    }
-
-    // True when the window shows `bitmap`'s sub-image starting at row `sourceTop` over `rect`.
-    static bool Shows(const Grab& grab, const gui::CRect& rect, const gui::CBitmap& bitmap, int sourceLeft = 0,
-                      int sourceTop = 0)
-    {
-        for (int y = rect.top; y < rect.bottom; ++y) {
-            for (int x = rect.left; x < rect.right; ++x) {
-                const std::uint8_t* p = bitmap.pixel(sourceLeft + x - rect.left, sourceTop + y - rect.top);
-                if (!(grab.at(x, y) == Rgb{p[0], p[1], p[2]}))
-                    return false;
-            }
-        }
-        return true;
-    }
-
-    static gui::CRect ControlRect(Vst::ParamID id)
-    {
-        for (const editor::ControlLayout& c : editor::kControlLayouts)
-            if (c.id == id)
-                return gui::CRect::FromSize(c.left, c.top, c.width(), c.height());
-        return {};
-    }
-
-    // Synthetic input at window coordinates of `w`, as a user's pointer would deliver it.
-    void MoveTo(Window w, int x, int y)
-    {
-        int rootX = 0, rootY = 0;
-        Window child = 0;
-        XTranslateCoordinates(display, w, DefaultRootWindow(display), x, y, &rootX, &rootY, &child);
-        XTestFakeMotionEvent(display, -1, rootX, rootY, CurrentTime);
-        XFlush(display);
-    }
-    void Button(unsigned button, bool down)
-    {
-        XTestFakeButtonEvent(display, button, down ? True : False, CurrentTime);
-        XFlush(display);
-    }
-    void Click(Window w, int x, int y)
-    {
-        MoveTo(w, x, y);
-        Button(1, true);
-        Button(1, false);
-    }
+    void PressKey(KeySym sym) { test::PressKey(display, sym); }
+    Grab GrabWindow(Window w) { return test::GrabWindow(display, w, kWidth, kHeight); }
+    void MoveTo(Window w, int x, int y) { test::MoveTo(display, w, x, y); }
+    void Button(unsigned button, bool down) { test::Button(display, button, down); }
+    void Click(Window w, int x, int y) { test::Click(display, w, x, y); }
 
     Display* display = nullptr;
     Window top = 0;
@@ -338,7 +207,7 @@ protected:
     Vst::HostApplication hostApplication;
     std::unique_ptr<PluginInstance> plugin;
     Vst::IEditController* controller = nullptr;
-    RecordingHandler handler;
+    test::EditRecorder handler;
     std::vector<IPlugView*> views;
 };
 

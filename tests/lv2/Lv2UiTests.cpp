@@ -15,6 +15,8 @@
 #include <dlfcn.h>
 #include <lv2/ui/ui.h>
 
+#include "X11TestSupport.h"
+
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -31,25 +33,6 @@ constexpr int kWidth = editor::kEditorWidth;
 constexpr int kHeight = editor::kEditorHeight;
 // Longer than the editor's 50 ms timer: the next idle call after it runs a tick.
 constexpr auto kPastOneTick = std::chrono::milliseconds(60);
-
-struct Rgb {
-    std::uint8_t r, g, b;
-    bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
-};
-
-struct Grab {
-    int width = 0;
-    std::vector<Rgb> pixels;
-    Rgb at(int x, int y) const { return pixels[std::size_t(y) * std::size_t(width) + std::size_t(x)]; }
-};
-
-gui::CRect ControlRect(ParamID id)
-{
-    for (const editor::ControlLayout& c : editor::kControlLayouts)
-        if (c.id == id)
-            return gui::CRect::FromSize(c.left, c.top, c.width(), c.height());
-    return {};
-}
 
 int ControlBitmap(ParamID id)
 {
@@ -70,17 +53,8 @@ protected:
     {
         display = XOpenDisplay(nullptr);
         ASSERT_NE(display, nullptr) << "no X server (run under xvfb-run)";
-        int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-        ASSERT_TRUE(XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor));
-        const int screen = DefaultScreen(display);
-        parent = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, kWidth, kHeight, 0, 0,
-                                     BlackPixel(display, screen));
-        XSelectInput(display, parent, StructureNotifyMask);
-        XMapWindow(display, parent);
-        XEvent event;
-        do
-            XWindowEvent(display, parent, StructureNotifyMask, &event);
-        while (event.type != MapNotify);
+        ASSERT_TRUE(HasXTest(display));
+        parent = OpenMappedWindow(display, 0, kWidth, kHeight);
 
         // The UI lilv names for the plug-in, from the bundle's TTL.
         Lv2World& world = Lv2World::Get();
@@ -188,47 +162,15 @@ protected:
 
     Window WidgetWindow() const { return Window(reinterpret_cast<std::uintptr_t>(widget)); }
 
-    Grab GrabWidget()
-    {
-        XSync(display, False);
-        Grab grab;
-        XImage* image = XGetImage(display, WidgetWindow(), 0, 0, kWidth, kHeight, AllPlanes, ZPixmap);
-        if (image == nullptr)
-            return grab;
-        grab.width = kWidth;
-        for (int y = 0; y < kHeight; ++y)
-            for (int x = 0; x < kWidth; ++x) {
-                const unsigned long p = XGetPixel(image, x, y);
-                grab.pixels.push_back({std::uint8_t((p & image->red_mask) >> 16),
-                                       std::uint8_t((p & image->green_mask) >> 8), std::uint8_t(p & image->blue_mask)});
-            }
-        XDestroyImage(image);
-        return grab;
-    }
+    Grab GrabWidget() { return GrabWindow(display, WidgetWindow(), kWidth, kHeight); }
 
+    // True when the grab shows the sub-image of `bitmap` starting at row `sourceTop` over `rect`.
     static bool Shows(const Grab& grab, const gui::CRect& rect, const gui::CBitmap& bitmap, int sourceTop = 0)
     {
-        if (grab.pixels.empty())
-            return false;
-        for (int y = rect.top; y < rect.bottom; ++y)
-            for (int x = rect.left; x < rect.right; ++x) {
-                const std::uint8_t* p = bitmap.pixel(x - rect.left, sourceTop + y - rect.top);
-                if (!(grab.at(x, y) == Rgb{p[0], p[1], p[2]}))
-                    return false;
-            }
-        return true;
+        return test::Shows(grab, rect, bitmap, 0, sourceTop);
     }
 
-    void Click(int x, int y)
-    {
-        int rootX = 0, rootY = 0;
-        Window child = 0;
-        XTranslateCoordinates(display, WidgetWindow(), DefaultRootWindow(display), x, y, &rootX, &rootY, &child);
-        XTestFakeMotionEvent(display, -1, rootX, rootY, CurrentTime);
-        XTestFakeButtonEvent(display, 1, True, CurrentTime);
-        XTestFakeButtonEvent(display, 1, False, CurrentTime);
-        XFlush(display);
-    }
+    void Click(int x, int y) { test::Click(display, WidgetWindow(), x, y); }
 
     Display* display = nullptr;
     Window parent = 0;

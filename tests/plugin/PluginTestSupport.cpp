@@ -13,20 +13,6 @@ using corvex::hosting::ProcessBlock;
 
 namespace test {
 
-PluginModule& Module()
-{
-    static std::unique_ptr<PluginModule> module = [] {
-        std::string error;
-        auto loaded = PluginModule::Load(CORVEX_BUNDLE_PATH, error);
-        if (!loaded) {
-            ADD_FAILURE() << "cannot load " << CORVEX_BUNDLE_PATH << ": " << error;
-            std::abort();
-        }
-        return loaded;
-    }();
-    return *module;
-}
-
 FUnknown* HostContext()
 {
     static HostApplication* host = new HostApplication();

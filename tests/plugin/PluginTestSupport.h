@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "BundleModule.h"
 #include "PluginInstance.h"
 #include "PluginModule.h"
 #include "ProcessBlock.h"
@@ -14,8 +15,6 @@
 
 namespace test {
 
-// The built module, loaded once per test process.
-corvex::hosting::PluginModule& Module();
 // The host context every instance is initialised with.
 Steinberg::FUnknown* HostContext();
 
