@@ -8,6 +8,7 @@
 #include "CorvexEditorView.h"
 #include "EditRecorder.h"
 #include "EditorLayout.h"
+#include "OffscreenEditor.h"
 #include "PluginInstance.h"
 #include "PluginModule.h"
 #include "corvexcontroller.h"
@@ -352,21 +353,11 @@ TEST_F(Win32EditorTest, TheHostsContentScaleResizesTheWindowAndClicksLandOnTheSc
 TEST_F(Win32EditorTest, TheWindowShowsExactlyTheOffscreenRenderAtTheSameValues)
 {
     // Meters and LEDs show their values at the first tick of the window's timer.
-    const std::vector<std::pair<Vst::ParamID, double>> values = {
-        {kInputSelection, 0.0},  {kDistortionOnOff, 0.0}, {kDistortionLevel, 0.3}, {kReverbOnOff, 0.0},
-        {kChorusSpeed, 0.9},     {kDelayLevel, 0.05},     {kInputClippingLed, 1.0}, {kOuputClippingLed, 1.0}};
-    auto* reference = new CorvexController();
-    ASSERT_EQ(reference->initialize(nullptr), kResultOk);
-    for (const auto& [id, value] : values) {
+    test::OffscreenEditor reference;
+    ASSERT_TRUE(reference.Open(test::ShowcaseValues()));
+    for (const auto& [id, value] : test::ShowcaseValues())
         controller->setParamNormalized(id, value);
-        reference->setParamNormalized(id, value);
-    }
-    auto* offscreen = new CorvexEditorView(reference);
-    int parent = 0;
-    ASSERT_EQ(offscreen->attached(&parent, CEditorBase::kPlatformTypeOffscreen), kResultOk);
-    offscreen->onTimer();
-    offscreen->onTimer();
-    const gui::COffscreenContext& expected = offscreen->getFrame()->getOffscreen();
+    const gui::COffscreenContext& expected = reference.Pixels();
 
     IPlugView* view = NewView();
     ASSERT_EQ(Attach(view, top), kResultOk);
@@ -384,11 +375,6 @@ TEST_F(Win32EditorTest, TheWindowShowsExactlyTheOffscreenRenderAtTheSameValues)
     InvalidateRect(child, nullptr, FALSE);
     Pump([] { return false; }, 5);
     EXPECT_EQ(Differing(GrabWindow(child), expected.pixels()), 0) << "after repainting the whole window";
-
-    offscreen->removed();
-    offscreen->release();
-    reference->terminate();
-    reference->release();
     Detach(view);
 }
 

@@ -9,6 +9,7 @@
 #include "EditRecorder.h"
 #include "EditorHost.h"
 #include "EditorLayout.h"
+#include "OffscreenEditor.h"
 #include "PluginInstance.h"
 #include "PluginModule.h"
 #include "corvexcontroller.h"
@@ -624,27 +625,17 @@ TEST_F(X11EditorTest, MeterAndLedValuesReachTheWindowOnTheTick)
 
 TEST_F(X11EditorTest, TheWindowShowsExactlyTheOffscreenRenderAtTheSameValues)
 {
-    const std::vector<std::pair<Vst::ParamID, double>> values = {
-        {kInputSelection, 0.0},  {kDistortionOnOff, 0.0}, {kDistortionLevel, 0.3}, {kReverbOnOff, 0.0},
-        {kChorusSpeed, 0.9},     {kDelayLevel, 0.05},     {kInputClippingLed, 1.0}, {kOuputClippingLed, 1.0}};
-    auto* reference = new CorvexController();
-    ASSERT_EQ(reference->initialize(nullptr), kResultOk);
-    for (const auto& [id, value] : values) {
+    test::OffscreenEditor reference;
+    ASSERT_TRUE(reference.Open(test::ShowcaseValues()));
+    for (const auto& [id, value] : test::ShowcaseValues())
         controller->setParamNormalized(id, value);
-        reference->setParamNormalized(id, value);
-    }
-    auto* offscreen = new CorvexEditorView(reference);
-    int parent = 0;
-    ASSERT_EQ(offscreen->attached(&parent, CEditorBase::kPlatformTypeOffscreen), kResultOk);
-    offscreen->onTimer();
-    offscreen->onTimer();
 
     IPlugView* view = NewView();
     ASSERT_EQ(Attach(view, top, &host), kResultOk);
     host.RunFor(200ms);
     const Grab grab = GrabWindow(Children(top).at(0));
     ASSERT_EQ(grab.width, kWidth);
-    const gui::COffscreenContext& expected = offscreen->getFrame()->getOffscreen();
+    const gui::COffscreenContext& expected = reference.Pixels();
     int differing = 0;
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x) {
@@ -652,11 +643,6 @@ TEST_F(X11EditorTest, TheWindowShowsExactlyTheOffscreenRenderAtTheSameValues)
             differing += grab.at(x, y) == Rgb{p[0], p[1], p[2]} ? 0 : 1;
         }
     EXPECT_EQ(differing, 0);
-
-    offscreen->removed();
-    offscreen->release();
-    reference->terminate();
-    reference->release();
     Detach(view);
 }
 
