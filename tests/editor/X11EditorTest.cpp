@@ -23,7 +23,6 @@
 #include <X11/extensions/XTest.h>
 #include "X11TestSupport.h"
 // Xlib's macros collide with ordinary names.
-#include "X11TestSupport.h"
 #undef Bool
 #undef None
 #undef Status
