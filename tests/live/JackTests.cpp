@@ -156,9 +156,12 @@ TEST(LiveJack, SigtermWhilePlayingSavesTheStateAndExitsCleanly)
 TEST(LiveJack, HeadlessOnATerminalShowsAStatusLine)
 {
     ScratchDir dir;
-    // script(1) gives corvex a terminal and copies what it shows.
-    Child terminal({"/usr/bin/script", "-qfec", CorvexExe() + " --no-gui --tempo 133", "/dev/null"},
-                   CorvexEnvironment(dir.Path()), dir.Path());
+    // script(1) gives corvex a terminal and copies what it shows. It runs the command through
+    // $SHELL; a known shell and `exec` make corvex script's own child whatever the caller's shell.
+    std::vector<std::string> environment = CorvexEnvironment(dir.Path());
+    environment.push_back("SHELL=/bin/sh");
+    Child terminal({"/usr/bin/script", "-qfec", "exec " + CorvexExe() + " --no-gui --tempo 133", "/dev/null"},
+                   environment, dir.Path());
     ASSERT_TRUE(terminal.WaitForOutput("xruns", kStartLimit)) << terminal.Out() << terminal.Err();
     EXPECT_NE(terminal.Out().find("\r133 BPM  out"), std::string::npos) << terminal.Out();
     // SIGTERM to corvex itself, the child of script.
@@ -167,6 +170,9 @@ TEST(LiveJack, HeadlessOnATerminalShowsAStatusLine)
     pid_t corvex = 0;
     children >> corvex;
     ASSERT_GT(corvex, 0);
+    std::string name;
+    std::ifstream("/proc/" + std::to_string(corvex) + "/comm") >> name;
+    ASSERT_EQ(name, "corvex");
     kill(corvex, SIGTERM);
     EXPECT_EQ(terminal.Wait(kExitLimit), 0);
     EXPECT_NE(terminal.Out().find("corvex: stopped after"), std::string::npos) << terminal.Out();
