@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <regex>
 
 #include "LiveTestSupport.h"
 
@@ -52,6 +53,47 @@ render_test::Audio Render(const ScratchDir& dir, const Phrase& phrase, int rate,
     const auto result = render_test::RunRender(args);
     EXPECT_EQ(result.exitCode, 0) << result.err;
     return render_test::ReadAudio(dir / "out.wav");
+}
+
+// corvex on a terminal of its own: script(1) gives it one and copies what it shows. script runs
+// the command through $SHELL; a known shell and `exec` make corvex script's own child whatever
+// the caller's shell.
+Child OnATerminal(const ScratchDir& dir, const std::string& options)
+{
+    std::vector<std::string> environment = CorvexEnvironment(dir.Path());
+    environment.push_back("SHELL=/bin/sh");
+    return Child({"/usr/bin/script", "-qfec", "exec " + CorvexExe() + " " + options, "/dev/null"}, environment,
+                 dir.Path());
+}
+
+// corvex itself under script, which signals are for; 0 if script's child is something else.
+pid_t CorvexOnTheTerminal(const Child& terminal)
+{
+    const std::string task = "/proc/" + std::to_string(terminal.Pid()) + "/task/" + std::to_string(terminal.Pid());
+    std::ifstream children(task + "/children");
+    pid_t corvex = 0;
+    children >> corvex;
+    std::string name;
+    std::ifstream("/proc/" + std::to_string(corvex) + "/comm") >> name;
+    return corvex > 0 && name == "corvex" ? corvex : 0;
+}
+
+// The xrun count on the latest status line; -1 before the first.
+long long StatusLineXruns(const std::string& shown)
+{
+    static const std::regex kStatus("xruns ([0-9]+)\\x1b\\[K");
+    long long xruns = -1;
+    for (auto m = std::sregex_iterator(shown.begin(), shown.end(), kStatus); m != std::sregex_iterator(); ++m)
+        xruns = std::stoll((*m)[1]);
+    return xruns;
+}
+
+// The count corvex's last line gives; -1 without that line.
+long long ExitLineXruns(const std::string& shown)
+{
+    static const std::regex kExit("corvex: stopped after [0-9.]+ s, ([0-9]+) xruns;");
+    std::smatch m;
+    return std::regex_search(shown, m, kExit) ? std::stoll(m[1]) : -1;
 }
 
 std::size_t FirstDifference(const std::vector<float>& recorded, const render_test::Audio& rendered, int channel)
@@ -156,26 +198,52 @@ TEST(LiveJack, SigtermWhilePlayingSavesTheStateAndExitsCleanly)
 TEST(LiveJack, HeadlessOnATerminalShowsAStatusLine)
 {
     ScratchDir dir;
-    // script(1) gives corvex a terminal and copies what it shows. It runs the command through
-    // $SHELL; a known shell and `exec` make corvex script's own child whatever the caller's shell.
-    std::vector<std::string> environment = CorvexEnvironment(dir.Path());
-    environment.push_back("SHELL=/bin/sh");
-    Child terminal({"/usr/bin/script", "-qfec", "exec " + CorvexExe() + " --no-gui --tempo 133", "/dev/null"},
-                   environment, dir.Path());
+    Child terminal = OnATerminal(dir, "--no-gui --tempo 133");
     ASSERT_TRUE(terminal.WaitForOutput("xruns", kStartLimit)) << terminal.Out() << terminal.Err();
     EXPECT_NE(terminal.Out().find("\r133 BPM  out"), std::string::npos) << terminal.Out();
-    // SIGTERM to corvex itself, the child of script.
-    std::ifstream children("/proc/" + std::to_string(terminal.Pid()) + "/task/" + std::to_string(terminal.Pid()) +
-                           "/children");
-    pid_t corvex = 0;
-    children >> corvex;
+    const pid_t corvex = CorvexOnTheTerminal(terminal);
     ASSERT_GT(corvex, 0);
-    std::string name;
-    std::ifstream("/proc/" + std::to_string(corvex) + "/comm") >> name;
-    ASSERT_EQ(name, "corvex");
     kill(corvex, SIGTERM);
     EXPECT_EQ(terminal.Wait(kExitLimit), 0);
     EXPECT_NE(terminal.Out().find("corvex: stopped after"), std::string::npos) << terminal.Out();
+}
+
+// A client feeding corvex runs late once, long enough for the server to report an xrun to every
+// client. corvex counts it while playing and at exit: no fewer xruns than that client heard, and
+// none a client present for all of corvex's run did not hear.
+TEST(LiveJack, AnXrunIsCountedOnTheStatusLineAndAtExit)
+{
+    constexpr int kLatePeriods = 8;
+    ScratchDir dir;
+    XrunCounter server;
+    ASSERT_TRUE(server.Ok());
+    Child terminal = OnATerminal(dir, "--no-gui --no-connect");
+    ASSERT_TRUE(terminal.WaitForOutput("xruns", kStartLimit)) << terminal.Out() << terminal.Err();
+    const pid_t corvex = CorvexOnTheTerminal(terminal);
+    ASSERT_GT(corvex, 0);
+
+    std::uint64_t heard = 0;
+    {
+        const std::size_t frames = 8192;
+        const Phrase phrase(48000, frames);
+        JackRig rig(phrase.left, phrase.right, frames);
+        ASSERT_TRUE(rig.Ok());
+        ASSERT_TRUE(rig.Connect());
+        ASSERT_TRUE(rig.WaitForRecording(30s)) << "corvex is not playing";
+        const std::uint64_t before = rig.Xruns();
+        rig.Overrun(std::chrono::microseconds(1000000LL * kLatePeriods * rig.Period() / rig.Rate()));
+        ASSERT_TRUE(WaitUntil([&] { return rig.Xruns() > before; }, 10s)) << "the server reported no xrun";
+        heard = rig.Xruns();
+    }
+    ASSERT_TRUE(WaitUntil([&] { return StatusLineXruns(terminal.Out()) >= static_cast<long long>(heard); }, 20s))
+        << heard << " xruns heard by the late client, " << StatusLineXruns(terminal.Out()) << " on corvex's status line";
+    kill(corvex, SIGTERM);
+    ASSERT_EQ(terminal.Wait(kExitLimit), 0) << terminal.Out();
+    const long long counted = ExitLineXruns(terminal.Out());
+    EXPECT_GE(counted, 1) << terminal.Out();
+    EXPECT_GE(counted, static_cast<long long>(heard)) << terminal.Out();
+    EXPECT_TRUE(WaitUntil([&] { return static_cast<long long>(server.Xruns()) >= counted; }, 10s))
+        << "corvex counted " << counted << " xruns, the server reported " << server.Xruns();
 }
 
 TEST(LiveJack, CorruptSettingsGiveAWarningAndTheDefaults)

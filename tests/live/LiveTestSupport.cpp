@@ -22,6 +22,17 @@ std::string ReadText(const std::filesystem::path& path)
     return text.str();
 }
 
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
 Child::Child(const std::vector<std::string>& args, const std::vector<std::string>& env,
              const std::filesystem::path& logDir)
 {
@@ -136,6 +147,7 @@ JackRig::JackRig(std::vector<float> left, std::vector<float> right, std::size_t 
     }
     jack_set_process_callback(m_player, &JackRig::PlayerProcess, this);
     jack_set_process_callback(m_recorder, &JackRig::RecorderProcess, this);
+    jack_set_xrun_callback(m_player, &JackRig::PlayerXrun, this);
     jack_activate(m_player);
     jack_activate(m_recorder);
 }
@@ -214,6 +226,8 @@ bool JackRig::WaitForRecording(std::chrono::milliseconds limit)
 int JackRig::PlayerProcess(jack_nframes_t frames, void* arg)
 {
     auto* self = static_cast<JackRig*>(arg);
+    if (const std::int64_t late = self->m_overrunUs.exchange(0))
+        std::this_thread::sleep_for(std::chrono::microseconds(late));
     auto* outL = static_cast<float*>(jack_port_get_buffer(self->m_playOut[0], frames));
     auto* outR = static_cast<float*>(jack_port_get_buffer(self->m_playOut[1], frames));
     if (!self->m_started.load()) {
@@ -248,6 +262,40 @@ int JackRig::RecorderProcess(jack_nframes_t frames, void* arg)
     std::copy_n(inR, n, self->m_recordR.begin() + static_cast<std::ptrdiff_t>(at));
     self->m_recorded = at + n;
     return 0;
+}
+
+int JackRig::PlayerXrun(void* arg)
+{
+    static_cast<JackRig*>(arg)->m_xruns.fetch_add(1);
+    return 0;
+}
+
+XrunCounter::XrunCounter()
+{
+    jack_set_error_function([](const char*) {});
+    jack_set_info_function([](const char*) {});
+    m_client = jack_client_open("corvex-test-xruns", JackNoStartServer, nullptr);
+    if (!m_client)
+        return;
+    jack_set_xrun_callback(
+        m_client,
+        [](void* arg) {
+            static_cast<XrunCounter*>(arg)->m_xruns.fetch_add(1);
+            return 0;
+        },
+        this);
+    if (jack_activate(m_client) != 0) {
+        jack_client_close(m_client);
+        m_client = nullptr;
+    }
+}
+
+XrunCounter::~XrunCounter()
+{
+    if (m_client) {
+        jack_deactivate(m_client);
+        jack_client_close(m_client);
+    }
 }
 
 std::vector<float> StateFloats(const std::vector<unsigned char>& bytes)

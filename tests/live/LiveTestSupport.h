@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,6 +47,9 @@ private:
 
 std::string ReadText(const std::filesystem::path& path);
 
+// Polls `condition` until it holds; false if the limit passed first.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
+
 // The corvex program, with the JACK server of the fixture (JACK_DEFAULT_SERVER) and a settings
 // folder of the test's own.
 std::vector<std::string> CorvexEnvironment(const std::filesystem::path& configHome);
@@ -67,6 +72,11 @@ public:
     bool Connect(const std::string& corvexClient = "Corvex");
     // Waits until recordFrames frames are recorded.
     bool WaitForRecording(std::chrono::milliseconds limit);
+    // Makes the player's next cycle take `late` longer than its work, once: a client running late
+    // as one without real-time scheduling can, which the server reports as an xrun.
+    void Overrun(std::chrono::microseconds late) { m_overrunUs = late.count(); }
+    // The xruns the server reported to the player since it opened.
+    std::uint64_t Xruns() const { return m_xruns.load(); }
     // Frames recorded so far (safe to read the recording up to this).
     std::size_t Recorded() const { return m_recorded.load(); }
     const std::vector<float>& Left() const { return m_recordL; }
@@ -77,6 +87,7 @@ public:
 private:
     static int PlayerProcess(jack_nframes_t frames, void* arg);
     static int RecorderProcess(jack_nframes_t frames, void* arg);
+    static int PlayerXrun(void* arg);
     static void Timebase(jack_transport_state_t state, jack_nframes_t frames, jack_position_t* position, int newPosition,
                          void* arg);
     double m_dBpm = 0.0;
@@ -91,6 +102,24 @@ private:
     std::atomic<bool> m_started{false};
     std::atomic<jack_nframes_t> m_startFrame{0};
     std::atomic<std::size_t> m_recorded{0};
+    std::atomic<std::int64_t> m_overrunUs{0};
+    std::atomic<std::uint64_t> m_xruns{0};
+};
+
+// A JACK client of the test that only counts the xruns the server reports to its clients. Open
+// for the whole of another client's run, it hears every xrun that client can hear.
+class XrunCounter {
+public:
+    XrunCounter();
+    ~XrunCounter();
+    XrunCounter(const XrunCounter&) = delete;
+    XrunCounter& operator=(const XrunCounter&) = delete;
+    bool Ok() const { return m_client != nullptr; }
+    std::uint64_t Xruns() const { return m_xruns.load(); }
+
+private:
+    jack_client_t* m_client = nullptr;
+    std::atomic<std::uint64_t> m_xruns{0};
 };
 
 // Corvex's settings at a state file's values; the 20 floats of an 80-byte state.
