@@ -163,15 +163,15 @@ std::optional<std::vector<unsigned char>> ReadStateFile(const std::string& path,
     }
     std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     const std::string refused = "ignoring the state file \"" + path + "\" (";
-    if (bytes.size() != kStateBytes) {
+    if (bytes.size() != kStateSize) {
         warning = refused + std::to_string(bytes.size()) + " bytes; a Corvex state is exactly " +
-                  std::to_string(kStateBytes) + "); using the default settings";
+                  std::to_string(kStateSize) + "); using the default settings";
         return std::nullopt;
     }
-    for (std::size_t i = 0; i < kStateBytes / 4; ++i) {
+    for (std::size_t i = 0; i < kStateSize / kStateValueBytes; ++i) {
         float value = 0.0f;
-        std::memcpy(&value, &bytes[i * 4], 4);
-        if (i == 0 ? value != 1.0f : !(value >= 0.0f && value <= 1.0f)) {
+        std::memcpy(&value, &bytes[i * kStateValueBytes], kStateValueBytes);
+        if (i == 0 ? value != kStateMarker : !(value >= 0.0f && value <= 1.0f)) {
             warning = refused + (i == 0 ? std::string("no state marker") : "value " + std::to_string(i) + " outside [0, 1]") +
                       "); using the default settings";
             return std::nullopt;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "StateLayout.h"
+
 namespace corvex::live {
 
 // The audio settings corvex remembers between runs. The command line overrides them.
@@ -27,7 +29,6 @@ constexpr int kMinPeriod = 16;
 constexpr int kMaxPeriod = 8192;
 constexpr double kMinTempo = 20.0;
 constexpr double kMaxTempo = 999.0;
-constexpr std::size_t kStateBytes = 80;
 
 // $XDG_CONFIG_HOME/corvex, else ~/.config/corvex.
 std::string SettingsDirectory();

@@ -78,8 +78,8 @@ std::vector<std::string> SplitPorts(const std::string& text)
 std::string SettingsState(const std::vector<unsigned char>& state)
 {
     std::string bytes(state.begin(), state.end());
-    for (std::uint32_t id = kFirstIndicator; id <= kLastIndicator && bytes.size() == kStateBytes; ++id)
-        std::memset(&bytes[id * 4], 0, 4);
+    for (std::uint32_t id = kFirstIndicator; id <= kLastIndicator && bytes.size() == corvex::kStateSize; ++id)
+        std::memset(&bytes[id * corvex::kStateValueBytes], 0, corvex::kStateValueBytes);
     return bytes;
 }
 

@@ -1,5 +1,7 @@
 #include "FactoryPresets.h"
 
+#include "StateLayout.h"
+
 #include <cctype>
 #include <cstdint>
 #include <cstring>
@@ -42,12 +44,12 @@ std::array<float, kParamTableSize> PresetValues(const FactoryPreset& preset)
 
 std::vector<unsigned char> PresetState(const FactoryPreset& preset)
 {
-    constexpr float kStateMarker = 1.0f;
     std::vector<unsigned char> state;
+    state.reserve(kStateSize);
     auto put = [&state](float value) {
         std::uint32_t bits = 0;
         std::memcpy(&bits, &value, sizeof bits);
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < kStateValueBytes; ++i)
             state.push_back(static_cast<unsigned char>((bits >> (8 * i)) & 0xFF));
     };
     put(kStateMarker);

@@ -2,16 +2,11 @@
 
 #include <array>
 
+#include "StateLayout.h"
 #include "base/Parameters.h"
 #include "pluginterfaces/base/ibstream.h"
 
 namespace corvex {
-
-// The state stream: a 1.0 marker, then the float of every parameter 1 to 19, each 4 bytes,
-// little-endian. The controller's own state has the same layout.
-constexpr int kStateValueBytes = 4;
-constexpr int kStateSize = kStateValueBytes * (1 + kParamCount);
-constexpr float kStateMarker = 1.0f;
 
 // Indexed by parameter identifier; entries 0 and 20 are unused.
 using StateValues = std::array<float, kParamTableSize>;

@@ -7,6 +7,7 @@
 #include "PluginModule.h"
 #include "RenderHost.h"
 #include "ProgressBar.h"
+#include "StateLayout.h"
 
 #include <CLI/CLI.hpp>
 
@@ -33,7 +34,6 @@ constexpr double kMinTempo = 20.0;
 constexpr double kMaxTempo = 999.0;
 constexpr double kMaxTailSeconds = 600.0;
 constexpr double kDemoTailSeconds = 3.0; // lets the demo's delay and reverb ring out
-constexpr std::size_t kStateBytes = 80;
 constexpr std::uint32_t kBypassId = 19;
 
 constexpr int kExitFailure = 1;
@@ -163,9 +163,9 @@ std::vector<unsigned char> ReadStateFile(const std::string& path)
     if (!file)
         throw Failure{kExitFailure, "cannot read --state file " + Quoted(path)};
     std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (bytes.size() != kStateBytes)
+    if (bytes.size() != corvex::kStateSize)
         throw Failure{kExitUsage, "--state file " + Quoted(path) + " is " + std::to_string(bytes.size()) +
-                                      " bytes; a Corvex state is exactly " + std::to_string(kStateBytes) + " bytes"};
+                                      " bytes; a Corvex state is exactly " + std::to_string(corvex::kStateSize) + " bytes"};
     return bytes;
 }
 
