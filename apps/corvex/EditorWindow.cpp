@@ -9,6 +9,7 @@
 
 #include "EditorHost.h"
 #include "LiveHost.h"
+#include "XEmbed.h"
 #include "pluginterfaces/gui/iplugview.h"
 
 using namespace Steinberg;
@@ -18,16 +19,6 @@ namespace corvex::live {
 namespace {
 
 constexpr const char* kTitle = "Corvex";
-
-// The XEmbed messages an embedder sends and the one a client asks with (XEmbed 0).
-constexpr long kXEmbedVersion = 0;
-constexpr long kXEmbedEmbeddedNotify = 0;
-constexpr long kXEmbedWindowActivate = 1;
-constexpr long kXEmbedWindowDeactivate = 2;
-constexpr long kXEmbedRequestFocus = 3;
-constexpr long kXEmbedFocusIn = 4;
-constexpr long kXEmbedFocusOut = 5;
-constexpr long kXEmbedFocusCurrent = 0;
 
 class CX11EditorWindow final : public CEditorWindow, public Linux::IEventHandler {
 public:
@@ -117,7 +108,7 @@ bool CX11EditorWindow::Open(CLiveHost& host, std::string& error)
     SetSize(width, height);
     m_deleteWindow = XInternAtom(m_pDisplay, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(m_pDisplay, m_window, &m_deleteWindow, 1);
-    m_xembed = XInternAtom(m_pDisplay, "_XEMBED", False);
+    m_xembed = XInternAtom(m_pDisplay, kXEmbedAtomName, False);
     // SubstructureNotify: the editor's window appearing inside ours. Focus and keys: ours to pass on.
     XSelectInput(m_pDisplay, m_window,
                  StructureNotifyMask | SubstructureNotifyMask | FocusChangeMask | KeyPressMask | KeyReleaseMask);

@@ -10,6 +10,7 @@
 
 #include "EditorBase.h"
 #include "PlatformWindow.h"
+#include "XEmbed.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -38,16 +39,6 @@ constexpr unsigned kWheelDown = Button5;
 // A second press this soon and this close to the first makes a double-click.
 constexpr Time kDoubleClickMs = 400;
 constexpr int kDoubleClickSlop = 4;
-
-// XEmbed (freedesktop.org, protocol version 0).
-constexpr long kXEmbedVersion = 0;
-constexpr long kXEmbedMapped = 1 << 0;
-constexpr long kXEmbedEmbeddedNotify = 0;
-constexpr long kXEmbedWindowActivate = 1;
-constexpr long kXEmbedWindowDeactivate = 2;
-constexpr long kXEmbedRequestFocus = 3;
-constexpr long kXEmbedFocusIn = 4;
-constexpr long kXEmbedFocusOut = 5;
 
 unsigned ModifiersOf(unsigned state)
 {
@@ -251,8 +242,8 @@ bool CX11Window::create(Window parent, int width, int height)
         return false;
     // In the same request stream as the creation: an embedder reading it when it hears of the
     // window always finds it. Not mapped yet: that is the embedder's call.
-    m_atomXEmbed = XInternAtom(m_pDisplay, "_XEMBED", False);
-    m_atomXEmbedInfo = XInternAtom(m_pDisplay, "_XEMBED_INFO", False);
+    m_atomXEmbed = XInternAtom(m_pDisplay, kXEmbedAtomName, False);
+    m_atomXEmbedInfo = XInternAtom(m_pDisplay, kXEmbedInfoAtomName, False);
     setXEmbedInfo(0);
     m_gc = XCreateGC(m_pDisplay, m_window, 0, nullptr);
     // The window exists on the server before the host hears that attached() succeeded.
