@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstring>
 #include <fstream>
-#include <regex>
 
 #include "LiveTestSupport.h"
 
@@ -78,22 +78,35 @@ pid_t CorvexOnTheTerminal(const Child& terminal)
     return corvex > 0 && name == "corvex" ? corvex : 0;
 }
 
-// The xrun count on the latest status line; -1 before the first.
-long long StatusLineXruns(const std::string& shown)
+// A count as corvex prints it; -1 for anything but digits.
+long long Count(const std::string& digits)
 {
-    static const std::regex kStatus("xruns ([0-9]+)\\x1b\\[K");
-    long long xruns = -1;
-    for (auto m = std::sregex_iterator(shown.begin(), shown.end(), kStatus); m != std::sregex_iterator(); ++m)
-        xruns = std::stoll((*m)[1]);
-    return xruns;
+    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return -1;
+    return std::stoll(digits);
 }
 
-// The count corvex's last line gives; -1 without that line.
+// The xrun count on the latest complete status line ("... xruns N" and clear-to-end-of-line); -1
+// before the first.
+long long StatusLineXruns(const std::string& shown)
+{
+    const std::string label = "xruns ";
+    const std::size_t end = shown.rfind("\033[K");
+    const std::size_t start = end == std::string::npos ? end : shown.rfind(label, end);
+    if (start == std::string::npos)
+        return -1;
+    return Count(shown.substr(start + label.size(), end - start - label.size()));
+}
+
+// The count corvex's last line gives ("corvex: stopped after T s, N xruns; ..."); -1 without it.
 long long ExitLineXruns(const std::string& shown)
 {
-    static const std::regex kExit("corvex: stopped after [0-9.]+ s, ([0-9]+) xruns;");
-    std::smatch m;
-    return std::regex_search(shown, m, kExit) ? std::stoll(m[1]) : -1;
+    const std::size_t line = shown.find("corvex: stopped after ");
+    const std::size_t start = line == std::string::npos ? line : shown.find(" s, ", line);
+    const std::size_t end = start == std::string::npos ? start : shown.find(" xruns;", start);
+    if (end == std::string::npos)
+        return -1;
+    return Count(shown.substr(start + 4, end - start - 4));
 }
 
 std::size_t FirstDifference(const std::vector<float>& recorded, const render_test::Audio& rendered, int channel)
