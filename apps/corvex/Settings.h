@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "HostTempo.h"
 #include "StateLayout.h"
 
 namespace corvex::live {
@@ -17,7 +18,7 @@ struct AudioSettings {
     std::string device = "default"; // ALSA
     int rate = 48000;
     int period = 128;
-    double tempo = 120.0;
+    double tempo = hosting::kDefaultHostTempo;
 
     bool operator==(const AudioSettings& o) const;
 };
@@ -27,8 +28,8 @@ constexpr int kMinRate = 22050;
 constexpr int kMaxRate = 192000;
 constexpr int kMinPeriod = 16;
 constexpr int kMaxPeriod = 8192;
-constexpr double kMinTempo = 20.0;
-constexpr double kMaxTempo = 999.0;
+constexpr double kMinTempo = hosting::kMinHostTempo;
+constexpr double kMaxTempo = hosting::kMaxHostTempo;
 
 // $XDG_CONFIG_HOME/corvex, else ~/.config/corvex.
 std::string SettingsDirectory();

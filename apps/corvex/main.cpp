@@ -18,6 +18,7 @@
 #include <string>
 
 #include "AlsaBackend.h"
+#include "meters/ComputeOutputVumeters.h"
 #include "EditorHost.h"
 #include "EditorWindow.h"
 #include "JackBackend.h"
@@ -36,10 +37,7 @@ constexpr int kExitUsage = 2;
 constexpr auto kTick = std::chrono::milliseconds(20);
 constexpr int kTicksPerStateCheck = 25;  // 0.5 s
 constexpr int kTicksPerStatusLine = 10;  // 0.2 s
-constexpr std::uint32_t kFirstIndicator = 13;
-constexpr std::uint32_t kLastIndicator = 17;
-constexpr std::uint32_t kOutputLeftMeter = 13, kOutputRightMeter = 14, kInputClipLed = 15, kOutputClipLed = 16;
-constexpr double kMeterSpanDb = 45.0; // the meters' 0..1 covers -45..0 dB
+constexpr double kMeterSpanDb = corvex::CComputeOutputVumeters::kOffsetDb; // the meters' 0..1 covers -45..0 dB
 
 const char* const kStateFileName = "last.state";
 const char* const kAudioFileName = "audio.conf";
@@ -78,7 +76,7 @@ std::vector<std::string> SplitPorts(const std::string& text)
 std::string SettingsState(const std::vector<unsigned char>& state)
 {
     std::string bytes(state.begin(), state.end());
-    for (std::uint32_t id = kFirstIndicator; id <= kLastIndicator && bytes.size() == corvex::kStateSize; ++id)
+    for (std::uint32_t id = corvex::kOutputLeftVumeter; id <= corvex::kCompressionLed && bytes.size() == corvex::kStateSize; ++id)
         std::memset(&bytes[id * corvex::kStateValueBytes], 0, corvex::kStateValueBytes);
     return bytes;
 }
@@ -256,8 +254,8 @@ int Run(const Options& o, const CLI::App& app)
             saveState();
         if (statusLine && ticks % kTicksPerStatusLine == 0) {
             std::printf("\r%.0f BPM  out %s %s dB  clip in %s out %s  xruns %llu\033[K", host->TempoInUse(),
-                        Level(host->Indicator(kOutputLeftMeter)).c_str(), Level(host->Indicator(kOutputRightMeter)).c_str(),
-                        host->Indicator(kInputClipLed) >= 0.5 ? "ON " : "off", host->Indicator(kOutputClipLed) >= 0.5 ? "ON " : "off",
+                        Level(host->Indicator(corvex::kOutputLeftVumeter)).c_str(), Level(host->Indicator(corvex::kOutputRightVumeter)).c_str(),
+                        host->Indicator(corvex::kInputClippingLed) >= 0.5 ? "ON " : "off", host->Indicator(corvex::kOuputClippingLed) >= 0.5 ? "ON " : "off",
                         static_cast<unsigned long long>(backend->Xruns()));
             std::fflush(stdout);
         }

@@ -1,6 +1,7 @@
 #include "RenderHost.h"
 
 #include "PluginInstance.h"
+#include "base/Parameters.h"
 #include "PluginModule.h"
 #include "ProcessBlock.h"
 
@@ -16,8 +17,6 @@ using namespace Steinberg;
 using namespace Steinberg::Vst;
 
 namespace {
-
-constexpr ParamID kOutputClipLedId = 16;
 
 std::string ToUtf8(const String128 text)
 {
@@ -158,7 +157,7 @@ bool CCorvexInstance::Process(const float* inLeft, const float* inRight, float* 
         int32 offset = 0;
         ParamValue value = 0.0;
         for (int32 p = 0; p < queue->getPointCount(); ++p)
-            if (queue->getPoint(p, offset, value) == kResultOk && queue->getParameterId() == kOutputClipLedId &&
+            if (queue->getPoint(p, offset, value) == kResultOk && queue->getParameterId() == corvex::kOuputClippingLed &&
                 value > 0.0)
                 clipLed = true;
         if (queue->getPointCount() > 0)

@@ -3,6 +3,7 @@
 #include "AudioFile.h"
 #include "DemoPhrase.h"
 #include "FactoryPresets.h"
+#include "HostTempo.h"
 #include "ParamArguments.h"
 #include "PluginModule.h"
 #include "RenderHost.h"
@@ -28,13 +29,11 @@ using namespace corvex::render;
 constexpr int kMinBlock = 1;
 constexpr int kMaxBlock = 8192;
 constexpr int kDefaultBlock = 1024;
-constexpr double kDefaultTempo = 120.0;
-// The delay needs a quarter note to fit its 33 s line; DAWs offer 20 to 999 BPM.
-constexpr double kMinTempo = 20.0;
-constexpr double kMaxTempo = 999.0;
+constexpr double kDefaultTempo = corvex::hosting::kDefaultHostTempo;
+constexpr double kMinTempo = corvex::hosting::kMinHostTempo;
+constexpr double kMaxTempo = corvex::hosting::kMaxHostTempo;
 constexpr double kMaxTailSeconds = 600.0;
 constexpr double kDemoTailSeconds = 3.0; // lets the demo's delay and reverb ring out
-constexpr std::uint32_t kBypassId = 19;
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
@@ -260,7 +259,7 @@ int Run(const Options& o)
             changes.push_back(setting);
         }
         if (o.bypass)
-            changes.push_back({kBypassId, 1.0});
+            changes.push_back({corvex::kBypass, 1.0});
         if (!state.empty() && !plugin->SetState(state, error))
             throw Failure{kExitFailure, error};
     }
