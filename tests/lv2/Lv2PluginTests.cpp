@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -173,14 +175,14 @@ TEST(Lv2Plugin, TheHostTempoDrivesTheDelayWithTheVst3sValidityRules)
 {
     const Stereo in = TestInput(1.0);
     const Settings delayOnly = {{kReverbOnOff, 0.0f}, {kModulationOnOff, 0.0f}};
-    auto render = [&](float tempo) {
+    auto render = [&](std::optional<float> tempo) {
         auto instance = Lv2Instance::Create(kRate, 512);
         Apply(*instance, delayOnly);
-        if (tempo != 0.0f)
-            instance->SendTempo(tempo);
+        if (tempo)
+            instance->SendTempo(*tempo);
         return RenderLv2(*instance, in, 512);
     };
-    const Stereo atDefault = render(0.0f); // no time:Position at all
+    const Stereo atDefault = render(std::nullopt); // no time:Position at all
     EXPECT_TRUE(SameBits(atDefault, RenderVst3(in, delayOnly, 120.0)));
     const Stereo at90 = render(90.0f);
     EXPECT_FALSE(SameBits(at90, atDefault));
@@ -194,8 +196,10 @@ TEST(Lv2Plugin, TheHostTempoDrivesTheDelayWithTheVst3sValidityRules)
     misaligned->SendTempo(90.0f);
     EXPECT_TRUE(SameBits(RenderLv2(*misaligned, in, 512), at90));
     // Not a usable tempo: ignored, the previous one stays.
-    EXPECT_TRUE(SameBits(render(-10.0f), atDefault));
-    EXPECT_TRUE(SameBits(render(std::nanf("")), atDefault));
+    for (float unusable : {-10.0f, 0.0f, -std::numeric_limits<float>::infinity(), std::nanf("")}) {
+        SCOPED_TRACE(unusable);
+        EXPECT_TRUE(SameBits(render(unusable), atDefault));
+    }
 }
 
 TEST(Lv2Plugin, DisabledByTheHostTheInputPassesThroughUntouched)

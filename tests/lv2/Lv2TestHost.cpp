@@ -73,6 +73,12 @@ std::unique_ptr<Lv2Instance> Lv2Instance::Create(double sampleRate, std::int32_t
     for (std::uint32_t port = 0; port < kPortCount; ++port)
         instance->m_afControls[port] = std::isnan(defaults[port]) ? 0.0f : defaults[port];
 
+    // Hosts (jalv, Ardour) send time:Position only to a port that says it takes one.
+    LilvNode* position = lilv_new_uri(world.World(), LV2_TIME__Position);
+    const LilvPort* time = lilv_plugin_get_port_by_index(world.Plugin(), kPortTime);
+    instance->m_bTimeSupported = time != nullptr && lilv_port_supports_event(world.Plugin(), time, position);
+    lilv_node_free(position);
+
     for (auto& channel : instance->m_afAudio)
         channel.assign(size_t(maxBlock), 0.0f);
     instance->m_aTime.assign(512, 0);
@@ -99,6 +105,7 @@ Lv2Instance::~Lv2Instance()
 void Lv2Instance::SendTempo(float bpm)
 {
     m_fPendingTempo = bpm;
+    m_bTempoPending = true;
 }
 
 void Lv2Instance::MisalignTimeBuffer()
@@ -138,8 +145,8 @@ void Lv2Instance::Process(const float* inL, const float* inR, float* outL, float
         }
         std::memcpy(m_afAudio[0].data(), inL + done, sizeof(float) * size_t(count));
         std::memcpy(m_afAudio[1].data(), inR + done, sizeof(float) * size_t(count));
-        PrepareTimeBuffer(m_fPendingTempo > 0.0f);
-        m_fPendingTempo = 0.0f;
+        PrepareTimeBuffer(m_bTempoPending && m_bTimeSupported);
+        m_bTempoPending = false;
         lilv_instance_run(m_pInstance, uint32_t(count));
         std::memcpy(outL + done, m_afAudio[2].data(), sizeof(float) * size_t(count));
         std::memcpy(outR + done, m_afAudio[3].data(), sizeof(float) * size_t(count));

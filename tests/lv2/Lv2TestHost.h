@@ -44,7 +44,8 @@ public:
     ~Lv2Instance();
 
     float& Control(std::uint32_t port) { return m_afControls[port]; }
-    // Sends one time:Position with this tempo at the start of the next run.
+    // Sends one time:Position with this tempo (whatever it is: NaN and negative ones included) at
+    // the start of the next run, as hosts do: only when the TTL says the port supports it.
     void SendTempo(float bpm);
     // Hands the time port a sequence that is 4-byte but not 8-byte aligned, as some hosts do.
     void MisalignTimeBuffer();
@@ -62,6 +63,8 @@ private:
     std::vector<std::uint64_t> m_aTime; // 8-byte aligned atom sequence
     std::size_t m_iTimeOffset = 0;      // bytes into m_aTime where the sequence starts
     float m_fPendingTempo = 0.0f;
+    bool m_bTempoPending = false;
+    bool m_bTimeSupported = false; // the time port declares atom:supports time:Position
     std::int32_t m_iOptionBlock = 0;
     LV2_Options_Option m_aOptions[2]{};
 };
