@@ -197,6 +197,63 @@ TEST(FactoryPresets, EveryPresetLoadsInBothFormatsAndSoundsTheSame)
         lilv_node_free(node);
 }
 
+void CollectPortValue(const char* symbol, void* user, const void* value, uint32_t size, uint32_t type)
+{
+    ASSERT_EQ(type, Lv2World::Get().Urid(LV2_ATOM__Float));
+    ASSERT_EQ(size, sizeof(float));
+    (*static_cast<std::map<std::string, float>*>(user))[symbol] = *static_cast<const float*>(value);
+}
+
+// Hosts show a toggled port as a checkbox and clamp nothing a preset sets: every value a preset
+// holds must be one its port accepts, as the TTL states it.
+TEST(FactoryPresets, EveryValueIsOneItsPortAcceptsAndSwitchesAreOnOrOff)
+{
+    Lv2World& world = Lv2World::Get();
+    const LilvPlugin* plugin = world.Plugin();
+    ASSERT_NE(plugin, nullptr);
+    LilvNode* toggled = lilv_new_uri(world.World(), LV2_CORE__toggled);
+    LilvNode* input = lilv_new_uri(world.World(), LV2_CORE__InputPort);
+    LilvNode* control = lilv_new_uri(world.World(), LV2_CORE__ControlPort);
+    LilvNode* enabled = lilv_new_uri(world.World(), LV2_CORE__enabled);
+    std::vector<LilvNode*> keep;
+    const auto presets = Lv2Presets(keep);
+    ASSERT_EQ(presets.size(), size_t(kFactoryPresetCount));
+    for (const auto& [label, node] : presets) {
+        SCOPED_TRACE(label);
+        LilvState* state = lilv_state_new_from_world(world.World(), world.Map(), node);
+        ASSERT_NE(state, nullptr);
+        std::map<std::string, float> values;
+        lilv_state_emit_port_values(state, CollectPortValue, &values);
+        lilv_state_free(state);
+        int switches = 0;
+        for (std::uint32_t index = 0; index < lilv_plugin_get_num_ports(plugin); ++index) {
+            const LilvPort* port = lilv_plugin_get_port_by_index(plugin, index);
+            if (!lilv_port_is_a(plugin, port, input) || !lilv_port_is_a(plugin, port, control) ||
+                lilv_plugin_get_port_by_designation(plugin, input, enabled) == port)
+                continue;
+            const std::string symbol = lilv_node_as_string(lilv_port_get_symbol(plugin, port));
+            const auto found = values.find(symbol);
+            ASSERT_NE(found, values.end()) << "the preset leaves " << symbol << " where it was";
+            const float value = found->second;
+            LilvNode *def = nullptr, *min = nullptr, *max = nullptr;
+            lilv_port_get_range(plugin, port, &def, &min, &max);
+            EXPECT_GE(value, lilv_node_as_float(min)) << symbol;
+            EXPECT_LE(value, lilv_node_as_float(max)) << symbol;
+            for (LilvNode* n : {def, min, max})
+                lilv_node_free(n);
+            if (lilv_port_has_property(plugin, port, toggled)) {
+                EXPECT_TRUE(value == 0.0f || value == 1.0f) << symbol << " = " << value;
+                ++switches;
+            }
+        }
+        EXPECT_EQ(switches, 7);
+    }
+    for (LilvNode* n : keep)
+        lilv_node_free(n);
+    for (LilvNode* n : {toggled, input, control, enabled})
+        lilv_node_free(n);
+}
+
 TEST(FactoryPresets, EachStaysNearTheDefaultLevelAndNeverLightsTheOutputClipLed)
 {
     const std::vector<float> in = Phrase(10.0, 3.0);
