@@ -12,6 +12,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 #include <dlfcn.h>
 #include <lv2/ui/ui.h>
 
@@ -245,6 +246,48 @@ TEST_F(Lv2UiTest, MeterAndLedPortEventsShowAfterTheNextIdleTick)
     EXPECT_TRUE(Shows(after, meter, gui::CBitmap(ControlBitmap(kOutputLeftVumeter)))); // every segment lit
     EXPECT_TRUE(Shows(after, led, gui::CBitmap(ControlBitmap(kOuputClippingLed)), led.height()));
     EXPECT_TRUE(writes.empty());
+}
+
+// The habits of plug-in users, through the editor's own X11 window: a double-click or a
+// Ctrl+click on a knob returns it to its default, one write between the host's touch events (its
+// automation records the reset as one gesture).
+TEST_F(Lv2UiTest, ADoubleClickOrCtrlClickOnAKnobWritesItsDefaultBetweenTouches)
+{
+    PortEvent(kCompressorLevel, 0.2f);
+    PortEvent(kChorusSpeed, 0.9f);
+    idle->idle(handle);
+    const std::uint32_t compressor = PortOfParam(kCompressorLevel);
+    const gui::CRect comp = ControlRect(kCompressorLevel);
+    test::MoveTo(display, WidgetWindow(), comp.left + 5, comp.top + 5);
+    for (int press = 0; press < 2; ++press) {
+        test::Button(display, 1, true);
+        test::Button(display, 1, false);
+    }
+    ASSERT_TRUE(IdleUntil([&] { return !writes.empty(); }));
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].port, compressor);
+    EXPECT_EQ(writes[0].value, kParamInfos[kCompressorLevel].defaultValue);
+    ASSERT_EQ(touches.size(), 2u);
+    EXPECT_EQ(touches[0].port, compressor);
+    EXPECT_EQ(touches[0].value, 1.0f); // grabbed
+    EXPECT_EQ(touches[1].port, compressor);
+    EXPECT_EQ(touches[1].value, 0.0f); // released
+
+    writes.clear();
+    touches.clear();
+    const gui::CRect chorus = ControlRect(kChorusSpeed);
+    const KeyCode ctrl = XKeysymToKeycode(display, XK_Control_L);
+    XTestFakeKeyEvent(display, ctrl, True, CurrentTime);
+    Click(chorus.left + 5, chorus.top + 5);
+    XTestFakeKeyEvent(display, ctrl, False, CurrentTime);
+    XFlush(display);
+    ASSERT_TRUE(IdleUntil([&] { return !writes.empty(); }));
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].port, PortOfParam(kChorusSpeed));
+    EXPECT_EQ(writes[0].value, kParamInfos[kChorusSpeed].defaultValue);
+    ASSERT_EQ(touches.size(), 2u);
+    EXPECT_EQ(touches[0].value, 1.0f);
+    EXPECT_EQ(touches[1].value, 0.0f);
 }
 
 TEST_F(Lv2UiTest, TheAboutButtonOpensTheAboutPanelAndWritesNothing)
