@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <string>
 #include <typeinfo>
@@ -676,7 +677,8 @@ TEST_P(ScaledEditorTest, EveryDevicePixelOfAControlFindsThatControlAndAClickTher
     EXPECT_NEAR(handler.calls[1].value, 0.55 + 0.2, 0.006);
 }
 
-INSTANTIATE_TEST_SUITE_P(Factors, ScaledEditorTest, ::testing::Values(1.0, 1.5, 2.0));
+// 1.1 makes fractional sizes (1126.4 x 844.8): they round, to 1126 x 845.
+INSTANTIATE_TEST_SUITE_P(Factors, ScaledEditorTest, ::testing::Values(1.0, 1.1, 1.5, 2.0));
 
 TEST(EditorScaling, At200PercentAKnobIsTheDoubleSizeDrawingNotABlownUpOne)
 {
@@ -701,6 +703,35 @@ TEST(EditorScaling, At200PercentAKnobIsTheDoubleSizeDrawingNotABlownUpOne)
     EXPECT_EQ(differing, 0);
     // The knob's edges and pointer differ from pixel doubling in a good share of the pixels.
     EXPECT_GT(blownUp, 2 * r.width() * r.height());
+    view->removed();
+    view->release();
+    controller->terminate();
+    controller->release();
+}
+
+TEST(EditorScaling, AHostFactorOutsideHalfToFourTimesIsRefusedAndChangesNothing)
+{
+    auto* controller = new CorvexController();
+    ASSERT_EQ(controller->initialize(nullptr), kResultOk);
+    auto* view = new CorvexEditorView(controller);
+    for (float edge : {0.5f, 4.0f}) {
+        EXPECT_EQ(view->setContentScaleFactor(edge), kResultTrue) << edge;
+        ViewRect size;
+        ASSERT_EQ(view->getSize(&size), kResultOk);
+        EXPECT_EQ(size.getWidth(), int(1024 * edge));
+    }
+    ASSERT_EQ(view->setContentScaleFactor(1.5f), kResultTrue);
+    ASSERT_EQ(view->attached(&kParentWindow, CEditorBase::kPlatformTypeOffscreen), kResultOk);
+    for (float bad : {0.0f, 0.25f, 0.49f, 4.01f, 8.0f, -1.5f, std::numeric_limits<float>::infinity(), std::nanf("")}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(view->setContentScaleFactor(bad), kResultFalse);
+        ViewRect size;
+        ASSERT_EQ(view->getSize(&size), kResultOk);
+        EXPECT_EQ(size.getWidth(), 1536);
+        EXPECT_EQ(size.getHeight(), 1152);
+        EXPECT_EQ(view->getFrame()->getOffscreen().getWidth(), 1536);
+        EXPECT_EQ(view->getContentScale(), 1.5);
+    }
     view->removed();
     view->release();
     controller->terminate();
