@@ -14,6 +14,8 @@
 #include <thread>
 
 #include "LiveHost.h"
+#include "StateLayout.h"
+#include "base/Parameters.h"
 #include "RenderTestSupport.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
 
@@ -212,6 +214,76 @@ TEST(LiveHost, APeriodLongerThanAnnouncedIsProcessedInPieces)
     for (float v : out)
         ASSERT_TRUE(std::isfinite(v) && std::fabs(v) <= 1.0f);
     EXPECT_EQ(host->FailedPeriods(), 0u);
+}
+
+// The component state's value of one parameter.
+float StateValue(CLiveHost& host, std::uint32_t id)
+{
+    std::vector<unsigned char> state;
+    EXPECT_TRUE(host.GetState(state));
+    float value = -1.0f;
+    if (state.size() == corvex::kStateSize)
+        std::memcpy(&value, &state[id * corvex::kStateValueBytes], corvex::kStateValueBytes);
+    return value;
+}
+
+// An editor can send edits faster than periods come (a knob dragged while the audio thread is
+// held up): beyond the queue's room they wait, in order, none is lost, and each parameter ends at
+// the last value sent, the bypass switch included.
+TEST(LiveHost, EditsBeyondTheQueuesRoomWaitInOrderAndNoneIsLost)
+{
+    auto host = LoadHost();
+    ASSERT_TRUE(host);
+    std::string error;
+    ASSERT_TRUE(host->Start(kRate, kPeriod, 120.0, error)) << error;
+    std::vector<float> in(kPeriod, 0.0f), out(kPeriod);
+    auto period = [&] { host->ProcessPeriod(in.data(), in.data(), out.data(), out.data(), kPeriod, 0.0); };
+
+    Steinberg::Vst::IComponentHandler* editor = host->EditHandler();
+    editor->performEdit(corvex::kDelayLevel, 0.125); // the oldest edit in the queue
+    const int flood = static_cast<int>(CLiveHost::kQueueSize) + 100;
+    for (int i = 0; i < flood; ++i)
+        editor->performEdit(corvex::kDistortionLevel, i / static_cast<double>(flood));
+    editor->performEdit(corvex::kReverbLevel, 0.75); // waits behind the flood
+    EXPECT_GT(host->EditsWaiting(), 100u);
+    period();
+    // An edit made while others still wait comes after them.
+    editor->performEdit(corvex::kDistortionLevel, 0.25);
+    editor->performEdit(corvex::kBypass, 1.0);
+    for (int i = 0; i < 4; ++i) {
+        host->Dispatch();
+        period();
+    }
+    EXPECT_EQ(host->EditsWaiting(), 0u);
+    EXPECT_EQ(StateValue(*host, corvex::kDelayLevel), 0.125f);
+    EXPECT_EQ(StateValue(*host, corvex::kReverbLevel), 0.75f);
+    EXPECT_EQ(StateValue(*host, corvex::kDistortionLevel), 0.25f);
+    EXPECT_EQ(StateValue(*host, corvex::kBypass), 1.0f);
+    // Bypassed, the input passes unchanged.
+    for (int i = 0; i < kPeriod; ++i)
+        in[static_cast<size_t>(i)] = 0.001f * static_cast<float>(i);
+    period();
+    EXPECT_EQ(out, in);
+}
+
+// What the processor reports for its meters and LEDs reaches the controller (and so the
+// editor's meters) and the status line alike.
+TEST(LiveHost, MetersReachTheControllerAndTheStatusLine)
+{
+    auto host = LoadHost();
+    ASSERT_TRUE(host);
+    std::string error;
+    ASSERT_TRUE(host->Start(kRate, kPeriod, 120.0, error)) << error;
+    const std::vector<float> phrase = render_test::PluckedTestSignal(static_cast<int>(kRate), 0.25);
+    std::vector<float> out(kPeriod), outR(kPeriod);
+    for (std::size_t at = 0; at + kPeriod <= phrase.size(); at += kPeriod)
+        host->ProcessPeriod(&phrase[at], &phrase[at], out.data(), outR.data(), kPeriod, 0.0);
+    EXPECT_EQ(host->Controller()->getParamNormalized(corvex::kOutputLeftVumeter), 0.0)
+        << "not before the user-interface thread takes it";
+    host->Dispatch();
+    const double meter = host->Controller()->getParamNormalized(corvex::kOutputLeftVumeter);
+    EXPECT_GT(meter, 0.0);
+    EXPECT_EQ(host->Indicator(corvex::kOutputLeftVumeter), meter);
 }
 
 } // namespace
