@@ -4,7 +4,9 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <limits>
+#include <tuple>
 
 #include "RenderTestSupport.h"
 #include "Settings.h"
@@ -53,12 +55,26 @@ TEST(LiveSettings, AFaultAnywhereGivesAllTheDefaults)
     const std::string path = (dir / "audio.conf").string();
     for (const char* text : {"backend = alsa\nrate = 12\n", "backend = alsa\ncolour = blue\n", "backend = pulse\n",
                              "backend = alsa\nperiod = 64x\n", "backend alsa\n", "backend = alsa\ntempo = nan\n",
-                             "backend = alsa\noutputs = one\n"}) {
+                             "backend = alsa\noutputs = one\n", "backend = alsa\nperiod = 8\n",
+                             "backend = alsa\nperiod = 16384\n", "backend = alsa\nrate = 384000\n",
+                             "backend = alsa\ntempo = 19.9\n", "backend = alsa\ntempo = 1000\n",
+                             "backend = alsa\ninputs = a:1,a:2,a:3\n", "backend = alsa\nconnect = maybe\n",
+                             "backend = alsa\ndevice =\n"}) {
         WriteBytes(path, text);
         std::string warning;
         EXPECT_EQ(ReadAudioSettings(path, warning), AudioSettings{}) << text;
         EXPECT_NE(warning.find(path), std::string::npos) << text;
         EXPECT_EQ(warning.find('\n'), std::string::npos);
+    }
+    // The ends of each range are in it.
+    for (const auto& [text, period, tempo] : {std::tuple{"period = 16\ntempo = 20\n", 16, 20.0},
+                                              std::tuple{"period = 8192\ntempo = 999\n", 8192, 999.0}}) {
+        WriteBytes(path, text);
+        std::string warning;
+        const AudioSettings read = ReadAudioSettings(path, warning);
+        EXPECT_EQ(warning, "") << text;
+        EXPECT_EQ(read.period, period);
+        EXPECT_EQ(read.tempo, tempo);
     }
     std::string warning;
     EXPECT_EQ(ReadAudioSettings((dir / "missing.conf").string(), warning), AudioSettings{});
@@ -103,6 +119,32 @@ TEST(LiveSettings, StateFilesAreCheckedWhole)
     EXPECT_EQ(warning, "");
     EXPECT_FALSE(ReadStateFile((dir / "none.state").string(), true, warning));
     EXPECT_NE(warning.find("none.state"), std::string::npos);
+}
+
+// A rewrite replaces the file: a reader that opened the old one still reads it whole, and
+// nothing is left open or behind.
+TEST(LiveSettings, ARewriteReplacesTheFileWhole)
+{
+    ScratchDir dir;
+    const std::string path = (dir / "audio.conf").string();
+    const std::string before(4096, '#');
+    const std::string after = "backend = jack\n";
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomically(path, before, error)) << error;
+    std::ifstream reader(path, std::ios::binary);
+    ASSERT_TRUE(reader);
+    auto openDescriptors = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
+    };
+    const auto descriptors = openDescriptors();
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(WriteFileAtomically(path, after, error)) << error;
+    EXPECT_EQ(openDescriptors(), descriptors);
+    const std::string seen((std::istreambuf_iterator<char>(reader)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(seen, before) << "the old file was written into";
+    std::ifstream now(path, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(now)), std::istreambuf_iterator<char>()), after);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), std::filesystem::directory_iterator()), 1);
 }
 
 TEST(LiveSettings, AnUnwritableFolderIsReported)
