@@ -323,6 +323,18 @@ TEST(LiveJack, AMissingPortIsNamed)
     EXPECT_NE(badList.Err().find("--out"), std::string::npos) << badList.Err();
 }
 
+// The ports a JACK port of corvex is connected to, as another client sees them.
+std::vector<std::string> Connections(jack_client_t* client, const std::string& port)
+{
+    std::vector<std::string> names;
+    if (const char** list = jack_port_get_all_connections(client, jack_port_by_name(client, port.c_str()))) {
+        for (const char** p = list; *p; ++p)
+            names.emplace_back(*p);
+        jack_free(list);
+    }
+    return names;
+}
+
 TEST(LiveJack, PortsNamedOnTheCommandLineAreConnected)
 {
     ScratchDir dir;
@@ -331,22 +343,44 @@ TEST(LiveJack, PortsNamedOnTheCommandLineAreConnected)
     ASSERT_TRUE(corvex.WaitForOutput(kPlaying, kStartLimit)) << corvex.Err();
     jack_client_t* client = jack_client_open("corvex-test-ports", JackNoStartServer, nullptr);
     ASSERT_NE(client, nullptr);
-    auto connections = [&](const char* port) {
-        std::vector<std::string> names;
-        if (const char** list = jack_port_get_all_connections(client, jack_port_by_name(client, port))) {
-            for (const char** p = list; *p; ++p)
-                names.emplace_back(*p);
-            jack_free(list);
-        }
-        return names;
-    };
-    EXPECT_EQ(connections("Corvex:in_1"), std::vector<std::string>{"system:capture_2"});
-    EXPECT_TRUE(connections("Corvex:in_2").empty());
-    EXPECT_EQ(connections("Corvex:out_1"), std::vector<std::string>{"system:playback_2"});
-    EXPECT_EQ(connections("Corvex:out_2"), std::vector<std::string>{"system:playback_1"});
+    EXPECT_EQ(Connections(client, "Corvex:in_1"), std::vector<std::string>{"system:capture_2"});
+    EXPECT_TRUE(Connections(client, "Corvex:in_2").empty());
+    EXPECT_EQ(Connections(client, "Corvex:out_1"), std::vector<std::string>{"system:playback_2"});
+    EXPECT_EQ(Connections(client, "Corvex:out_2"), std::vector<std::string>{"system:playback_1"});
     jack_client_close(client);
     corvex.Signal(SIGTERM);
     EXPECT_EQ(corvex.Wait(kExitLimit), 0);
+}
+
+// Both inputs named, after a session that wired nothing: each goes where it is named, the outputs
+// to the first playback ports, and the next start without options wires them the same way.
+TEST(LiveJack, BothInputsNamedAreConnectedAndRemembered)
+{
+    ScratchDir dir;
+    {
+        Child unwired({CorvexExe(), "--no-gui", "--no-connect"}, CorvexEnvironment(dir.Path()), dir.Path());
+        ASSERT_TRUE(unwired.WaitForOutput(kPlaying, kStartLimit)) << unwired.Err();
+        unwired.Signal(SIGTERM);
+        ASSERT_EQ(unwired.Wait(kExitLimit), 0) << unwired.Err();
+    }
+    jack_client_t* client = jack_client_open("corvex-test-ports", JackNoStartServer, nullptr);
+    ASSERT_NE(client, nullptr);
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"--in", "system:capture_2,system:capture_1"},
+          std::vector<std::string>{}}) {
+        std::vector<std::string> args{CorvexExe(), "--no-gui"};
+        args.insert(args.end(), options.begin(), options.end());
+        SCOPED_TRACE(options.empty() ? "remembered" : "named");
+        Child corvex(args, CorvexEnvironment(dir.Path()), dir.Path());
+        ASSERT_TRUE(corvex.WaitForOutput(kPlaying, kStartLimit)) << corvex.Err();
+        EXPECT_EQ(Connections(client, "Corvex:in_1"), std::vector<std::string>{"system:capture_2"});
+        EXPECT_EQ(Connections(client, "Corvex:in_2"), std::vector<std::string>{"system:capture_1"});
+        EXPECT_EQ(Connections(client, "Corvex:out_1"), std::vector<std::string>{"system:playback_1"});
+        EXPECT_EQ(Connections(client, "Corvex:out_2"), std::vector<std::string>{"system:playback_2"});
+        corvex.Signal(SIGTERM);
+        EXPECT_EQ(corvex.Wait(kExitLimit), 0) << corvex.Err();
+    }
+    jack_client_close(client);
 }
 
 TEST(LiveJack, NoServerIsNamedWithTheReason)
