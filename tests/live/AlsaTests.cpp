@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -110,6 +113,79 @@ TEST(LiveAlsa, ADeviceThatCannotBeOpenedIsNamedWithTheReason)
     Child bad({CorvexExe(), "--no-gui", "--alsa", "corvextest", "--period", "3"}, AlsaEnvironment(dir), dir.Path());
     EXPECT_EQ(bad.Wait(20s), 2);
     EXPECT_NE(bad.Err().find("--period"), std::string::npos) << bad.Err();
+}
+
+// Sound cards rarely take float samples. A device that takes only integers (ALSA's linear
+// plug-in in front of the null device; the file plug-in reads and writes the 32-bit samples
+// corvex exchanges with it) plays the renderer's periods, to within 2^-23 of full scale.
+TEST(LiveAlsa, ADeviceOfIntegerSamplesPlaysAsTheRendererDoes)
+{
+    ScratchDir dir;
+    {
+        std::ofstream rc(dir / ".asoundrc");
+        rc << "pcm.corvexint {\n"
+              "  type asym\n"
+              "  capture.pcm { type file slave.pcm corvexlinear file \"/dev/null\" infile \""
+           << (dir / "in.raw").string()
+           << "\" format raw }\n"
+              "  playback.pcm { type file slave.pcm corvexlinear file \""
+           << (dir / "out.raw").string()
+           << "\" format raw }\n"
+              "}\n"
+              "pcm.corvexlinear { type linear slave { pcm { type null } format S16_LE } }\n";
+    }
+    const std::size_t frames = kPeriod * 200;
+    // Samples of 16 significant bits, which float holds exactly; the right input differs.
+    const std::vector<float> phrase = render_test::PluckedTestSignal(kRate, 0.5);
+    std::vector<std::int32_t> samples(frames * 2);
+    for (std::size_t i = 0; i < frames; ++i) {
+        samples[i * 2] = static_cast<std::int32_t>(std::lrint(phrase[i] * 16384.0f)) * 65536;
+        samples[i * 2 + 1] = static_cast<std::int32_t>(std::lrint(phrase[(i * 7) % frames] * 8192.0f)) * 65536;
+    }
+    std::ofstream(dir / "in.raw", std::ios::binary)
+        .write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 4));
+    Child corvex({CorvexExe(), "--no-gui", "--alsa", "corvexint", "--rate", std::to_string(kRate), "--period",
+                  std::to_string(kPeriod)},
+                 AlsaEnvironment(dir), dir.Path());
+    ASSERT_TRUE(corvex.WaitForOutput("corvex: playing through ALSA device \"corvexint\"", 20s)) << corvex.Err();
+    const std::size_t wanted = (frames + kPlaybackPrefill * kPeriod) * 2 * 4;
+    const auto end = std::chrono::steady_clock::now() + 20s;
+    std::error_code ec;
+    while (std::filesystem::file_size(dir / "out.raw", ec) < wanted && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(10ms);
+    corvex.Signal(SIGTERM);
+    ASSERT_EQ(corvex.Wait(20s), 0) << corvex.Err();
+    EXPECT_EQ(corvex.Err(), "");
+
+    const std::vector<unsigned char> bytes = render_test::ReadBytes(dir / "out.raw");
+    ASSERT_GE(bytes.size(), wanted);
+    std::vector<std::int32_t> out(bytes.size() / 4);
+    std::memcpy(out.data(), bytes.data(), out.size() * 4);
+
+    render_test::Audio in;
+    in.sampleRate = kRate;
+    in.channels = 2;
+    for (std::int32_t sample : samples)
+        in.samples.push_back(static_cast<float>(sample / 2147483648.0));
+    render_test::WriteAudio(dir / "in.wav", in, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    const auto result = render_test::RunRender({(dir / "in.wav").string(), (dir / "rendered.wav").string(), "--block",
+                                                std::to_string(kPeriod), "--format", "wav32f", "-q"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const render_test::Audio rendered = render_test::ReadAudio(dir / "rendered.wav");
+    ASSERT_EQ(rendered.samples.size(), frames * 2);
+    const std::size_t skip = kPlaybackPrefill * kPeriod * 2;
+    for (std::size_t i = 0; i < skip; ++i)
+        ASSERT_EQ(out[i], 0) << i;
+    std::size_t far = frames * 2;
+    double peak = 0.0;
+    for (std::size_t i = 0; i < frames * 2 && far == frames * 2; ++i) {
+        peak = std::max(peak, std::fabs(static_cast<double>(rendered.samples[i])));
+        if (std::fabs(out[skip + i] / 2147483648.0 - rendered.samples[i]) > 0x1p-23)
+            far = i;
+    }
+    EXPECT_EQ(far, frames * 2) << "the first sample away from the renderer's: " << out[skip + far] / 2147483648.0
+                               << " against " << rendered.samples[far];
+    EXPECT_GT(peak, 0.05) << "not silence passing for equality";
 }
 
 } // namespace
