@@ -1,9 +1,12 @@
-// Component state streams and the processor's messages.
+// Component state streams, the preset files that carry them, and the processor's messages.
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "PluginTestSupport.h"
+#include "PresetFile.h"
 #include "pluginterfaces/vst/ivsthostapplication.h"
 #include "pluginterfaces/vst/ivstmessage.h"
 #include "public.sdk/source/common/memorystream.h"
@@ -102,6 +105,34 @@ TEST_F(StateStreams, RestoredValuesReachTheNextBlock)
     test::FillSine(block.In(0), 64, 500.0, 44100.0, 0.5);
     ASSERT_EQ(Process(block, 64), kResultOk);
     EXPECT_EQ(std::memcmp(block.In(0), block.Out(0), 64 * sizeof(float)), 0);
+}
+
+// A .vstpreset whose chunk list gives the state chunk more bytes than lie between the header and
+// the list (running into the list, or past the file's end) is refused; the same file with the
+// state's own size reads back the state.
+TEST_F(StateStreams, APresetWhoseStateChunkRunsPastItsDataIsRefused)
+{
+    std::vector<float> values = test::DefaultStateFloats();
+    values[5] = 0.25f;
+    const std::vector<char> state = test::StateBytes(values);
+    const std::vector<char> good = corvex::hosting::BuildVstPreset({plugin->ClassId(), state, ""});
+    corvex::hosting::VstPreset parsed;
+    std::string error;
+    ASSERT_TRUE(corvex::hosting::ParseVstPreset(good, parsed, error)) << error;
+    EXPECT_EQ(parsed.componentState, state);
+
+    // The header's list offset (after "VST3", the version and the class ID), then the list:
+    // "List", the entry count, and the first entry's ID, offset and size.
+    std::uint64_t listOffset = 0;
+    std::memcpy(&listOffset, &good[4 + 4 + 32], 8);
+    const std::size_t sizeAt = static_cast<std::size_t>(listOffset) + 4 + 4 + 4 + 8;
+    ASSERT_EQ(std::memcmp(&good[sizeAt - 12], "Comp", 4), 0);
+    for (const std::uint64_t size : {std::uint64_t(state.size() + 8), std::uint64_t(good.size())}) {
+        std::vector<char> bad = good;
+        std::memcpy(&bad[sizeAt], &size, 8);
+        EXPECT_FALSE(corvex::hosting::ParseVstPreset(bad, parsed, error)) << size << " bytes";
+        EXPECT_NE(error.find("outside the file"), std::string::npos) << error;
+    }
 }
 
 // A connection point standing in for the controller, recording what the processor sends.
