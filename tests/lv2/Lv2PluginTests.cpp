@@ -7,6 +7,7 @@
 
 #include <lv2/core/lv2.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -215,6 +216,33 @@ TEST(Lv2Plugin, DisabledByTheHostTheInputPassesThroughUntouched)
     EXPECT_FALSE(SameBits(RenderLv2(*instance, in, 256), in));
 }
 
+// Switched off and on (deactivate, activate), it forgets its echoes and reverb (both at full, the
+// gate, distortion and chorus out of the way). The equalisers keep their filter memories through
+// a reset, so the reference is an instance that heard only the last half second of the same
+// input: their memories agree by then.
+TEST(Lv2Plugin, SwitchedOffAndOnItForgetsTheEchoesAndReverbOfBefore)
+{
+    const Stereo in = TestInput(1.0);
+    const std::int64_t recent = std::int64_t(0.5 * kRate) / 512 * 512;
+    const Stereo silence{std::vector<float>(size_t(kRate / 2)), std::vector<float>(size_t(kRate / 2))};
+    std::vector<Stereo> after;
+    for (std::int64_t from : {std::int64_t{0}, in.Frames() - recent}) {
+        auto instance = Lv2Instance::Create(kRate, 512);
+        ASSERT_TRUE(instance);
+        Apply(*instance, {{kGateCompressorOnOff, 0.0f}, {kDistortionOnOff, 0.0f}, {kModulationOnOff, 0.0f},
+                          {kDelayLevel, 1.0f}, {kReverbLevel, 1.0f}});
+        Stereo heard{{in.left.begin() + from, in.left.end()}, {in.right.begin() + from, in.right.end()}};
+        RenderLv2(*instance, heard, 512);
+        instance->Reactivate();
+        after.push_back(RenderLv2(*instance, silence, 512));
+    }
+    float worst = 0.0f;
+    for (std::size_t i = 0; i < silence.left.size(); ++i)
+        worst = std::max({worst, std::fabs(after[0].left[i] - after[1].left[i]),
+                          std::fabs(after[0].right[i] - after[1].right[i])});
+    EXPECT_LT(worst, 1e-6f) << "stale echoes after switching it off and on";
+}
+
 TEST(Lv2Plugin, MetersAndLedsReachTheOutputPorts)
 {
     const Stereo in = TestInput(0.5);
@@ -257,6 +285,10 @@ TEST(Lv2Plugin, InstantiationAtAnImpossibleRateFailsAndWithoutFeaturesWorks)
     LilvInstance* bare = lilv_plugin_instantiate(Lv2World::Get().Plugin(), 48000.0, nullptr);
     ASSERT_NE(bare, nullptr);
     lilv_instance_free(bare);
+    // So it asks for no feature: a host refuses to load a plug-in that requires one it lacks.
+    LilvNodes* required = lilv_plugin_get_required_features(Lv2World::Get().Plugin());
+    EXPECT_EQ(lilv_nodes_size(required), 0u);
+    lilv_nodes_free(required);
 }
 
 // lv2apply (lilv's own file host) on a file gives the bits corvex-render gives with the VST 3.

@@ -102,6 +102,12 @@ Lv2Instance::~Lv2Instance()
     }
 }
 
+void Lv2Instance::Reactivate()
+{
+    lilv_instance_deactivate(m_pInstance);
+    lilv_instance_activate(m_pInstance);
+}
+
 void Lv2Instance::SendTempo(float bpm)
 {
     m_fPendingTempo = bpm;

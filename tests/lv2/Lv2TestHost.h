@@ -49,6 +49,8 @@ public:
     void SendTempo(float bpm);
     // Hands the time port a sequence that is 4-byte but not 8-byte aligned, as some hosts do.
     void MisalignTimeBuffer();
+    // Deactivates and activates it again, as hosts do when a plug-in is switched off and on.
+    void Reactivate();
     // Runs inL/inR (n samples each) in runs of at most `block` samples into outL/outR.
     void Process(const float* inL, const float* inR, float* outL, float* outR, std::int64_t n, std::int32_t block);
 
