@@ -159,6 +159,20 @@ protected:
         return found;
     }
 
+    // Runs the host's loop until the editor's window `w` selects keys (it has taken an XEmbed
+    // focus message) or no longer does: a key sent to it before then would reach no one.
+    bool RunUntilKeysSelected(Window w, bool selected)
+    {
+        return host.RunUntil(
+            [&] {
+                XWindowAttributes attributes{};
+                XSync(display, False);
+                return XGetWindowAttributes(display, w, &attributes) != 0 &&
+                       ((attributes.all_event_masks & KeyPressMask) != 0) == selected;
+            },
+            std::chrono::seconds(3));
+    }
+
     // An embedder's XEmbed message to `w`.
     void SendXEmbed(Window w, long message, long detail = 0, long data1 = 0, long data2 = 0)
     {
@@ -302,9 +316,26 @@ TEST_F(X11EditorTest, EmbeddedItMapsItselfOnNotifyAsksForFocusOnAClickAndTakesIt
     SendXEmbed(child, kEmbeddedNotify, 0, long(top), 0);
     ASSERT_TRUE(host.RunUntil([&] { return MapState(child) == IsViewable; }, 3s));
 
-    // A click asks the embedder for the focus.
+    // Until the embedder gives it the focus the editor takes no key, not even one it uses: a key
+    // typed with the pointer over it is the host's (its shortcuts keep working).
     const gui::CRect knob = ControlRect(kDistortionLevel);
     const int x = knob.left + knob.width() / 2, y = knob.top + knob.height() / 2;
+    XSetInputFocus(display, top, RevertToParent, CurrentTime);
+    MoveTo(top, x, y);
+    PressKey(XK_Up);
+    KeySym hostGot = 0;
+    ASSERT_TRUE(host.RunUntil(
+        [&] {
+            XEvent e;
+            while (XCheckTypedWindowEvent(display, top, KeyPress, &e))
+                hostGot = XLookupKeysym(&e.xkey, 0);
+            return hostGot != 0;
+        },
+        3s));
+    EXPECT_EQ(hostGot, XK_Up);
+    EXPECT_TRUE(handler.edits.empty());
+
+    // A click asks the embedder for the focus.
     Click(top, x, y);
     bool asked = false;
     ASSERT_TRUE(host.RunUntil(
@@ -321,7 +352,7 @@ TEST_F(X11EditorTest, EmbeddedItMapsItselfOnNotifyAsksForFocusOnAClickAndTakesIt
     // per key, and Shift makes the step fine.
     SendXEmbed(child, kWindowActivate);
     SendXEmbed(child, kFocusIn, 1);
-    host.RunFor(60ms);
+    ASSERT_TRUE(RunUntilKeysSelected(child, true));
     const double start = controller->getParamNormalized(kDistortionLevel);
     ForwardKey(child, XK_Up);
     ASSERT_TRUE(host.RunUntil([&] { return handler.editsOf(kDistortionLevel).size() == 1; }, 3s));
@@ -354,10 +385,21 @@ TEST_F(X11EditorTest, EmbeddedItMapsItselfOnNotifyAsksForFocusOnAClickAndTakesIt
 
     // Without the focus it takes no keys at all.
     SendXEmbed(child, kFocusOut);
-    host.RunFor(60ms);
+    ASSERT_TRUE(RunUntilKeysSelected(child, false));
     ForwardKey(child, XK_Up);
     host.RunFor(120ms);
     EXPECT_EQ(handler.editsOf(kDistortionLevel).size(), 3u);
+
+    // Once the pointer has left the editor, the keys turn the knob last touched, not the one the
+    // pointer passed over on its way out.
+    SendXEmbed(child, kFocusIn, 1);
+    ASSERT_TRUE(RunUntilKeysSelected(child, true));
+    const gui::CRect passed = ControlRect(kReverbLevel);
+    MoveTo(top, passed.left + passed.width() / 2, passed.top + passed.height() / 2);
+    MoveTo(top, kWidth + 100, 100);
+    ForwardKey(child, XK_Up);
+    ASSERT_TRUE(host.RunUntil([&] { return handler.edits.size() == 4; }, 3s));
+    EXPECT_EQ(handler.edits.back().id, kDistortionLevel);
     Detach(view);
 }
 
