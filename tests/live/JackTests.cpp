@@ -148,6 +148,37 @@ TEST(LiveJack, RecordingEqualsTheRendererBitForBit)
     EXPECT_EQ(corvex.Wait(kExitLimit), 0) << corvex.Err();
 }
 
+// A guitar on one input (--in with one port, or wired by hand): corvex plays from the first
+// period in which that input is connected, the unconnected one silent.
+TEST(LiveJack, OneInputConnectedIsEnoughToPlay)
+{
+    ScratchDir dir;
+    Child corvex({CorvexExe(), "--no-gui", "--no-connect"}, CorvexEnvironment(dir.Path()), dir.Path());
+    ASSERT_TRUE(corvex.WaitForOutput(kPlaying, kStartLimit)) << corvex.Err();
+    JackRig probe({}, {}, 0);
+    ASSERT_TRUE(probe.Ok());
+    const int rate = static_cast<int>(probe.Rate());
+    const int period = static_cast<int>(probe.Period());
+    const std::size_t frames = static_cast<std::size_t>(period) * 40;
+    Phrase phrase(rate, frames);
+    phrase.right.assign(frames, 0.0f);
+    JackRig rig(phrase.left, phrase.right, frames);
+    ASSERT_TRUE(rig.Ok());
+    ASSERT_TRUE(rig.Connect("Corvex", true));
+    ASSERT_TRUE(rig.WaitForRecording(30s)) << rig.Recorded() << " of " << frames << " frames recorded";
+
+    const render_test::Audio rendered = Render(dir, phrase, rate, period);
+    ASSERT_EQ(rendered.Frames(), static_cast<std::int64_t>(frames));
+    EXPECT_EQ(FirstDifference(rig.Left(), rendered, 0), frames);
+    EXPECT_EQ(FirstDifference(rig.Right(), rendered, 1), frames);
+    float peak = 0.0f;
+    for (float v : rig.Left())
+        peak = std::max(peak, std::fabs(v));
+    EXPECT_GT(peak, 0.1f);
+    corvex.Signal(SIGTERM);
+    EXPECT_EQ(corvex.Wait(kExitLimit), 0) << corvex.Err();
+}
+
 TEST(LiveJack, ATimebaseMastersTempoDrivesTheDelay)
 {
     ScratchDir dir;

@@ -170,14 +170,14 @@ JackRig::~JackRig()
 jack_nframes_t JackRig::Rate() const { return jack_get_sample_rate(m_player); }
 jack_nframes_t JackRig::Period() const { return jack_get_buffer_size(m_player); }
 
-bool JackRig::Connect(const std::string& corvex)
+bool JackRig::Connect(const std::string& corvex, bool leftOnly)
 {
     const std::string player = jack_get_client_name(m_player);
     const std::string recorder = jack_get_client_name(m_recorder);
     return jack_connect(m_recorder, (corvex + ":out_1").c_str(), (recorder + ":in_1").c_str()) == 0 &&
            jack_connect(m_recorder, (corvex + ":out_2").c_str(), (recorder + ":in_2").c_str()) == 0 &&
            jack_connect(m_player, (player + ":out_1").c_str(), (corvex + ":in_1").c_str()) == 0 &&
-           jack_connect(m_player, (player + ":out_2").c_str(), (corvex + ":in_2").c_str()) == 0;
+           (leftOnly || jack_connect(m_player, (player + ":out_2").c_str(), (corvex + ":in_2").c_str()) == 0);
 }
 
 void JackRig::Timebase(jack_transport_state_t, jack_nframes_t, jack_position_t* position, int, void* arg)

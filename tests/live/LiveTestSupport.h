@@ -68,8 +68,9 @@ public:
     // Makes the player the transport's timebase master at `bpm` and starts the transport; true once
     // the transport reports that tempo.
     bool BecomeTimebaseMaster(double bpm, std::chrono::milliseconds limit);
-    // Connects Corvex's outputs to the recorder, then the player to Corvex's inputs (left first).
-    bool Connect(const std::string& corvexClient = "Corvex");
+    // Connects Corvex's outputs to the recorder, then the player to Corvex's inputs (left first;
+    // the right one too unless leftOnly).
+    bool Connect(const std::string& corvexClient = "Corvex", bool leftOnly = false);
     // Waits until recordFrames frames are recorded.
     bool WaitForRecording(std::chrono::milliseconds limit);
     // Makes the player's next cycle take `late` longer than its work, once: a client running late
