@@ -403,6 +403,76 @@ TEST_F(X11EditorTest, EmbeddedItMapsItselfOnNotifyAsksForFocusOnAClickAndTakesIt
     Detach(view);
 }
 
+TEST_F(X11EditorTest, InAPlainParentAClickMakesItTakeTheKeysTypedOverItAndHandBackTheRest)
+{
+    XSelectInput(display, top, StructureNotifyMask | SubstructureNotifyMask | KeyPressMask);
+    XSync(display, False);
+    IPlugView* view = NewView();
+    ASSERT_EQ(Attach(view, top, &host), kResultOk);
+    const Window child = Children(top).at(0);
+    // No XEmbed message ever comes: the window shows itself.
+    ASSERT_TRUE(host.RunUntil([&] { return MapState(child) == IsViewable; }, 3s));
+    const gui::CRect knob = ControlRect(kDistortionLevel);
+    const int x = knob.left + knob.width() / 2, y = knob.top + knob.height() / 2;
+    XSetInputFocus(display, top, RevertToParent, CurrentTime);
+    const auto keysTheHostGot = [&] {
+        std::vector<KeySym> got;
+        XEvent e;
+        while (XCheckTypedWindowEvent(display, top, KeyPress, &e))
+            got.push_back(XLookupKeysym(&e.xkey, 0));
+        return got;
+    };
+
+    // Before any click, a key typed over the editor is the host's.
+    MoveTo(top, x, y);
+    PressKey(XK_Up);
+    std::vector<KeySym> got;
+    ASSERT_TRUE(host.RunUntil(
+        [&] {
+            for (KeySym k : keysTheHostGot())
+                got.push_back(k);
+            return !got.empty();
+        },
+        3s));
+    EXPECT_EQ(got, std::vector<KeySym>{XK_Up});
+    EXPECT_TRUE(handler.edits.empty());
+
+    // A click: from now on the keys it uses turn the knob under the pointer, one whole edit each,
+    // and the others go back to the host's window.
+    Click(top, x, y);
+    ASSERT_TRUE(RunUntilKeysSelected(child, true));
+    EXPECT_TRUE(handler.edits.empty()) << "a click without a drag changes nothing";
+    const double start = controller->getParamNormalized(kDistortionLevel);
+    PressKey(XK_Up);
+    PressKey(XK_space);
+    got.clear();
+    ASSERT_TRUE(host.RunUntil(
+        [&] {
+            for (KeySym k : keysTheHostGot())
+                got.push_back(k);
+            return handler.editsOf(kDistortionLevel).size() == 1 && !got.empty();
+        },
+        3s));
+    EXPECT_EQ(got, std::vector<KeySym>{XK_space});
+    EXPECT_NEAR(handler.editsOf(kDistortionLevel)[0].value, start + 0.05, 1e-6);
+    EXPECT_EQ(handler.beginOrEnd, 2);
+
+    // With the pointer away from the editor the host has every key.
+    MoveTo(top, kWidth + 100, 100);
+    PressKey(XK_Down);
+    got.clear();
+    ASSERT_TRUE(host.RunUntil(
+        [&] {
+            for (KeySym k : keysTheHostGot())
+                got.push_back(k);
+            return !got.empty();
+        },
+        3s));
+    EXPECT_EQ(got, std::vector<KeySym>{XK_Down});
+    EXPECT_EQ(handler.editsOf(kDistortionLevel).size(), 1u);
+    Detach(view);
+}
+
 TEST_F(X11EditorTest, AHostsScaleFactorSizesTheWindowAndClicksLandOnTheSameControls)
 {
     IPlugView* view = NewView();

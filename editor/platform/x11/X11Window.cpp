@@ -6,7 +6,9 @@
 // (GtkSocket, the VST 3 SDK's editor host) finds it when it sees the window appear, and it maps
 // itself when the embedder says XEMBED_EMBEDDED_NOTIFY. Hosts that never speak XEmbed just
 // give a parent window; there the window maps itself at the first timer tick. While the
-// embedder gives it the focus it takes the keys it uses and hands every other one back.
+// embedder gives it the focus it takes the keys it uses and hands every other one back. A plain
+// parent has no focus to give: there a click makes the editor take the keys typed with the
+// pointer over it, and it hands back the ones it does not use in the same way.
 
 #include "EditorBase.h"
 #include "PlatformWindow.h"
@@ -31,8 +33,9 @@ using namespace Steinberg;
 namespace {
 
 constexpr long kEventMask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | LeaveWindowMask;
-// Keys are selected only while an embedder has given us the focus: a window that selects them
-// takes every key typed with the pointer over it away from the host.
+// Keys are selected only while an embedder has given us the focus, or after a click in a plain
+// parent: a window that selects them takes every key typed with the pointer over it away from
+// the host.
 constexpr long kFocusedEventMask = kEventMask | KeyPressMask | KeyReleaseMask;
 constexpr unsigned kWheelUp = Button4;
 constexpr unsigned kWheelDown = Button5;
@@ -171,6 +174,7 @@ private:
     void handleKey(XKeyEvent& key);
     void sendXEmbed(Window to, long message, Time time);
     void setXEmbedInfo(long flags);
+    void selectKeys(bool selected);
     void show();
     bool createImage(int width, int height);
     void onButtonPress(const XButtonEvent& button);
@@ -193,9 +197,10 @@ private:
     int m_aBits[3] = {};
     Atom m_atomXEmbed = 0;
     Atom m_atomXEmbedInfo = 0;
+    Window m_parent = 0;
     Window m_embedder = 0;  // set by XEMBED_EMBEDDED_NOTIFY
     bool m_bShown = false;
-    bool m_bFocused = false; // the embedder gave us the keyboard focus
+    bool m_bFocused = false; // the embedder gave us the keyboard focus, or a click in a plain parent
     Time m_lastPressTime = 0;
     gui::CPoint m_lastPress;
     bool m_bLastPressCounts = false;
@@ -215,6 +220,7 @@ void PLUGIN_API CRunLoopHandler::onTimer()
 
 bool CX11Window::create(Window parent, int width, int height)
 {
+    m_parent = parent;
     m_pDisplay = XOpenDisplay(nullptr);
     if (m_pDisplay == nullptr)
         return false;
@@ -412,12 +418,10 @@ void CX11Window::handleXEmbed(const XClientMessageEvent& message)
         show();
         break;
     case kXEmbedFocusIn:
-        m_bFocused = true;
-        XSelectInput(m_pDisplay, m_window, kFocusedEventMask);
+        selectKeys(true);
         break;
     case kXEmbedFocusOut:
-        m_bFocused = false;
-        XSelectInput(m_pDisplay, m_window, kEventMask);
+        selectKeys(false);
         break;
     case kXEmbedWindowActivate:
     case kXEmbedWindowDeactivate:
@@ -425,6 +429,12 @@ void CX11Window::handleXEmbed(const XClientMessageEvent& message)
     default:
         break;
     }
+}
+
+void CX11Window::selectKeys(bool selected)
+{
+    m_bFocused = selected;
+    XSelectInput(m_pDisplay, m_window, selected ? kFocusedEventMask : kEventMask);
 }
 
 void CX11Window::handleKey(XKeyEvent& key)
@@ -440,8 +450,8 @@ void CX11Window::handleKey(XKeyEvent& key)
     // forwarded (send_event) have had their chance there already. Toolkits that read keys only
     // through XInput 2 (GTK 3) cannot take a key back this way; keys typed with the pointer
     // elsewhere reach their shortcuts before the editor in any case.
-    if (!used && !key.send_event && m_embedder != 0) {
-        const Window target = TopLevelOf(m_pDisplay, m_embedder);
+    if (!used && !key.send_event) {
+        const Window target = TopLevelOf(m_pDisplay, m_embedder != 0 ? m_embedder : m_parent);
         XEvent back{};
         back.xkey = key;
         back.xkey.window = target;
@@ -462,9 +472,12 @@ void CX11Window::onButtonPress(const XButtonEvent& button)
         m_bLastPressCounts = !close;
         m_lastPressTime = button.time;
         m_lastPress = mouse.where;
-        // A click asks the embedder for the keyboard, so the editor's keys reach it.
+        // A click asks the embedder for the keyboard, so the editor's keys reach it; in a plain
+        // parent it takes the keys typed over it from now on.
         if (m_embedder != 0 && !m_bFocused)
             sendXEmbed(m_embedder, kXEmbedRequestFocus, button.time);
+        else if (m_embedder == 0 && !m_bFocused)
+            selectKeys(true);
         m_editor.onMouseDown(mouse);
     } else if (button.button == kWheelUp) {
         m_editor.onWheel(mouse, 1.0f);
