@@ -47,6 +47,36 @@ std::vector<std::string> AlsaEnvironment(const ScratchDir& dir)
     return env;
 }
 
+// What corvex writes for `frames` frames: the silent periods ahead of them too, two channels of
+// 4-byte samples.
+std::size_t OutputBytes(std::size_t frames) { return (frames + kPlaybackPrefill * kPeriod) * 2 * 4; }
+
+// Plays `frames` frames through the asoundrc's `device`, stops
+// corvex and returns what it wrote; empty when corvex did not start or stop cleanly.
+std::vector<unsigned char> PlayThrough(const ScratchDir& dir, const std::string& device, std::size_t frames)
+{
+    Child corvex({CorvexExe(), "--no-gui", "--alsa", device, "--rate", std::to_string(kRate), "--period",
+                  std::to_string(kPeriod)},
+                 AlsaEnvironment(dir), dir.Path());
+    if (!corvex.WaitForOutput("corvex: playing through ALSA device \"" + device + "\"", 20s)) {
+        ADD_FAILURE() << corvex.Err();
+        return {};
+    }
+    // The null device keeps no time: the output grows as fast as corvex processes.
+    const std::size_t wanted = OutputBytes(frames);
+    const auto end = std::chrono::steady_clock::now() + 20s;
+    std::error_code ec;
+    while (std::filesystem::file_size(dir / "out.raw", ec) < wanted && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(10ms);
+    corvex.Signal(SIGTERM);
+    const int status = corvex.Wait(20s);
+    if (status != 0 || !corvex.Err().empty()) {
+        ADD_FAILURE() << "exit " << status << ": " << corvex.Err();
+        return {};
+    }
+    return render_test::ReadBytes(dir / "out.raw");
+}
+
 TEST(LiveAlsa, PlaysThroughAnAlsaDeviceAsTheRendererDoes)
 {
     ScratchDir dir;
@@ -61,22 +91,8 @@ TEST(LiveAlsa, PlaysThroughAnAlsaDeviceAsTheRendererDoes)
             raw.write(reinterpret_cast<const char*>(&v), 4);
         }
     }
-    Child corvex({CorvexExe(), "--no-gui", "--alsa", "corvextest", "--rate", std::to_string(kRate), "--period",
-                  std::to_string(kPeriod)},
-                 AlsaEnvironment(dir), dir.Path());
-    ASSERT_TRUE(corvex.WaitForOutput("corvex: playing through ALSA device \"corvextest\"", 20s)) << corvex.Err();
-    // The null device keeps no time: the output grows as fast as corvex processes.
-    const std::size_t wanted = (frames + kPlaybackPrefill * kPeriod) * 2 * 4;
-    const auto end = std::chrono::steady_clock::now() + 20s;
-    std::error_code ec;
-    while (std::filesystem::file_size(dir / "out.raw", ec) < wanted && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(10ms);
-    corvex.Signal(SIGTERM);
-    ASSERT_EQ(corvex.Wait(20s), 0) << corvex.Err();
-    EXPECT_EQ(corvex.Err(), "");
-
-    const std::vector<unsigned char> bytes = render_test::ReadBytes(dir / "out.raw");
-    ASSERT_GE(bytes.size(), wanted);
+    const std::vector<unsigned char> bytes = PlayThrough(dir, "corvextest", frames);
+    ASSERT_GE(bytes.size(), OutputBytes(frames));
     std::vector<float> out(bytes.size() / 4);
     std::memcpy(out.data(), bytes.data(), out.size() * 4);
 
@@ -144,21 +160,8 @@ TEST(LiveAlsa, ADeviceOfIntegerSamplesPlaysAsTheRendererDoes)
     }
     std::ofstream(dir / "in.raw", std::ios::binary)
         .write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 4));
-    Child corvex({CorvexExe(), "--no-gui", "--alsa", "corvexint", "--rate", std::to_string(kRate), "--period",
-                  std::to_string(kPeriod)},
-                 AlsaEnvironment(dir), dir.Path());
-    ASSERT_TRUE(corvex.WaitForOutput("corvex: playing through ALSA device \"corvexint\"", 20s)) << corvex.Err();
-    const std::size_t wanted = (frames + kPlaybackPrefill * kPeriod) * 2 * 4;
-    const auto end = std::chrono::steady_clock::now() + 20s;
-    std::error_code ec;
-    while (std::filesystem::file_size(dir / "out.raw", ec) < wanted && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(10ms);
-    corvex.Signal(SIGTERM);
-    ASSERT_EQ(corvex.Wait(20s), 0) << corvex.Err();
-    EXPECT_EQ(corvex.Err(), "");
-
-    const std::vector<unsigned char> bytes = render_test::ReadBytes(dir / "out.raw");
-    ASSERT_GE(bytes.size(), wanted);
+    const std::vector<unsigned char> bytes = PlayThrough(dir, "corvexint", frames);
+    ASSERT_GE(bytes.size(), OutputBytes(frames));
     std::vector<std::int32_t> out(bytes.size() / 4);
     std::memcpy(out.data(), bytes.data(), out.size() * 4);
 
