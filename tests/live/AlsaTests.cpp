@@ -25,19 +25,20 @@ constexpr int kPeriod = 64;
 constexpr int kPlaybackPrefill = 2;
 
 // HOME points at the test's folder, so ALSA's configuration reads this asoundrc as the user's.
-void WriteAsoundrc(const ScratchDir& dir)
+// `device` reads its capture from in.raw and writes its playback to out.raw through the file
+// plug-in, in front of `slave` (a PCM definition).
+void WriteAsoundrc(const ScratchDir& dir, const std::string& device = "corvextest",
+                   const std::string& slave = "{ type null }")
 {
     std::ofstream rc(dir / ".asoundrc");
-    rc << "pcm.corvextest {\n"
-          "  type asym\n"
-          "  capture.pcm { type file slave.pcm corvexnull file \"/dev/null\" infile \""
-       << (dir / "in.raw").string()
+    rc << "pcm." << device << " {\n"
+       << "  type asym\n"
+       << "  capture.pcm { type file slave.pcm " << device << "slave file \"/dev/null\" infile \""
+       << (dir / "in.raw").string() << "\" format raw }\n"
+       << "  playback.pcm { type file slave.pcm " << device << "slave file \"" << (dir / "out.raw").string()
        << "\" format raw }\n"
-          "  playback.pcm { type file slave.pcm corvexnull file \""
-       << (dir / "out.raw").string()
-       << "\" format raw }\n"
-          "}\n"
-          "pcm.corvexnull { type null }\n";
+       << "}\n"
+       << "pcm." << device << "slave " << slave << "\n";
 }
 
 std::vector<std::string> AlsaEnvironment(const ScratchDir& dir)
@@ -137,19 +138,7 @@ TEST(LiveAlsa, ADeviceThatCannotBeOpenedIsNamedWithTheReason)
 TEST(LiveAlsa, ADeviceOfIntegerSamplesPlaysAsTheRendererDoes)
 {
     ScratchDir dir;
-    {
-        std::ofstream rc(dir / ".asoundrc");
-        rc << "pcm.corvexint {\n"
-              "  type asym\n"
-              "  capture.pcm { type file slave.pcm corvexlinear file \"/dev/null\" infile \""
-           << (dir / "in.raw").string()
-           << "\" format raw }\n"
-              "  playback.pcm { type file slave.pcm corvexlinear file \""
-           << (dir / "out.raw").string()
-           << "\" format raw }\n"
-              "}\n"
-              "pcm.corvexlinear { type linear slave { pcm { type null } format S16_LE } }\n";
-    }
+    WriteAsoundrc(dir, "corvexint", "{ type linear slave { pcm { type null } format S16_LE } }");
     const std::size_t frames = kPeriod * 200;
     // Samples of 16 significant bits, which float holds exactly; the right input differs.
     const std::vector<float> phrase = render_test::PluckedTestSignal(kRate, 0.5);
