@@ -58,7 +58,7 @@ add_library(corvex_vst3_sdk STATIC
 if(EXISTS "${_sdk}/public.sdk/source/common/commoniids.cpp")
   target_sources(corvex_vst3_sdk PRIVATE "${_sdk}/public.sdk/source/common/commoniids.cpp")
 else()
-  target_sources(corvex_vst3_sdk PRIVATE "${CMAKE_CURRENT_LIST_DIR}/../plugin/sdk/CommonIids.cpp")
+  target_sources(corvex_vst3_sdk PRIVATE "${CMAKE_CURRENT_LIST_DIR}/../plugin/vst3/sdk/CommonIids.cpp")
 endif()
 # Newer SDKs (3.7.3 on) move string conversion into a file of its own that their host classes and
 # public classes call; the Debian 3.7.2 subset has neither the file nor the calls.
