@@ -6,46 +6,9 @@
 
 namespace corvex {
 
-using namespace Steinberg;
+CEditorBase::CEditorBase(int width, int height) : m_iLayoutWidth(width), m_iLayoutHeight(height) {}
 
-namespace {
-
-// The VST 3 SDK's VirtualKeyCodes and KeyModifier values (pluginterfaces/base/keycodes.h).
-constexpr int16 kVstKeyEscape = 6;
-constexpr int16 kVstKeyUp = 12;
-constexpr int16 kVstKeyDown = 14;
-constexpr int16 kVstKeyPageUp = 15;
-constexpr int16 kVstKeyPageDown = 16;
-constexpr int16 kVstShiftKey = 1 << 0;
-constexpr int16 kVstAlternateKey = 1 << 1;
-constexpr int16 kVstCommandKey = 1 << 2; // Ctrl outside macOS
-
-gui::CKeyEvent KeyEventOf(int16 keyCode, int16 modifiers)
-{
-    gui::CKeyEvent event;
-    switch (keyCode) {
-    case kVstKeyEscape: event.key = gui::VirtualKey::Escape; break;
-    case kVstKeyUp: event.key = gui::VirtualKey::Up; break;
-    case kVstKeyDown: event.key = gui::VirtualKey::Down; break;
-    case kVstKeyPageUp: event.key = gui::VirtualKey::PageUp; break;
-    case kVstKeyPageDown: event.key = gui::VirtualKey::PageDown; break;
-    default: break;
-    }
-    if ((modifiers & kVstShiftKey) != 0)
-        event.modifiers |= gui::kShift;
-    if ((modifiers & kVstAlternateKey) != 0)
-        event.modifiers |= gui::kAlt;
-    if ((modifiers & kVstCommandKey) != 0)
-        event.modifiers |= gui::kControl;
-    return event;
-}
-
-} // namespace
-
-CEditorBase::CEditorBase(Vst::EditController* controller, const ViewRect& size)
-    : CorvexEditorViewBase(controller, const_cast<ViewRect*>(&size)), m_layoutSize(size)
-{
-}
+CEditorBase::~CEditorBase() = default;
 
 double CEditorBase::ParseScale(const char* text)
 {
@@ -56,68 +19,47 @@ double CEditorBase::ParseScale(const char* text)
     return end != text && *end == 0 && value >= kMinScale && value <= kMaxScale ? value : 0.0;
 }
 
-ViewRect CEditorBase::scaledSize() const
+gui::CRect CEditorBase::scaledSize() const
 {
-    const auto scaled = [&](int32 v) { return int32(std::floor(v * m_dScale + 0.5)); };
-    return ViewRect(0, 0, scaled(m_layoutSize.getWidth()), scaled(m_layoutSize.getHeight()));
+    const auto scaled = [&](int v) { return int(std::floor(v * m_dScale + 0.5)); };
+    return {0, 0, scaled(m_iLayoutWidth), scaled(m_iLayoutHeight)};
 }
 
-tresult PLUGIN_API CEditorBase::setContentScaleFactor(ScaleFactor factor)
+bool CEditorBase::setContentScale(double factor)
 {
     if (!(factor >= kMinScale && factor <= kMaxScale))
-        return kResultFalse;
+        return false;
     m_bHostScale = true;
-    if (double(factor) != m_dScale) {
+    if (factor != m_dScale) {
         m_dScale = factor;
         applyScale();
     }
-    return kResultTrue;
+    return true;
 }
 
 void CEditorBase::applyScale()
 {
-    ViewRect size = scaledSize();
-    setRect(size);
     if (!frame)
         return;
     // Every control is rebuilt at the new scale from the host's current values.
     close();
-    if (!open(systemWindow))
+    if (!open(m_pParent))
         return;
+    const gui::CRect size = scaledSize();
     if (m_pWindow)
-        m_pWindow->resize(size.getWidth(), size.getHeight());
-    if (plugFrame != nullptr)
-        plugFrame->resizeView(this, &size);
+        m_pWindow->resize(size.width(), size.height());
+    if (m_pHost != nullptr)
+        m_pHost->requestSize(size.width(), size.height());
     redrawFrame();
-}
-
-tresult PLUGIN_API CEditorBase::onSize(ViewRect* newSize)
-{
-    // The panel keeps its size; a host may only give it a size its constraint allows.
-    if (newSize == nullptr)
-        return kResultFalse;
-    ViewRect checked = *newSize;
-    if (checkSizeConstraint(&checked) != kResultOk || checked.getWidth() != newSize->getWidth() ||
-        checked.getHeight() != newSize->getHeight())
-        return kResultFalse;
-    return CorvexEditorViewBase::onSize(newSize);
-}
-
-CEditorBase::~CEditorBase()
-{
-    // A host that releases a view without removing it first must not leave it in the
-    // controller's list of views to update.
-    if (isAttached() && controller != nullptr)
-        controller->editorRemoved(this);
 }
 
 void CEditorBase::onTimer()
 {
     if (m_bTimerRunning)
-        notify(unknownCast(), kTimerFired);
+        notify(kTimerFired);
 }
 
-void CEditorBase::notify(FUnknown* /*sender*/, const char* message)
+void CEditorBase::notify(const char* message)
 {
     if (message != nullptr && std::strcmp(message, kTimerFired) == 0 && frame) {
         frame->idle();
@@ -125,19 +67,18 @@ void CEditorBase::notify(FUnknown* /*sender*/, const char* message)
     }
 }
 
-tresult PLUGIN_API CEditorBase::isPlatformTypeSupported(FIDString type)
+bool CEditorBase::isPlatformTypeSupported(const char* type)
 {
-    // Hosts are offered the window systems only; the offscreen type is for our own tools.
-    return type != nullptr && IsPlatformWindowTypeSupported(type) ? kResultTrue : kResultFalse;
+    return type != nullptr && IsPlatformWindowTypeSupported(type);
 }
 
-tresult PLUGIN_API CEditorBase::attached(void* parent, FIDString type)
+bool CEditorBase::attach(void* parent, const char* type, CHostWindow* host)
 {
-    if (parent == nullptr || type == nullptr || isAttached())
-        return kResultFalse;
+    if (parent == nullptr || type == nullptr || m_bAttached)
+        return false;
     const bool bOffscreen = std::strcmp(type, kPlatformTypeOffscreen) == 0;
-    if (!bOffscreen && isPlatformTypeSupported(type) != kResultTrue)
-        return kResultFalse;
+    if (!bOffscreen && !isPlatformTypeSupported(type))
+        return false;
     // The host's factor wins; without one, the user's variable, then the window system's setting.
     if (!m_bHostScale && !bOffscreen) {
         double scale = ParseScale(std::getenv(kScaleVariable));
@@ -145,34 +86,45 @@ tresult PLUGIN_API CEditorBase::attached(void* parent, FIDString type)
             scale = PlatformContentScale(type);
         m_dScale = scale >= kMinScale && scale <= kMaxScale ? scale : 1.0;
     }
-    ViewRect viewRect = scaledSize();
-    setRect(viewRect);
+    m_pHost = host;
+    m_pParent = parent;
     // The window registers the timer with the host, so it exists before the frame opens.
     if (!bOffscreen) {
-        m_pWindow = CreatePlatformWindow(type, parent, *this, plugFrame);
-        if (!m_pWindow)
-            return kResultFalse;
+        m_pWindow = CreatePlatformWindow(type, parent, *this, host);
+        if (!m_pWindow) {
+            m_pHost = nullptr;
+            m_pParent = nullptr;
+            return false;
+        }
     }
     m_bTimerRunning = true;
     if (!open(parent)) {
         m_bTimerRunning = false;
         m_pWindow.reset();
-        return kResultFalse;
+        m_pHost = nullptr;
+        m_pParent = nullptr;
+        return false;
     }
-    if (plugFrame != nullptr)
-        plugFrame->resizeView(this, &viewRect);
+    m_bAttached = true;
+    if (m_pHost != nullptr) {
+        const gui::CRect size = scaledSize();
+        m_pHost->requestSize(size.width(), size.height());
+    }
     redrawFrame();
-    return CorvexEditorViewBase::attached(parent, type);
+    return true;
 }
 
-tresult PLUGIN_API CEditorBase::removed()
+bool CEditorBase::detach()
 {
-    if (!isAttached())
-        return kResultFalse;
+    if (!m_bAttached)
+        return false;
     m_bTimerRunning = false;
     m_pWindow.reset();
     close();
-    return CorvexEditorViewBase::removed();
+    m_bAttached = false;
+    m_pHost = nullptr;
+    m_pParent = nullptr;
+    return true;
 }
 
 void CEditorBase::runModalDialog(int /*resourceId*/) {}
@@ -245,17 +197,6 @@ bool CEditorBase::onKey(const gui::CKeyEvent& event)
         return false;
     redrawFrame();
     return true;
-}
-
-tresult PLUGIN_API CEditorBase::onKeyDown(char16 /*key*/, int16 keyCode, int16 modifiers)
-{
-    return onKey(KeyEventOf(keyCode, modifiers)) ? kResultTrue : kResultFalse;
-}
-
-tresult PLUGIN_API CEditorBase::onKeyUp(char16 /*key*/, int16 /*keyCode*/, int16 /*modifiers*/)
-{
-    // The editor acts on presses only.
-    return kResultFalse;
 }
 
 } // namespace corvex

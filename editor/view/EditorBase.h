@@ -1,28 +1,27 @@
 #pragma once
 
-#include "editorhook.h"
+#include "HostWindow.h"
 #include "PlatformWindow.h"
 #include "gui/Frame.h"
-
-#include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
 
 #include <memory>
 
 namespace corvex {
 
-// The base of our editor views: an IPlugView bound to its controller that runs a frame of our
-// GUI layer between open and close and owns the editor timer. The timer is started before open
-// and stopped before close; each tick arrives as the message kTimerFired through notify.
+// The base of our editor views, free of any plug-in format: runs a frame of our GUI layer
+// between open and close, and owns the editor timer. The timer is started before open and
+// stopped before close; each tick arrives as the message kTimerFired through notify.
 //
-// The window system stays out of this class: attached() builds the frame offscreen and, for a
-// real platform type, a CPlatformWindow that calls onTimer() every getIdleRate() ms, passes mouse
-// input to the on*() handlers below and shows what presentFrame() reports.
+// The window system stays out of this class: attach() builds the frame offscreen and, for a
+// real platform type, a CPlatformWindow that calls onTimer() every getIdleRate() ms through the
+// host's run loop, passes mouse input to the on*() handlers below and shows what presentFrame()
+// reports.
 //
-// Content scaling: a host's IPlugViewContentScaleSupport factor, else CORVEX_UI_SCALE, else the
-// window system's setting (X11: Xft.dpi, 96 = 1.0), sizes the view at round(width x factor) x
+// Content scaling: a host's factor (setContentScale), else CORVEX_UI_SCALE, else the window
+// system's setting (X11: Xft.dpi, 96 = 1.0), sizes the view at round(width x factor) x
 // round(height x factor) device pixels; the frame keeps its layout coordinates and draws at
 // that scale, and pointer positions are mapped back to layout pixels exactly.
-class CEditorBase : public CorvexEditorViewBase, public Steinberg::IPlugViewContentScaleSupport {
+class CEditorBase {
 public:
     static constexpr double kMinScale = 0.5;
     static constexpr double kMaxScale = 4.0;
@@ -33,8 +32,20 @@ public:
     static constexpr const char* kPlatformTypeOffscreen = "CorvexOffscreen";
     static constexpr int kDefaultIdleRate = 100; // ms
 
-    CEditorBase(Steinberg::Vst::EditController* controller, const Steinberg::ViewRect& size);
-    ~CEditorBase() override;
+    CEditorBase(int width, int height);
+    virtual ~CEditorBase();
+    CEditorBase(const CEditorBase&) = delete;
+    CEditorBase& operator=(const CEditorBase&) = delete;
+
+    // Opens the editor in the host's `parent` window of platform `type` (or offscreen), with
+    // `host` for the run loop and size requests (may be null offscreen); false, leaving nothing
+    // behind, if it is open already or cannot open.
+    bool attach(void* parent, const char* type, CHostWindow* host);
+    // Closes what attach opened; false if it was not open.
+    bool detach();
+    bool isAttached() const { return m_bAttached; }
+    // True for the window systems a host may offer (the offscreen type is for our own tools).
+    static bool isPlatformTypeSupported(const char* type);
 
     void setIdleRate(int milliseconds) { m_iIdleRate = milliseconds; }
     int getIdleRate() const { return m_iIdleRate; }
@@ -45,8 +56,14 @@ public:
     gui::CFrame* getFrame() const { return frame.get(); }
     // Device pixels per layout pixel the view draws at.
     double getContentScale() const { return m_dScale; }
+    // The host's factor, which wins over the defaults; false, changing nothing, outside
+    // [kMinScale, kMaxScale]. An open view is rebuilt at the new scale and asks for its new size.
+    bool setContentScale(double factor);
     // The view's device size at its scale: round(layout size x scale).
-    Steinberg::ViewRect scaledSize() const;
+    gui::CRect scaledSize() const;
+    // The layout's size in layout pixels.
+    int getLayoutWidth() const { return m_iLayoutWidth; }
+    int getLayoutHeight() const { return m_iLayoutHeight; }
     // A factor from the CORVEX_UI_SCALE text: a number in [kMinScale, kMaxScale], else 0.
     static double ParseScale(const char* text);
     // The editor's own window inside the host's while attached to a real window system, else 0.
@@ -67,29 +84,12 @@ public:
         return m_bPointerInside;
     }
 
-    // A key pressed while the editor has the keyboard; false leaves it to the host.
+    // A key pressed while the editor has the keyboard; false hands it back to the host (its
+    // shortcuts keep working).
     bool onKey(const gui::CKeyEvent& event);
-    // Keys as VST 3 hosts pass them on: kResultTrue when the editor used the key, kResultFalse
-    // so that the host handles it (its shortcuts keep working).
-    Steinberg::tresult PLUGIN_API onKeyDown(Steinberg::char16 key, Steinberg::int16 keyCode,
-                                            Steinberg::int16 modifiers) SMTG_OVERRIDE;
-    Steinberg::tresult PLUGIN_API onKeyUp(Steinberg::char16 key, Steinberg::int16 keyCode,
-                                          Steinberg::int16 modifiers) SMTG_OVERRIDE;
 
     // Handles kTimerFired: redraws every control whose value changed.
-    virtual void notify(Steinberg::FUnknown* sender, const char* message);
-    void Notify(const char* notification) override { notify(nullptr, notification); }
-
-    Steinberg::tresult PLUGIN_API setContentScaleFactor(ScaleFactor factor) SMTG_OVERRIDE;
-    Steinberg::tresult PLUGIN_API onSize(Steinberg::ViewRect* newSize) SMTG_OVERRIDE;
-    Steinberg::tresult PLUGIN_API isPlatformTypeSupported(Steinberg::FIDString type) SMTG_OVERRIDE;
-    Steinberg::tresult PLUGIN_API attached(void* parent, Steinberg::FIDString type) SMTG_OVERRIDE;
-    Steinberg::tresult PLUGIN_API removed() SMTG_OVERRIDE;
-
-    DEFINE_INTERFACES
-        DEF_INTERFACE(Steinberg::IPlugViewContentScaleSupport)
-    END_DEFINE_INTERFACES(CorvexEditorViewBase)
-    REFCOUNT_METHODS(CorvexEditorViewBase)
+    virtual void notify(const char* message);
 
     // Builds the frame in `parent`; false if the view cannot open (or is open already).
     virtual bool open(void* parent) = 0;
@@ -109,12 +109,16 @@ protected:
     std::unique_ptr<gui::CFrame> frame;
 
 private:
-    std::unique_ptr<CPlatformWindow> m_pWindow;
     gui::CMouseEvent toLayout(gui::CMouseEvent event) const;
     // Rebuilds an open frame at the current scale, resizes the window and tells the host.
     void applyScale();
 
-    Steinberg::ViewRect m_layoutSize;
+    std::unique_ptr<CPlatformWindow> m_pWindow;
+    CHostWindow* m_pHost = nullptr;
+    void* m_pParent = nullptr;
+    bool m_bAttached = false;
+    int m_iLayoutWidth;
+    int m_iLayoutHeight;
     double m_dScale = 1.0;
     bool m_bHostScale = false; // the host set the factor: it wins over the defaults
     int m_iIdleRate = kDefaultIdleRate;

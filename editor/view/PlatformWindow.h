@@ -2,18 +2,21 @@
 
 #include "gui/Geometry.h"
 
-#include "pluginterfaces/gui/iplugview.h"
-
 #include <cstdint>
 #include <memory>
 
 namespace corvex {
 
 class CEditorBase;
+class CHostWindow;
+
+// The window systems' names as hosts pass them with a parent window (the VST 3 platform types).
+inline constexpr const char* kPlatformTypeX11 = "X11EmbedWindowID";
+inline constexpr const char* kPlatformTypeWin32 = "HWND";
 
 // The editor's window on a real window system. It shows the frame's framebuffer, feeds the
 // editor the user's mouse input and runs the editor timer, all on the host's user-interface
-// thread: on Linux through the IRunLoop the host offers with its IPlugFrame.
+// thread: on Linux through the run loop its CHostWindow offers.
 class CPlatformWindow {
 public:
     virtual ~CPlatformWindow() = default;
@@ -27,15 +30,15 @@ public:
 
 // The scale the window system's settings ask for (X11: the Xft.dpi resource over 96), 0 when
 // they say nothing.
-double PlatformContentScale(Steinberg::FIDString type);
+double PlatformContentScale(const char* type);
 
 // True for the platform types CreatePlatformWindow can serve.
-bool IsPlatformWindowTypeSupported(Steinberg::FIDString type);
+bool IsPlatformWindowTypeSupported(const char* type);
 
 // A window of platform `type` inside the host's `parent` showing `editor`, its input handlers and
-// timer registered with the host; null when the type is unsupported, the host offers no run
-// loop or the window system refuses, in which case nothing is left behind.
-std::unique_ptr<CPlatformWindow> CreatePlatformWindow(Steinberg::FIDString type, void* parent, CEditorBase& editor,
-                                                      Steinberg::IPlugFrame* plugFrame);
+// timer registered with `host`; null when the type is unsupported, the host offers no run loop
+// or the window system refuses, in which case nothing is left behind.
+std::unique_ptr<CPlatformWindow> CreatePlatformWindow(const char* type, void* parent, CEditorBase& editor,
+                                                      CHostWindow* host);
 
 } // namespace corvex

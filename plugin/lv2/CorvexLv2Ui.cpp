@@ -1,9 +1,9 @@
-// The editor in LV2 hosts (ui:X11UI): the same CorvexEditorView as in VST 3 hosts, embedded in the
+// The editor in LV2 hosts (ui:X11UI): the same Corvex view as in VST 3 hosts, embedded in the
 // host's ui:parent window. Its parameters go through CLv2ParameterAccess (port_event in,
-// write_function out); its X11 window and 50 ms timer run from the host's idle calls through a
-// small run loop of our own, the same interface a VST 3 host's run loop offers.
+// write_function out); its X11 window and 50 ms timer run from the host's idle calls through
+// CIdleHostWindow, and its size requests go to ui:resize.
 
-#include "CorvexEditorView.h"
+#include "CorvexView.h"
 #include "Lv2Ports.h"
 
 #include <lv2/ui/ui.h>
@@ -11,13 +11,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <memory>
-#include <vector>
+#include <utility>
 
 namespace corvex::lv2 {
 namespace {
-
-using namespace Steinberg;
 
 // The view's parameters as LV2 ports: values the host sent, edits written to the plug-in's ports,
 // gestures reported through ui:touch when the host offers it.
@@ -67,122 +66,58 @@ private:
     float m_afValues[kParamTableSize] = {};
 };
 
-// The view's IPlugFrame and run loop, driven by the host's idle calls: every call lets the window
-// read its X events, and fires each timer whose interval has passed.
-class CIdleRunLoop final : public IPlugFrame, public Linux::IRunLoop {
+// What the host window offers the view in LV2: every idle call lets the window read its X events
+// and fires the timer once its interval has passed; size requests go to ui:resize.
+class CIdleHostWindow final : public CHostWindow {
 public:
-    explicit CIdleRunLoop(const LV2UI_Resize* resize) : m_pResize(resize) {}
-    ~CIdleRunLoop()
-    {
-        for (auto& h : m_aHandlers)
-            h.handler->release();
-        for (auto& t : m_aTimers)
-            t.handler->release();
-    }
+    explicit CIdleHostWindow(const LV2UI_Resize* resize) : m_pResize(resize) {}
 
     void idle()
     {
-        // Copies: a handler may unregister itself while called.
-        const auto handlers = m_aHandlers;
-        for (const auto& h : handlers)
-            if (isRegistered(h.handler))
-                h.handler->onFDIsSet(h.fd);
+        // Copies: a callback may stop the watching while it runs.
+        if (const auto onReady = m_onReady)
+            onReady();
         const auto now = Clock::now();
-        const auto timers = m_aTimers;
-        for (const auto& t : timers) {
-            auto found = std::find_if(m_aTimers.begin(), m_aTimers.end(),
-                                      [&t](const Timer& o) { return o.handler == t.handler; });
-            if (found == m_aTimers.end() || now - found->last < found->interval)
-                continue;
-            found->last = now;
-            t.handler->onTimer();
+        if (m_onTick && now - m_lastTick >= m_tickInterval) {
+            m_lastTick = now;
+            const auto onTick = m_onTick;
+            onTick();
         }
     }
 
-    tresult PLUGIN_API resizeView(IPlugView* view, ViewRect* newSize) override
+    bool watchDescriptor(int /*descriptor*/, std::function<void()> onReady) override
     {
-        if (view == nullptr || newSize == nullptr)
-            return kInvalidArgument;
+        m_onReady = std::move(onReady);
+        return true;
+    }
+    bool startTimer(int milliseconds, std::function<void()> onTick) override
+    {
+        if (milliseconds <= 0)
+            return false;
+        m_tickInterval = std::chrono::milliseconds(milliseconds);
+        m_lastTick = Clock::now();
+        m_onTick = std::move(onTick);
+        return true;
+    }
+    void stopWatching() override
+    {
+        m_onReady = nullptr;
+        m_onTick = nullptr;
+    }
+    void requestSize(int width, int height) override
+    {
         if (m_pResize != nullptr)
-            m_pResize->ui_resize(m_pResize->handle, newSize->getWidth(), newSize->getHeight());
-        return view->onSize(newSize);
+            m_pResize->ui_resize(m_pResize->handle, width, height);
     }
-
-    tresult PLUGIN_API registerEventHandler(Linux::IEventHandler* handler, Linux::FileDescriptor fd) override
-    {
-        if (handler == nullptr)
-            return kInvalidArgument;
-        handler->addRef();
-        m_aHandlers.push_back({handler, fd});
-        return kResultOk;
-    }
-    tresult PLUGIN_API unregisterEventHandler(Linux::IEventHandler* handler) override
-    {
-        auto found = std::find_if(m_aHandlers.begin(), m_aHandlers.end(),
-                                  [handler](const Handler& h) { return h.handler == handler; });
-        if (found == m_aHandlers.end())
-            return kInvalidArgument;
-        found->handler->release();
-        m_aHandlers.erase(found);
-        return kResultOk;
-    }
-    tresult PLUGIN_API registerTimer(Linux::ITimerHandler* handler, Linux::TimerInterval milliseconds) override
-    {
-        if (handler == nullptr || milliseconds == 0)
-            return kInvalidArgument;
-        handler->addRef();
-        m_aTimers.push_back({handler, std::chrono::milliseconds(milliseconds), Clock::now()});
-        return kResultOk;
-    }
-    tresult PLUGIN_API unregisterTimer(Linux::ITimerHandler* handler) override
-    {
-        auto found = std::find_if(m_aTimers.begin(), m_aTimers.end(),
-                                  [handler](const Timer& t) { return t.handler == handler; });
-        if (found == m_aTimers.end())
-            return kInvalidArgument;
-        found->handler->release();
-        m_aTimers.erase(found);
-        return kResultOk;
-    }
-
-    // Owned by the UI, which outlives the view's use of it: no reference counting.
-    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override
-    {
-        if (FUnknownPrivate::iidEqual(iid, IPlugFrame::iid) || FUnknownPrivate::iidEqual(iid, FUnknown::iid)) {
-            *obj = static_cast<IPlugFrame*>(this);
-            return kResultOk;
-        }
-        if (FUnknownPrivate::iidEqual(iid, Linux::IRunLoop::iid)) {
-            *obj = static_cast<Linux::IRunLoop*>(this);
-            return kResultOk;
-        }
-        *obj = nullptr;
-        return kNoInterface;
-    }
-    uint32 PLUGIN_API addRef() override { return 1; }
-    uint32 PLUGIN_API release() override { return 1; }
 
 private:
     using Clock = std::chrono::steady_clock;
-    struct Handler {
-        Linux::IEventHandler* handler;
-        Linux::FileDescriptor fd;
-    };
-    struct Timer {
-        Linux::ITimerHandler* handler;
-        Clock::duration interval;
-        Clock::time_point last;
-    };
-
-    bool isRegistered(Linux::IEventHandler* handler) const
-    {
-        return std::any_of(m_aHandlers.begin(), m_aHandlers.end(),
-                           [handler](const Handler& h) { return h.handler == handler; });
-    }
 
     const LV2UI_Resize* m_pResize;
-    std::vector<Handler> m_aHandlers;
-    std::vector<Timer> m_aTimers;
+    std::function<void()> m_onReady;
+    std::function<void()> m_onTick;
+    Clock::duration m_tickInterval{};
+    Clock::time_point m_lastTick;
 };
 
 class CCorvexLv2Ui {
@@ -194,16 +129,16 @@ public:
     void PortEvent(std::uint32_t port, std::uint32_t size, std::uint32_t format, const void* buffer);
     int Idle()
     {
-        m_runLoop.idle();
+        m_hostWindow.idle();
         return 0;
     }
 
 private:
-    CCorvexLv2Ui(const LV2UI_Resize* resize) : m_runLoop(resize) {}
+    CCorvexLv2Ui(const LV2UI_Resize* resize) : m_hostWindow(resize) {}
 
-    CIdleRunLoop m_runLoop;
+    CIdleHostWindow m_hostWindow;
     CLv2ParameterAccess* m_pParameters = nullptr; // owned by the view
-    CorvexEditorView* m_pView = nullptr;
+    std::unique_ptr<CCorvexView> m_pView;
 };
 
 CCorvexLv2Ui* CCorvexLv2Ui::Create(LV2UI_Write_Function write, LV2UI_Controller controller, LV2UI_Widget* widget,
@@ -228,26 +163,21 @@ CCorvexLv2Ui* CCorvexLv2Ui::Create(LV2UI_Write_Function write, LV2UI_Controller 
         ui.reset(new CCorvexLv2Ui(resize));
         auto parameters = std::make_unique<CLv2ParameterAccess>(write, controller, touch);
         ui->m_pParameters = parameters.get();
-        ui->m_pView = new CorvexEditorView(std::move(parameters));
+        ui->m_pView = std::make_unique<CCorvexView>(std::move(parameters));
     }
     catch (...) {
         return nullptr;
     }
-    ui->m_pView->setFrame(&ui->m_runLoop);
-    if (ui->m_pView->attached(parent, kPlatformTypeX11EmbedWindowID) != kResultOk)
-        return nullptr; // the destructor releases the view
+    if (!ui->m_pView->attach(parent, kPlatformTypeX11, &ui->m_hostWindow))
+        return nullptr;
     *widget = reinterpret_cast<LV2UI_Widget>(ui->m_pView->getNativeWindow());
     return ui.release();
 }
 
 CCorvexLv2Ui::~CCorvexLv2Ui()
 {
-    if (m_pView == nullptr)
-        return;
-    if (m_pView->isAttached())
-        m_pView->removed();
-    m_pView->setFrame(nullptr);
-    m_pView->release();
+    if (m_pView)
+        m_pView->detach();
 }
 
 void CCorvexLv2Ui::PortEvent(std::uint32_t port, std::uint32_t size, std::uint32_t format, const void* buffer)

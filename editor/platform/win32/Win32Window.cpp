@@ -17,8 +17,6 @@
 
 namespace corvex {
 
-using namespace Steinberg;
-
 namespace {
 
 constexpr UINT_PTR kTimerId = 1;
@@ -293,12 +291,12 @@ LRESULT CWin32Window::handle(UINT message, WPARAM wParam, LPARAM lParam)
 
 } // namespace
 
-bool IsPlatformWindowTypeSupported(FIDString type)
+bool IsPlatformWindowTypeSupported(const char* type)
 {
-    return type != nullptr && std::strcmp(type, kPlatformTypeHWND) == 0;
+    return type != nullptr && std::strcmp(type, kPlatformTypeWin32) == 0;
 }
 
-double PlatformContentScale(FIDString type)
+double PlatformContentScale(const char* type)
 {
     // The screen's DPI as this process sees it: 96 (1.0) unless the host declared itself DPI-aware,
     // in which case Windows stops scaling the editor up for it.
@@ -313,14 +311,14 @@ double PlatformContentScale(FIDString type)
     return dpi > 0 ? dpi / kBaseDpi : 0.0;
 }
 
-std::unique_ptr<CPlatformWindow> CreatePlatformWindow(FIDString type, void* parent, CEditorBase& editor,
-                                                      IPlugFrame* /*plugFrame*/)
+std::unique_ptr<CPlatformWindow> CreatePlatformWindow(const char* type, void* parent, CEditorBase& editor,
+                                                      CHostWindow* /*host*/)
 {
     if (!IsPlatformWindowTypeSupported(type))
         return nullptr;
     auto window = std::make_unique<CWin32Window>(editor);
-    const ViewRect& size = editor.getRect();
-    if (!window->create(static_cast<HWND>(parent), size.getWidth(), size.getHeight()))
+    const gui::CRect size = editor.scaledSize();
+    if (!window->create(static_cast<HWND>(parent), size.width(), size.height()))
         return nullptr;
     return window;
 }

@@ -20,15 +20,12 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 namespace corvex {
-
-using namespace Steinberg;
 
 namespace {
 
@@ -112,52 +109,9 @@ gui::VirtualKey VirtualKeyOf(KeySym sym)
     }
 }
 
-class CX11Window;
-
-// What the run loop holds: it may keep a reference past the window's life, so it only forwards
-// while the window is alive.
-class CRunLoopHandler final : public Linux::IEventHandler, public Linux::ITimerHandler {
-public:
-    explicit CRunLoopHandler(CX11Window* window) : m_pWindow(window) {}
-    void detach() { m_pWindow = nullptr; }
-
-    void PLUGIN_API onFDIsSet(Linux::FileDescriptor fd) override;
-    void PLUGIN_API onTimer() override;
-
-    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override
-    {
-        if (FUnknownPrivate::iidEqual(iid, Linux::IEventHandler::iid) || FUnknownPrivate::iidEqual(iid, FUnknown::iid)) {
-            addRef();
-            *obj = static_cast<Linux::IEventHandler*>(this);
-            return kResultOk;
-        }
-        if (FUnknownPrivate::iidEqual(iid, Linux::ITimerHandler::iid)) {
-            addRef();
-            *obj = static_cast<Linux::ITimerHandler*>(this);
-            return kResultOk;
-        }
-        *obj = nullptr;
-        return kNoInterface;
-    }
-    uint32 PLUGIN_API addRef() override { return ++m_iRefs; }
-    uint32 PLUGIN_API release() override
-    {
-        const uint32 refs = --m_iRefs;
-        if (refs == 0)
-            delete this;
-        return refs;
-    }
-
-private:
-    ~CRunLoopHandler() = default;
-
-    std::atomic<uint32> m_iRefs{1};
-    CX11Window* m_pWindow;
-};
-
 class CX11Window final : public CPlatformWindow {
 public:
-    CX11Window(CEditorBase& editor, Linux::IRunLoop* runLoop) : m_editor(editor), m_pRunLoop(runLoop) {}
+    CX11Window(CEditorBase& editor, CHostWindow& host) : m_editor(editor), m_host(host) {}
     ~CX11Window() override;
 
     bool create(Window parent, int width, int height);
@@ -182,10 +136,8 @@ private:
     void put(gui::CRect rect);
 
     CEditorBase& m_editor;
-    Linux::IRunLoop* m_pRunLoop;
-    CRunLoopHandler* m_pHandler = nullptr;
-    bool m_bEventHandlerRegistered = false;
-    bool m_bTimerRegistered = false;
+    CHostWindow& m_host;
+    bool m_bWatching = false;
     Display* m_pDisplay = nullptr;
     Window m_window = 0;
     GC m_gc = nullptr;
@@ -205,18 +157,6 @@ private:
     gui::CPoint m_lastPress;
     bool m_bLastPressCounts = false;
 };
-
-void PLUGIN_API CRunLoopHandler::onFDIsSet(Linux::FileDescriptor /*fd*/)
-{
-    if (m_pWindow != nullptr)
-        m_pWindow->processEvents();
-}
-
-void PLUGIN_API CRunLoopHandler::onTimer()
-{
-    if (m_pWindow != nullptr)
-        m_pWindow->onTimer();
-}
 
 bool CX11Window::create(Window parent, int width, int height)
 {
@@ -255,25 +195,15 @@ bool CX11Window::create(Window parent, int width, int height)
     // The window exists on the server before the host hears that attached() succeeded.
     XSync(m_pDisplay, False);
 
-    m_pHandler = new CRunLoopHandler(this);
-    const int fd = ConnectionNumber(m_pDisplay);
-    m_bEventHandlerRegistered = m_pRunLoop->registerEventHandler(m_pHandler, fd) == kResultOk;
-    m_bTimerRegistered = m_pRunLoop->registerTimer(m_pHandler, Linux::TimerInterval(m_editor.getIdleRate())) == kResultOk;
-    return m_bEventHandlerRegistered && m_bTimerRegistered;
+    m_bWatching = true;
+    return m_host.watchDescriptor(ConnectionNumber(m_pDisplay), [this] { processEvents(); }) &&
+           m_host.startTimer(m_editor.getIdleRate(), [this] { onTimer(); });
 }
 
 CX11Window::~CX11Window()
 {
-    if (m_pHandler != nullptr) {
-        if (m_bTimerRegistered)
-            m_pRunLoop->unregisterTimer(m_pHandler);
-        if (m_bEventHandlerRegistered)
-            m_pRunLoop->unregisterEventHandler(m_pHandler);
-        m_pHandler->detach();
-        m_pHandler->release();
-    }
-    if (m_pRunLoop != nullptr)
-        m_pRunLoop->release();
+    if (m_bWatching)
+        m_host.stopWatching();
     if (m_pDisplay == nullptr)
         return;
     if (m_pImage != nullptr) {
@@ -545,7 +475,7 @@ void CX11Window::handle(XEvent& event)
 
 } // namespace
 
-double PlatformContentScale(FIDString type)
+double PlatformContentScale(const char* type)
 {
     constexpr double kBaseDpi = 96.0;
     if (!IsPlatformWindowTypeSupported(type))
@@ -567,23 +497,19 @@ double PlatformContentScale(FIDString type)
     return scale;
 }
 
-bool IsPlatformWindowTypeSupported(FIDString type)
+bool IsPlatformWindowTypeSupported(const char* type)
 {
-    return type != nullptr && std::strcmp(type, kPlatformTypeX11EmbedWindowID) == 0;
+    return type != nullptr && std::strcmp(type, kPlatformTypeX11) == 0;
 }
 
-std::unique_ptr<CPlatformWindow> CreatePlatformWindow(FIDString type, void* parent, CEditorBase& editor,
-                                                      IPlugFrame* plugFrame)
+std::unique_ptr<CPlatformWindow> CreatePlatformWindow(const char* type, void* parent, CEditorBase& editor,
+                                                      CHostWindow* host)
 {
-    if (!IsPlatformWindowTypeSupported(type) || plugFrame == nullptr)
+    if (!IsPlatformWindowTypeSupported(type) || host == nullptr)
         return nullptr;
-    Linux::IRunLoop* runLoop = nullptr;
-    if (plugFrame->queryInterface(Linux::IRunLoop::iid, reinterpret_cast<void**>(&runLoop)) != kResultOk ||
-        runLoop == nullptr)
-        return nullptr;
-    auto window = std::make_unique<CX11Window>(editor, runLoop); // takes over the reference
-    const ViewRect& size = editor.getRect();
-    if (!window->create(Window(reinterpret_cast<std::uintptr_t>(parent)), size.getWidth(), size.getHeight()))
+    auto window = std::make_unique<CX11Window>(editor, *host);
+    const gui::CRect size = editor.scaledSize();
+    if (!window->create(Window(reinterpret_cast<std::uintptr_t>(parent)), size.width(), size.height()))
         return nullptr;
     return window;
 }

@@ -1,6 +1,5 @@
 #include "ControllerParameterAccess.h"
 
-#include "CorvexEditorView.h"
 #include "corvexcontroller.h"
 
 namespace corvex {
@@ -36,11 +35,6 @@ void CControllerParameterAccess::endEdit(ParamID id)
 {
     if (m_pController != nullptr)
         m_pController->endEdit(id);
-}
-
-Steinberg::IPlugView* CreateCorvexEditorView(CorvexController& controller)
-{
-    return new CorvexEditorView(&controller);
 }
 
 } // namespace corvex

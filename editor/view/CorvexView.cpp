@@ -1,6 +1,4 @@
-#include "CorvexEditorView.h"
-
-#include "ControllerParameterAccess.h"
+#include "CorvexView.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,20 +7,15 @@
 
 namespace corvex {
 
-using namespace Steinberg;
 using gui::CRect;
 
 namespace {
-
-const ViewRect kViewRect(0, 0, editor::kEditorWidth, editor::kEditorHeight);
 
 // Hit-test order of findParameter; meters and LEDs are never answered.
 constexpr ParamID kFindOrder[] = {kInputSelection,  kGateCompressorOnOff, kCompressorLevel, kButton1,
                                   kDistortionOnOff, kDistortionLevel,     kStereoEnhancerOnOff,
                                   kDelayOnOff,      kModulationOnOff,     kChorusSpeed,
                                   kReverbOnOff,     kDelayLevel,          kReverbLevel};
-
-const char* const kForceRefreshMessage = CorvexEditorViewBase::kForceRefresh;
 
 std::unique_ptr<gui::CControl> MakeControl(const editor::ControlLayout& c, gui::CControlListener* listener)
 {
@@ -64,29 +57,19 @@ float MeterCurve(float p)
 
 } // namespace
 
-CorvexEditorView::CorvexEditorView(Vst::EditController* controller)
-    : CorvexEditorView(controller, std::make_unique<CControllerParameterAccess>(controller))
-{
-}
-
-CorvexEditorView::CorvexEditorView(std::unique_ptr<CParameterAccess> parameters)
-    : CorvexEditorView(nullptr, std::move(parameters))
-{
-}
-
-CorvexEditorView::CorvexEditorView(Vst::EditController* controller, std::unique_ptr<CParameterAccess> parameters)
-    : CEditorBase(controller, kViewRect), m_pParameters(std::move(parameters))
+CCorvexView::CCorvexView(std::unique_ptr<CParameterAccess> parameters)
+    : CEditorBase(editor::kEditorWidth, editor::kEditorHeight), m_pParameters(std::move(parameters))
 {
     setIdleRate(kIdleRate);
 }
 
-CorvexEditorView::~CorvexEditorView()
+CCorvexView::~CCorvexView()
 {
     if (frame)
         close();
 }
 
-bool CorvexEditorView::open(void* /*parent*/)
+bool CCorvexView::open(void* /*parent*/)
 {
     if (frame)
         return false;
@@ -102,7 +85,7 @@ bool CorvexEditorView::open(void* /*parent*/)
     return true;
 }
 
-void CorvexEditorView::close()
+void CCorvexView::close()
 {
     frame.reset();
     m_pBackground.reset();
@@ -111,17 +94,17 @@ void CorvexEditorView::close()
     m_iLastTouchedKnob = 0;
 }
 
-gui::CControl* CorvexEditorView::getControl(ParamID id) const
+gui::CControl* CCorvexView::getControl(ParamID id) const
 {
     return id >= kFirstParam && id <= kButton1 ? m_apControls[id] : nullptr;
 }
 
-float CorvexEditorView::getPendingValue(ParamID id) const
+float CCorvexView::getPendingValue(ParamID id) const
 {
     return IsIndicator(id) ? m_afPending[id - kOutputLeftVumeter] : 0.0f;
 }
 
-void CorvexEditorView::update(ParamID id, double value)
+void CCorvexView::update(ParamID id, double value)
 {
     if (id >= kInputSelection && id <= kReverbLevel) {
         if (gui::CControl* control = m_apControls[id])
@@ -131,7 +114,7 @@ void CorvexEditorView::update(ParamID id, double value)
     }
 }
 
-void CorvexEditorView::valueChanged(gui::CControl* control)
+void CCorvexView::valueChanged(gui::CControl* control)
 {
     if (control == nullptr)
         return;
@@ -145,13 +128,13 @@ void CorvexEditorView::valueChanged(gui::CControl* control)
     }
 }
 
-void CorvexEditorView::controlBeginEdit(gui::CControl* control)
+void CCorvexView::controlBeginEdit(gui::CControl* control)
 {
     if (control != nullptr && IsKnob(control->getTag()))
         m_iLastTouchedKnob = ParamID(control->getTag());
 }
 
-void CorvexEditorView::editOnce(gui::CControl* control, float value)
+void CCorvexView::editOnce(gui::CControl* control, float value)
 {
     const auto id = ParamID(control->getTag());
     m_iLastTouchedKnob = id;
@@ -161,7 +144,7 @@ void CorvexEditorView::editOnce(gui::CControl* control, float value)
     m_pParameters->endEdit(id);
 }
 
-bool CorvexEditorView::controlModifierClicked(gui::CControl* control, const gui::CMouseEvent& /*event*/)
+bool CCorvexView::controlModifierClicked(gui::CControl* control, const gui::CMouseEvent& /*event*/)
 {
     if (control == nullptr || !IsKnob(control->getTag()))
         return false;
@@ -169,7 +152,7 @@ bool CorvexEditorView::controlModifierClicked(gui::CControl* control, const gui:
     return true;
 }
 
-gui::CControl* CorvexEditorView::keyTarget() const
+gui::CControl* CCorvexView::keyTarget() const
 {
     gui::CPoint pointer;
     if (getPointer(pointer))
@@ -180,7 +163,7 @@ gui::CControl* CorvexEditorView::keyTarget() const
     return m_iLastTouchedKnob != 0 ? m_apControls[m_iLastTouchedKnob] : nullptr;
 }
 
-bool CorvexEditorView::handleKey(const gui::CKeyEvent& event)
+bool CCorvexView::handleKey(const gui::CKeyEvent& event)
 {
     using gui::VirtualKey;
     if (!frame)
@@ -214,7 +197,7 @@ bool CorvexEditorView::handleKey(const gui::CKeyEvent& event)
     return true;
 }
 
-void CorvexEditorView::runModalDialog(int resourceId)
+void CCorvexView::runModalDialog(int resourceId)
 {
     if (resourceId != editor::kAboutDialogResource || !frame)
         return;
@@ -225,7 +208,7 @@ void CorvexEditorView::runModalDialog(int resourceId)
         CRect::FromSize(kAboutOkLeft, kAboutOkTop, kAboutOkWidth, kAboutOkHeight), gui::LoadBitmap(kAboutOkBitmap)));
 }
 
-void CorvexEditorView::showPendingValues()
+void CCorvexView::showPendingValues()
 {
     for (ParamID id : {kOutputLeftVumeter, kOutputRightVumeter}) {
         if (gui::CControl* meter = m_apControls[id]) {
@@ -240,51 +223,43 @@ void CorvexEditorView::showPendingValues()
             led->setValue(m_afPending[id - kOutputLeftVumeter]);
 }
 
-void CorvexEditorView::notify(FUnknown* sender, const char* message)
+void CCorvexView::notify(const char* message)
 {
-    if (message != nullptr && std::strcmp(message, kTimerFired) == 0) {
+    if (message != nullptr && std::strcmp(message, kTimerFired) == 0)
         showPendingValues();
-    } else if (message != nullptr && std::strcmp(message, kForceRefreshMessage) == 0 && frame) {
-        frame->invalidate();
-        redrawFrame();
-    }
-    CEditorBase::notify(sender, message);
+    CEditorBase::notify(message);
 }
 
-tresult PLUGIN_API CorvexEditorView::findParameter(int32 xPos, int32 yPos, Vst::ParamID& resultTag)
+void CCorvexView::refresh()
 {
-    // The host's position is in the view's device pixels.
-    gui::CPoint where{int(xPos), int(yPos)};
+    if (!frame)
+        return;
+    frame->invalidate();
+    redrawFrame();
+}
+
+bool CCorvexView::findParameterAt(int x, int y, ParamID& id) const
+{
+    gui::CPoint where{x, y};
     if (frame)
         where = frame->getOffscreen().toLayout(where);
-    for (ParamID id : kFindOrder) {
-        const gui::CControl* control = m_apControls[id];
+    for (ParamID candidate : kFindOrder) {
+        const gui::CControl* control = m_apControls[candidate];
         if (control != nullptr && control->getViewSize().pointInside(where)) {
-            resultTag = id;
-            return kResultOk;
+            id = candidate;
+            return true;
         }
     }
-    return kResultFalse;
+    return false;
 }
 
-tresult PLUGIN_API CorvexEditorView::executeMenuItem(int32 /*tag*/)
+void CCorvexView::constrainSize(int& width, int& height) const
 {
-    return kResultFalse;
-}
-
-tresult PLUGIN_API CorvexEditorView::checkSizeConstraint(ViewRect* rect)
-{
-    if (rect == nullptr)
-        return kResultFalse;
     // The layout's range, in device pixels at the view's scale.
-    const ViewRect size = scaledSize();
-    const auto scaled = [&](int v) { return int32(std::floor(v * getContentScale() + 0.5)); };
-    const int32 width = std::clamp<int32>(rect->getWidth(), size.getWidth(), size.getWidth() + scaled(kMaxWidth - kMinWidth));
-    const int32 height =
-        std::clamp<int32>(rect->getHeight(), size.getHeight(), size.getHeight() + scaled(kMaxHeight - kMinHeight));
-    rect->right = rect->left + width;
-    rect->bottom = rect->top + height;
-    return kResultOk;
+    const gui::CRect size = scaledSize();
+    const auto scaled = [&](int v) { return int(std::floor(v * getContentScale() + 0.5)); };
+    width = std::clamp(width, size.width(), size.width() + scaled(kMaxWidth - kMinWidth));
+    height = std::clamp(height, size.height(), size.height() + scaled(kMaxHeight - kMinHeight));
 }
 
 } // namespace corvex

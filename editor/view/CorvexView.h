@@ -5,25 +5,18 @@
 #include "ParameterAccess.h"
 #include "gui/Controls.h"
 
-#include "pluginterfaces/vst/ivstcontextmenu.h"
-#include "pluginterfaces/vst/ivstplugview.h"
-
 #include <array>
 #include <memory>
 
 namespace corvex {
 
-// The Corvex editor: the background and the 18 controls of the layout, kept in step with the
-// host's values, turning the user's gestures into parameter edits, and showing the meters and
-// LEDs the processor reports on the editor timer. Every value it reads and every edit it makes go
-// through its CParameterAccess, so it serves any plug-in format.
-class CorvexEditorView : public CEditorBase,
-                         public gui::CControlListener,
-                         public Steinberg::Vst::IParameterFinder,
-                         public Steinberg::Vst::IContextMenuTarget {
+// The Corvex panel, whatever the plug-in format: the background and the 18 controls of the
+// layout, kept in step with the host's values, turning the user's gestures into parameter edits,
+// and showing the meters and LEDs the processor reports on the editor timer. Every value it
+// reads and every edit it makes go through its CParameterAccess; everything else it needs from
+// its host comes through the CHostWindow it is attached with.
+class CCorvexView : public CEditorBase, public gui::CControlListener {
 public:
-    using tresult = Steinberg::tresult;
-
     static constexpr int kIdleRate = 50; // ms between meter and LED updates
     static constexpr int kMinWidth = editor::kEditorWidth;
     static constexpr int kMaxWidth = editor::kEditorWidth + 50;
@@ -35,11 +28,8 @@ public:
     static constexpr float kKeyCoarseStep = 0.25f;
     static constexpr float kKeyFineFactor = 0.1f;
 
-    // Bound to a VST 3 controller, which also keeps it in its list of open views.
-    explicit CorvexEditorView(Steinberg::Vst::EditController* controller);
-    // Bound to any other host of the parameters.
-    explicit CorvexEditorView(std::unique_ptr<CParameterAccess> parameters);
-    ~CorvexEditorView() override;
+    explicit CCorvexView(std::unique_ptr<CParameterAccess> parameters);
+    ~CCorvexView() override;
 
     bool open(void* parent) override;
     void close() override;
@@ -49,32 +39,25 @@ public:
     // A parameter value from the host side: knobs and switches take it at once, meters and LEDs
     // park it until the next tick.
     void update(ParamID id, double value);
-    void UpdateParameter(Steinberg::Vst::ParamID id, Steinberg::Vst::ParamValue value) override { update(id, value); }
+    // After the host side restored a whole state: repaint everything at once.
+    void refresh();
 
     void valueChanged(gui::CControl* control) override;
     void controlBeginEdit(gui::CControl* control) override;
     // A double-click or Ctrl+click on a knob returns it to its default, as one edit.
     bool controlModifierClicked(gui::CControl* control, const gui::CMouseEvent& event) override;
-    void notify(Steinberg::FUnknown* sender, const char* message) override;
+    void notify(const char* message) override;
 
     // The control showing `id`, or null while closed (and for "Bypass").
     gui::CControl* getControl(ParamID id) const;
     // The meter or LED value waiting for the next tick (identifiers 13 to 17).
     float getPendingValue(ParamID id) const;
 
-    tresult PLUGIN_API findParameter(Steinberg::int32 xPos, Steinberg::int32 yPos,
-                                     Steinberg::Vst::ParamID& resultTag) SMTG_OVERRIDE;
-    tresult PLUGIN_API executeMenuItem(Steinberg::int32 tag) SMTG_OVERRIDE;
-    tresult PLUGIN_API canResize() SMTG_OVERRIDE { return Steinberg::kResultFalse; }
-    tresult PLUGIN_API checkSizeConstraint(Steinberg::ViewRect* rect) SMTG_OVERRIDE;
-
-    using Steinberg::FObject::update;
-    OBJ_METHODS(CorvexEditorView, CEditorBase)
-    DEFINE_INTERFACES
-        DEF_INTERFACE(Steinberg::Vst::IParameterFinder)
-        DEF_INTERFACE(Steinberg::Vst::IContextMenuTarget)
-    END_DEFINE_INTERFACES(CEditorBase)
-    REFCOUNT_METHODS(CEditorBase)
+    // The parameter whose control lies under (x, y), in the view's device pixels; false over
+    // none (meters and LEDs are never answered).
+    bool findParameterAt(int x, int y, ParamID& id) const;
+    // Moves a proposed device size into the range the panel allows at its scale.
+    void constrainSize(int& width, int& height) const;
 
 protected:
     // Opens the About box (resource 103) as a modal panel inside the editor: a plug-in must not
@@ -85,7 +68,6 @@ protected:
     bool handleKey(const gui::CKeyEvent& event) override;
 
 private:
-    CorvexEditorView(Steinberg::Vst::EditController* controller, std::unique_ptr<CParameterAccess> parameters);
     void showPendingValues();
     // The knob keys act on: the one under the pointer, else the last one touched; null if none.
     gui::CControl* keyTarget() const;
