@@ -1,11 +1,14 @@
 // Writes one .vstpreset per factory preset, each holding the processor's 80-byte component state
-// and its class ID, named after the preset. Usage: corvex-vst3-presets OUTPUT_DIRECTORY
+// and its class ID, named after the preset, into the folder below PRESETS_ROOT that hosts derive
+// from the factory's vendor and the plug-in's name. Usage: corvex-vst3-presets PRESETS_ROOT
 
 #include "FactoryPresets.h"
 #include "PresetFile.h"
+#include "PresetFolder.h"
 #include "corvexids.h"
 #include "version.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -31,13 +34,20 @@ std::string MetaInfo(const FactoryPreset& preset)
 int main(int argc, char** argv)
 {
     if (argc != 2) {
-        std::cerr << "usage: corvex-vst3-presets OUTPUT_DIRECTORY\n";
+        std::cerr << "usage: corvex-vst3-presets PRESETS_ROOT\n";
         return 2;
+    }
+    const std::string folder = std::string(argv[1]) + "/" + PresetFolder();
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        std::cerr << "corvex-vst3-presets: cannot create " << folder << ": " << error.message() << "\n";
+        return 1;
     }
     char classId[33] = {};
     kCorvexProcessorUID.toString(classId);
     for (const FactoryPreset& preset : kFactoryPresets) {
-        const std::string path = std::string(argv[1]) + "/" + preset.name + ".vstpreset";
+        const std::string path = folder + "/" + preset.name + ".vstpreset";
         const std::vector<unsigned char> state = PresetState(preset);
         const std::vector<char> bytes = corvex::hosting::BuildVstPreset({classId, {state.begin(), state.end()}, MetaInfo(preset)});
         std::ofstream file(path, std::ios::binary | std::ios::trunc);

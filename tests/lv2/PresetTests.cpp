@@ -2,6 +2,7 @@
 #include "Lv2TestHost.h"
 #include "PluginTestSupport.h"
 #include "PresetFile.h"
+#include "PresetFolder.h"
 #include "RenderTestSupport.h"
 #include "DemoPhrase.h"
 #include "corvexids.h"
@@ -39,7 +40,7 @@ constexpr double kLevelToleranceDb = 4.0;
 
 std::string PresetPath(const FactoryPreset& preset)
 {
-    return std::string(CORVEX_VST3_PRESETS_DIR) + "/" + preset.name + ".vstpreset";
+    return std::string(CORVEX_VST3_PRESETS_ROOT) + "/" + PresetFolder() + "/" + preset.name + ".vstpreset";
 }
 
 std::vector<char> ReadFile(const std::string& path)
