@@ -164,6 +164,15 @@ std::unique_ptr<PluginModule> LoadNamedModule(const std::string& modulePath, std
 std::string DefaultModulePath(const std::string& builtModule)
 {
     std::error_code ec;
+#ifndef _WIN32
+    // Installed with the program (the Debian package: /usr/bin and /usr/lib/vst3).
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        const std::filesystem::path installed = program.parent_path().parent_path() / "lib/vst3/Corvex.vst3";
+        if (std::filesystem::exists(installed, ec))
+            return installed.string();
+    }
+#endif
     if (!builtModule.empty() && std::filesystem::exists(builtModule, ec))
         return builtModule;
     const char* home = std::getenv("HOME");

@@ -45,7 +45,12 @@ std::string BundleBinaryPath(const std::string& bundle);
 std::unique_ptr<PluginModule> LoadNamedModule(const std::string& modulePath, std::string& error);
 // The start of such an error, for the steps that follow loading.
 std::string CannotLoadModule(const std::string& modulePath);
-// builtModule (the module built alongside an app) if it exists, else the per-user install location.
+// The module installed with the running program (<prefix>/lib/vst3/Corvex.vst3 beside
+// <prefix>/bin) if it exists, else builtModule (the module built alongside an app) if it exists,
+// else the per-user install location.
 std::string DefaultModulePath(const std::string& builtModule);
+// That order, for a program's help.
+inline constexpr const char* kDefaultModuleOrder =
+    "the Corvex.vst3 installed with this program in ../lib/vst3, else the one built with it, else ~/.vst3/Corvex.vst3";
 
 } // namespace corvex::hosting

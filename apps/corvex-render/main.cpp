@@ -9,6 +9,7 @@
 #include "RenderHost.h"
 #include "ProgressBar.h"
 #include "StateLayout.h"
+#include "version.h"
 
 #include <CLI/CLI.hpp>
 
@@ -380,6 +381,7 @@ int main(int argc, char** argv)
     Options o;
     CLI::App app{"Renders audio files, or a built-in demo phrase, through the Corvex VST 3 plug-in.",
                  "corvex-render"};
+    app.set_version_flag("--version", std::string("corvex-render ") + corvex::kVersionString);
     app.add_option("INPUT", o.input, "Audio file to process (anything libsndfile decodes: WAV, AIFF, FLAC, Ogg, Opus, "
                                      "MP3, ...; 44.1 to 192 kHz)");
     app.add_option("--channels", o.channels, "Channels of INPUT to use, counted from 1: one (fed to both inputs) or "
@@ -406,8 +408,8 @@ int main(int argc, char** argv)
     app.add_option("--save-state", o.saveStatePath, "Save the component state after rendering")->type_name("FILE");
     app.add_option("--format", o.format, "Output format: wav16, wav24, wav32f, flac16, flac24, aiff16, aiff24, "
                                          "aiff32f or ogg (default: from OUTPUT's extension, 24-bit WAV otherwise)");
-    app.add_option("--module", o.modulePath, "Corvex.vst3 bundle to load (default: " +
-                                                corvex::hosting::DefaultModulePath(CORVEX_RENDER_BUILT_MODULE) + ")")
+    app.add_option("--module", o.modulePath, std::string("Corvex.vst3 bundle to load (default: ") +
+                                                corvex::hosting::kDefaultModuleOrder + ")")
         ->type_name("PATH");
     app.add_flag("--list-params", o.listParams, "Print the parameters the plug-in reports, and exit");
     app.add_flag("--list-presets", o.listPresets, "Print the factory presets, and exit");

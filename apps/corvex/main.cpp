@@ -25,6 +25,7 @@
 #include "LiveHost.h"
 #include "PluginModule.h"
 #include "Settings.h"
+#include "version.h"
 
 using namespace corvex::live;
 using namespace Steinberg;
@@ -297,8 +298,9 @@ int Run(const Options& o, const CLI::App& app)
 
 int main(int argc, char** argv)
 {
-    CLI::App app{"corvex: play through the Corvex amplifier live, on JACK or ALSA, without a DAW"};
+    CLI::App app{"Plays your guitar through the Corvex amplifier live, on JACK or ALSA, without a DAW.", "corvex"};
     Options o;
+    app.set_version_flag("--version", std::string("corvex ") + corvex::kVersionString);
     app.add_flag("--jack", o.jack, "Play through JACK (the default; PipeWire desktops provide it too)");
     app.add_option("--alsa", o.alsaDevice, "Play through this ALSA device instead of JACK (hw:1, plughw:USB, default)")
         ->type_name("DEVICE");
@@ -317,7 +319,8 @@ int main(int argc, char** argv)
     app.add_option("--state", o.statePath, "Start from this 80-byte state (as corvex-render --save-state writes)")
         ->type_name("FILE");
     app.add_flag("--no-gui", o.noGui, "Run without the editor window; a status line on a terminal");
-    app.add_option("--module", o.modulePath, "The Corvex.vst3 bundle to load")->type_name("PATH");
+    app.add_option("--module", o.modulePath,
+                   std::string("The Corvex.vst3 bundle to load (default: ") + corvex::hosting::kDefaultModuleOrder + ")")->type_name("PATH");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -1,6 +1,6 @@
 // Renders the Corvex editor offscreen to a PNG.
 //
-//   corvex-screenshot [--scale S] <output.png> [id=value ...]
+//   corvex-screenshot [--scale S] OUTPUT.png [id=value ...]
 //
 // --scale draws the editor at S device pixels per layout pixel (0.5 to 4; default 1), as a host
 // that scales plug-in views would show it.
@@ -10,6 +10,9 @@
 #include "CorvexEditorView.h"
 #include "corvexcontroller.h"
 #include "gui/Bitmap.h"
+#include "version.h"
+
+#include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,19 +23,24 @@
 int main(int argc, char** argv)
 {
     using namespace Steinberg;
-    double scale = 1.0;
-    if (argc >= 3 && std::string(argv[1]) == "--scale") {
-        scale = corvex::CEditorBase::ParseScale(argv[2]);
-        if (scale == 0.0) {
-            std::fprintf(stderr, "--scale: expected a number from %g to %g, got '%s'\n", corvex::CEditorBase::kMinScale,
-                         corvex::CEditorBase::kMaxScale, argv[2]);
-            return 2;
-        }
-        argv += 2;
-        argc -= 2;
+    CLI::App app{"Renders the Corvex editor offscreen to a PNG file.", "corvex-screenshot"};
+    app.set_version_flag("--version", std::string("corvex-screenshot ") + corvex::kVersionString);
+    std::string scaleText = "1";
+    std::string output;
+    std::vector<std::string> settings;
+    app.add_option("--scale", scaleText, "Device pixels per layout pixel, 0.5 to 4 (default 1)")->type_name("S");
+    app.add_option("OUTPUT", output, "PNG file to write")->required();
+    app.add_option("SETTINGS", settings, "Parameters to set first, as id=value: id 1 to 19, value normalised 0 to 1")
+        ->type_name("ID=VALUE");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;
     }
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s [--scale S] <output.png> [id=value ...]\n", argv[0]);
+    const double scale = corvex::CEditorBase::ParseScale(scaleText.c_str());
+    if (scale == 0.0) {
+        std::fprintf(stderr, "--scale: expected a number from %g to %g, got '%s'\n", corvex::CEditorBase::kMinScale,
+                     corvex::CEditorBase::kMaxScale, scaleText.c_str());
         return 2;
     }
     auto* controller = new corvex::CorvexController();
@@ -50,13 +58,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "the editor did not open\n");
     } else {
         status = 0;
-        for (int i = 2; i < argc; ++i) {
-            const std::string arg = argv[i];
+        for (const std::string& arg : settings) {
             const auto eq = arg.find('=');
             char* end = nullptr;
             const long id = eq == std::string::npos ? 0 : std::strtol(arg.c_str(), &end, 10);
             if (eq == std::string::npos || end != arg.c_str() + eq || id < 1 || id > 19) {
-                std::fprintf(stderr, "expected id=value with id 1 to 19, got '%s'\n", arg.c_str());
+                std::fprintf(stderr, "SETTINGS: expected id=value with id 1 to 19, got '%s'\n", arg.c_str());
                 status = 2;
                 continue;
             }
@@ -65,11 +72,11 @@ int main(int argc, char** argv)
         editor->onTimer();
         const corvex::gui::COffscreenContext& pixels = editor->getFrame()->getOffscreen();
         std::vector<unsigned char> png;
-        std::ofstream out(argv[1], std::ios::binary);
         if (status == 0 && corvex::gui::EncodePng(pixels.getWidth(), pixels.getHeight(), pixels.pixels(), png)) {
+            std::ofstream out(output, std::ios::binary);
             out.write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
             if (!out) {
-                std::fprintf(stderr, "cannot write %s\n", argv[1]);
+                std::fprintf(stderr, "cannot write %s\n", output.c_str());
                 status = 1;
             }
         } else if (status == 0) {

@@ -1,0 +1,23 @@
+# A program answers --help and --version on standard output, with status 0, and writes no file.
+#   cmake -DPROGRAM=<exe> -DNAME=<name> -DVERSION=<version> -DWORK_DIR=<empty folder> -P ProgramOptionsCheck.cmake
+file(REMOVE_RECURSE "${WORK_DIR}")
+file(MAKE_DIRECTORY "${WORK_DIR}")
+foreach(option --help --version)
+  execute_process(COMMAND "${PROGRAM}" ${option} WORKING_DIRECTORY "${WORK_DIR}"
+    RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE errors)
+  if(NOT status EQUAL 0 OR NOT errors STREQUAL "")
+    message(FATAL_ERROR "${NAME} ${option}: status ${status}, errors: ${errors}")
+  endif()
+  set(output_${option} "${output}")
+endforeach()
+if(NOT output_--help MATCHES "Usage: ${NAME} " OR NOT output_--help MATCHES "--version")
+  message(FATAL_ERROR "${NAME} --help gives no usage naming --version:\n${output_--help}")
+endif()
+if(NOT output_--version STREQUAL "${NAME} ${VERSION}\n")
+  message(FATAL_ERROR "${NAME} --version says '${output_--version}', not '${NAME} ${VERSION}'")
+endif()
+file(GLOB written "${WORK_DIR}/*")
+if(written)
+  message(FATAL_ERROR "${NAME} wrote ${written}")
+endif()
+file(REMOVE_RECURSE "${WORK_DIR}")
