@@ -60,9 +60,10 @@ if(EXISTS "${_sdk}/public.sdk/source/common/commoniids.cpp")
 else()
   target_sources(corvex_vst3_sdk PRIVATE "${CMAKE_CURRENT_LIST_DIR}/../plugin/vst3/sdk/CommonIids.cpp")
 endif()
-# Newer SDKs (3.7.3 on) move string conversion into a file of its own that their host classes and
-# public classes call; the Debian 3.7.2 subset has neither the file nor the calls.
-foreach(_newer IN ITEMS public.sdk/source/vst/utility/stringconvert.cpp)
+# Newer SDKs (3.7.3 on) move string conversion into a file of their own that their host classes and
+# public classes call, and 3.7.12 on build that on a common converter in a second file;
+# the Debian 3.7.2 subset has neither the files nor the calls.
+foreach(_newer IN ITEMS public.sdk/source/vst/utility/stringconvert.cpp public.sdk/source/common/commonstringconvert.cpp)
   if(EXISTS "${_sdk}/${_newer}")
     target_sources(corvex_vst3_sdk PRIVATE "${_sdk}/${_newer}")
   endif()

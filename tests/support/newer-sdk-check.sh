@@ -1,6 +1,7 @@
 #!/bin/sh
-# Configures the project against a stand-in for a newer VST 3 SDK: Debian's tree plus the string
-# conversion file newer SDKs have. The build must compile that file, and only there.
+# Configures the project against a stand-in for a newer VST 3 SDK: Debian's tree plus the two
+# string conversion files newer SDKs have (the second holding what the first calls). The build
+# must compile both, and only there.
 #   newer-sdk-check.sh CMAKE SOURCE_DIR SDK_DIR
 set -eu
 cmake=$1 source=$2 sdk=$3
@@ -13,16 +14,23 @@ configure() {
         -DCORVEX_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Release >"$1.log" 2>&1 || { cat "$1.log" >&2; fail "configure failed"; }
 }
 
+newer_files="public.sdk/source/vst/utility/stringconvert.cpp public.sdk/source/common/commonstringconvert.cpp"
+compiles_newer_files() { # compiles_newer_files BUILD_DIR
+    for file in $newer_files; do
+        grep -q "$file" "$1/compile_commands.json" || fail "a newer SDK's $file is not compiled"
+    done
+}
+
 # Configured against a newer SDK already: that SDK itself is the case to check.
-if [ -e "$sdk/public.sdk/source/vst/utility/stringconvert.cpp" ]; then
+if [ -e "$sdk/public.sdk/source/common/commonstringconvert.cpp" ]; then
     configure "$work/newer" "$sdk"
-    grep -q "public.sdk/source/vst/utility/stringconvert.cpp" "$work/newer/compile_commands.json" ||
-        fail "the SDK's stringconvert.cpp is not compiled"
+    compiles_newer_files "$work/newer"
     echo "newer-sdk-check: ok"
     exit 0
 fi
 
-# The stand-in: every entry of the SDK linked, down to public.sdk/source/vst, plus utility/.
+# The stand-in: every entry of the SDK linked, down to public.sdk/source/vst and
+# public.sdk/source/common, plus the two files.
 mirror() { # mirror FROM TO: links FROM's entries into TO
     mkdir -p "$2"
     for entry in "$1"/*; do ln -s "$entry" "$2/$(basename "$entry")"; done
@@ -31,13 +39,16 @@ mirror "$sdk" "$work/sdk"
 rm "$work/sdk/public.sdk" && mirror "$sdk/public.sdk" "$work/sdk/public.sdk"
 rm "$work/sdk/public.sdk/source" && mirror "$sdk/public.sdk/source" "$work/sdk/public.sdk/source"
 rm "$work/sdk/public.sdk/source/vst" && mirror "$sdk/public.sdk/source/vst" "$work/sdk/public.sdk/source/vst"
+rm "$work/sdk/public.sdk/source/common" && mirror "$sdk/public.sdk/source/common" "$work/sdk/public.sdk/source/common"
 mkdir -p "$work/sdk/public.sdk/source/vst/utility"
-echo "namespace Steinberg::Vst::StringConvert { int Probe() { return 1; } }" \
+echo "namespace Steinberg::StringConvert { int Convert(); }
+namespace Steinberg::Vst::StringConvert { int Probe() { return Steinberg::StringConvert::Convert(); } }" \
     >"$work/sdk/public.sdk/source/vst/utility/stringconvert.cpp"
+echo "namespace Steinberg::StringConvert { int Convert() { return 1; } }" \
+    >"$work/sdk/public.sdk/source/common/commonstringconvert.cpp"
 
 configure "$work/newer" "$work/sdk"
-grep -q "public.sdk/source/vst/utility/stringconvert.cpp" "$work/newer/compile_commands.json" ||
-    fail "a newer SDK's stringconvert.cpp is not compiled"
+compiles_newer_files "$work/newer"
 configure "$work/debian" "$sdk"
-grep -q "stringconvert.cpp" "$work/debian/compile_commands.json" && fail "Debian's tree has no stringconvert.cpp"
+grep -q "stringconvert.cpp" "$work/debian/compile_commands.json" && fail "Debian's tree has no string conversion files"
 echo "newer-sdk-check: ok"
