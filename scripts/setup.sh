@@ -1,19 +1,32 @@
 #!/usr/bin/env bash
-# Installs every Debian package Corvex needs to build, test and run.
+# Installs the Debian packages Corvex needs to build and run; with --tests, also those its tests,
+# the Windows cross build and the packages need.
+#   scripts/setup.sh [--tests]
 set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
   juce-modules-source-data   # the VST 3 SDK (interfaces, base, public SDK classes)
-  libsndfile1-dev libcli11-dev
-  libcairo2-dev libpng-dev fonts-dejavu-core
-  libx11-dev libxtst-dev xvfb xauth
-  lv2-dev liblilv-dev lilv-utils jalv sordi x11-utils   # the LV2 plug-in and its tests
-  jackd2 libjack-jackd2-dev libasound2-dev   # corvex's audio backends; jackd for the tests
-  g++-mingw-w64-x86-64 wine wine64 libstb-dev   # the Windows cross build and its tests under Wine
-  libgtk-3-dev               # GtkSocket, the XEmbed embedder the editor tests embed into
+  libsndfile1-dev libcli11-dev   # corvex-render's audio files; every program's options
+  libpng-dev libx11-dev      # the editor's artwork and its X11 window
+  lv2-dev                    # the LV2 plug-in
+  libjack-jackd2-dev libasound2-dev   # corvex's audio backends
 )
+test_packages=(
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libcairo2-dev fonts-dejavu-core   # the artwork generator
+  libxtst-dev xvfb xauth x11-utils libgtk-3-dev   # the editor tests (GtkSocket embeds with XEmbed)
+  liblilv-dev lilv-utils jalv sordi   # the LV2 tests
+  jackd2                     # the JACK server the live tests start
+  g++-mingw-w64-x86-64 wine wine64 libstb-dev   # the Windows cross build and its tests under Wine
+  help2man lintian nsis      # the Debian package's manual pages and check, the Windows installer
+)
+
+case "${1-}" in
+  "") ;;
+  --tests) packages+=("${test_packages[@]}") ;;
+  *) echo "usage: $0 [--tests]" >&2; exit 2 ;;
+esac
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then

@@ -1,6 +1,7 @@
 # Installs corvex and corvex-render for the user and a desktop entry for corvex, run as
-#   cmake -DCORVEX=<exe> -DRENDER=<exe> -DBIN_DIR=<dir> -DDESKTOP_DIR=<dir> -DDESKTOP_TEMPLATE=<file> -P InstallApps.cmake
-foreach(variable CORVEX RENDER BIN_DIR DESKTOP_DIR DESKTOP_TEMPLATE)
+#   cmake -DCORVEX=<exe> -DRENDER=<exe> -DBIN_DIR=<dir> -DDESKTOP_DIR=<dir> -DDESKTOP_TEMPLATE=<file>
+#         -DICON=<svg> -DICON_DIR=<hicolor theme dir> -P InstallApps.cmake
+foreach(variable CORVEX RENDER BIN_DIR DESKTOP_DIR DESKTOP_TEMPLATE ICON ICON_DIR)
   if(NOT DEFINED ${variable})
     message(FATAL_ERROR "InstallApps.cmake needs -D${variable}=...")
   endif()
@@ -16,6 +17,8 @@ foreach(program "${CORVEX}" "${RENDER}")
   file(RENAME "${BIN_DIR}/.${name}.new" "${BIN_DIR}/${name}")
 endforeach()
 
+file(MAKE_DIRECTORY "${ICON_DIR}/scalable/apps")
+file(COPY_FILE "${ICON}" "${ICON_DIR}/scalable/apps/corvex.svg")
 set(CORVEX_DESKTOP_EXEC "${BIN_DIR}/corvex")
 configure_file("${DESKTOP_TEMPLATE}" "${DESKTOP_DIR}/corvex.desktop" @ONLY)
 find_program(UPDATE_DESKTOP_DATABASE update-desktop-database)

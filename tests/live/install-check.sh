@@ -8,7 +8,8 @@ trap 'rm -rf "$home"' EXIT
 install() {
     "$cmake" -DCORVEX="$corvex" -DRENDER="$render" -DBIN_DIR="$home/.local/bin" \
         -DDESKTOP_DIR="$home/.local/share/applications" \
-        -DDESKTOP_TEMPLATE="$source/apps/corvex/corvex.desktop.in" -P "$source/apps/corvex/InstallApps.cmake"
+        -DDESKTOP_TEMPLATE="$source/apps/corvex/corvex.desktop.in" -DICON="$source/apps/corvex/corvex.svg" \
+        -DICON_DIR="$home/.local/share/icons/hicolor" -P "$source/apps/corvex/InstallApps.cmake"
 }
 fail() { echo "install-check: $*" >&2; exit 1; }
 
@@ -23,6 +24,8 @@ done
 entry="$home/.local/share/applications/corvex.desktop"
 grep -qx "Name=Corvex" "$entry" || fail "no Name in the desktop entry"
 grep -qx "Exec=$home/.local/bin/corvex" "$entry" || fail "the desktop entry does not run the installed corvex"
+grep -qx "Icon=corvex" "$entry" && [ -f "$home/.local/share/icons/hicolor/scalable/apps/corvex.svg" ] ||
+    fail "the desktop entry's icon is not installed"
 if command -v desktop-file-validate >/dev/null; then desktop-file-validate "$entry"; fi
 
 out=$(PATH="$home/.local/bin:/usr/bin:/bin" install)
