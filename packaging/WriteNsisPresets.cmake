@@ -1,0 +1,17 @@
+# Names the .vstpreset folder of a presets tree (<root>/<vendor>/<plug-in>/) for the installer:
+#   cmake -DPRESETS_ROOT=<root> -DOUTPUT=<file.nsh> -P WriteNsisPresets.cmake
+file(GLOB vendors LIST_DIRECTORIES true "${PRESETS_ROOT}/*")
+list(LENGTH vendors count)
+if(NOT count EQUAL 1)
+  message(FATAL_ERROR "Expected one vendor folder of .vstpreset files in ${PRESETS_ROOT} (build the release preset first), found ${count}")
+endif()
+file(GLOB plugins LIST_DIRECTORIES true "${vendors}/*")
+list(LENGTH plugins count)
+if(NOT count EQUAL 1)
+  message(FATAL_ERROR "Expected one plug-in folder in ${vendors}, found ${count}")
+endif()
+get_filename_component(vendor "${vendors}" NAME)
+get_filename_component(plugin "${plugins}" NAME)
+file(WRITE "${OUTPUT}.new" "!define PRESETS_SOURCE \"${plugins}\"\n!define PRESETS_VENDOR \"${vendor}\"\n!define PRESETS_PLUGIN \"${plugin}\"\n")
+file(COPY_FILE "${OUTPUT}.new" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.new")
