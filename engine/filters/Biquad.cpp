@@ -5,6 +5,10 @@
 #include <cstring>
 #include <new>
 
+#if CORVEX_HAVE_AVX2_KERNELS
+#include <immintrin.h>
+#endif
+
 namespace corvex {
 
 Biquad::Biquad(int iType, double dDecayTime, double dDelayTime)
@@ -178,11 +182,13 @@ void Biquad::ComputeCoefficients()
 
 int Biquad::Reset()
 {
-    // Only the part of the line in use is cleared: entries beyond it are never read before a
-    // later Reset clears them, and untouched pages stay unmapped.
+    // Only the entries written since the last clear can be non-zero: a reset after little or no
+    // audio (hosts activate several times before playing) clears little or nothing, and
+    // untouched pages stay unmapped.
     m_iLineLength = m_iCapacity;
-    if (m_afDelayLine && m_iLineLength > 0)
-        std::memset(m_afDelayLine, 0, sizeof(float) * static_cast<size_t>(m_iLineLength));
+    if (m_afDelayLine && m_iDirtyEnd > 0)
+        std::memset(m_afDelayLine, 0, sizeof(float) * static_cast<size_t>(m_iDirtyEnd));
+    m_iDirtyEnd = 0;
     m_iWriteIndex = 0;
     return 1;
 }
@@ -204,6 +210,146 @@ int Biquad::SetSampleRate(const double* pfSampleRate)
     ComputeCoefficients();
     return CMyEffect::SetSampleRate(pfSampleRate);
 }
+
+void Biquad::ProcessRun(const float* afIn, float* afOut, int n)
+{
+    if (m_iType < kComb || m_iType > kDelay || !(m_afDelayLine && m_iLineLength >= 1 && m_pfSampleRate)) {
+        for (int k = 0; k < n; ++k)
+            afOut[k] = ProcessSample(afIn[k]);
+        return;
+    }
+#if CORVEX_HAVE_AVX2_KERNELS
+    if (cpu::Active() == cpu::Level::kAvx2) {
+        switch (m_iType) {
+        case kComb:
+            RunDelayTypeAvx2<kComb>(afIn, afOut, n);
+            break;
+        case kAllPass:
+            RunDelayTypeAvx2<kAllPass>(afIn, afOut, n);
+            break;
+        default:
+            RunDelayTypeAvx2<kDelay>(afIn, afOut, n);
+            break;
+        }
+        return;
+    }
+#endif
+    switch (m_iType) {
+    case kComb:
+        RunDelayType<kComb>(afIn, afOut, n);
+        break;
+    case kAllPass:
+        RunDelayType<kAllPass>(afIn, afOut, n);
+        break;
+    default:
+        RunDelayType<kDelay>(afIn, afOut, n);
+        break;
+    }
+}
+
+#if CORVEX_HAVE_AVX2_KERNELS
+namespace {
+
+constexpr int kVector = 8;
+
+// ReadDelayLine at the positions v - fDelay for the eight write indices v = w ... w + 7 (w
+// within the line, the others wrapped into it), lane by lane the same operations. Returns
+// false, writing nothing, when a position lies over a line length away: the modulo path,
+// which the caller then takes sample by sample.
+CORVEX_TARGET_AVX2 bool ReadEightAvx2(const float* afLine, int L, int w, float fDelay, float* afRead)
+{
+    const __m256i vLength = _mm256_set1_epi32(L);
+    const __m256i vLast = _mm256_set1_epi32(L - 1);
+    const __m256i vZero = _mm256_setzero_si256();
+    __m256i v = _mm256_add_epi32(_mm256_set1_epi32(w), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    v = _mm256_sub_epi32(v, _mm256_and_si256(_mm256_cmpgt_epi32(v, vLast), vLength));
+    const __m256 vPosition = _mm256_sub_ps(_mm256_cvtepi32_ps(v), _mm256_set1_ps(fDelay));
+    // floor: truncate, then step down where that rounded up (the mask is -1 there).
+    __m256i i = _mm256_cvttps_epi32(vPosition);
+    i = _mm256_add_epi32(i, _mm256_castps_si256(_mm256_cmp_ps(vPosition, _mm256_cvtepi32_ps(i), _CMP_LT_OQ)));
+    const __m256 f = _mm256_sub_ps(vPosition, _mm256_cvtepi32_ps(i));
+    i = _mm256_add_epi32(i, _mm256_and_si256(_mm256_cmpgt_epi32(vZero, i), vLength));
+    i = _mm256_sub_epi32(i, _mm256_and_si256(_mm256_cmpgt_epi32(i, vLast), vLength));
+    const __m256i outside = _mm256_or_si256(_mm256_cmpgt_epi32(vZero, i), _mm256_cmpgt_epi32(i, vLast));
+    if (!_mm256_testz_si256(outside, outside))
+        return false;
+    __m256i j = _mm256_add_epi32(i, _mm256_set1_epi32(1));
+    j = _mm256_and_si256(j, _mm256_cmpgt_epi32(vLength, j));
+    const __m256 a = _mm256_i32gather_ps(afLine, i, 4);
+    const __m256 b = _mm256_i32gather_ps(afLine, j, 4);
+    const __m256 r = _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_set1_ps(1.0f), f), a), _mm256_mul_ps(f, b));
+    _mm256_storeu_ps(afRead, r);
+    return true;
+}
+
+// DelayStep over n samples whose line entries afLine[0 .. n) are contiguous.
+template <int kType>
+CORVEX_TARGET_AVX2 void StepAvx2(const float* afIn, const float* afRead, float g, float* afLine, float* afOut, int n)
+{
+    const __m256 vGain = _mm256_set1_ps(g);
+    const __m256 vMinusGain = _mm256_set1_ps(-g);
+    int k = 0;
+    for (; k + kVector <= n; k += kVector) {
+        __m256 x = _mm256_loadu_ps(afIn + k);
+        x = _mm256_and_ps(x, _mm256_cmp_ps(x, x, _CMP_ORD_Q)); // a NaN must never circulate
+        const __m256 r = _mm256_loadu_ps(afRead + k);
+        if (kType == Biquad::kComb) {
+            const __m256 y = _mm256_add_ps(_mm256_mul_ps(r, vGain), x);
+            _mm256_storeu_ps(afLine + k, y);
+            _mm256_storeu_ps(afOut + k, y);
+        } else if (kType == Biquad::kAllPass) {
+            const __m256 u = _mm256_add_ps(_mm256_mul_ps(vGain, r), x);
+            _mm256_storeu_ps(afLine + k, u);
+            _mm256_storeu_ps(afOut + k, _mm256_add_ps(_mm256_mul_ps(vMinusGain, u), r));
+        } else {
+            _mm256_storeu_ps(afLine + k, x);
+            _mm256_storeu_ps(afOut + k, r);
+        }
+    }
+    for (; k < n; ++k) {
+        float x = afIn[k];
+        if (x != x)
+            x = 0.0f;
+        afOut[k] = Biquad::DelayStep<kType>(x, afRead[k], g, afLine[k]);
+    }
+}
+
+} // namespace
+
+template <int kType>
+void Biquad::RunDelayTypeAvx2(const float* afIn, float* afOut, int n)
+{
+    const float fDelay = SampleRate() * static_cast<float>(m_dDelayTime);
+    const int L = m_iLineLength;
+    if (!(n <= kMaxRun && fDelay >= static_cast<float>(n + 2) && fDelay + static_cast<float>(n + 2) < static_cast<float>(L))) {
+        RunDelayType<kType>(afIn, afOut, n);
+        return;
+    }
+    // As RunDelayType's path for runs shorter than the delay: every read first, then the steps.
+    MarkWritten(m_iWriteIndex, n);
+    const float g = static_cast<float>(m_dCombGain);
+    float* const afLine = m_afDelayLine;
+    const int w = m_iWriteIndex;
+    float afRead[kMaxRun];
+    for (int k = 0; k < n; k += kVector) {
+        int v = w + k;
+        if (v >= L)
+            v -= L;
+        if (k + kVector <= n && ReadEightAvx2(afLine, L, v, fDelay, afRead + k))
+            continue;
+        for (int e = k; e < n && e < k + kVector; ++e) {
+            afRead[e] = ReadDelayLine(static_cast<float>(v) - fDelay);
+            if (++v >= L)
+                v = 0;
+        }
+    }
+    // The run's entries: up to the end of the line, then from its start.
+    const int iFirst = n < L - w ? n : L - w;
+    StepAvx2<kType>(afIn, afRead, g, afLine + w, afOut, iFirst);
+    StepAvx2<kType>(afIn + iFirst, afRead + iFirst, g, afLine, afOut + iFirst, n - iFirst);
+    m_iWriteIndex = w + n < L ? w + n : w + n - L;
+}
+#endif
 
 int Biquad::Process(const float*, const float*, float*, float*, int)
 {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "base/CpuFeatures.h"
 #include "base/MyEffect.h"
 
 namespace corvex {
@@ -29,6 +30,8 @@ public:
     // Three seconds at 192 kHz.
     static constexpr int BIQUADLINESIZE = 576000;
     static constexpr float kLineSeconds = 3.0f;
+    // The longest run whose reads all go ahead of its writes.
+    static constexpr int kMaxRun = 64;
     // Bilinear sections turn unstable as the normalised frequency reaches 0.5; sections are
     // kept below this bound when a low host rate would push them there.
     static constexpr double kMaxNormalisedFrequency = 0.49;
@@ -46,11 +49,17 @@ public:
 
     float ProcessSample(float x) override;
     // ProcessSample over a run of samples (delay types): the same result, with the per-run
-    // work (delay in samples, gain, type dispatch) taken out of the sample loop.
+    // work (delay in samples, gain, type dispatch) taken out of the sample loop, and runs no
+    // longer than the delay processed eight samples to a vector where the processor allows.
     void ProcessRun(const float* afIn, float* afOut, int n);
     int Reset() override;
     int SetSampleRate(const double* pfSampleRate) override;
     int Process(const float*, const float*, float*, float*, int) override;
+
+    // One sample of a delay type, given the value r read from the line: writes the line entry
+    // and returns the output.
+    template <int kType>
+    static float DelayStep(float x, float r, float g, float& fLineEntry);
 
     // Linear interpolation of the circular line at a fractional position, wrapped into the line.
     float ReadDelayLine(float fPosition) const;
@@ -68,16 +77,28 @@ public:
     double CombGain() const { return m_dCombGain; }
     int LineLength() const { return m_iLineLength; }
     int Capacity() const { return m_iCapacity; }
-    float* DelayLine() { return m_afDelayLine; }
+    // Writable access: the next Reset then clears the whole line.
+    float* DelayLine()
+    {
+        m_iDirtyEnd = m_afDelayLine ? BIQUADLINESIZE : 0;
+        return m_afDelayLine;
+    }
 
 private:
     void ComputeCoefficients();
     template <int kType>
     void RunDelayType(const float* afIn, float* afOut, int n);
-    // One sample of a delay type, given the value r read from the line: writes the line entry
-    // and returns the output.
+#if CORVEX_HAVE_AVX2_KERNELS
     template <int kType>
-    static float DelayStep(float x, float r, float g, float& fLineEntry);
+    CORVEX_TARGET_AVX2 void RunDelayTypeAvx2(const float* afIn, float* afOut, int n);
+#endif
+    // Notes that entries [w, w + n) of the line, wrapped, are about to be written.
+    void MarkWritten(int w, int n)
+    {
+        const int iEnd = n < m_iLineLength - w ? w + n : m_iLineLength;
+        if (iEnd > m_iDirtyEnd)
+            m_iDirtyEnd = iEnd;
+    }
 
     int m_iType = kLowPass;
     double m_dB0 = 1.0, m_dB1 = 0.0, m_dB2 = 0.0; // feed-forward
@@ -93,6 +114,7 @@ private:
     int m_iLineLength = 0;                        // entries in use
     int m_iWriteIndex = 0;                        // next entry to write
     int m_iCapacity = 0;                          // three seconds at the current rate
+    int m_iDirtyEnd = 0;                          // every entry from here on holds zero
     bool m_bCoefficientsCurrent = false;          // the coefficients match the settings above
 };
 
@@ -164,6 +186,8 @@ inline float Biquad::ProcessSample(float x)
     const float y = m_iType == kComb      ? DelayStep<kComb>(x, r, g, fEntry)
                     : m_iType == kAllPass ? DelayStep<kAllPass>(x, r, g, fEntry)
                                           : DelayStep<kDelay>(x, r, g, fEntry);
+    if (m_iWriteIndex >= m_iDirtyEnd)
+        m_iDirtyEnd = m_iWriteIndex + 1;
     if (++m_iWriteIndex >= m_iLineLength)
         m_iWriteIndex = 0;
     return y;
@@ -176,9 +200,9 @@ inline void Biquad::RunDelayType(const float* afIn, float* afOut, int n)
     const float g = static_cast<float>(m_dCombGain);
     float* const afLine = m_afDelayLine;
     int w = m_iWriteIndex;
+    MarkWritten(w, n);
     // When the delay is longer than the run, no sample of the run reads what the run writes:
     // all reads can go first, free of the stores, and the sample loop only mixes and writes.
-    constexpr int kMaxRun = 64;
     if (n <= kMaxRun && fDelay >= static_cast<float>(n + 2) && fDelay + static_cast<float>(n + 2) < static_cast<float>(m_iLineLength)) {
         float afRead[kMaxRun];
         for (int k = 0, v = w; k < n; ++k) {
@@ -210,26 +234,6 @@ inline void Biquad::RunDelayType(const float* afIn, float* afOut, int n)
             w = 0;
     }
     m_iWriteIndex = w;
-}
-
-inline void Biquad::ProcessRun(const float* afIn, float* afOut, int n)
-{
-    if (m_iType < kComb || m_iType > kDelay || !(m_afDelayLine && m_iLineLength >= 1 && m_pfSampleRate)) {
-        for (int k = 0; k < n; ++k)
-            afOut[k] = ProcessSample(afIn[k]);
-        return;
-    }
-    switch (m_iType) {
-    case kComb:
-        RunDelayType<kComb>(afIn, afOut, n);
-        break;
-    case kAllPass:
-        RunDelayType<kAllPass>(afIn, afOut, n);
-        break;
-    default:
-        RunDelayType<kDelay>(afIn, afOut, n);
-        break;
-    }
 }
 
 } // namespace corvex
