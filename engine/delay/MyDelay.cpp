@@ -57,11 +57,14 @@ int CMyDelay::SetSampleRate(const double* pfSampleRate)
 
 int CMyDelay::Reset()
 {
-    // Entries beyond the line length are never read, so only the used part needs clearing.
+    // Only entries written since the last clear can be non-zero: a reset after little or no
+    // audio (hosts activate several times before playing) clears little or nothing, and
+    // untouched pages stay unmapped.
     m_iLineLength = m_iBuffSizeToUse;
-    const size_t uBytes = sizeof(float) * static_cast<size_t>(m_iLineLength);
+    const size_t uBytes = sizeof(float) * static_cast<size_t>(m_iDirtyEnd);
     std::memset(m_afLineL, 0, uBytes);
     std::memset(m_afLineR, 0, uBytes);
+    m_iDirtyEnd = 0;
     m_iWriteIndice = 0;
     return 1;
 }
@@ -128,6 +131,9 @@ int CMyDelay::Process(const float* inL, const float* inR, float* outL, float* ou
     const int iS2 = iS2Whole % L;
 
     int w = m_iWriteIndice;
+    const int iWrittenEnd = n < L - w ? w + n : L;
+    if (iWrittenEnd > m_iDirtyEnd)
+        m_iDirtyEnd = iWrittenEnd;
     int iOldL = w - iS - 1;
     if (iOldL < 0)
         iOldL += L;

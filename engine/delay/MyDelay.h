@@ -21,7 +21,7 @@ public:
     CMyDelay();
     ~CMyDelay() override;
 
-    // Clears the used part of both lines.
+    // Clears the part of both lines written since the last clear.
     int Reset() override;
     // Echoes both channels, or copies them while "Delay ON OFF" is 0 (the lines then freeze).
     int Process(const float* inL, const float* inR, float* outL, float* outR, int n) override;
@@ -42,6 +42,7 @@ private:
     float* m_afLineR = nullptr;  // DELAYBUFFERSIZE entries
     int m_iLineLength = 0;
     int m_iWriteIndice = 0;      // shared by both lines
+    int m_iDirtyEnd = 0;         // every entry of both lines from here on holds zero
     int m_iBuffSizeToUse = 0;    // line length for the rate at SetSampleRate
     float m_fLastTempo = kInitialTempo; // last host tempo whose eighth note fitted the line
     float m_fSamplesForDelay = 0.0f;
