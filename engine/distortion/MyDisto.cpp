@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/ExactMath.h"
 #include "distortion/ShaperTables.h"
 
 namespace corvex {
@@ -123,8 +124,7 @@ int CMyDisto::Process(const float* inL, const float* inR, float* outL, float* ou
 
         // The exponent is never positive, whatever the sign of d.
         const float u = kSoftClipSlope * d;
-        const float s1 = u > 0.0f ? 1.0f - static_cast<float>(std::exp(-static_cast<double>(u)))
-                                  : static_cast<float>(std::exp(static_cast<double>(u))) - 1.0f;
+        const float s1 = u > 0.0f ? 1.0f - ExpToFloat(-static_cast<double>(u)) : ExpToFloat(static_cast<double>(u)) - 1.0f;
 
         float c = kHardClipDrive * M.ProcessSample(H.ProcessSample(d));
         if (c > kHardClipLimit)

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "base/ExactMath.h"
+
 // Measured transfer curves of the distortion's table voices. Each table maps the input level,
 // -120 dBFS at entry 0 (|d| = 1e-6) to 0 dBFS at entry N (|d| = 1) in N equal steps of level,
 // to an output magnitude. The data lives in the generated ShaperTables.cpp
@@ -42,7 +44,7 @@ inline constexpr ShaperTable kShaperD{kShaperTableDPositive, kShaperTableDNegati
 // log10|d| narrowed to float: the one logarithm all four table reads of a sample share.
 inline float ShaperLog10(float d)
 {
-    return static_cast<float>(std::log10(static_cast<double>(std::fabs(d))));
+    return Log10ToFloat(static_cast<double>(std::fabs(d)));
 }
 
 // Level-indexed read of d, given fLog10 = ShaperLog10(d): linear interpolation between the two

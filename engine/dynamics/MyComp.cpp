@@ -1,5 +1,7 @@
 #include "dynamics/MyComp.h"
 
+#include "base/ExactMath.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -40,9 +42,10 @@ std::int64_t Quantise(float fMagnitude)
     return static_cast<std::int64_t>(m * kFixedPointScale);
 }
 
+// Once per sample: the library's power, without the library's cost.
 float DbToGain(float fDb)
 {
-    return static_cast<float>(std::pow(10.0, static_cast<double>(fDb / 20.0f)));
+    return Pow10ToFloat(static_cast<double>(fDb / 20.0f));
 }
 
 // The limiter's curve: linear up to 0.5, then a fourth-power rise that holds at full scale.
@@ -84,7 +87,7 @@ float CMyComp::ComputeLevelDb()
     const float fMean = static_cast<float>(static_cast<double>(m_llMagnitudeSum)) * kInverseFixedPointScale * kInverseWindow;
     if (fMean == 0.0f)
         return kSilenceDb + kLevelOffsetDb;
-    return 20.0f * static_cast<float>(std::log10(static_cast<double>(fMean))) + kLevelOffsetDb;
+    return 20.0f * Log10ToFloat(static_cast<double>(fMean)) + kLevelOffsetDb;
 }
 
 int CMyComp::Process(const float* inL, const float* inR, float* outL, float* outR, int n)
