@@ -115,30 +115,31 @@ int CMyDisto::Process(const float* inL, const float* inR, float* outL, float* ou
     Biquad& L5 = m_aSections[kL5];
     Biquad& L6 = m_aSections[kL6];
 
+    // Every section is a filter type (kSectionSettings): no type dispatch per sample.
     for (int i = 0; i < n; ++i) {
         const float x = inL[i];
-        const float p1 = P1.ProcessSample(x);
-        const float p2 = P2.ProcessSample(x);
-        const float p3 = P3.ProcessSample(x);
+        const float p1 = P1.ProcessFilter(x);
+        const float p2 = P2.ProcessFilter(x);
+        const float p3 = P3.ProcessFilter(x);
         const float d = ((p3 + (p1 + p2)) + x) * G;
 
         // The exponent is never positive, whatever the sign of d.
         const float u = kSoftClipSlope * d;
         const float s1 = u > 0.0f ? 1.0f - ExpToFloat(-static_cast<double>(u)) : ExpToFloat(static_cast<double>(u)) - 1.0f;
 
-        float c = kHardClipDrive * M.ProcessSample(H.ProcessSample(d));
+        float c = kHardClipDrive * M.ProcessFilter(H.ProcessFilter(d));
         if (c > kHardClipLimit)
             c = kHardClipLimit;
         else if (c < -kHardClipLimit)
             c = -kHardClipLimit;
-        const float s2 = L2.ProcessSample(c);
+        const float s2 = L2.ProcessFilter(c);
 
         // All four tables are read at the same level.
         const float fLog10 = d == 0.0f ? 0.0f : ShaperLog10(d);
-        const float s3 = L3.ProcessSample(ShaperRead(kShaperA, d, fLog10));
-        const float s4 = L4.ProcessSample(ShaperRead(kShaperB, d, fLog10));
-        const float s5 = L5.ProcessSample(ShaperRead(kShaperC, d, fLog10));
-        const float s6 = L6.ProcessSample(ShaperRead(kShaperD, d, fLog10));
+        const float s3 = L3.ProcessFilter(ShaperRead(kShaperA, d, fLog10));
+        const float s4 = L4.ProcessFilter(ShaperRead(kShaperB, d, fLog10));
+        const float s5 = L5.ProcessFilter(ShaperRead(kShaperC, d, fLog10));
+        const float s6 = L6.ProcessFilter(ShaperRead(kShaperD, d, fLog10));
 
         const float y =
             (kWeightD * s6 - ((((kWeightSoft * s1 + kWeightHard * s2) + kWeightA * s3) + kWeightB * s4) + kWeightC * s5)) *

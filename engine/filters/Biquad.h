@@ -48,6 +48,8 @@ public:
     void SetDecayTime(double dSeconds);
 
     float ProcessSample(float x) override;
+    // ProcessSample of a section known to be a filter type (0-6), without the type dispatch.
+    float ProcessFilter(float x);
     // ProcessSample over a run of samples (delay types): the same result, with the per-run
     // work (delay in samples, gain, type dispatch) taken out of the sample loop, and runs no
     // longer than the delay processed eight samples to a vector where the processor allows.
@@ -158,15 +160,19 @@ inline float Biquad::ReadDelayLine(float fPosition) const
     return (1.0f - f) * m_afDelayLine[i] + f * m_afDelayLine[j];
 }
 
+inline float Biquad::ProcessFilter(float x)
+{
+    const double dx = x;
+    const double y = m_dB0 * dx + m_dS1;
+    m_dS1 = m_dB1 * dx + m_dS2 - m_dA1 * y;
+    m_dS2 = m_dB2 * dx - m_dA2 * y;
+    return static_cast<float>(y);
+}
+
 inline float Biquad::ProcessSample(float x)
 {
-    if (m_iType < kComb || m_iType > kDelay) {
-        const double dx = x;
-        const double y = m_dB0 * dx + m_dS1;
-        m_dS1 = m_dB1 * dx + m_dS2 - m_dA1 * y;
-        m_dS2 = m_dB2 * dx - m_dA2 * y;
-        return static_cast<float>(y);
-    }
+    if (m_iType < kComb || m_iType > kDelay)
+        return ProcessFilter(x);
 
     // A section built without a line (then set to a delay type) has nothing to run on.
     if (!CORVEX_CHECK(m_afDelayLine && m_iLineLength >= 1 && m_pfSampleRate))
