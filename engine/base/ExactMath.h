@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
-// static_cast<float>(std::exp(x)), static_cast<float>(std::pow(10.0, x)) and
-// static_cast<float>(std::log10(x)), bit for bit, for a fraction of the cost of the library calls.
+// static_cast<float>(std::exp(x)), static_cast<float>(std::pow(10.0, x)),
+// static_cast<float>(std::log10(x)), and the cosine and sine of x so narrowed, bit for bit, for a fraction of the cost of the library calls.
 //
 // The value is computed by a short series, to within 2^-45 of the true one; its rounding to
 // float is kept only when everything within kMargin of it rounds to the same float.
@@ -23,6 +23,12 @@ constexpr double kLog2Of10 = 3.321928094887362;
 constexpr double kLog10Of2 = 0.30102999566398120;
 constexpr double kInverseLn10 = 0.43429448190325182;
 constexpr double kSqrt2 = 1.4142135623730951;
+constexpr double kTwoOverPi = 0x1.45f306dc9c883p-1;
+constexpr double kHalfPi1 = 0x1.921fb544p+0; // 33 bits
+constexpr double kHalfPi2 = 0x1.0b4611a6p-34; // 33 bits
+constexpr double kHalfPi3 = 0x1.3198a2e037073p-69;
+// Angles up to four turns: k pi/2 stays a 33-bit product.
+constexpr double kMaxAngle = 25.0;
 // Beyond, 2^t leaves the normal floats.
 constexpr double kMaxPower = 120.0;
 // Adding and subtracting it rounds a double below 2^51 to the nearest integer.
@@ -92,6 +98,52 @@ inline bool Log10(double x, double& dResult)
     return true;
 }
 
+// cos x and sin x for |x| < kMaxAngle; false otherwise.
+inline bool CosSin(double x, double& dCos, double& dSin)
+{
+    if (!(x > -kMaxAngle && x < kMaxAngle) || x == 0.0) // the series would lose the sign of -0
+        return false;
+    // x = k pi/2 + r, |r| <= pi/4, with pi/2 in three parts: k times either of the first two
+    // is exact, and so is x minus the first product.
+    const double k = (x * kTwoOverPi + kRoundingShift) - kRoundingShift;
+    const double r = ((x - k * kHalfPi1) - k * kHalfPi2) - k * kHalfPi3;
+    const double r2 = r * r;
+    // To degree 17 and 16: the first terms left out are below 2^-55.
+    double s = -1.0 / 355687428096000.0;
+    s = s * r2 + 1.0 / 1307674368000.0;
+    s = s * r2 - 1.0 / 6227020800.0;
+    s = s * r2 + 1.0 / 39916800.0;
+    s = s * r2 - 1.0 / 362880.0;
+    s = s * r2 + 1.0 / 5040.0;
+    s = s * r2 - 1.0 / 120.0;
+    s = s * r2 + 1.0 / 6.0;
+    s = r - r * r2 * s;
+    double c = 1.0 / 20922789888000.0;
+    c = c * r2 - 1.0 / 87178291200.0;
+    c = c * r2 + 1.0 / 479001600.0;
+    c = c * r2 - 1.0 / 3628800.0;
+    c = c * r2 + 1.0 / 40320.0;
+    c = c * r2 - 1.0 / 720.0;
+    c = c * r2 + 1.0 / 24.0;
+    c = c * r2 - 0.5;
+    c = 1.0 + r2 * c;
+    switch (static_cast<int>(k) & 3) {
+    case 0:
+        dCos = c, dSin = s;
+        break;
+    case 1:
+        dCos = -s, dSin = c;
+        break;
+    case 2:
+        dCos = -c, dSin = -s;
+        break;
+    default:
+        dCos = s, dSin = -c;
+        break;
+    }
+    return true;
+}
+
 // The float every value within kMargin of d (relative) rounds to, if there is one.
 inline bool RoundsSafely(double d, float& fResult)
 {
@@ -120,6 +172,16 @@ inline float Pow10ToFloat(double x)
     if (exact::PowerOfTwo(x * exact::kLog2Of10, d) && exact::RoundsSafely(d, f))
         return f;
     return static_cast<float>(std::pow(10.0, x));
+}
+
+// static_cast<float>(std::cos(x)) and static_cast<float>(std::sin(x)).
+inline void CosSinToFloat(double x, float& fCos, float& fSin)
+{
+    double dCos, dSin;
+    if (exact::CosSin(x, dCos, dSin) && exact::RoundsSafely(dCos, fCos) && exact::RoundsSafely(dSin, fSin))
+        return;
+    fCos = static_cast<float>(std::cos(x));
+    fSin = static_cast<float>(std::sin(x));
 }
 
 // static_cast<float>(std::log10(x)).

@@ -1,5 +1,7 @@
 #include "modulation/MyChorus.h"
 
+#include "base/ExactMath.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -72,8 +74,7 @@ void CMyChorus::OscillatorAt(int iCounter, float fs, float& fCos, float& fSin)
         return;
     }
     const float fPhase = static_cast<float>(iCounter) / fs * kRadiansPerSecond;
-    fCos = static_cast<float>(std::cos(static_cast<double>(fPhase)));
-    fSin = static_cast<float>(std::sin(static_cast<double>(fPhase)));
+    CosSinToFloat(static_cast<double>(fPhase), fCos, fSin);
     if (iCounter < kOscillatorTableSize) {
         m_afOscCos[iCounter] = fCos;
         m_afOscSin[iCounter] = fSin;
