@@ -88,6 +88,48 @@ TEST(CpuDispatch, BankLanesMatchTheirSectionsAtEveryLevel)
     }
 }
 
+// Runs of every length up to the longest, on delays around the run length (reads ahead of the
+// writes or not) and on lines a few runs long (runs and reads that wrap): each run gives, at
+// every level, what ProcessSample gives sample by sample.
+TEST(CpuDispatch, DelayLineRunsMatchSampleBySampleAtEveryLevel)
+{
+    LevelRestorer restore;
+    const auto input = test::Noise(6000, 41, 0.8f);
+    const double dLongRate = 1000.0; // a line of 3,000 entries
+    const double dShortRate = 50.0;  // a line of 150 entries
+    struct Setting {
+        int iType;
+        double dDelay; // seconds
+        const double* pdRate;
+    };
+    const Setting aSettings[] = {
+        {Biquad::kComb, 0.0373, &dLongRate},  {Biquad::kComb, 0.0655, &dLongRate},
+        {Biquad::kAllPass, 1.2345, &dLongRate}, {Biquad::kAllPass, 0.0121, &dLongRate},
+        {Biquad::kDelay, 0.5001, &dLongRate},  {Biquad::kComb, 1.3, &dShortRate},
+        {Biquad::kAllPass, 2.71, &dShortRate}, {Biquad::kDelay, 1.95, &dShortRate},
+    };
+    for (cpu::Level level : LevelsToCompare()) {
+        ASSERT_EQ(cpu::SetActive(level), level);
+        for (const Setting& setting : aSettings) {
+            Biquad run(setting.iType, 0.9, setting.dDelay), serial(setting.iType, 0.9, setting.dDelay);
+            for (Biquad* section : {&run, &serial}) {
+                section->SetSampleRate(setting.pdRate);
+                section->Reset();
+            }
+            std::vector<float> out(input.size());
+            size_t at = 0;
+            for (int n = 1; at + static_cast<size_t>(n) <= input.size(); n = n % Biquad::kMaxRun + 1) {
+                run.ProcessRun(input.data() + at, out.data() + at, n);
+                at += static_cast<size_t>(n);
+            }
+            for (size_t i = 0; i < at; ++i)
+                ASSERT_EQ(out[i], serial.ProcessSample(input[i]))
+                    << "level " << static_cast<int>(level) << ", type " << setting.iType << ", delay "
+                    << setting.dDelay << ", sample " << i;
+        }
+    }
+}
+
 TEST(CpuDispatch, WholeChainGivesTheSameBitsAtEveryLevel)
 {
     LevelRestorer restore;

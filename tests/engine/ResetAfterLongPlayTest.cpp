@@ -99,6 +99,37 @@ TEST_P(LongPlay, ReverbResetForgetsEveryLine)
     EXPECT_EQ(Stream(*reverb, Seconds(3.5), Silence), 0.0f);
 }
 
+// A reset clears what was written since the last one: after part of a line, resets in a row
+// (as hosts send them), a rate change in between, and another stretch of audio, nothing stale
+// remains anywhere in the delay's or the reverb's lines.
+TEST_P(LongPlay, ResetsAfterPartOfTheLinesForgetIt)
+{
+    CMyDelay delay;
+    auto reverb = std::make_unique<CMyReverb>();
+    host[kDelayLevel] = 1.0f;
+    host[kReverbOnOff] = 1.0f;
+    host[kStereoEnhancerOnOff] = 1.0f;
+    host[kReverbLevel] = 1.0f;
+    host.Attach(delay, true);
+    host.Attach(*reverb, true);
+    const double dRate = host.dSampleRate;
+    for (CMyEffect* block : {static_cast<CMyEffect*>(&delay), static_cast<CMyEffect*>(reverb.get())}) {
+        EXPECT_GT(Stream(*block, Seconds(0.7), Noise), 0.5f);
+        block->Reset();
+        block->Reset();
+        host.dSampleRate = dRate / 2.0;
+        block->SetSampleRate(&host.dSampleRate);
+        block->Reset();
+        EXPECT_GT(Stream(*block, Seconds(0.4), Noise), 0.5f);
+        host.dSampleRate = dRate;
+        block->SetSampleRate(&host.dSampleRate);
+        block->Reset();
+    }
+    EXPECT_EQ(Stream(*reverb, Seconds(3.5), Silence), 0.0f);
+    host.fTempo = 0.91f; // an eighth note of 32.97 s: the delay reads its whole line
+    EXPECT_EQ(Stream(delay, delay.LineLength(), Silence), 0.0f);
+}
+
 // The chorus reads the oldest part of its 40 ms line, and its oscillator restarts: after a
 // Reset it answers exactly as a new chorus does.
 TEST_P(LongPlay, ChorusResetForgetsTheLineAndThePhase)
