@@ -256,7 +256,7 @@ constexpr int kVector = 8;
 // within the line, the others wrapped into it), lane by lane the same operations. Returns
 // false, writing nothing, when a position lies over a line length away: the modulo path,
 // which the caller then takes sample by sample.
-CORVEX_TARGET_AVX2 bool ReadEightAvx2(const float* afLine, int L, int w, float fDelay, float* afRead)
+CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY bool ReadEightAvx2(const float* afLine, int L, int w, float fDelay, float* afRead)
 {
     const __m256i vLength = _mm256_set1_epi32(L);
     const __m256i vLast = _mm256_set1_epi32(L - 1);
@@ -284,7 +284,7 @@ CORVEX_TARGET_AVX2 bool ReadEightAvx2(const float* afLine, int L, int w, float f
 
 // DelayStep over n samples whose line entries afLine[0 .. n) are contiguous.
 template <int kType>
-CORVEX_TARGET_AVX2 void StepAvx2(const float* afIn, const float* afRead, float g, float* afLine, float* afOut, int n)
+CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY void StepAvx2(const float* afIn, const float* afRead, float g, float* afLine, float* afOut, int n)
 {
     const __m256 vGain = _mm256_set1_ps(g);
     const __m256 vMinusGain = _mm256_set1_ps(-g);
