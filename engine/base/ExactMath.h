@@ -41,20 +41,22 @@ inline bool PowerOfTwo(double t, double& dResult)
         return false;
     const double k = (t + kRoundingShift) - kRoundingShift;
     const double z = (t - k) * kLn2; // |z| <= ln2 / 2
-    // e^z to degree 12: the first term left out is below 2^-52.
-    double p = 1.0 / 479001600.0;
-    p = p * z + 1.0 / 39916800.0;
-    p = p * z + 1.0 / 3628800.0;
-    p = p * z + 1.0 / 362880.0;
-    p = p * z + 1.0 / 40320.0;
-    p = p * z + 1.0 / 5040.0;
-    p = p * z + 1.0 / 720.0;
-    p = p * z + 1.0 / 120.0;
-    p = p * z + 1.0 / 24.0;
-    p = p * z + 1.0 / 6.0;
-    p = p * z + 0.5;
-    p = p * z + 1.0;
-    p = p * z + 1.0;
+    // e^z to degree 12: the first term left out is below 2^-52. In Estrin's order, so that the
+    // products do not wait on one another.
+    const double z2 = z * z;
+    const double z4 = z2 * z2;
+    const double z8 = z4 * z4;
+    const double q0 = 1.0 + z;
+    const double q1 = 0.5 + z * (1.0 / 6.0);
+    const double q2 = 1.0 / 24.0 + z * (1.0 / 120.0);
+    const double q3 = 1.0 / 720.0 + z * (1.0 / 5040.0);
+    const double q4 = 1.0 / 40320.0 + z * (1.0 / 362880.0);
+    const double q5 = 1.0 / 3628800.0 + z * (1.0 / 39916800.0);
+    const double q6 = 1.0 / 479001600.0;
+    const double r0 = q0 + z2 * q1;
+    const double r1 = q2 + z2 * q3;
+    const double r2 = q4 + z2 * q5;
+    const double p = (r0 + z4 * r1) + z8 * (r2 + z4 * q6);
     const std::uint64_t uBits = static_cast<std::uint64_t>(static_cast<std::int64_t>(k) + 1023) << 52;
     double dScale;
     std::memcpy(&dScale, &uBits, sizeof dScale);
@@ -82,17 +84,16 @@ inline bool Log10(double x, double& dResult)
     // ln m = 2 atanh s, s = (m - 1) / (m + 1), |s| < 0.172: the first term left out is below 2^-52.
     const double s = (m - 1.0) / (m + 1.0);
     const double s2 = s * s;
-    double p = 1.0 / 21.0;
-    p = p * s2 + 1.0 / 19.0;
-    p = p * s2 + 1.0 / 17.0;
-    p = p * s2 + 1.0 / 15.0;
-    p = p * s2 + 1.0 / 13.0;
-    p = p * s2 + 1.0 / 11.0;
-    p = p * s2 + 1.0 / 9.0;
-    p = p * s2 + 1.0 / 7.0;
-    p = p * s2 + 1.0 / 5.0;
-    p = p * s2 + 1.0 / 3.0;
-    p = p * s2 + 1.0;
+    // In Estrin's order, so that the products do not wait on one another.
+    const double s4 = s2 * s2;
+    const double s8 = s4 * s4;
+    const double q0 = 1.0 + s2 * (1.0 / 3.0);
+    const double q1 = 1.0 / 5.0 + s2 * (1.0 / 7.0);
+    const double q2 = 1.0 / 9.0 + s2 * (1.0 / 11.0);
+    const double q3 = 1.0 / 13.0 + s2 * (1.0 / 15.0);
+    const double q4 = 1.0 / 17.0 + s2 * (1.0 / 19.0);
+    const double q5 = 1.0 / 21.0;
+    const double p = (q0 + s4 * q1) + s8 * ((q2 + s4 * q3) + s8 * (q4 + s4 * q5));
     const double dLn = 2.0 * s * p;
     dResult = static_cast<double>(e) * kLog10Of2 + dLn * kInverseLn10;
     return true;
