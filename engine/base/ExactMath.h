@@ -5,7 +5,8 @@
 #include <cstring>
 
 // static_cast<float>(std::exp(x)), static_cast<float>(std::pow(10.0, x)),
-// static_cast<float>(std::log10(x)), and the cosine and sine of x so narrowed, bit for bit, for a fraction of the cost of the library calls.
+// static_cast<float>(std::log10(x)), and the cosine and sine of x so narrowed, bit for bit, for
+// a fraction of the library calls' instructions.
 //
 // The value is computed by a short series, to within 2^-45 of the true one; its rounding to
 // float is kept only when everything within kMargin of it rounds to the same float.
