@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
+#include <utility>
 
 namespace corvex::live {
 
@@ -14,6 +17,10 @@ namespace {
 
 // Periods longer than this are processed in pieces; JACK's own limit is 8192 frames.
 constexpr int kMaxPeriod = 8192;
+// A connection the server accepted shows in its graph from its next cycle on; a server that runs
+// no cycle for this long gets it when it does.
+constexpr auto kWiringLimit = std::chrono::seconds(5);
+constexpr auto kWiringPoll = std::chrono::milliseconds(2);
 
 std::string StatusText(jack_status_t status)
 {
@@ -148,20 +155,32 @@ bool CJackBackend::Connect(std::string& error)
             sinks.resize(2);
         // A single playback port takes the left output.
     }
-    auto connect = [&](const std::string& from, const std::string& to) {
+    std::vector<std::pair<jack_port_t*, std::string>> made;
+    auto connect = [&](const std::string& from, const std::string& to, jack_port_t* own, const std::string& other) {
         const int result = jack_connect(m_pClient, from.c_str(), to.c_str());
         if (result != 0 && result != EEXIST) {
             error = "cannot connect the JACK port \"" + from + "\" to \"" + to + "\"";
             return false;
         }
+        made.emplace_back(own, other);
         return true;
     };
     for (std::size_t c = 0; c < sources.size() && c < 2; ++c)
-        if (!connect(sources[c], jack_port_name(m_apIn[c])))
+        if (!connect(sources[c], jack_port_name(m_apIn[c]), m_apIn[c], sources[c]))
             return false;
     for (std::size_t c = 0; c < sinks.size() && c < 2; ++c)
-        if (!connect(jack_port_name(m_apOut[c]), sinks[c]))
+        if (!connect(jack_port_name(m_apOut[c]), sinks[c], m_apOut[c], sinks[c]))
             return false;
+    // The server takes new connections into its graph at its next cycle: until then neither
+    // corvex nor any other client sees them. Playing is announced once they are in.
+    const auto limit = std::chrono::steady_clock::now() + kWiringLimit;
+    auto wired = [&] {
+        return std::all_of(made.begin(), made.end(), [](const std::pair<jack_port_t*, std::string>& c) {
+            return jack_port_connected_to(c.first, c.second.c_str()) != 0;
+        });
+    };
+    while (!wired() && !m_bLost.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(kWiringPoll);
     return true;
 }
 

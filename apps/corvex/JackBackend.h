@@ -41,6 +41,7 @@ private:
     static int OnProcess(jack_nframes_t frames, void* arg);
     static int OnXrun(void* arg);
     static void OnShutdown(jack_status_t code, const char* reason, void* arg);
+    // Wires the ports as the options say; returns once the server's graph holds the connections.
     bool Connect(std::string& error);
 
     Options m_options;

@@ -12,7 +12,9 @@ uri=$2
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 
-jalv.gtk3 -n "corvex-jalv-gtk-$$" "$uri" >"$out" 2>&1 &
+# Stopped if still running after jalv_limit seconds, however far the script got (see jalv_finish).
+jalv_limit=40
+timeout -k 5 "$jalv_limit" jalv.gtk3 -n "corvex-jalv-gtk-$$" "$uri" >"$out" 2>&1 &
 jalv_pid=$!
 
 shown=""

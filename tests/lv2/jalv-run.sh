@@ -14,8 +14,10 @@ client="corvex-jalv-$$"
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 
-# jalv reads commands on its standard input and exits at its end.
-(sleep "$seconds") | jalv -x -n "$client" -c distortion_level=0.7 "$uri" >"$out" 2>&1 &
+# jalv reads commands on its standard input and exits at its end; one that has not exited
+# jalv_limit seconds after it started is stopped (jalv_finish says so and shows its output).
+jalv_limit=$((seconds + 20))
+(sleep "$seconds") | timeout -k 5 "$jalv_limit" jalv -x -n "$client" -c distortion_level=0.7 "$uri" >"$out" 2>&1 &
 jalv_pid=$!
 
 tries=0
