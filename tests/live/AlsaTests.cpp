@@ -24,30 +24,6 @@ constexpr int kPeriod = 64;
 // Silent periods ahead of the first processed one on playback.
 constexpr int kPlaybackPrefill = 2;
 
-// HOME points at the test's folder, so ALSA's configuration reads this asoundrc as the user's.
-// `device` reads its capture from in.raw and writes its playback to out.raw through the file
-// plug-in, in front of `slave` (a PCM definition).
-void WriteAsoundrc(const ScratchDir& dir, const std::string& device = "corvextest",
-                   const std::string& slave = "{ type null }")
-{
-    std::ofstream rc(dir / ".asoundrc");
-    rc << "pcm." << device << " {\n"
-       << "  type asym\n"
-       << "  capture.pcm { type file slave.pcm " << device << "slave file \"/dev/null\" infile \""
-       << (dir / "in.raw").string() << "\" format raw }\n"
-       << "  playback.pcm { type file slave.pcm " << device << "slave file \"" << (dir / "out.raw").string()
-       << "\" format raw }\n"
-       << "}\n"
-       << "pcm." << device << "slave " << slave << "\n";
-}
-
-std::vector<std::string> AlsaEnvironment(const ScratchDir& dir)
-{
-    auto env = CorvexEnvironment(dir.Path());
-    env.push_back("HOME=" + dir.Path().string());
-    return env;
-}
-
 // What corvex writes for `frames` frames: the silent periods ahead of them too, two channels of
 // 4-byte samples.
 std::size_t OutputBytes(std::size_t frames) { return (frames + kPlaybackPrefill * kPeriod) * 2 * 4; }

@@ -55,29 +55,6 @@ render_test::Audio Render(const ScratchDir& dir, const Phrase& phrase, int rate,
     return render_test::ReadAudio(dir / "out.wav");
 }
 
-// corvex on a terminal of its own: script(1) gives it one and copies what it shows. script runs
-// the command through $SHELL; a known shell and `exec` make corvex script's own child whatever
-// the caller's shell.
-Child OnATerminal(const ScratchDir& dir, const std::string& options)
-{
-    std::vector<std::string> environment = CorvexEnvironment(dir.Path());
-    environment.push_back("SHELL=/bin/sh");
-    return Child({"/usr/bin/script", "-qfec", "exec " + CorvexExe() + " " + options, "/dev/null"}, environment,
-                 dir.Path());
-}
-
-// corvex itself under script, which signals are for; 0 if script's child is something else.
-pid_t CorvexOnTheTerminal(const Child& terminal)
-{
-    const std::string task = "/proc/" + std::to_string(terminal.Pid()) + "/task/" + std::to_string(terminal.Pid());
-    std::ifstream children(task + "/children");
-    pid_t corvex = 0;
-    children >> corvex;
-    std::string name;
-    std::ifstream("/proc/" + std::to_string(corvex) + "/comm") >> name;
-    return corvex > 0 && name == "corvex" ? corvex : 0;
-}
-
 // A count as corvex prints it; -1 for anything but digits.
 long long Count(const std::string& digits)
 {
@@ -354,18 +331,6 @@ TEST(LiveJack, AMissingPortIsNamed)
     Child badList({CorvexExe(), "--no-gui", "--out", "system:playback_1"}, CorvexEnvironment(dir.Path()), dir.Path());
     EXPECT_EQ(badList.Wait(kExitLimit), 2);
     EXPECT_NE(badList.Err().find("--out"), std::string::npos) << badList.Err();
-}
-
-// The ports a JACK port of corvex is connected to, as another client sees them.
-std::vector<std::string> Connections(jack_client_t* client, const std::string& port)
-{
-    std::vector<std::string> names;
-    if (const char** list = jack_port_get_all_connections(client, jack_port_by_name(client, port.c_str()))) {
-        for (const char** p = list; *p; ++p)
-            names.emplace_back(*p);
-        jack_free(list);
-    }
-    return names;
 }
 
 TEST(LiveJack, PortsNamedOnTheCommandLineAreConnected)

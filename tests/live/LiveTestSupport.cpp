@@ -130,6 +130,57 @@ std::vector<std::string> CorvexEnvironment(const std::filesystem::path& configHo
     return {"XDG_CONFIG_HOME=" + configHome.string(), "JACK_NO_START_SERVER=1"};
 }
 
+Child OnATerminal(const ScratchDir& dir, const std::string& options, std::vector<std::string> environment)
+{
+    if (environment.empty())
+        environment = CorvexEnvironment(dir.Path());
+    environment.push_back("SHELL=/bin/sh");
+    return Child({"/usr/bin/script", "-qfec", "exec " + CorvexExe() + " " + options, "/dev/null"}, environment,
+                 dir.Path());
+}
+
+pid_t CorvexOnTheTerminal(const Child& terminal)
+{
+    const std::string task = "/proc/" + std::to_string(terminal.Pid()) + "/task/" + std::to_string(terminal.Pid());
+    std::ifstream children(task + "/children");
+    pid_t corvex = 0;
+    children >> corvex;
+    std::string name;
+    std::ifstream("/proc/" + std::to_string(corvex) + "/comm") >> name;
+    return corvex > 0 && name == "corvex" ? corvex : 0;
+}
+
+std::vector<std::string> Connections(jack_client_t* client, const std::string& port)
+{
+    std::vector<std::string> names;
+    if (const char** list = jack_port_get_all_connections(client, jack_port_by_name(client, port.c_str()))) {
+        for (const char** p = list; *p; ++p)
+            names.emplace_back(*p);
+        jack_free(list);
+    }
+    return names;
+}
+
+void WriteAsoundrc(const ScratchDir& dir, const std::string& device, const std::string& slave)
+{
+    std::ofstream rc(dir / ".asoundrc");
+    rc << "pcm." << device << " {\n"
+       << "  type asym\n"
+       << "  capture.pcm { type file slave.pcm " << device << "slave file \"/dev/null\" infile \""
+       << (dir / "in.raw").string() << "\" format raw }\n"
+       << "  playback.pcm { type file slave.pcm " << device << "slave file \"" << (dir / "out.raw").string()
+       << "\" format raw }\n"
+       << "}\n"
+       << "pcm." << device << "slave " << slave << "\n";
+}
+
+std::vector<std::string> AlsaEnvironment(const ScratchDir& dir)
+{
+    auto env = CorvexEnvironment(dir.Path());
+    env.push_back("HOME=" + dir.Path().string());
+    return env;
+}
+
 JackRig::JackRig(std::vector<float> left, std::vector<float> right, std::size_t recordFrames)
     : m_left(std::move(left)), m_right(std::move(right)), m_recordL(recordFrames), m_recordR(recordFrames)
 {

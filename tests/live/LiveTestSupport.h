@@ -55,6 +55,23 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 std::vector<std::string> CorvexEnvironment(const std::filesystem::path& configHome);
 std::string CorvexExe();
 
+// corvex on a terminal of its own: script(1) gives it one and copies what it shows (Out()).
+// script runs the command through $SHELL; a known shell and `exec` make corvex script's own child
+// whatever the caller's shell. The environment is CorvexEnvironment's unless one is given.
+Child OnATerminal(const ScratchDir& dir, const std::string& options, std::vector<std::string> environment = {});
+// corvex itself under script, which signals are for; 0 if script's child is something else.
+pid_t CorvexOnTheTerminal(const Child& terminal);
+
+// The ports a JACK port of corvex is connected to, as another client sees them.
+std::vector<std::string> Connections(jack_client_t* client, const std::string& port);
+
+// HOME points at the test's folder (AlsaEnvironment), so ALSA's configuration reads this asoundrc
+// as the user's. `device` reads its capture from in.raw and writes its playback to out.raw
+// through the file plug-in, in front of `slave` (a PCM definition).
+void WriteAsoundrc(const ScratchDir& dir, const std::string& device = "corvextest",
+                   const std::string& slave = "{ type null }");
+std::vector<std::string> AlsaEnvironment(const ScratchDir& dir);
+
 // Two JACK clients of the test: a player that feeds a signal into Corvex's inputs from the first
 // cycle in which its left output is connected, and a recorder that records Corvex's outputs from
 // that same cycle on. Between them, in the graph, Corvex processes each cycle's input in that

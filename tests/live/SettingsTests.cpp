@@ -1,19 +1,23 @@
-// The files corvex keeps between runs: refused whole when anything in them is wrong.
+// The files corvex keeps between runs: refused whole when anything in them is wrong, and what is
+// saved in them serves the next start.
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <limits>
 #include <tuple>
 
+#include "LiveTestSupport.h"
 #include "RenderTestSupport.h"
 #include "Settings.h"
 
 namespace {
 
 using namespace corvex::live;
+using namespace std::chrono_literals;
 using render_test::ScratchDir;
 
 void WriteBytes(const std::filesystem::path& path, const std::string& bytes)
@@ -152,6 +156,64 @@ TEST(LiveSettings, AnUnwritableFolderIsReported)
     std::string error;
     EXPECT_FALSE(WriteFileAtomically("/proc/corvex-test/audio.conf", "x", error));
     EXPECT_NE(error.find("/proc/corvex-test/audio.conf"), std::string::npos) << error;
+}
+
+// What a user relies on: an option corvex saves serves the next start without options, even when
+// it is the only thing that changed. One settings folder through the rows, as one user's runs
+// follow each other; each plain start runs on a terminal, whose status line shows the tempo in use.
+// On the fixture's JACK server, and the ALSA test device of HOME's asoundrc.
+TEST(LiveSettingsUsed, EachSavedOptionServesTheNextPlainStart)
+{
+    constexpr auto kLimit = 20s;
+    ScratchDir dir;
+    live_test::WriteAsoundrc(dir);
+    std::ofstream(dir / "in.raw", std::ios::binary) << std::string(1 << 20, '\0');
+    const std::vector<std::string> environment = live_test::AlsaEnvironment(dir);
+    jack_client_t* client = jack_client_open("corvex-test-settings", JackNoStartServer, nullptr);
+    ASSERT_NE(client, nullptr);
+
+    // What the plain start shows, and what its ports are connected to (in_1, in_2, out_1, out_2;
+    // nothing to check on ALSA).
+    using Wiring = std::vector<std::vector<std::string>>;
+    struct Row {
+        std::vector<std::string> option;
+        std::vector<std::string> shown;
+        Wiring wiring;
+    };
+    const Wiring physical{{"system:capture_1"}, {"system:capture_2"}, {"system:playback_1"}, {"system:playback_2"}};
+    const Row rows[] = {
+        {{"--tempo", "97"}, {"JACK client", "97 BPM"}, physical},
+        {{"--in", "system:capture_2"}, {"97 BPM"}, {{"system:capture_2"}, {}, {"system:playback_1"}, {"system:playback_2"}}},
+        {{"--out", "system:playback_2,system:playback_1"},
+         {"97 BPM"},
+         {{"system:capture_2"}, {}, {"system:playback_2"}, {"system:playback_1"}}},
+        {{"--no-connect"}, {"97 BPM"}, {{}, {}, {}, {}}},
+        {{"--alsa", "corvextest"}, {"ALSA device \"corvextest\" at 48000 Hz, 128 frames", "97 BPM"}, {}},
+        {{"--period", "64"}, {"ALSA device \"corvextest\" at 48000 Hz, 64 frames", "97 BPM"}, {}},
+        {{"--rate", "44100"}, {"ALSA device \"corvextest\" at 44100 Hz, 64 frames", "97 BPM"}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.option.front());
+        std::vector<std::string> args{live_test::CorvexExe(), "--no-gui"};
+        args.insert(args.end(), row.option.begin(), row.option.end());
+        {
+            live_test::Child once(args, environment, dir.Path());
+            ASSERT_TRUE(once.WaitForOutput("corvex: playing through", kLimit)) << once.Err();
+            once.Signal(SIGTERM);
+            ASSERT_EQ(once.Wait(kLimit), 0) << once.Err();
+        }
+        live_test::Child plain = live_test::OnATerminal(dir, "--no-gui", environment);
+        for (const std::string& text : row.shown)
+            EXPECT_TRUE(plain.WaitForOutput(text, kLimit)) << text << " in:\n" << plain.Out();
+        const char* const ports[] = {"Corvex:in_1", "Corvex:in_2", "Corvex:out_1", "Corvex:out_2"};
+        for (std::size_t p = 0; p < row.wiring.size(); ++p)
+            EXPECT_EQ(live_test::Connections(client, ports[p]), row.wiring[p]) << ports[p];
+        const pid_t corvex = live_test::CorvexOnTheTerminal(plain);
+        ASSERT_GT(corvex, 0);
+        kill(corvex, SIGTERM);
+        EXPECT_EQ(plain.Wait(kLimit), 0) << plain.Out();
+    }
+    jack_client_close(client);
 }
 
 } // namespace
