@@ -21,6 +21,7 @@ test_packages=(
   g++-mingw-w64-x86-64 wine wine64 libstb-dev   # the Windows cross build and its tests under Wine
   help2man lintian nsis      # the Debian package's manual pages and check, the Windows installer
   valgrind                   # scripts/count-instructions.sh counts instructions with callgrind
+  clang libfuzzer-14-dev     # the fuzz targets (libFuzzer)
 )
 
 case "${1-}" in

@@ -203,7 +203,7 @@ const LV2_Descriptor kDescriptor = {kPluginUri, Instantiate, ConnectPort, Activa
 } // namespace
 } // namespace corvex::lv2
 
-extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index)
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index)
 {
     return index == 0 ? &corvex::lv2::kDescriptor : nullptr;
 }

@@ -1,0 +1,120 @@
+// What the LV2 plug-in reads from its host besides audio and controls: the atom sequence on its
+// time port (time:Position objects carrying the tempo). The built corvex.so is loaded through its
+// lv2_descriptor, as hosts load it; the input is the sequence's events, the host's sequence header
+// before them. URIDs are numbered in a fixed order (see kUris), so seeds and the dictionary can
+// name them.
+
+#include <dlfcn.h>
+
+#include <lv2/atom/atom.h>
+#include <lv2/buf-size/buf-size.h>
+#include <lv2/core/lv2.h>
+#include <lv2/options/options.h>
+#include <lv2/time/time.h>
+#include <lv2/urid/urid.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "FuzzSupport.h"
+#include "Lv2Ports.h"
+
+using namespace corvex::lv2;
+
+namespace {
+
+constexpr double kSampleRate = 48000.0;
+constexpr std::uint32_t kBlock = 64;
+
+// URID n is kUris[n - 1]; other URIs the plug-in maps follow.
+const char* const kUris[] = {
+    LV2_ATOM__Blank,   LV2_ATOM__Object,  LV2_ATOM__Float, LV2_ATOM__Double,         LV2_ATOM__Int,
+    LV2_ATOM__Long,    LV2_TIME__Position, LV2_TIME__beatsPerMinute, LV2_ATOM__Sequence, LV2_BUF_SIZE__maxBlockLength,
+    LV2_TIME__frame,   LV2_TIME__speed,   LV2_TIME__bar,   LV2_TIME__barBeat,
+};
+
+std::vector<std::string> g_asUris(std::begin(kUris), std::end(kUris));
+
+LV2_URID Map(LV2_URID_Map_Handle, const char* uri)
+{
+    for (std::size_t i = 0; i < g_asUris.size(); ++i)
+        if (g_asUris[i] == uri)
+            return static_cast<LV2_URID>(i + 1);
+    g_asUris.emplace_back(uri);
+    return static_cast<LV2_URID>(g_asUris.size());
+}
+
+struct CHost {
+    const LV2_Descriptor* m_pDescriptor = nullptr;
+    LV2_Handle m_hInstance = nullptr;
+    float m_afAudio[4][kBlock] = {};
+    float m_afControls[kPortCount] = {};
+    std::vector<std::uint64_t> m_aSequence; // 8-byte aligned, as hosts give it
+};
+
+CHost g_host;
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    const std::string binary = std::string(CORVEX_LV2_BUNDLE_PATH) + "/" + kBinaryName;
+    void* library = dlopen(binary.c_str(), RTLD_NOW | RTLD_LOCAL);
+    auto* entry = library ? reinterpret_cast<LV2_Descriptor_Function>(dlsym(library, "lv2_descriptor")) : nullptr;
+    g_host.m_pDescriptor = entry ? entry(0) : nullptr;
+    if (!g_host.m_pDescriptor) {
+        std::fprintf(stderr, "cannot load %s: %s\n", binary.c_str(), library ? "no plug-in" : dlerror());
+        std::exit(1);
+    }
+    static LV2_URID_Map map{nullptr, Map};
+    static const std::int32_t maxBlock = kBlock;
+    static const LV2_Options_Option options[] = {
+        {LV2_OPTIONS_INSTANCE, 0, Map(nullptr, LV2_BUF_SIZE__maxBlockLength), sizeof maxBlock, Map(nullptr, LV2_ATOM__Int), &maxBlock},
+        {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}};
+    static const LV2_Feature mapFeature{LV2_URID__map, &map};
+    static const LV2_Feature optionsFeature{LV2_OPTIONS__options, const_cast<LV2_Options_Option*>(options)};
+    static const LV2_Feature* const features[] = {&mapFeature, &optionsFeature, nullptr};
+    g_host.m_hInstance = g_host.m_pDescriptor->instantiate(g_host.m_pDescriptor, kSampleRate, CORVEX_LV2_BUNDLE_PATH, features);
+    if (!g_host.m_hInstance)
+        std::exit(1);
+    for (std::uint32_t port = 0; port < kPortCount; ++port) {
+        if (port <= kPortOutRight)
+            g_host.m_pDescriptor->connect_port(g_host.m_hInstance, port, g_host.m_afAudio[port]);
+        else if (port != kPortTime)
+            g_host.m_pDescriptor->connect_port(g_host.m_hInstance, port, &g_host.m_afControls[port]);
+    }
+    for (std::uint32_t port = kPortFirstParam; port < kPortEnabled; ++port)
+        g_host.m_afControls[port] = corvex::kParamInfos[kPorts[port].id].defaultValue;
+    g_host.m_afControls[kPortEnabled] = 1.0f;
+    for (std::uint32_t i = 0; i < kBlock; ++i)
+        g_host.m_afAudio[0][i] = g_host.m_afAudio[1][i] = 0.5f * static_cast<float>(std::sin(0.05 * i));
+    g_host.m_pDescriptor->activate(g_host.m_hInstance);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size > 1 << 20)
+        return 0;
+    // The host's header: the sequence's size counts its body (unit and pad) and the events.
+    const std::size_t total = sizeof(LV2_Atom_Sequence) + size;
+    g_host.m_aSequence.assign((total + 7) / 8, 0);
+    LV2_Atom_Sequence header{};
+    header.atom.size = static_cast<std::uint32_t>(sizeof(LV2_Atom_Sequence_Body) + size);
+    header.atom.type = Map(nullptr, LV2_ATOM__Sequence);
+    std::memcpy(g_host.m_aSequence.data(), &header, sizeof header);
+    if (size > 0)
+        std::memcpy(reinterpret_cast<std::uint8_t*>(g_host.m_aSequence.data()) + sizeof header, data, size);
+    g_host.m_pDescriptor->connect_port(g_host.m_hInstance, kPortTime, g_host.m_aSequence.data());
+
+    g_host.m_pDescriptor->run(g_host.m_hInstance, kBlock);
+    for (std::uint32_t port = kPortOutLeft; port <= kPortOutRight; ++port)
+        for (float sample : g_host.m_afAudio[port])
+            CORVEX_FUZZ_EXPECT(std::isfinite(sample));
+    for (std::uint32_t port = kPortFirstIndicator; port < kPortCount; ++port)
+        CORVEX_FUZZ_EXPECT(g_host.m_afControls[port] >= 0.0f && g_host.m_afControls[port] <= 1.0f);
+    return 0;
+}
