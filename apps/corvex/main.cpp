@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "AlsaBackend.h"
 #include "meters/ComputeOutputVumeters.h"
@@ -332,6 +333,23 @@ int main(int argc, char** argv)
     }
     if (!o.alsaDevice.empty() && (app.count("--in") || app.count("--out") || o.noConnect)) {
         Fail("--in, --out and --no-connect name JACK ports; ALSA plays through the --alsa device");
+        return kExitUsage;
+    }
+    // Names are saved one to a line: a line break in one would make the next start refuse the file.
+    const std::pair<const char*, const std::string*> names[] = {
+        {"--alsa", &o.alsaDevice}, {"--in", &o.inputs}, {"--out", &o.outputs}};
+    for (const auto& [name, value] : names) {
+        if (value->find_first_of("\r\n") != std::string::npos) {
+            Fail(std::string(name) + " takes names without line breaks");
+            return kExitUsage;
+        }
+    }
+    // CLI::Range compares, so a NaN passes it; saved, it would make the next start refuse the file.
+    if (app.count("--tempo") && !(o.tempo >= kMinTempo && o.tempo <= kMaxTempo)) {
+        char text[96];
+        std::snprintf(text, sizeof text, "--tempo %g is out of range; accepted: %g to %g BPM", o.tempo, kMinTempo,
+                      kMaxTempo);
+        Fail(text);
         return kExitUsage;
     }
     if (app.count("--in")) {

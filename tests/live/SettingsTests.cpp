@@ -159,7 +159,7 @@ TEST(LiveSettings, AnUnwritableFolderIsReported)
 }
 
 // What a user relies on: an option corvex saves serves the next start without options, even when
-// it is the only thing that changed. One settings folder through the rows, as one user's runs
+// it is the only thing that changed; a bad one changes nothing saved. One settings folder through the rows, as one user's runs
 // follow each other; each plain start runs on a terminal, whose status line shows the tempo in use.
 // On the fixture's JACK server, and the ALSA test device of HOME's asoundrc.
 TEST(LiveSettingsUsed, EachSavedOptionServesTheNextPlainStart)
@@ -179,6 +179,7 @@ TEST(LiveSettingsUsed, EachSavedOptionServesTheNextPlainStart)
         std::vector<std::string> option;
         std::vector<std::string> shown;
         Wiring wiring;
+        bool refused = false; // a bad option: refused, and nothing saved changes
     };
     const Wiring physical{{"system:capture_1"}, {"system:capture_2"}, {"system:playback_1"}, {"system:playback_2"}};
     const Row rows[] = {
@@ -191,6 +192,8 @@ TEST(LiveSettingsUsed, EachSavedOptionServesTheNextPlainStart)
         {{"--alsa", "corvextest"}, {"ALSA device \"corvextest\" at 48000 Hz, 128 frames", "97 BPM"}, {}},
         {{"--period", "64"}, {"ALSA device \"corvextest\" at 48000 Hz, 64 frames", "97 BPM"}, {}},
         {{"--rate", "44100"}, {"ALSA device \"corvextest\" at 44100 Hz, 64 frames", "97 BPM"}, {}},
+        {{"--tempo", "nan"}, {"ALSA device \"corvextest\" at 44100 Hz, 64 frames", "97 BPM"}, {}, true},
+        {{"--alsa", "corvextest\nrate = 1"}, {"ALSA device \"corvextest\" at 44100 Hz, 64 frames", "97 BPM"}, {}, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.option.front());
@@ -198,9 +201,14 @@ TEST(LiveSettingsUsed, EachSavedOptionServesTheNextPlainStart)
         args.insert(args.end(), row.option.begin(), row.option.end());
         {
             live_test::Child once(args, environment, dir.Path());
-            ASSERT_TRUE(once.WaitForOutput("corvex: playing through", kLimit)) << once.Err();
-            once.Signal(SIGTERM);
-            ASSERT_EQ(once.Wait(kLimit), 0) << once.Err();
+            if (row.refused) {
+                EXPECT_EQ(once.Wait(kLimit), 2);
+                EXPECT_NE(once.Err().find(row.option.front()), std::string::npos) << once.Err();
+            } else {
+                ASSERT_TRUE(once.WaitForOutput("corvex: playing through", kLimit)) << once.Err();
+                once.Signal(SIGTERM);
+                ASSERT_EQ(once.Wait(kLimit), 0) << once.Err();
+            }
         }
         live_test::Child plain = live_test::OnATerminal(dir, "--no-gui", environment);
         for (const std::string& text : row.shown)
@@ -208,6 +216,7 @@ TEST(LiveSettingsUsed, EachSavedOptionServesTheNextPlainStart)
         const char* const ports[] = {"Corvex:in_1", "Corvex:in_2", "Corvex:out_1", "Corvex:out_2"};
         for (std::size_t p = 0; p < row.wiring.size(); ++p)
             EXPECT_EQ(live_test::Connections(client, ports[p]), row.wiring[p]) << ports[p];
+        EXPECT_EQ(plain.Out().find("warning"), std::string::npos) << plain.Out();
         const pid_t corvex = live_test::CorvexOnTheTerminal(plain);
         ASSERT_GT(corvex, 0);
         kill(corvex, SIGTERM);
