@@ -55,14 +55,6 @@ render_test::Audio Render(const ScratchDir& dir, const Phrase& phrase, int rate,
     return render_test::ReadAudio(dir / "out.wav");
 }
 
-// A count as corvex prints it; -1 for anything but digits.
-long long Count(const std::string& digits)
-{
-    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return -1;
-    return std::stoll(digits);
-}
-
 // The xrun count on the latest complete status line ("... xruns N" and clear-to-end-of-line); -1
 // before the first.
 long long StatusLineXruns(const std::string& shown)
@@ -73,17 +65,6 @@ long long StatusLineXruns(const std::string& shown)
     if (start == std::string::npos)
         return -1;
     return Count(shown.substr(start + label.size(), end - start - label.size()));
-}
-
-// The count corvex's last line gives ("corvex: stopped after T s, N xruns; ..."); -1 without it.
-long long ExitLineXruns(const std::string& shown)
-{
-    const std::size_t line = shown.find("corvex: stopped after ");
-    const std::size_t start = line == std::string::npos ? line : shown.find(" s, ", line);
-    const std::size_t end = start == std::string::npos ? start : shown.find(" xruns;", start);
-    if (end == std::string::npos)
-        return -1;
-    return Count(shown.substr(start + 4, end - start - 4));
 }
 
 std::size_t FirstDifference(const std::vector<float>& recorded, const render_test::Audio& rendered, int channel)

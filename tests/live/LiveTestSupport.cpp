@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -354,6 +355,38 @@ std::vector<float> StateFloats(const std::vector<unsigned char>& bytes)
     std::vector<float> values(bytes.size() / 4);
     std::memcpy(values.data(), bytes.data(), values.size() * 4);
     return values;
+}
+
+long long Count(const std::string& digits)
+{
+    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return -1;
+    return std::stoll(digits);
+}
+
+long long ExitLineXruns(const std::string& shown)
+{
+    const std::size_t line = shown.find("corvex: stopped after ");
+    const std::size_t start = line == std::string::npos ? line : shown.find(" s, ", line);
+    const std::size_t end = start == std::string::npos ? start : shown.find(" xruns;", start);
+    if (end == std::string::npos)
+        return -1;
+    return Count(shown.substr(start + 4, end - start - 4));
+}
+
+long ResidentKb(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string key;
+    long value = -1;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            status >> value;
+            return value;
+        }
+        status.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+    return -1;
 }
 
 } // namespace live_test

@@ -62,6 +62,13 @@ Child OnATerminal(const ScratchDir& dir, const std::string& options, std::vector
 // corvex itself under script, which signals are for; 0 if script's child is something else.
 pid_t CorvexOnTheTerminal(const Child& terminal);
 
+// A count as corvex prints it; -1 for anything but digits.
+long long Count(const std::string& digits);
+// The count corvex's last line gives ("corvex: stopped after T s, N xruns; ..."); -1 without it.
+long long ExitLineXruns(const std::string& shown);
+// A process's resident memory in kB (VmRSS); -1 if it cannot be read.
+long ResidentKb(pid_t pid);
+
 // The ports a JACK port of corvex is connected to, as another client sees them.
 std::vector<std::string> Connections(jack_client_t* client, const std::string& port);
 
