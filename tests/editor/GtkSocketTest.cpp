@@ -62,7 +62,7 @@ class GtkSocketTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no X server (run under xvfb-run)";
+        ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no X server (run it on a virtual X server: tests/support/xvfb-run.sh)";
         display = XOpenDisplay(nullptr);
         ASSERT_NE(display, nullptr);
 

@@ -56,7 +56,7 @@ protected:
     void SetUp() override
     {
         display = XOpenDisplay(nullptr);
-        ASSERT_NE(display, nullptr) << "no X server (run under xvfb-run)";
+        ASSERT_NE(display, nullptr) << "no X server (run it on a virtual X server: tests/support/xvfb-run.sh)";
         ASSERT_TRUE(test::HasXTest(display));
         top = OpenTopLevel(0);
 

@@ -82,7 +82,7 @@ void AskToClose(Display* display, Window window)
 TEST(LiveGui, WindowFootswitchAndClose)
 {
     Display* display = XOpenDisplay(nullptr);
-    ASSERT_NE(display, nullptr) << "no X server (run under xvfb-run)";
+    ASSERT_NE(display, nullptr) << "no X server (run it on a virtual X server: tests/support/xvfb-run.sh)";
     ScratchDir dir;
     Child corvex({CorvexExe(), "--no-connect"}, CorvexEnvironment(dir.Path()), dir.Path());
     ASSERT_TRUE(corvex.WaitForOutput("corvex: playing through", 20s)) << corvex.Err();
@@ -188,7 +188,7 @@ TEST(LiveGui, WindowFootswitchAndClose)
 TEST(LiveGui, TheWindowFollowsTheEditorsScale)
 {
     Display* display = XOpenDisplay(nullptr);
-    ASSERT_NE(display, nullptr) << "no X server (run under xvfb-run)";
+    ASSERT_NE(display, nullptr) << "no X server (run it on a virtual X server: tests/support/xvfb-run.sh)";
     ScratchDir dir;
     auto env = CorvexEnvironment(dir.Path());
     env.push_back("CORVEX_UI_SCALE=1.5");
@@ -234,7 +234,7 @@ TEST(LiveSoak, EditsThroughTheWindowLeaveNoXrunsGrowthOrComplaint)
     ASSERT_GE(seconds, kMinSeconds) << "CORVEX_SOAK_SECONDS";
     const auto warmUp = std::chrono::seconds(kWarmUp);
     Display* display = XOpenDisplay(nullptr);
-    ASSERT_NE(display, nullptr) << "no X server (run under xvfb-run)";
+    ASSERT_NE(display, nullptr) << "no X server (run it on a virtual X server: tests/support/xvfb-run.sh)";
     XrunCounter server;
     ASSERT_TRUE(server.Ok());
     ScratchDir dir;
