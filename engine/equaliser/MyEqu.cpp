@@ -39,6 +39,7 @@ int CMyEqu::Process(const float* inL, const float*, float* outL, float* outR, in
                                   kPeakGainPerValue * static_cast<double>(voicing.afBandDb[k]));
         m_pBandsVoicing = &voicing;
         m_fBandsRate = fs;
+        m_bBankLoaded = false;
     }
     if (n <= 0)
         return 1;
@@ -48,8 +49,12 @@ int CMyEqu::Process(const float* inL, const float*, float* outL, float* outR, in
         m_pGainVoicing = &voicing;
     }
     const float fOutputGain = m_fOutputGain;
-    // The seven bands share their input, so they run side by side.
-    m_bank.Load(m_aBands, kBandCount);
+    // The seven bands share their input, so they run side by side. The bank keeps their
+    // coefficients and memories between blocks; only new coefficients load them again.
+    if (!m_bBankLoaded) {
+        m_bank.Load(m_aBands, kBandCount);
+        m_bBankLoaded = true;
+    }
     float afBand[BiquadBank::kLanes];
     for (int i = 0; i < n; ++i) {
         float x = inL[i];

@@ -51,6 +51,8 @@ private:
     // The voicing and rate the bands were last set for (a NaN rate never matches).
     const Voicing* m_pBandsVoicing = nullptr;
     float m_fBandsRate = 0.0f;
+    // The bank holds the bands' current coefficients and memories (stored back every block).
+    bool m_bBankLoaded = false;
     // The output gain of the voicing last used, kept because it changes only with the switch.
     const Voicing* m_pGainVoicing = nullptr;
     float m_fOutputGain = 1.0f;
