@@ -53,6 +53,7 @@ public:
     bool Process(const float* inLeft, const float* inRight, float* outLeft, float* outRight, int frames,
                  const std::vector<ParamSetting>& changes, bool& clipLed) override;
     void Stop() override;
+    void RelayOutputValues();
     const std::string& LoadedLibrary() const override { return m_sLibrary; }
     std::uint32_t TailSamples() const override { return m_pInstance->Processor()->getTailSamples(); }
     BlockCounts Blocks() const override;
@@ -67,6 +68,12 @@ private:
     std::vector<ModuleParam> m_aParams;
     std::string m_sLibrary;
     bool m_bActive = false;
+    // Output values waiting to reach the controller, by identifier.
+    static constexpr double kRelaysPerSecond = 30.0;
+    double m_adRelayValues[kParamTableSize] = {};
+    bool m_abRelayPending[kParamTableSize] = {};
+    int m_iRelayInterval = 1;
+    int m_iSamplesSinceRelay = 0;
 };
 
 bool CCorvexInstance::Load(const std::string& modulePath, std::string& error)
@@ -128,6 +135,8 @@ bool CCorvexInstance::Start(double sampleRate, int maxBlock, double tempo, std::
     m_pBlock->context.state |= ProcessContext::kPlaying;
     m_pBlock->context.sampleRate = sampleRate;
     m_pBlock->context.projectTimeSamples = 0;
+    m_iRelayInterval = std::max(1, static_cast<int>(sampleRate / kRelaysPerSecond));
+    m_iSamplesSinceRelay = 0;
     return true;
 }
 
@@ -151,19 +160,35 @@ bool CCorvexInstance::Process(const float* inLeft, const float* inRight, float* 
     std::copy_n(block.Out(1), frames, outRight);
     block.context.projectTimeSamples += frames;
 
-    // Output changes go to the controller, as a host relays them.
+    // Output changes go to the controller as a host relays them: the latest value of each, at
+    // the rate a display refreshes, not once per block.
     for (int32 i = 0; i < block.outputChanges.getParameterCount(); ++i) {
         IParamValueQueue* queue = block.outputChanges.getParameterData(i);
+        const ParamID id = queue->getParameterId();
         int32 offset = 0;
         ParamValue value = 0.0;
         for (int32 p = 0; p < queue->getPointCount(); ++p)
-            if (queue->getPoint(p, offset, value) == kResultOk && queue->getParameterId() == corvex::kOuputClippingLed &&
-                value > 0.0)
+            if (queue->getPoint(p, offset, value) == kResultOk && id == corvex::kOuputClippingLed && value > 0.0)
                 clipLed = true;
-        if (queue->getPointCount() > 0)
-            m_pInstance->Controller()->setParamNormalized(queue->getParameterId(), value);
+        if (queue->getPointCount() > 0 && id < static_cast<ParamID>(kParamTableSize)) {
+            m_adRelayValues[id] = value;
+            m_abRelayPending[id] = true;
+        }
     }
+    m_iSamplesSinceRelay += frames;
+    if (m_iSamplesSinceRelay >= m_iRelayInterval)
+        RelayOutputValues();
     return true;
+}
+
+void CCorvexInstance::RelayOutputValues()
+{
+    for (ParamID id = 0; id < static_cast<ParamID>(kParamTableSize); ++id) {
+        if (m_abRelayPending[id])
+            m_pInstance->Controller()->setParamNormalized(id, m_adRelayValues[id]);
+        m_abRelayPending[id] = false;
+    }
+    m_iSamplesSinceRelay = 0;
 }
 
 BlockCounts CCorvexInstance::Blocks() const
@@ -179,6 +204,7 @@ BlockCounts CCorvexInstance::Blocks() const
 
 void CCorvexInstance::Stop()
 {
+    RelayOutputValues();
     if (m_bActive)
         m_pInstance->Activate(false);
     m_bActive = false;
