@@ -167,8 +167,8 @@ bool CProcessorCore::Run(const float* const* inputs, int inChannels, std::uint64
     const bool allSilent = (inSilence & usedMask) == usedMask;
     if (!allSilent)
         m_iQuietSamples = 0;
-    const std::int64_t tail = TailSamples(m_dSampleRate, m_fTempo);
-    if (allSilent && m_iQuietSamples >= tail) {
+    // The tail (a division and a ceil) matters only once the input is silent.
+    if (allSilent && m_iQuietSamples >= TailSamples(m_dSampleRate, m_fTempo)) {
         for (int c = 0; c < outChannels; ++c)
             if (outputs[c])
                 std::memset(outputs[c], 0, bytes);
