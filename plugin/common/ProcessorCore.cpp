@@ -122,12 +122,6 @@ void CProcessorCore::BeginBlock()
         m_afOutputSnapshot[i] = m_afParamValues[kOutputLeftVumeter + i];
 }
 
-bool CProcessorCore::IndicatorChanged(int i) const
-{
-    // A NaN counts as changed.
-    return !(m_afParamValues[kOutputLeftVumeter + i] == m_afOutputSnapshot[i]);
-}
-
 bool CProcessorCore::Run(const float* const* inputs, int inChannels, std::uint64_t inSilence, float* const* outputs,
                          int outChannels, int n, std::uint64_t& outSilence)
 {

@@ -67,7 +67,11 @@ public:
              int outChannels, int n, std::uint64_t& outSilence);
 
     // Indicator i (identifier kOutputLeftVumeter + i) changed during the last block.
-    bool IndicatorChanged(int i) const;
+    bool IndicatorChanged(int i) const
+    {
+        // A NaN counts as changed.
+        return !(m_afParamValues[kOutputLeftVumeter + i] == m_afOutputSnapshot[i]);
+    }
     float Indicator(int i) const { return m_afParamValues[kOutputLeftVumeter + i]; }
 
     // Samples the delay and reverb may ring after the input stops, at rate fs and tempo bpm,

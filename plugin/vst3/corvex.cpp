@@ -144,6 +144,12 @@ void Corvex::PublishValues()
         m_afPublished[id].store(m_core.Param(id), std::memory_order_relaxed);
 }
 
+void Corvex::PublishIndicators()
+{
+    for (ParamID id = kOutputLeftVumeter; id <= kCompressionLed; ++id)
+        m_afPublished[id].store(m_core.Param(id), std::memory_order_relaxed);
+}
+
 void Corvex::ReadTempo(const ProcessContext* context)
 {
     if (!context || !(context->state & ProcessContext::kTempoValid))
@@ -152,10 +158,11 @@ void Corvex::ReadTempo(const ProcessContext* context)
     m_fPublishedTempo.store(m_core.Tempo(), std::memory_order_relaxed);
 }
 
-void Corvex::ReadParameterChanges(IParameterChanges* changes)
+bool Corvex::ReadParameterChanges(IParameterChanges* changes)
 {
     if (!changes)
-        return;
+        return false;
+    bool taken = false;
     const int32 queues = changes->getParameterCount();
     for (int32 i = 0; i < queues; ++i) {
         IParamValueQueue* queue = changes->getParameterData(i);
@@ -167,9 +174,12 @@ void Corvex::ReadParameterChanges(IParameterChanges* changes)
         int32 offset = 0;
         ParamValue value = 0.0;
         // A parameter has one value per block: the last point's.
-        if (queue->getPoint(queue->getPointCount() - 1, offset, value) == kResultOk)
+        if (queue->getPoint(queue->getPointCount() - 1, offset, value) == kResultOk) {
             m_core.SetParam(id, value);
+            taken = true;
+        }
     }
+    return taken;
 }
 
 tresult PLUGIN_API Corvex::process(ProcessData& data)
@@ -177,7 +187,7 @@ tresult PLUGIN_API Corvex::process(ProcessData& data)
     ScopedNoDenormals noDenormals;
     ApplyPendingState();
     ReadTempo(data.processContext);
-    ReadParameterChanges(data.inputParameterChanges);
+    const bool bChanged = ReadParameterChanges(data.inputParameterChanges);
     if (IEventList* events = data.inputEvents) {
         Event event{};
         for (int32 i = 0, count = events->getEventCount(); i < count; ++i)
@@ -203,7 +213,12 @@ tresult PLUGIN_API Corvex::process(ProcessData& data)
 
     if (result == kResultOk)
         SendIndicatorChanges(data.outputParameterChanges);
-    PublishValues();
+    // Between blocks only the host's changes and the chain's indicators move the values (a
+    // restored state publishes itself).
+    if (bChanged)
+        PublishValues();
+    else
+        PublishIndicators();
     return result;
 }
 

@@ -43,10 +43,13 @@ public:
     tresult receiveText(const char* text) SMTG_OVERRIDE;
 
 private:
-    void ReadParameterChanges(Steinberg::Vst::IParameterChanges* changes);
+    // True when a change was taken over.
+    bool ReadParameterChanges(Steinberg::Vst::IParameterChanges* changes);
     void ReadTempo(const Steinberg::Vst::ProcessContext* context);
     void ApplyPendingState();
     void PublishValues();
+    // PublishValues for the meters and LEDs alone, which the chain writes every block.
+    void PublishIndicators();
     void SendIndicatorChanges(Steinberg::Vst::IParameterChanges* changes);
     void AddStereoBuses();
 
