@@ -213,13 +213,11 @@ int Biquad::SetSampleRate(const double* pfSampleRate)
 
 void Biquad::ProcessRun(const float* afIn, float* afOut, int n)
 {
-    if (m_iType < kComb || m_iType > kDelay || !(m_afDelayLine && m_iLineLength >= 1 && m_pfSampleRate)) {
-        for (int k = 0; k < n; ++k)
-            afOut[k] = ProcessSample(afIn[k]);
-        return;
-    }
 #if CORVEX_HAVE_AVX2_KERNELS
-    if (cpu::Active() == cpu::Level::kAvx2) {
+    // The usual case goes straight to its kernel; the rest runs out of line, so that this
+    // call, made for every section and run, needs no stack frame of its own.
+    if (m_iType >= kComb && m_iType <= kDelay && m_afDelayLine && m_iLineLength >= 1 && m_pfSampleRate &&
+        cpu::Active() == cpu::Level::kAvx2) {
         switch (m_iType) {
         case kComb:
             RunDelayTypeAvx2<kComb>(afIn, afOut, n);
@@ -234,6 +232,19 @@ void Biquad::ProcessRun(const float* afIn, float* afOut, int n)
         return;
     }
 #endif
+    ProcessRunPortable(afIn, afOut, n);
+}
+
+#if CORVEX_HAVE_AVX2_KERNELS
+__attribute__((noinline))
+#endif
+void Biquad::ProcessRunPortable(const float* afIn, float* afOut, int n)
+{
+    if (m_iType < kComb || m_iType > kDelay || !(m_afDelayLine && m_iLineLength >= 1 && m_pfSampleRate)) {
+        for (int k = 0; k < n; ++k)
+            afOut[k] = ProcessSample(afIn[k]);
+        return;
+    }
     switch (m_iType) {
     case kComb:
         RunDelayType<kComb>(afIn, afOut, n);

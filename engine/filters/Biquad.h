@@ -88,6 +88,8 @@ public:
 
 private:
     void ComputeCoefficients();
+    // ProcessRun without the vector kernels, and for sections that are not delay lines.
+    void ProcessRunPortable(const float* afIn, float* afOut, int n);
     template <int kType>
     void RunDelayType(const float* afIn, float* afOut, int n);
 #if CORVEX_HAVE_AVX2_KERNELS
