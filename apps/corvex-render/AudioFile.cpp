@@ -205,22 +205,46 @@ std::vector<int> CSndfileSource::UsedChannels() const
 
 long CSndfileSource::Read(float* left, float* right, long frames)
 {
-    if (!m_sReadError.empty())
-        return 0;
     const std::size_t width = static_cast<std::size_t>(m_iFileChannels);
-    m_afInterleaved.resize(static_cast<std::size_t>(frames) * width);
-    sf_count_t n = sf_readf_float(m_pFile, m_afInterleaved.data(), frames);
-    if (n < 0)
-        n = 0;
     const std::size_t l = static_cast<std::size_t>(m_aiUsed.front());
     const std::size_t r = static_cast<std::size_t>(m_aiUsed.back());
-    for (sf_count_t i = 0; i < n; ++i) {
-        left[i] = m_afInterleaved[static_cast<std::size_t>(i) * width + l];
-        right[i] = m_afInterleaved[static_cast<std::size_t>(i) * width + r];
+    long done = 0;
+    while (done < frames) {
+        if (m_iChunkRead == m_iChunkFrames) {
+            // A read error shows once the frames read before it have been handed out.
+            if (m_bFileEnded) {
+                m_sReadError = m_sPendingError;
+                break;
+            }
+            FillChunk();
+            if (m_iChunkFrames == 0)
+                continue;
+        }
+        const long count = std::min(frames - done, m_iChunkFrames - m_iChunkRead);
+        for (long i = 0; i < count; ++i) {
+            const std::size_t frame = static_cast<std::size_t>(m_iChunkRead + i) * width;
+            left[done + i] = m_afInterleaved[frame + l];
+            right[done + i] = m_afInterleaved[frame + r];
+        }
+        done += count;
+        m_iChunkRead += count;
     }
-    if (n < frames && sf_error(m_pFile) != SF_ERR_NO_ERROR)
-        m_sReadError = sf_strerror(m_pFile);
-    return static_cast<long>(n);
+    return done;
+}
+
+void CSndfileSource::FillChunk()
+{
+    m_afInterleaved.resize(static_cast<std::size_t>(kChunkFrames) * static_cast<std::size_t>(m_iFileChannels));
+    sf_count_t n = sf_readf_float(m_pFile, m_afInterleaved.data(), kChunkFrames);
+    if (n < 0)
+        n = 0;
+    m_iChunkFrames = static_cast<long>(n);
+    m_iChunkRead = 0;
+    if (n < kChunkFrames) {
+        m_bFileEnded = true;
+        if (sf_error(m_pFile) != SF_ERR_NO_ERROR)
+            m_sPendingError = sf_strerror(m_pFile);
+    }
 }
 
 const std::vector<OutputFormat>& OutputFormats()
@@ -324,16 +348,36 @@ std::unique_ptr<CStereoFileWriter> CStereoFileWriter::Create(const std::string& 
 
 bool CStereoFileWriter::Write(const float* left, const float* right, long frames)
 {
-    m_afInterleaved.resize(static_cast<std::size_t>(frames) * 2);
-    for (long i = 0; i < frames; ++i) {
-        m_afInterleaved[2 * i] = left[i];
-        m_afInterleaved[2 * i + 1] = right[i];
+    m_afInterleaved.resize(2 * static_cast<std::size_t>(kChunkFrames));
+    for (long done = 0; done < frames;) {
+        const long count = std::min(frames - done, kChunkFrames - m_iBufferedFrames);
+        float* out = m_afInterleaved.data() + 2 * m_iBufferedFrames;
+        for (long i = 0; i < count; ++i) {
+            out[2 * i] = left[done + i];
+            out[2 * i + 1] = right[done + i];
+        }
+        done += count;
+        m_iBufferedFrames += count;
+        if (m_iBufferedFrames == kChunkFrames && !Flush())
+            return false;
     }
-    return sf_writef_float(m_pFile, m_afInterleaved.data(), frames) == frames;
+    return true;
+}
+
+bool CStereoFileWriter::Flush()
+{
+    const sf_count_t frames = m_iBufferedFrames;
+    m_iBufferedFrames = 0;
+    return frames == 0 || sf_writef_float(m_pFile, m_afInterleaved.data(), frames) == frames;
 }
 
 bool CStereoFileWriter::Commit(std::string& error)
 {
+    if (!Flush()) {
+        error = "cannot write output file " + Quoted(m_sPath) + " (disk full?)";
+        Discard();
+        return false;
+    }
     const int closeResult = sf_close(m_pFile);
     m_pFile = nullptr;
     if (closeResult != 0) {

@@ -72,15 +72,26 @@ public:
 
 private:
     CSndfileSource() = default;
+    // Reads the next chunk of the file: libsndfile is asked for many frames at a time, however
+    // small the blocks handed on.
+    void FillChunk();
+
     SNDFILE* m_pFile = nullptr;
     int m_iSampleRate = 0;
     int m_iFileChannels = 0;
     std::vector<int> m_aiUsed; // 0-based
     std::int64_t m_iFrames = 0;
-    std::vector<float> m_afInterleaved;
+    std::vector<float> m_afInterleaved; // the current chunk
+    long m_iChunkFrames = 0;
+    long m_iChunkRead = 0;
+    bool m_bFileEnded = false;
+    std::string m_sPendingError;
     std::string m_sDescription;
     std::string m_sReadError;
 };
+
+// Frames the renderer reads from and writes to libsndfile at a time, whatever the block size.
+constexpr long kChunkFrames = 4096;
 
 // Parses --channels: "L" or "L,R", 1-based. On failure returns false and a message.
 bool ParseChannels(const std::string& text, std::vector<int>& channels, std::string& error);
@@ -113,10 +124,14 @@ public:
 
 private:
     CStereoFileWriter() = default;
+    // Hands the frames collected so far to libsndfile.
+    bool Flush();
+
     SNDFILE* m_pFile = nullptr;
     std::string m_sPath;
     std::string m_sTempPath;
-    std::vector<float> m_afInterleaved;
+    std::vector<float> m_afInterleaved; // frames not yet written, interleaved
+    long m_iBufferedFrames = 0;
 };
 
 // Writes `bytes` to `path` through a temporary file and a rename.
