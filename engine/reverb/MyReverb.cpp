@@ -1,5 +1,6 @@
 #include "reverb/MyReverb.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -71,6 +72,7 @@ int CMyReverb::SetSampleRate(const double* pfSampleRate)
     m_allPassBL.SetSampleRate(pfSampleRate);
     m_allPassAR.SetSampleRate(pfSampleRate);
     m_allPassBR.SetSampleRate(pfSampleRate);
+    m_bSectionsReady = SectionsReady();
     return 1;
 }
 
@@ -85,6 +87,7 @@ int CMyReverb::Reset()
     m_allPassBL.Reset();
     m_allPassAR.Reset();
     m_allPassBR.Reset();
+    m_bSectionsReady = SectionsReady();
     return 1;
 }
 
@@ -132,7 +135,7 @@ int CMyReverb::Process(const float* inL, const float* inR, float* outL, float* o
 {
     if (n <= 0)
         return 1;
-    if (!CORVEX_CHECK(m_afParams) || !CORVEX_CHECK(SectionsReady())) {
+    if (!CORVEX_CHECK(m_afParams) || !CORVEX_CHECK(m_bSectionsReady)) {
         PassThrough(inL, inR, outL, outR, n);
         return 0;
     }
@@ -153,8 +156,10 @@ int CMyReverb::Process(const float* inL, const float* inR, float* outL, float* o
     for (int iStart = 0; iStart < n; iStart += kRunLength) {
         const int m = n - iStart < kRunLength ? n - iStart : kRunLength;
         float afL[kRunLength], afR[kRunLength];
-        float afSumL[kRunLength] = {}, afSumR[kRunLength] = {};
+        float afSumL[kRunLength], afSumR[kRunLength];
         float afA[kRunLength], afB[kRunLength], afComb[kRunLength];
+        std::fill_n(afSumL, m, 0.0f);
+        std::fill_n(afSumR, m, 0.0f);
         for (int i = 0; i < m; ++i) {
             afL[i] = Sanitised(inL[iStart + i]);
             afR[i] = Sanitised(inR[iStart + i]);

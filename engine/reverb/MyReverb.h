@@ -44,6 +44,8 @@ private:
     Biquad m_allPassAR;
     Biquad m_allPassBR;
 
+    // SectionsReady as of the last SetSampleRate or Reset, the only calls that change it.
+    bool m_bSectionsReady = false;
     // Times last handed to the sections; the gains (a power each) are recomputed only on change.
     bool m_bTimesApplied = false;
     float m_fAppliedReverbTime = 0.0f;
