@@ -214,46 +214,46 @@ int Biquad::SetSampleRate(const double* pfSampleRate)
 void Biquad::ProcessRun(const float* afIn, float* afOut, int n)
 {
 #if CORVEX_HAVE_AVX2_KERNELS
-    // The usual case goes straight to its kernel; the rest runs out of line, so that this
-    // call, made for every section and run, needs no stack frame of its own.
-    if (m_iType >= kComb && m_iType <= kDelay && m_afDelayLine && m_iLineLength >= 1 && m_pfSampleRate &&
-        cpu::Active() == cpu::Level::kAvx2) {
-        switch (m_iType) {
-        case kComb:
-            RunDelayTypeAvx2<kComb>(afIn, afOut, n);
-            break;
-        case kAllPass:
-            RunDelayTypeAvx2<kAllPass>(afIn, afOut, n);
-            break;
-        default:
-            RunDelayTypeAvx2<kDelay>(afIn, afOut, n);
-            break;
-        }
+    if (cpu::Active() == cpu::Level::kAvx2) {
+        ProcessRunAvx2<false>(afIn, afOut, n);
         return;
     }
 #endif
-    ProcessRunPortable(afIn, afOut, n);
+    ProcessRunPortable<false>(afIn, afOut, n);
 }
 
+void Biquad::ProcessRunsSummed(Biquad* aSections, int iCount, const float* afIn, float* afSum, int n)
+{
 #if CORVEX_HAVE_AVX2_KERNELS
-__attribute__((noinline))
+    if (cpu::Active() == cpu::Level::kAvx2) {
+        for (int s = 0; s < iCount; ++s)
+            aSections[s].ProcessRunAvx2<true>(afIn, afSum, n);
+        return;
+    }
 #endif
+    for (int s = 0; s < iCount; ++s)
+        aSections[s].ProcessRunPortable<true>(afIn, afSum, n);
+}
+
+template <bool kSum>
 void Biquad::ProcessRunPortable(const float* afIn, float* afOut, int n)
 {
     if (m_iType < kComb || m_iType > kDelay || !(m_afDelayLine && m_iLineLength >= 1 && m_pfSampleRate)) {
-        for (int k = 0; k < n; ++k)
-            afOut[k] = ProcessSample(afIn[k]);
+        for (int k = 0; k < n; ++k) {
+            const float y = ProcessSample(afIn[k]);
+            afOut[k] = kSum ? afOut[k] + y : y;
+        }
         return;
     }
     switch (m_iType) {
     case kComb:
-        RunDelayType<kComb>(afIn, afOut, n);
+        RunDelayType<kComb, kSum>(afIn, afOut, n);
         break;
     case kAllPass:
-        RunDelayType<kAllPass>(afIn, afOut, n);
+        RunDelayType<kAllPass, kSum>(afIn, afOut, n);
         break;
     default:
-        RunDelayType<kDelay>(afIn, afOut, n);
+        RunDelayType<kDelay, kSum>(afIn, afOut, n);
         break;
     }
 }
@@ -293,8 +293,9 @@ CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY bool ReadEightAvx2(const float* afLine, in
     return true;
 }
 
-// DelayStep over n samples whose line entries afLine[0 .. n) are contiguous.
-template <int kType>
+// DelayStep over n samples whose line entries afLine[0 .. n) are contiguous; with kSum the
+// outputs are added into afOut.
+template <int kType, bool kSum>
 CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY void StepAvx2(const float* afIn, const float* afRead, float g, float* afLine, float* afOut, int n)
 {
     const __m256 vGain = _mm256_set1_ps(g);
@@ -304,36 +305,58 @@ CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY void StepAvx2(const float* afIn, const flo
         __m256 x = _mm256_loadu_ps(afIn + k);
         x = _mm256_and_ps(x, _mm256_cmp_ps(x, x, _CMP_ORD_Q)); // a NaN must never circulate
         const __m256 r = _mm256_loadu_ps(afRead + k);
+        __m256 y;
         if (kType == Biquad::kComb) {
-            const __m256 y = _mm256_add_ps(_mm256_mul_ps(r, vGain), x);
+            y = _mm256_add_ps(_mm256_mul_ps(r, vGain), x);
             _mm256_storeu_ps(afLine + k, y);
-            _mm256_storeu_ps(afOut + k, y);
         } else if (kType == Biquad::kAllPass) {
             const __m256 u = _mm256_add_ps(_mm256_mul_ps(vGain, r), x);
             _mm256_storeu_ps(afLine + k, u);
-            _mm256_storeu_ps(afOut + k, _mm256_add_ps(_mm256_mul_ps(vMinusGain, u), r));
+            y = _mm256_add_ps(_mm256_mul_ps(vMinusGain, u), r);
         } else {
             _mm256_storeu_ps(afLine + k, x);
-            _mm256_storeu_ps(afOut + k, r);
+            y = r;
         }
+        _mm256_storeu_ps(afOut + k, kSum ? _mm256_add_ps(_mm256_loadu_ps(afOut + k), y) : y);
     }
     for (; k < n; ++k) {
         float x = afIn[k];
         if (x != x)
             x = 0.0f;
-        afOut[k] = Biquad::DelayStep<kType>(x, afRead[k], g, afLine[k]);
+        const float y = Biquad::DelayStep<kType>(x, afRead[k], g, afLine[k]);
+        afOut[k] = kSum ? afOut[k] + y : y;
     }
 }
 
 } // namespace
 
-template <int kType>
+template <bool kSum>
+void Biquad::ProcessRunAvx2(const float* afIn, float* afOut, int n)
+{
+    if (m_iType < kComb || m_iType > kDelay || !(m_afDelayLine && m_iLineLength >= 1 && m_pfSampleRate)) {
+        ProcessRunPortable<kSum>(afIn, afOut, n);
+        return;
+    }
+    switch (m_iType) {
+    case kComb:
+        RunDelayTypeAvx2<kComb, kSum>(afIn, afOut, n);
+        break;
+    case kAllPass:
+        RunDelayTypeAvx2<kAllPass, kSum>(afIn, afOut, n);
+        break;
+    default:
+        RunDelayTypeAvx2<kDelay, kSum>(afIn, afOut, n);
+        break;
+    }
+}
+
+template <int kType, bool kSum>
 void Biquad::RunDelayTypeAvx2(const float* afIn, float* afOut, int n)
 {
     const float fDelay = SampleRate() * static_cast<float>(m_dDelayTime);
     const int L = m_iLineLength;
     if (!(n <= kMaxRun && fDelay >= static_cast<float>(n + 2) && fDelay + static_cast<float>(n + 2) < static_cast<float>(L))) {
-        RunDelayType<kType>(afIn, afOut, n);
+        RunDelayType<kType, kSum>(afIn, afOut, n);
         return;
     }
     // As RunDelayType's path for runs shorter than the delay: every read first, then the steps.
@@ -356,8 +379,9 @@ void Biquad::RunDelayTypeAvx2(const float* afIn, float* afOut, int n)
     }
     // The run's entries: up to the end of the line, then from its start.
     const int iFirst = n < L - w ? n : L - w;
-    StepAvx2<kType>(afIn, afRead, g, afLine + w, afOut, iFirst);
-    StepAvx2<kType>(afIn + iFirst, afRead + iFirst, g, afLine, afOut + iFirst, n - iFirst);
+    StepAvx2<kType, kSum>(afIn, afRead, g, afLine + w, afOut, iFirst);
+    if (iFirst < n)
+        StepAvx2<kType, kSum>(afIn + iFirst, afRead + iFirst, g, afLine, afOut + iFirst, n - iFirst);
     m_iWriteIndex = w + n < L ? w + n : w + n - L;
 }
 #endif

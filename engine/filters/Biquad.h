@@ -54,6 +54,10 @@ public:
     // work (delay in samples, gain, type dispatch) taken out of the sample loop, and runs no
     // longer than the delay processed eight samples to a vector where the processor allows.
     void ProcessRun(const float* afIn, float* afOut, int n);
+    // ProcessRun of each section of aSections in turn on the same input, each output added into
+    // afSum: the bits of ProcessRun into a scratch run and a sum loop per section, with the
+    // dispatch made once and no scratch pass, which small blocks feel.
+    static void ProcessRunsSummed(Biquad* aSections, int iCount, const float* afIn, float* afSum, int n);
     int Reset() override;
     int SetSampleRate(const double* pfSampleRate) override;
     int Process(const float*, const float*, float*, float*, int) override;
@@ -89,11 +93,15 @@ public:
 private:
     void ComputeCoefficients();
     // ProcessRun without the vector kernels, and for sections that are not delay lines.
+    // With kSum the outputs are added into afOut rather than stored.
+    template <bool kSum>
     void ProcessRunPortable(const float* afIn, float* afOut, int n);
-    template <int kType>
+    template <int kType, bool kSum = false>
     void RunDelayType(const float* afIn, float* afOut, int n);
 #if CORVEX_HAVE_AVX2_KERNELS
-    template <int kType>
+    template <bool kSum>
+    CORVEX_TARGET_AVX2 void ProcessRunAvx2(const float* afIn, float* afOut, int n);
+    template <int kType, bool kSum = false>
     CORVEX_TARGET_AVX2 void RunDelayTypeAvx2(const float* afIn, float* afOut, int n);
 #endif
     // Notes that entries [w, w + n) of the line, wrapped, are about to be written.
@@ -201,7 +209,7 @@ inline float Biquad::ProcessSample(float x)
     return y;
 }
 
-template <int kType>
+template <int kType, bool kSum>
 inline void Biquad::RunDelayType(const float* afIn, float* afOut, int n)
 {
     const float fDelay = SampleRate() * static_cast<float>(m_dDelayTime);
@@ -222,7 +230,8 @@ inline void Biquad::RunDelayType(const float* afIn, float* afOut, int n)
             float x = afIn[k];
             if (x != x)
                 x = 0.0f;
-            afOut[k] = DelayStep<kType>(x, afRead[k], g, afLine[w]);
+            const float y = DelayStep<kType>(x, afRead[k], g, afLine[w]);
+            afOut[k] = kSum ? afOut[k] + y : y;
             if (++w >= m_iLineLength)
                 w = 0;
         }
@@ -237,7 +246,8 @@ inline void Biquad::RunDelayType(const float* afIn, float* afOut, int n)
         float fPosition = fWrite - fDelay;
         if (!(std::fabs(fPosition) < 1.0e9f))
             fPosition = fWrite;
-        afOut[k] = DelayStep<kType>(x, ReadDelayLine(fPosition), g, afLine[w]);
+        const float y = DelayStep<kType>(x, ReadDelayLine(fPosition), g, afLine[w]);
+        afOut[k] = kSum ? afOut[k] + y : y;
         if (++w >= m_iLineLength)
             w = 0;
     }

@@ -157,7 +157,7 @@ int CMyReverb::Process(const float* inL, const float* inR, float* outL, float* o
         const int m = n - iStart < kRunLength ? n - iStart : kRunLength;
         float afL[kRunLength], afR[kRunLength];
         float afSumL[kRunLength], afSumR[kRunLength];
-        float afA[kRunLength], afB[kRunLength], afComb[kRunLength];
+        float afA[kRunLength], afB[kRunLength];
         std::fill_n(afSumL, m, 0.0f);
         std::fill_n(afSumR, m, 0.0f);
         for (int i = 0; i < m; ++i) {
@@ -168,22 +168,14 @@ int CMyReverb::Process(const float* inL, const float* inR, float* outL, float* o
         if (bEnhancer)
             m_enhancerDelay.ProcessRun(afR, afR, m);
 
-        for (Biquad& comb : m_aCombsL) {
-            comb.ProcessRun(afL, afComb, m);
-            for (int i = 0; i < m; ++i)
-                afSumL[i] += afComb[i];
-        }
+        Biquad::ProcessRunsSummed(m_aCombsL, kCombCount, afL, afSumL, m);
         // The all-passes sit side by side on the comb sum, not in series.
         m_allPassAL.ProcessRun(afSumL, afA, m);
         m_allPassBL.ProcessRun(afSumL, afB, m);
         for (int i = 0; i < m; ++i)
             outL[iStart + i] = fDry * afL[i] - (afB[i] + afA[i]) * kReverbScale * fWet;
 
-        for (Biquad& comb : m_aCombsR) {
-            comb.ProcessRun(afR, afComb, m);
-            for (int i = 0; i < m; ++i)
-                afSumR[i] += afComb[i];
-        }
+        Biquad::ProcessRunsSummed(m_aCombsR, kCombCount, afR, afSumR, m);
         m_allPassAR.ProcessRun(afSumR, afA, m);
         m_allPassBR.ProcessRun(afSumR, afB, m);
         for (int i = 0; i < m; ++i)

@@ -130,6 +130,44 @@ TEST(CpuDispatch, DelayLineRunsMatchSampleBySampleAtEveryLevel)
     }
 }
 
+// Sections of every delay type, with delays shorter and longer than the runs, summed in one
+// call: at every level the bits of each section's own ProcessRun added in turn.
+TEST(CpuDispatch, SummedRunsMatchRunsAddedInTurnAtEveryLevel)
+{
+    LevelRestorer restore;
+    const auto input = test::Noise(4000, 43, 0.8f);
+    const auto start = test::Noise(4000, 44, 0.3f);
+    const double dRate = 1000.0;
+    constexpr int kSections = 4;
+    const int aiTypes[kSections] = {Biquad::kComb, Biquad::kAllPass, Biquad::kDelay, Biquad::kComb};
+    const double adDelays[kSections] = {0.0373, 0.0121, 0.5001, 2.9};
+    for (cpu::Level level : LevelsToCompare()) {
+        ASSERT_EQ(cpu::SetActive(level), level);
+        Biquad aSummed[kSections] = {{aiTypes[0], 0.9, adDelays[0]}, {aiTypes[1], 0.9, adDelays[1]},
+                                     {aiTypes[2], 0.9, adDelays[2]}, {aiTypes[3], 0.9, adDelays[3]}};
+        Biquad aSingle[kSections] = {{aiTypes[0], 0.9, adDelays[0]}, {aiTypes[1], 0.9, adDelays[1]},
+                                     {aiTypes[2], 0.9, adDelays[2]}, {aiTypes[3], 0.9, adDelays[3]}};
+        for (int s = 0; s < kSections; ++s)
+            for (Biquad* section : {&aSummed[s], &aSingle[s]}) {
+                section->SetSampleRate(&dRate);
+                section->Reset();
+            }
+        std::vector<float> summed(start), single(start), run(Biquad::kMaxRun);
+        size_t at = 0;
+        for (int n = 1; at + static_cast<size_t>(n) <= input.size(); n = n % Biquad::kMaxRun + 1) {
+            Biquad::ProcessRunsSummed(aSummed, kSections, input.data() + at, summed.data() + at, n);
+            for (Biquad& section : aSingle) {
+                section.ProcessRun(input.data() + at, run.data(), n);
+                for (int k = 0; k < n; ++k)
+                    single[at + static_cast<size_t>(k)] += run[static_cast<size_t>(k)];
+            }
+            at += static_cast<size_t>(n);
+        }
+        ASSERT_EQ(std::memcmp(summed.data(), single.data(), at * sizeof(float)), 0)
+            << "level " << static_cast<int>(level);
+    }
+}
+
 TEST(CpuDispatch, WholeChainGivesTheSameBitsAtEveryLevel)
 {
     LevelRestorer restore;
