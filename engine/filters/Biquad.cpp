@@ -215,7 +215,7 @@ void Biquad::ProcessRun(const float* afIn, float* afOut, int n)
 {
 #if CORVEX_HAVE_AVX2_KERNELS
     if (cpu::Active() == cpu::Level::kAvx2) {
-        ProcessRunAvx2<false>(afIn, afOut, n);
+        ProcessRunAvx2(afIn, afOut, n);
         return;
     }
 #endif
@@ -226,8 +226,7 @@ void Biquad::ProcessRunsSummed(Biquad* aSections, int iCount, const float* afIn,
 {
 #if CORVEX_HAVE_AVX2_KERNELS
     if (cpu::Active() == cpu::Level::kAvx2) {
-        for (int s = 0; s < iCount; ++s)
-            aSections[s].ProcessRunAvx2<true>(afIn, afSum, n);
+        RunsSummedAvx2(aSections, iCount, afIn, afSum, n);
         return;
     }
 #endif
@@ -331,7 +330,7 @@ CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY void StepAvx2(const float* afIn, const flo
 } // namespace
 
 template <bool kSum>
-void Biquad::ProcessRunAvx2(const float* afIn, float* afOut, int n)
+void Biquad::RunAvx2(const float* afIn, float* afOut, int n)
 {
     if (m_iType < kComb || m_iType > kDelay || !(m_afDelayLine && m_iLineLength >= 1 && m_pfSampleRate)) {
         ProcessRunPortable<kSum>(afIn, afOut, n);
@@ -383,6 +382,17 @@ void Biquad::RunDelayTypeAvx2(const float* afIn, float* afOut, int n)
     if (iFirst < n)
         StepAvx2<kType, kSum>(afIn + iFirst, afRead + iFirst, g, afLine, afOut + iFirst, n - iFirst);
     m_iWriteIndex = w + n < L ? w + n : w + n - L;
+}
+
+void Biquad::ProcessRunAvx2(const float* afIn, float* afOut, int n)
+{
+    RunAvx2<false>(afIn, afOut, n);
+}
+
+void Biquad::RunsSummedAvx2(Biquad* aSections, int iCount, const float* afIn, float* afSum, int n)
+{
+    for (int s = 0; s < iCount; ++s)
+        aSections[s].RunAvx2<true>(afIn, afSum, n);
 }
 #endif
 

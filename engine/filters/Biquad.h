@@ -99,10 +99,14 @@ private:
     template <int kType, bool kSum = false>
     void RunDelayType(const float* afIn, float* afOut, int n);
 #if CORVEX_HAVE_AVX2_KERNELS
-    template <bool kSum>
+    // The kernels' entries: one section's run, and a row of sections summed, which inlines the
+    // bodies below so that the sections share one frame and one set of constants.
     CORVEX_TARGET_AVX2 void ProcessRunAvx2(const float* afIn, float* afOut, int n);
-    template <int kType, bool kSum = false>
-    CORVEX_TARGET_AVX2 void RunDelayTypeAvx2(const float* afIn, float* afOut, int n);
+    static CORVEX_TARGET_AVX2 void RunsSummedAvx2(Biquad* aSections, int iCount, const float* afIn, float* afSum, int n);
+    template <bool kSum>
+    CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY void RunAvx2(const float* afIn, float* afOut, int n);
+    template <int kType, bool kSum>
+    CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY void RunDelayTypeAvx2(const float* afIn, float* afOut, int n);
 #endif
     // Notes that entries [w, w + n) of the line, wrapped, are about to be written.
     void MarkWritten(int w, int n)
