@@ -34,6 +34,10 @@ int CMyEqu::Process(const float* inL, const float*, float* outL, float* outR, in
     // The bands depend on nothing but the voicing and the rate.
     const float fs = SampleRate();
     if (&voicing != m_pBandsVoicing || fs != m_fBandsRate) {
+        // The bank has carried the memories since it was loaded; the bands take them back
+        // before the bank loads again with the new coefficients.
+        if (m_bBankLoaded)
+            m_bank.Store(m_aBands);
         for (int k = 0; k < kBandCount; ++k)
             m_aBands[k].SetFilter(Biquad::kPeak, static_cast<double>(kCentreHz[k] / fs), kBandQ,
                                   kPeakGainPerValue * static_cast<double>(voicing.afBandDb[k]));
@@ -69,7 +73,6 @@ int CMyEqu::Process(const float* inL, const float*, float* outL, float* outR, in
         outL[i] = y;
         outR[i] = y;
     }
-    m_bank.Store(m_aBands);
     return 1;
 }
 

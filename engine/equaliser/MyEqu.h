@@ -39,6 +39,7 @@ public:
     // Stores the values; bPostDisto selects the post-equaliser's voicings.
     int Configure(const EffectConfiguration& configuration, bool bPostDisto) override;
 
+    // A band's coefficients; its memories are in the bank while the voicing stays.
     const Biquad& Band(int k) const { return m_aBands[k]; }
 
 private:
@@ -51,7 +52,8 @@ private:
     // The voicing and rate the bands were last set for (a NaN rate never matches).
     const Voicing* m_pBandsVoicing = nullptr;
     float m_fBandsRate = 0.0f;
-    // The bank holds the bands' current coefficients and memories (stored back every block).
+    // The bank holds the bands' current coefficients and memories (stored back to the bands
+    // only when the voicing or rate changes).
     bool m_bBankLoaded = false;
     // The output gain of the voicing last used, kept because it changes only with the switch.
     const Voicing* m_pGainVoicing = nullptr;

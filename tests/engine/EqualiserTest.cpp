@@ -119,9 +119,9 @@ TEST(Equaliser, BitIdenticalToSevenSectionsRunInTurn)
         Biquad aBands[CMyEqu::kBandCount];
         size_t pos = 0;
         int iBlock = 0;
-        // Blocks of several lengths, and the voicing switched between them.
+        // Blocks of several lengths, the voicing kept for two of them, then switched.
         for (int iLength : {1, 513, 2000, 7, 1024, 2455}) {
-            const bool bDistortion = iBlock++ % 2 == 0;
+            const bool bDistortion = iBlock++ / 2 % 2 == 0;
             eq.host[kDistortionOnOff] = bDistortion ? 1.0f : 0.0f;
             const CMyEqu::Voicing& voicing = bPost ? (bDistortion ? CMyEqu::kPostDistortionOn : CMyEqu::kPostDistortionOff)
                                                    : (bDistortion ? CMyEqu::kPreDistortionOn : CMyEqu::kPreDistortionOff);
