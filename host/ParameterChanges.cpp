@@ -16,15 +16,6 @@ void ParamValueQueue::Reset(ParamID id)
     m_points.clear();
 }
 
-tresult PLUGIN_API ParamValueQueue::getPoint(int32 index, int32& sampleOffset, ParamValue& value)
-{
-    if (index < 0 || index >= getPointCount())
-        return kResultFalse;
-    sampleOffset = m_points[static_cast<size_t>(index)].offset;
-    value = m_points[static_cast<size_t>(index)].value;
-    return kResultOk;
-}
-
 tresult PLUGIN_API ParamValueQueue::addPoint(int32 sampleOffset, ParamValue value, int32& index)
 {
     index = getPointCount();

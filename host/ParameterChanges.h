@@ -7,8 +7,9 @@
 namespace corvex::hosting {
 
 // A host-side parameter queue: points in the order added. Lives on the host's stack or in its
-// objects, so reference counting is a no-op.
-class ParamValueQueue : public Steinberg::Vst::IParamValueQueue {
+// objects, so reference counting is a no-op. Final, so that a host calling it through its own
+// type makes direct calls.
+class ParamValueQueue final : public Steinberg::Vst::IParamValueQueue {
 public:
     using tresult = Steinberg::tresult;
     using int32 = Steinberg::int32;
@@ -22,7 +23,14 @@ public:
 
     Steinberg::Vst::ParamID PLUGIN_API getParameterId() SMTG_OVERRIDE { return m_id; }
     int32 PLUGIN_API getPointCount() SMTG_OVERRIDE { return static_cast<int32>(m_points.size()); }
-    tresult PLUGIN_API getPoint(int32 index, int32& sampleOffset, Steinberg::Vst::ParamValue& value) SMTG_OVERRIDE;
+    tresult PLUGIN_API getPoint(int32 index, int32& sampleOffset, Steinberg::Vst::ParamValue& value) SMTG_OVERRIDE
+    {
+        if (index < 0 || index >= getPointCount())
+            return Steinberg::kResultFalse;
+        sampleOffset = m_points[static_cast<size_t>(index)].offset;
+        value = m_points[static_cast<size_t>(index)].value;
+        return Steinberg::kResultOk;
+    }
     tresult PLUGIN_API addPoint(int32 sampleOffset, Steinberg::Vst::ParamValue value, int32& index) SMTG_OVERRIDE;
 
     tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) SMTG_OVERRIDE;
@@ -39,7 +47,7 @@ private:
 };
 
 // A host-side list of parameter queues, one per parameter, in the order added.
-class ParameterChanges : public Steinberg::Vst::IParameterChanges {
+class ParameterChanges final : public Steinberg::Vst::IParameterChanges {
 public:
     using tresult = Steinberg::tresult;
     using int32 = Steinberg::int32;
@@ -54,6 +62,8 @@ public:
     ParamValueQueue* Find(Steinberg::Vst::ParamID id);
 
     int32 PLUGIN_API getParameterCount() SMTG_OVERRIDE { return m_count; }
+    // getParameterData of an index below getParameterCount(), as the queue's own type.
+    ParamValueQueue& Queue(int32 index) { return m_queues[static_cast<size_t>(index)]; }
     Steinberg::Vst::IParamValueQueue* PLUGIN_API getParameterData(int32 index) SMTG_OVERRIDE;
     Steinberg::Vst::IParamValueQueue* PLUGIN_API addParameterData(const Steinberg::Vst::ParamID& id,
                                                                   int32& index) SMTG_OVERRIDE;

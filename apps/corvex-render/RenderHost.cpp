@@ -163,14 +163,15 @@ bool CCorvexInstance::Process(const float* inLeft, const float* inRight, float* 
     // Output changes go to the controller as a host relays them: the latest value of each, at
     // the rate a display refreshes, not once per block.
     for (int32 i = 0; i < block.outputChanges.getParameterCount(); ++i) {
-        IParamValueQueue* queue = block.outputChanges.getParameterData(i);
-        const ParamID id = queue->getParameterId();
+        // Through the queue's own type: direct calls, once per block and output parameter.
+        hosting::ParamValueQueue& queue = block.outputChanges.Queue(i);
+        const ParamID id = queue.getParameterId();
         int32 offset = 0;
         ParamValue value = 0.0;
-        for (int32 p = 0; p < queue->getPointCount(); ++p)
-            if (queue->getPoint(p, offset, value) == kResultOk && id == corvex::kOuputClippingLed && value > 0.0)
+        for (int32 p = 0; p < queue.getPointCount(); ++p)
+            if (queue.getPoint(p, offset, value) == kResultOk && id == corvex::kOuputClippingLed && value > 0.0)
                 clipLed = true;
-        if (queue->getPointCount() > 0 && id < static_cast<ParamID>(kParamTableSize)) {
+        if (queue.getPointCount() > 0 && id < static_cast<ParamID>(kParamTableSize)) {
             m_adRelayValues[id] = value;
             m_abRelayPending[id] = true;
         }
