@@ -45,6 +45,7 @@ CProcessAudio::CProcessAudio()
     m_apBlocks[kCabinet] = std::make_unique<CMyConvolution>();
     m_apBlocks[kOutputMeters] = std::make_unique<CComputeOutputVumeters>();
     m_apBlocks[kOutputLimiter] = std::make_unique<CMyComp>();
+    m_bAllBlocks = true;
     m_afParamTable = new float*[kParamTableSize]();
     m_iTableSize = kParamTableSize;
 }
@@ -186,9 +187,8 @@ int CProcessAudio::Process(const float* inL, const float* inR, float* outL, floa
         return 0;
     if (!CORVEX_CHECK(m_aafBuffers && m_iBlockSize > 0))
         return 0;
-    for (const auto& pBlock : m_apBlocks)
-        if (!CORVEX_CHECK(pBlock))
-            return 0;
+    if (!CORVEX_CHECK(m_bAllBlocks))
+        return 0;
 
     ScopedNoDenormals noDenormals;
     // A block longer than the scratch buffers runs in slices of their capacity.
@@ -260,6 +260,7 @@ void CProcessAudio::DestroyBlocks()
 {
     for (auto& pBlock : m_apBlocks)
         pBlock.reset();
+    m_bAllBlocks = false;
     delete[] m_afParamTable;
     m_afParamTable = nullptr;
     m_iTableSize = 0;
@@ -268,6 +269,9 @@ void CProcessAudio::DestroyBlocks()
 std::unique_ptr<CMyEffect> CProcessAudio::ExchangeBlock(BlockId id, std::unique_ptr<CMyEffect> pBlock)
 {
     m_apBlocks[id].swap(pBlock);
+    m_bAllBlocks = true;
+    for (const auto& pPresent : m_apBlocks)
+        m_bAllBlocks = m_bAllBlocks && pPresent;
     return pBlock;
 }
 

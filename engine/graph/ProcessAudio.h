@@ -82,6 +82,9 @@ private:
     float** m_aafBuffers = nullptr;
     const float* m_pfTempo = nullptr;
     std::unique_ptr<CMyEffect> m_apBlocks[kBlockCount];
+    // Every entry of m_apBlocks holds a block; kept by the calls that change them, so that
+    // Process checks one flag per block of audio rather than every block of the chain.
+    bool m_bAllBlocks = false;
 };
 
 } // namespace corvex

@@ -180,6 +180,23 @@ TEST(GraphProcess, RefusesEmptyBuffersAndEmptyBlocks)
     EXPECT_EQ(engine.graph.Process(p, p, p, p, 64), 1);
 }
 
+// A chain missing any one block refuses to run, and runs again once the block is back.
+TEST(GraphProcess, RefusesToRunWithABlockMissing)
+{
+    test::TestEngine engine;
+    std::vector<float> buffer(64, 0.0f);
+    float* p = buffer.data();
+    for (int id = 0; id < Graph::kBlockCount; ++id) {
+        const auto blockId = static_cast<Graph::BlockId>(id);
+        test::CheckRecorder checks;
+        auto pBlock = engine.graph.ExchangeBlock(blockId, nullptr);
+        EXPECT_EQ(engine.graph.Process(p, p, p, p, 64), 0) << kBlockNames[id];
+        EXPECT_EQ(checks.Count(), 1) << kBlockNames[id];
+        engine.graph.ExchangeBlock(blockId, std::move(pBlock));
+        EXPECT_EQ(engine.graph.Process(p, p, p, p, 64), 1) << kBlockNames[id];
+    }
+}
+
 TEST(GraphProcess, InPlaceHostBuffersGiveTheSameOutput)
 {
     test::TestEngine separate, inPlace;
