@@ -24,7 +24,27 @@ float Normalised(float a)
     return (fLevel + M::kOffsetDb) * M::kScale;
 }
 
+// A peak at most this fraction of one already read reads strictly lower: the margin, about
+// -0.09 dB, dwarfs the rounding of log10.
+constexpr float kKnownPeakMargin = 0.99f;
+
 } // namespace
+
+float CComputeOutputVumeters::BlockReading(int c, float a, float fCurrent)
+{
+    // The reading rises with the magnitude, so such a peak reads no higher than the known
+    // reading; while that is within the meter and the LED's threshold, so is this one.
+    const float fKnown = m_afKnownReading[c];
+    if (a > 0.0f && a <= m_afKnownPeak[c] * kKnownPeakMargin && fKnown <= fCurrent && fCurrent >= 0.0f &&
+        fKnown <= kClipThreshold)
+        return 0.0f;
+    const float fReading = Normalised(a);
+    if (a > 0.0f) {
+        m_afKnownPeak[c] = a;
+        m_afKnownReading[c] = fReading;
+    }
+    return fReading;
+}
 
 int CComputeOutputVumeters::Process(const float* inL, const float* inR, float*, float*, int n)
 {
@@ -36,8 +56,8 @@ int CComputeOutputVumeters::Process(const float* inL, const float* inR, float*, 
     // The reading rises monotonically with the magnitude, so the block's largest reading is
     // the reading of its largest magnitude: one logarithm per block instead of one per sample.
     // The block peak starts at 0.0, which the floor (a sample of exactly 0) also maps to.
-    const float fReadingL = Normalised(PeakMagnitude(inL, n));
-    const float fReadingR = Normalised(PeakMagnitude(inR, n));
+    const float fReadingL = BlockReading(0, PeakMagnitude(inL, n), Param(kOutputLeftVumeter));
+    const float fReadingR = BlockReading(1, PeakMagnitude(inR, n), Param(kOutputRightVumeter));
     const float fMaxL = fReadingL > 0.0f ? fReadingL : 0.0f;
     const float fMaxR = fReadingR > 0.0f ? fReadingR : 0.0f;
 

@@ -16,6 +16,15 @@ public:
     static constexpr float kClipThreshold = 0.99f;    // on the normalised scale
 
     int Process(const float* inL, const float* inR, float* outL, float* outR, int n) override;
+
+private:
+    // The reading of channel c's block peak a, or 0.0 where the true reading could neither
+    // raise fCurrent nor light the LED: then the same meter and LED follow, without a logarithm.
+    float BlockReading(int c, float a, float fCurrent);
+
+    // The last peak of each channel read through the logarithm (0: none yet), and its reading.
+    float m_afKnownPeak[2] = {0.0f, 0.0f};
+    float m_afKnownReading[2] = {0.0f, 0.0f};
 };
 
 } // namespace corvex

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -61,6 +62,48 @@ TEST_F(OutputMeters, ChannelsAreMeasuredApart)
     EXPECT_NEAR(Left(), 1.0f, 1e-4f);
     EXPECT_NEAR(Right(), 0.5f - 1024.0f / 44100.0f, 1e-6f);
     EXPECT_EQ(Led(), 1.0f);
+}
+
+// Blocks of several lengths over swells, decays, silence and clipped peaks: every block, the
+// meters and LED hold exactly what a logarithm of every block's peak gives.
+TEST_F(OutputMeters, EveryBlockMatchesTheReadingOfItsPeak)
+{
+    using M = CComputeOutputVumeters;
+    const auto reading = [](const float* afSamples, int n) {
+        float fPeak = 0.0f;
+        for (int i = 0; i < n; ++i)
+            fPeak = std::max(fPeak, std::fabs(afSamples[i]));
+        fPeak = std::min(fPeak, 1.0f);
+        const float fDb = fPeak == 0.0f ? M::kFloorDb : M::kDbFactor * static_cast<float>(std::log10(static_cast<double>(fPeak)));
+        return std::max((fDb + M::kOffsetDb) * M::kScale, 0.0f);
+    };
+    auto left = test::Noise(60000, 7, 1.0f), right = test::Noise(60000, 8, 1.0f);
+    for (size_t i = 0; i < left.size(); ++i) {
+        // Swells and decays of different speeds, a silent stretch, and peaks over the LED's threshold.
+        const float fEnvelope = std::pow(std::fabs(std::sin(static_cast<float>(i) * 0.0004f)), 3.0f);
+        left[i] *= fEnvelope * 1.2f;
+        right[i] *= i > 20000 && i < 26000 ? 0.0f : fEnvelope * 0.4f;
+    }
+    float afWant[2] = {0.0f, 0.0f};
+    int iHold = 0;
+    size_t at = 0;
+    for (int b = 0; at < left.size(); ++b) {
+        const int n = std::min(b % 3 == 0 ? 7 : b % 3 == 1 ? 32 : 100, static_cast<int>(left.size() - at));
+        const float afMax[2] = {reading(left.data() + at, n), reading(right.data() + at, n)};
+        const float fFall = M::kFallPerSecond * (static_cast<float>(n) / 44100.0f);
+        for (int c = 0; c < 2; ++c)
+            afWant[c] = afMax[c] > afWant[c] ? afMax[c] : std::max(afWant[c] - fFall, 0.0f);
+        if (afMax[0] > M::kClipThreshold || afMax[1] > M::kClipThreshold)
+            iHold = M::kLedHoldBlocks;
+        const float fWantLed = iHold != 0 ? 1.0f : 0.0f;
+        iHold = std::max(iHold - 1, 0);
+        Run(std::vector<float>(left.begin() + static_cast<long>(at), left.begin() + static_cast<long>(at) + n),
+            std::vector<float>(right.begin() + static_cast<long>(at), right.begin() + static_cast<long>(at) + n));
+        ASSERT_EQ(Left(), afWant[0]) << "block " << b;
+        ASSERT_EQ(Right(), afWant[1]) << "block " << b;
+        ASSERT_EQ(Led(), fWantLed) << "block " << b;
+        at += static_cast<size_t>(n);
+    }
 }
 
 TEST_F(OutputMeters, ReadingFollowsTheDbScale)
