@@ -234,6 +234,19 @@ void Biquad::ProcessRunsSummed(Biquad* aSections, int iCount, const float* afIn,
         aSections[s].ProcessRunPortable<true>(afIn, afSum, n);
 }
 
+void Biquad::ProcessRunsSummedPair(Biquad* aFirst, Biquad* aSecond, int iCount, const float* afInFirst,
+                                   const float* afInSecond, float* afSumFirst, float* afSumSecond, int n)
+{
+#if CORVEX_HAVE_AVX2_KERNELS
+    if (cpu::Active() == cpu::Level::kAvx2) {
+        RunsSummedPairAvx2(aFirst, aSecond, iCount, afInFirst, afInSecond, afSumFirst, afSumSecond, n);
+        return;
+    }
+#endif
+    ProcessRunsSummed(aFirst, iCount, afInFirst, afSumFirst, n);
+    ProcessRunsSummed(aSecond, iCount, afInSecond, afSumSecond, n);
+}
+
 template <bool kSum>
 void Biquad::ProcessRunPortable(const float* afIn, float* afOut, int n)
 {
@@ -289,6 +302,37 @@ CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY bool ReadEightAvx2(const float* afLine, in
     const __m256 b = _mm256_i32gather_ps(afLine, j, 4);
     const __m256 r = _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_set1_ps(1.0f), f), a), _mm256_mul_ps(f, b));
     _mm256_storeu_ps(afRead, r);
+    return true;
+}
+
+// ReadEightAvx2 of two lines of the same length at the same positions: the positions and
+// weights are worked out once, each line is gathered and mixed as ReadEightAvx2 does.
+CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY bool ReadEightPairAvx2(const float* afLineA, const float* afLineB, int L, int w,
+                                                             float fDelay, float* afReadA, float* afReadB)
+{
+    const __m256i vLength = _mm256_set1_epi32(L);
+    const __m256i vLast = _mm256_set1_epi32(L - 1);
+    const __m256i vZero = _mm256_setzero_si256();
+    __m256i v = _mm256_add_epi32(_mm256_set1_epi32(w), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    v = _mm256_sub_epi32(v, _mm256_and_si256(_mm256_cmpgt_epi32(v, vLast), vLength));
+    const __m256 vPosition = _mm256_sub_ps(_mm256_cvtepi32_ps(v), _mm256_set1_ps(fDelay));
+    __m256i i = _mm256_cvttps_epi32(vPosition);
+    i = _mm256_add_epi32(i, _mm256_castps_si256(_mm256_cmp_ps(vPosition, _mm256_cvtepi32_ps(i), _CMP_LT_OQ)));
+    const __m256 f = _mm256_sub_ps(vPosition, _mm256_cvtepi32_ps(i));
+    i = _mm256_add_epi32(i, _mm256_and_si256(_mm256_cmpgt_epi32(vZero, i), vLength));
+    i = _mm256_sub_epi32(i, _mm256_and_si256(_mm256_cmpgt_epi32(i, vLast), vLength));
+    const __m256i outside = _mm256_or_si256(_mm256_cmpgt_epi32(vZero, i), _mm256_cmpgt_epi32(i, vLast));
+    if (!_mm256_testz_si256(outside, outside))
+        return false;
+    __m256i j = _mm256_add_epi32(i, _mm256_set1_epi32(1));
+    j = _mm256_and_si256(j, _mm256_cmpgt_epi32(vLength, j));
+    const __m256 vRest = _mm256_sub_ps(_mm256_set1_ps(1.0f), f);
+    const __m256 a0 = _mm256_i32gather_ps(afLineA, i, 4);
+    const __m256 a1 = _mm256_i32gather_ps(afLineA, j, 4);
+    _mm256_storeu_ps(afReadA, _mm256_add_ps(_mm256_mul_ps(vRest, a0), _mm256_mul_ps(f, a1)));
+    const __m256 b0 = _mm256_i32gather_ps(afLineB, i, 4);
+    const __m256 b1 = _mm256_i32gather_ps(afLineB, j, 4);
+    _mm256_storeu_ps(afReadB, _mm256_add_ps(_mm256_mul_ps(vRest, b0), _mm256_mul_ps(f, b1)));
     return true;
 }
 
@@ -382,6 +426,69 @@ void Biquad::RunDelayTypeAvx2(const float* afIn, float* afOut, int n)
     if (iFirst < n)
         StepAvx2<kType, kSum>(afIn + iFirst, afRead + iFirst, g, afLine, afOut + iFirst, n - iFirst);
     m_iWriteIndex = w + n < L ? w + n : w + n - L;
+}
+
+template <int kType>
+bool Biquad::RunPairAvx2(Biquad& a, Biquad& b, const float* afInA, const float* afInB, float* afSumA, float* afSumB, int n)
+{
+    if (a.m_iType != kType || b.m_iType != kType || !a.m_afDelayLine || !b.m_afDelayLine || !a.m_pfSampleRate ||
+        !b.m_pfSampleRate)
+        return false;
+    const int L = a.m_iLineLength;
+    const int w = a.m_iWriteIndex;
+    const float fDelay = a.SampleRate() * static_cast<float>(a.m_dDelayTime);
+    if (L < 1 || b.m_iLineLength != L || b.m_iWriteIndex != w ||
+        !(b.SampleRate() * static_cast<float>(b.m_dDelayTime) == fDelay))
+        return false;
+    if (!(n <= kMaxRun && fDelay >= static_cast<float>(n + 2) && fDelay + static_cast<float>(n + 2) < static_cast<float>(L)))
+        return false;
+    // As RunDelayTypeAvx2 for each line, the reads of both first.
+    a.MarkWritten(w, n);
+    b.MarkWritten(w, n);
+    float afReadA[kMaxRun], afReadB[kMaxRun];
+    for (int k = 0; k < n; k += kVector) {
+        int v = w + k;
+        if (v >= L)
+            v -= L;
+        if (k + kVector <= n && ReadEightPairAvx2(a.m_afDelayLine, b.m_afDelayLine, L, v, fDelay, afReadA + k, afReadB + k))
+            continue;
+        for (int e = k; e < n && e < k + kVector; ++e) {
+            afReadA[e] = a.ReadDelayLine(static_cast<float>(v) - fDelay);
+            afReadB[e] = b.ReadDelayLine(static_cast<float>(v) - fDelay);
+            if (++v >= L)
+                v = 0;
+        }
+    }
+    const int iFirst = n < L - w ? n : L - w;
+    const float gA = static_cast<float>(a.m_dCombGain);
+    const float gB = static_cast<float>(b.m_dCombGain);
+    StepAvx2<kType, true>(afInA, afReadA, gA, a.m_afDelayLine + w, afSumA, iFirst);
+    StepAvx2<kType, true>(afInB, afReadB, gB, b.m_afDelayLine + w, afSumB, iFirst);
+    if (iFirst < n) {
+        StepAvx2<kType, true>(afInA + iFirst, afReadA + iFirst, gA, a.m_afDelayLine, afSumA + iFirst, n - iFirst);
+        StepAvx2<kType, true>(afInB + iFirst, afReadB + iFirst, gB, b.m_afDelayLine, afSumB + iFirst, n - iFirst);
+    }
+    const int iNext = w + n < L ? w + n : w + n - L;
+    a.m_iWriteIndex = iNext;
+    b.m_iWriteIndex = iNext;
+    return true;
+}
+
+void Biquad::RunsSummedPairAvx2(Biquad* aFirst, Biquad* aSecond, int iCount, const float* afInFirst,
+                                const float* afInSecond, float* afSumFirst, float* afSumSecond, int n)
+{
+    for (int s = 0; s < iCount; ++s) {
+        Biquad& a = aFirst[s];
+        Biquad& b = aSecond[s];
+        const bool bPaired = a.m_iType == kComb      ? RunPairAvx2<kComb>(a, b, afInFirst, afInSecond, afSumFirst, afSumSecond, n)
+                             : a.m_iType == kAllPass ? RunPairAvx2<kAllPass>(a, b, afInFirst, afInSecond, afSumFirst, afSumSecond, n)
+                             : a.m_iType == kDelay   ? RunPairAvx2<kDelay>(a, b, afInFirst, afInSecond, afSumFirst, afSumSecond, n)
+                                                     : false;
+        if (!bPaired) {
+            a.RunAvx2<true>(afInFirst, afSumFirst, n);
+            b.RunAvx2<true>(afInSecond, afSumSecond, n);
+        }
+    }
 }
 
 void Biquad::ProcessRunAvx2(const float* afIn, float* afOut, int n)

@@ -58,6 +58,11 @@ public:
     // afSum: the bits of ProcessRun into a scratch run and a sum loop per section, with the
     // dispatch made once and no scratch pass, which small blocks feel.
     static void ProcessRunsSummed(Biquad* aSections, int iCount, const float* afIn, float* afSum, int n);
+    // ProcessRunsSummed of two rows, such as a stereo pair's: where section k of both rows has
+    // the same type, delay, line length and write position, both lines are read at positions
+    // worked out once. The same bits as ProcessRunsSummed row by row.
+    static void ProcessRunsSummedPair(Biquad* aFirst, Biquad* aSecond, int iCount, const float* afInFirst,
+                                      const float* afInSecond, float* afSumFirst, float* afSumSecond, int n);
     int Reset() override;
     int SetSampleRate(const double* pfSampleRate) override;
     int Process(const float*, const float*, float*, float*, int) override;
@@ -107,6 +112,13 @@ private:
     CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY void RunAvx2(const float* afIn, float* afOut, int n);
     template <int kType, bool kSum>
     CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY void RunDelayTypeAvx2(const float* afIn, float* afOut, int n);
+    static CORVEX_TARGET_AVX2 void RunsSummedPairAvx2(Biquad* aFirst, Biquad* aSecond, int iCount, const float* afInFirst,
+                                                      const float* afInSecond, float* afSumFirst, float* afSumSecond, int n);
+    // One pair of ProcessRunsSummedPair, summed; false, running nothing, if the pair's lines
+    // differ in their geometry or the run cannot read ahead of its writes.
+    template <int kType>
+    static CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY bool RunPairAvx2(Biquad& a, Biquad& b, const float* afInA, const float* afInB,
+                                                                  float* afSumA, float* afSumB, int n);
 #endif
     // Notes that entries [w, w + n) of the line, wrapped, are about to be written.
     void MarkWritten(int w, int n)

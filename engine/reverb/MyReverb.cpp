@@ -168,14 +168,14 @@ int CMyReverb::Process(const float* inL, const float* inR, float* outL, float* o
         if (bEnhancer)
             m_enhancerDelay.ProcessRun(afR, afR, m);
 
-        Biquad::ProcessRunsSummed(m_aCombsL, kCombCount, afL, afSumL, m);
+        // The two channels' combs share their times and positions: their reads pair up.
+        Biquad::ProcessRunsSummedPair(m_aCombsL, m_aCombsR, kCombCount, afL, afR, afSumL, afSumR, m);
         // The all-passes sit side by side on the comb sum, not in series.
         m_allPassAL.ProcessRun(afSumL, afA, m);
         m_allPassBL.ProcessRun(afSumL, afB, m);
         for (int i = 0; i < m; ++i)
             outL[iStart + i] = fDry * afL[i] - (afB[i] + afA[i]) * kReverbScale * fWet;
 
-        Biquad::ProcessRunsSummed(m_aCombsR, kCombCount, afR, afSumR, m);
         m_allPassAR.ProcessRun(afSumR, afA, m);
         m_allPassBR.ProcessRun(afSumR, afB, m);
         for (int i = 0; i < m; ++i)

@@ -168,6 +168,52 @@ TEST(CpuDispatch, SummedRunsMatchRunsAddedInTurnAtEveryLevel)
     }
 }
 
+// Two rows whose sections pair up but for the last (another delay), on different inputs: at
+// every level the bits of each row summed on its own.
+TEST(CpuDispatch, PairedRowsMatchEachRowSummedAtEveryLevel)
+{
+    LevelRestorer restore;
+    const auto inputA = test::Noise(4000, 45, 0.8f);
+    const auto inputB = test::Noise(4000, 46, 0.8f);
+    const double dRate = 1000.0;
+    constexpr int kSections = 4;
+    const int aiTypes[kSections] = {Biquad::kComb, Biquad::kAllPass, Biquad::kDelay, Biquad::kComb};
+    const double adDelaysA[kSections] = {0.0373, 0.0121, 0.5001, 0.2};
+    const double adDelaysB[kSections] = {0.0373, 0.0121, 0.5001, 0.31};
+    const double* pdRate = &dRate;
+    struct Row {
+        Biquad a[kSections];
+        Row(const int* aiType, const double* adDelay, const double* pdRate)
+            : a{{aiType[0], 0.9, adDelay[0]}, {aiType[1], 0.9, adDelay[1]}, {aiType[2], 0.9, adDelay[2]},
+                {aiType[3], 0.9, adDelay[3]}}
+        {
+            for (Biquad& section : a) {
+                section.SetSampleRate(pdRate);
+                section.Reset();
+            }
+        }
+    };
+    for (cpu::Level level : LevelsToCompare()) {
+        ASSERT_EQ(cpu::SetActive(level), level);
+        Row pairedA(aiTypes, adDelaysA, pdRate), pairedB(aiTypes, adDelaysB, pdRate);
+        Row singleA(aiTypes, adDelaysA, pdRate), singleB(aiTypes, adDelaysB, pdRate);
+        std::vector<float> sumsPaired[2], sumsSingle[2];
+        for (auto* sums : {&sumsPaired[0], &sumsPaired[1], &sumsSingle[0], &sumsSingle[1]})
+            sums->assign(inputA.size(), 0.0f);
+        size_t at = 0;
+        for (int n = 1; at + static_cast<size_t>(n) <= inputA.size(); n = n % Biquad::kMaxRun + 1) {
+            Biquad::ProcessRunsSummedPair(pairedA.a, pairedB.a, kSections, inputA.data() + at, inputB.data() + at,
+                                          sumsPaired[0].data() + at, sumsPaired[1].data() + at, n);
+            Biquad::ProcessRunsSummed(singleA.a, kSections, inputA.data() + at, sumsSingle[0].data() + at, n);
+            Biquad::ProcessRunsSummed(singleB.a, kSections, inputB.data() + at, sumsSingle[1].data() + at, n);
+            at += static_cast<size_t>(n);
+        }
+        for (int c = 0; c < 2; ++c)
+            ASSERT_EQ(std::memcmp(sumsPaired[c].data(), sumsSingle[c].data(), at * sizeof(float)), 0)
+                << "level " << static_cast<int>(level) << ", row " << c;
+    }
+}
+
 TEST(CpuDispatch, WholeChainGivesTheSameBitsAtEveryLevel)
 {
     LevelRestorer restore;
