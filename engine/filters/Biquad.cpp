@@ -234,6 +234,19 @@ void Biquad::ProcessRunsSummed(Biquad* aSections, int iCount, const float* afIn,
         aSections[s].ProcessRunPortable<true>(afIn, afSum, n);
 }
 
+void Biquad::ProcessRunPair(Biquad& a, Biquad& b, const float* afInA, const float* afInB, float* afOutA, float* afOutB,
+                            int n)
+{
+#if CORVEX_HAVE_AVX2_KERNELS
+    if (cpu::Active() == cpu::Level::kAvx2) {
+        RunPairAvx2(a, b, afInA, afInB, afOutA, afOutB, n);
+        return;
+    }
+#endif
+    a.ProcessRunPortable<false>(afInA, afOutA, n);
+    b.ProcessRunPortable<false>(afInB, afOutB, n);
+}
+
 void Biquad::ProcessRunsSummedPair(Biquad* aFirst, Biquad* aSecond, int iCount, const float* afInFirst,
                                    const float* afInSecond, float* afSumFirst, float* afSumSecond, int n)
 {
@@ -428,8 +441,8 @@ void Biquad::RunDelayTypeAvx2(const float* afIn, float* afOut, int n)
     m_iWriteIndex = w + n < L ? w + n : w + n - L;
 }
 
-template <int kType>
-bool Biquad::RunPairAvx2(Biquad& a, Biquad& b, const float* afInA, const float* afInB, float* afSumA, float* afSumB, int n)
+template <int kType, bool kSum>
+bool Biquad::RunPairedAvx2(Biquad& a, Biquad& b, const float* afInA, const float* afInB, float* afSumA, float* afSumB, int n)
 {
     if (a.m_iType != kType || b.m_iType != kType || !a.m_afDelayLine || !b.m_afDelayLine || !a.m_pfSampleRate ||
         !b.m_pfSampleRate)
@@ -462,11 +475,11 @@ bool Biquad::RunPairAvx2(Biquad& a, Biquad& b, const float* afInA, const float* 
     const int iFirst = n < L - w ? n : L - w;
     const float gA = static_cast<float>(a.m_dCombGain);
     const float gB = static_cast<float>(b.m_dCombGain);
-    StepAvx2<kType, true>(afInA, afReadA, gA, a.m_afDelayLine + w, afSumA, iFirst);
-    StepAvx2<kType, true>(afInB, afReadB, gB, b.m_afDelayLine + w, afSumB, iFirst);
+    StepAvx2<kType, kSum>(afInA, afReadA, gA, a.m_afDelayLine + w, afSumA, iFirst);
+    StepAvx2<kType, kSum>(afInB, afReadB, gB, b.m_afDelayLine + w, afSumB, iFirst);
     if (iFirst < n) {
-        StepAvx2<kType, true>(afInA + iFirst, afReadA + iFirst, gA, a.m_afDelayLine, afSumA + iFirst, n - iFirst);
-        StepAvx2<kType, true>(afInB + iFirst, afReadB + iFirst, gB, b.m_afDelayLine, afSumB + iFirst, n - iFirst);
+        StepAvx2<kType, kSum>(afInA + iFirst, afReadA + iFirst, gA, a.m_afDelayLine, afSumA + iFirst, n - iFirst);
+        StepAvx2<kType, kSum>(afInB + iFirst, afReadB + iFirst, gB, b.m_afDelayLine, afSumB + iFirst, n - iFirst);
     }
     const int iNext = w + n < L ? w + n : w + n - L;
     a.m_iWriteIndex = iNext;
@@ -480,14 +493,26 @@ void Biquad::RunsSummedPairAvx2(Biquad* aFirst, Biquad* aSecond, int iCount, con
     for (int s = 0; s < iCount; ++s) {
         Biquad& a = aFirst[s];
         Biquad& b = aSecond[s];
-        const bool bPaired = a.m_iType == kComb      ? RunPairAvx2<kComb>(a, b, afInFirst, afInSecond, afSumFirst, afSumSecond, n)
-                             : a.m_iType == kAllPass ? RunPairAvx2<kAllPass>(a, b, afInFirst, afInSecond, afSumFirst, afSumSecond, n)
-                             : a.m_iType == kDelay   ? RunPairAvx2<kDelay>(a, b, afInFirst, afInSecond, afSumFirst, afSumSecond, n)
+        const bool bPaired = a.m_iType == kComb      ? RunPairedAvx2<kComb, true>(a, b, afInFirst, afInSecond, afSumFirst, afSumSecond, n)
+                             : a.m_iType == kAllPass ? RunPairedAvx2<kAllPass, true>(a, b, afInFirst, afInSecond, afSumFirst, afSumSecond, n)
+                             : a.m_iType == kDelay   ? RunPairedAvx2<kDelay, true>(a, b, afInFirst, afInSecond, afSumFirst, afSumSecond, n)
                                                      : false;
         if (!bPaired) {
             a.RunAvx2<true>(afInFirst, afSumFirst, n);
             b.RunAvx2<true>(afInSecond, afSumSecond, n);
         }
+    }
+}
+
+void Biquad::RunPairAvx2(Biquad& a, Biquad& b, const float* afInA, const float* afInB, float* afOutA, float* afOutB, int n)
+{
+    const bool bPaired = a.m_iType == kComb      ? RunPairedAvx2<kComb, false>(a, b, afInA, afInB, afOutA, afOutB, n)
+                         : a.m_iType == kAllPass ? RunPairedAvx2<kAllPass, false>(a, b, afInA, afInB, afOutA, afOutB, n)
+                         : a.m_iType == kDelay   ? RunPairedAvx2<kDelay, false>(a, b, afInA, afInB, afOutA, afOutB, n)
+                                                 : false;
+    if (!bPaired) {
+        a.RunAvx2<false>(afInA, afOutA, n);
+        b.RunAvx2<false>(afInB, afOutB, n);
     }
 }
 

@@ -61,6 +61,9 @@ public:
     // ProcessRunsSummed of two rows, such as a stereo pair's: where section k of both rows has
     // the same type, delay, line length and write position, both lines are read at positions
     // worked out once. The same bits as ProcessRunsSummed row by row.
+    // ProcessRun of a and b, which pair up as in ProcessRunsSummedPair where they can.
+    static void ProcessRunPair(Biquad& a, Biquad& b, const float* afInA, const float* afInB, float* afOutA, float* afOutB,
+                               int n);
     static void ProcessRunsSummedPair(Biquad* aFirst, Biquad* aSecond, int iCount, const float* afInFirst,
                                       const float* afInSecond, float* afSumFirst, float* afSumSecond, int n);
     int Reset() override;
@@ -114,11 +117,13 @@ private:
     CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY void RunDelayTypeAvx2(const float* afIn, float* afOut, int n);
     static CORVEX_TARGET_AVX2 void RunsSummedPairAvx2(Biquad* aFirst, Biquad* aSecond, int iCount, const float* afInFirst,
                                                       const float* afInSecond, float* afSumFirst, float* afSumSecond, int n);
-    // One pair of ProcessRunsSummedPair, summed; false, running nothing, if the pair's lines
-    // differ in their geometry or the run cannot read ahead of its writes.
-    template <int kType>
-    static CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY bool RunPairAvx2(Biquad& a, Biquad& b, const float* afInA, const float* afInB,
-                                                                  float* afSumA, float* afSumB, int n);
+    static CORVEX_TARGET_AVX2 void RunPairAvx2(Biquad& a, Biquad& b, const float* afInA, const float* afInB, float* afOutA,
+                                               float* afOutB, int n);
+    // One pair of ProcessRunsSummedPair (kSum) or ProcessRunPair; false, running nothing, if
+    // the pair's lines differ in their geometry or the run cannot read ahead of its writes.
+    template <int kType, bool kSum>
+    static CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY bool RunPairedAvx2(Biquad& a, Biquad& b, const float* afInA, const float* afInB,
+                                                                    float* afOutA, float* afOutB, int n);
 #endif
     // Notes that entries [w, w + n) of the line, wrapped, are about to be written.
     void MarkWritten(int w, int n)

@@ -157,7 +157,7 @@ int CMyReverb::Process(const float* inL, const float* inR, float* outL, float* o
         const int m = n - iStart < kRunLength ? n - iStart : kRunLength;
         float afL[kRunLength], afR[kRunLength];
         float afSumL[kRunLength], afSumR[kRunLength];
-        float afA[kRunLength], afB[kRunLength];
+        float afAL[kRunLength], afBL[kRunLength], afAR[kRunLength], afBR[kRunLength];
         std::fill_n(afSumL, m, 0.0f);
         std::fill_n(afSumR, m, 0.0f);
         for (int i = 0; i < m; ++i) {
@@ -170,16 +170,13 @@ int CMyReverb::Process(const float* inL, const float* inR, float* outL, float* o
 
         // The two channels' combs share their times and positions: their reads pair up.
         Biquad::ProcessRunsSummedPair(m_aCombsL, m_aCombsR, kCombCount, afL, afR, afSumL, afSumR, m);
-        // The all-passes sit side by side on the comb sum, not in series.
-        m_allPassAL.ProcessRun(afSumL, afA, m);
-        m_allPassBL.ProcessRun(afSumL, afB, m);
+        // The all-passes sit side by side on the comb sum, not in series; the channels' pair up.
+        Biquad::ProcessRunPair(m_allPassAL, m_allPassAR, afSumL, afSumR, afAL, afAR, m);
+        Biquad::ProcessRunPair(m_allPassBL, m_allPassBR, afSumL, afSumR, afBL, afBR, m);
         for (int i = 0; i < m; ++i)
-            outL[iStart + i] = fDry * afL[i] - (afB[i] + afA[i]) * kReverbScale * fWet;
-
-        m_allPassAR.ProcessRun(afSumR, afA, m);
-        m_allPassBR.ProcessRun(afSumR, afB, m);
+            outL[iStart + i] = fDry * afL[i] - (afBL[i] + afAL[i]) * kReverbScale * fWet;
         for (int i = 0; i < m; ++i)
-            outR[iStart + i] = fDry * afR[i] - (afB[i] + afA[i]) * kReverbScale * fWet;
+            outR[iStart + i] = fDry * afR[i] - (afBR[i] + afAR[i]) * kReverbScale * fWet;
     }
     return 1;
 }

@@ -169,8 +169,8 @@ TEST(CpuDispatch, SummedRunsMatchRunsAddedInTurnAtEveryLevel)
 }
 
 // Two rows whose sections pair up but for the last (another delay), on different inputs: at
-// every level the bits of each row summed on its own.
-TEST(CpuDispatch, PairedRowsMatchEachRowSummedAtEveryLevel)
+// every level, summed or section by section, the bits of each row run on its own.
+TEST(CpuDispatch, PairedRowsMatchEachRowRunOnItsOwnAtEveryLevel)
 {
     LevelRestorer restore;
     const auto inputA = test::Noise(4000, 45, 0.8f);
@@ -197,6 +197,9 @@ TEST(CpuDispatch, PairedRowsMatchEachRowSummedAtEveryLevel)
         ASSERT_EQ(cpu::SetActive(level), level);
         Row pairedA(aiTypes, adDelaysA, pdRate), pairedB(aiTypes, adDelaysB, pdRate);
         Row singleA(aiTypes, adDelaysA, pdRate), singleB(aiTypes, adDelaysB, pdRate);
+        Row pairA(aiTypes, adDelaysA, pdRate), pairB(aiTypes, adDelaysB, pdRate);
+        Row ownA(aiTypes, adDelaysA, pdRate), ownB(aiTypes, adDelaysB, pdRate);
+        float afPair[2][Biquad::kMaxRun], afOwn[2][Biquad::kMaxRun];
         std::vector<float> sumsPaired[2], sumsSingle[2];
         for (auto* sums : {&sumsPaired[0], &sumsPaired[1], &sumsSingle[0], &sumsSingle[1]})
             sums->assign(inputA.size(), 0.0f);
@@ -206,6 +209,14 @@ TEST(CpuDispatch, PairedRowsMatchEachRowSummedAtEveryLevel)
                                           sumsPaired[0].data() + at, sumsPaired[1].data() + at, n);
             Biquad::ProcessRunsSummed(singleA.a, kSections, inputA.data() + at, sumsSingle[0].data() + at, n);
             Biquad::ProcessRunsSummed(singleB.a, kSections, inputB.data() + at, sumsSingle[1].data() + at, n);
+            for (int k = 0; k < kSections; ++k) {
+                Biquad::ProcessRunPair(pairA.a[k], pairB.a[k], inputA.data() + at, inputB.data() + at, afPair[0], afPair[1], n);
+                ownA.a[k].ProcessRun(inputA.data() + at, afOwn[0], n);
+                ownB.a[k].ProcessRun(inputB.data() + at, afOwn[1], n);
+                for (int c = 0; c < 2; ++c)
+                    ASSERT_EQ(std::memcmp(afPair[c], afOwn[c], sizeof(float) * static_cast<size_t>(n)), 0)
+                        << "level " << static_cast<int>(level) << ", section " << k << ", row " << c << ", sample " << at;
+            }
             at += static_cast<size_t>(n);
         }
         for (int c = 0; c < 2; ++c)
