@@ -61,11 +61,11 @@ public:
     // ProcessRunsSummed of two rows, such as a stereo pair's: where section k of both rows has
     // the same type, delay, line length and write position, both lines are read at positions
     // worked out once. The same bits as ProcessRunsSummed row by row.
+    static void ProcessRunsSummedPair(Biquad* aFirst, Biquad* aSecond, int iCount, const float* afInFirst,
+                                      const float* afInSecond, float* afSumFirst, float* afSumSecond, int n);
     // ProcessRun of a and b, which pair up as in ProcessRunsSummedPair where they can.
     static void ProcessRunPair(Biquad& a, Biquad& b, const float* afInA, const float* afInB, float* afOutA, float* afOutB,
                                int n);
-    static void ProcessRunsSummedPair(Biquad* aFirst, Biquad* aSecond, int iCount, const float* afInFirst,
-                                      const float* afInSecond, float* afSumFirst, float* afSumSecond, int n);
     int Reset() override;
     int SetSampleRate(const double* pfSampleRate) override;
     int Process(const float*, const float*, float*, float*, int) override;
