@@ -288,11 +288,18 @@ namespace {
 
 constexpr int kVector = 8;
 
-// ReadDelayLine at the positions v - fDelay for the eight write indices v = w ... w + 7 (w
-// within the line, the others wrapped into it), lane by lane the same operations. Returns
-// false, writing nothing, when a position lies over a line length away: the modulo path,
-// which the caller then takes sample by sample.
-CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY bool ReadEightAvx2(const float* afLine, int L, int w, float fDelay, float* afRead)
+// The eight taps of ReadDelayLine at the positions v - fDelay for the write indices
+// v = w ... w + 7 (w within the line, the others wrapped into it), lane by lane the same
+// operations: the two entries each reads and the weight of the second.
+struct CEightTaps {
+    __m256i i;
+    __m256i j;
+    __m256 f;
+};
+
+// False when a position lies over a line length away: the modulo path, which the caller then
+// takes sample by sample.
+CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY bool EightTapsAvx2(int L, int w, float fDelay, CEightTaps& taps)
 {
     const __m256i vLength = _mm256_set1_epi32(L);
     const __m256i vLast = _mm256_set1_epi32(L - 1);
@@ -303,49 +310,48 @@ CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY bool ReadEightAvx2(const float* afLine, in
     // floor: truncate, then step down where that rounded up (the mask is -1 there).
     __m256i i = _mm256_cvttps_epi32(vPosition);
     i = _mm256_add_epi32(i, _mm256_castps_si256(_mm256_cmp_ps(vPosition, _mm256_cvtepi32_ps(i), _CMP_LT_OQ)));
-    const __m256 f = _mm256_sub_ps(vPosition, _mm256_cvtepi32_ps(i));
+    taps.f = _mm256_sub_ps(vPosition, _mm256_cvtepi32_ps(i));
     i = _mm256_add_epi32(i, _mm256_and_si256(_mm256_cmpgt_epi32(vZero, i), vLength));
     i = _mm256_sub_epi32(i, _mm256_and_si256(_mm256_cmpgt_epi32(i, vLast), vLength));
     const __m256i outside = _mm256_or_si256(_mm256_cmpgt_epi32(vZero, i), _mm256_cmpgt_epi32(i, vLast));
     if (!_mm256_testz_si256(outside, outside))
         return false;
-    __m256i j = _mm256_add_epi32(i, _mm256_set1_epi32(1));
-    j = _mm256_and_si256(j, _mm256_cmpgt_epi32(vLength, j));
-    const __m256 a = _mm256_i32gather_ps(afLine, i, 4);
-    const __m256 b = _mm256_i32gather_ps(afLine, j, 4);
-    const __m256 r = _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_set1_ps(1.0f), f), a), _mm256_mul_ps(f, b));
-    _mm256_storeu_ps(afRead, r);
+    const __m256i j = _mm256_add_epi32(i, _mm256_set1_epi32(1));
+    taps.i = i;
+    taps.j = _mm256_and_si256(j, _mm256_cmpgt_epi32(vLength, j));
     return true;
 }
 
-// ReadEightAvx2 of two lines of the same length at the same positions: the positions and
-// weights are worked out once, each line is gathered and mixed as ReadEightAvx2 does.
+// One line read at the taps: (1 - f) a + f b.
+CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY void MixEightAvx2(const float* afLine, const CEightTaps& taps, float* afRead)
+{
+    const __m256 a = _mm256_i32gather_ps(afLine, taps.i, 4);
+    const __m256 b = _mm256_i32gather_ps(afLine, taps.j, 4);
+    const __m256 r =
+        _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_set1_ps(1.0f), taps.f), a), _mm256_mul_ps(taps.f, b));
+    _mm256_storeu_ps(afRead, r);
+}
+
+// ReadDelayLine at the eight positions of EightTapsAvx2; false, writing nothing, where it is.
+CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY bool ReadEightAvx2(const float* afLine, int L, int w, float fDelay, float* afRead)
+{
+    CEightTaps taps;
+    if (!EightTapsAvx2(L, w, fDelay, taps))
+        return false;
+    MixEightAvx2(afLine, taps, afRead);
+    return true;
+}
+
+// ReadEightAvx2 of two lines of the same length at the same positions: the taps are worked out
+// once for both.
 CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY bool ReadEightPairAvx2(const float* afLineA, const float* afLineB, int L, int w,
                                                              float fDelay, float* afReadA, float* afReadB)
 {
-    const __m256i vLength = _mm256_set1_epi32(L);
-    const __m256i vLast = _mm256_set1_epi32(L - 1);
-    const __m256i vZero = _mm256_setzero_si256();
-    __m256i v = _mm256_add_epi32(_mm256_set1_epi32(w), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-    v = _mm256_sub_epi32(v, _mm256_and_si256(_mm256_cmpgt_epi32(v, vLast), vLength));
-    const __m256 vPosition = _mm256_sub_ps(_mm256_cvtepi32_ps(v), _mm256_set1_ps(fDelay));
-    __m256i i = _mm256_cvttps_epi32(vPosition);
-    i = _mm256_add_epi32(i, _mm256_castps_si256(_mm256_cmp_ps(vPosition, _mm256_cvtepi32_ps(i), _CMP_LT_OQ)));
-    const __m256 f = _mm256_sub_ps(vPosition, _mm256_cvtepi32_ps(i));
-    i = _mm256_add_epi32(i, _mm256_and_si256(_mm256_cmpgt_epi32(vZero, i), vLength));
-    i = _mm256_sub_epi32(i, _mm256_and_si256(_mm256_cmpgt_epi32(i, vLast), vLength));
-    const __m256i outside = _mm256_or_si256(_mm256_cmpgt_epi32(vZero, i), _mm256_cmpgt_epi32(i, vLast));
-    if (!_mm256_testz_si256(outside, outside))
+    CEightTaps taps;
+    if (!EightTapsAvx2(L, w, fDelay, taps))
         return false;
-    __m256i j = _mm256_add_epi32(i, _mm256_set1_epi32(1));
-    j = _mm256_and_si256(j, _mm256_cmpgt_epi32(vLength, j));
-    const __m256 vRest = _mm256_sub_ps(_mm256_set1_ps(1.0f), f);
-    const __m256 a0 = _mm256_i32gather_ps(afLineA, i, 4);
-    const __m256 a1 = _mm256_i32gather_ps(afLineA, j, 4);
-    _mm256_storeu_ps(afReadA, _mm256_add_ps(_mm256_mul_ps(vRest, a0), _mm256_mul_ps(f, a1)));
-    const __m256 b0 = _mm256_i32gather_ps(afLineB, i, 4);
-    const __m256 b1 = _mm256_i32gather_ps(afLineB, j, 4);
-    _mm256_storeu_ps(afReadB, _mm256_add_ps(_mm256_mul_ps(vRest, b0), _mm256_mul_ps(f, b1)));
+    MixEightAvx2(afLineA, taps, afReadA);
+    MixEightAvx2(afLineB, taps, afReadB);
     return true;
 }
 
