@@ -7,7 +7,8 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   juce-modules-source-data   # the VST 3 SDK (interfaces, base, public SDK classes)
-  libsndfile1-dev libcli11-dev   # corvex-render's audio files; every program's options
+  libsndfile1-dev libcli11-dev   # corvex-render's audio files and IR files; every program's options
+  libsamplerate0-dev         # IRs resampled to the session's rate
   libpng-dev libx11-dev      # the editor's artwork and its X11 window
   libfftw3-dev libeigen3-dev # the cabinet's FFT: FFTW on Linux, Eigen's header-only FFT for Windows
   lv2-dev                    # the LV2 plug-in
@@ -22,6 +23,7 @@ test_packages=(
   g++-mingw-w64-x86-64 wine wine64 libstb-dev   # the Windows cross build and its tests under Wine
   help2man lintian nsis      # the Debian package's manual pages and check, the Windows installer
   valgrind                   # scripts/count-instructions.sh counts instructions with callgrind
+  libsoxr-dev                # the IR benchmark weighs libsoxr against libsamplerate
   clang libfuzzer-14-dev     # the fuzz targets (libFuzzer)
 )
 
@@ -39,3 +41,7 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends "${packages[@]}"
+# The Windows cross build compiles libsamplerate from Debian's source (no MinGW build is packaged).
+if [ "${1-}" = --tests ]; then
+  "$(dirname "$0")/fetch-libsamplerate.sh" "$(cd "$(dirname "$0")/.." && pwd)/build/sources/libsamplerate"
+fi

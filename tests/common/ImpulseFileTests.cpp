@@ -130,14 +130,15 @@ TEST_P(ImpulseFileRefusal, SaysWhyAndChangesNothing)
         EXPECT_EQ(out.name, "kept");
     }
 
-    // The limits themselves are allowed: 10 s at 8 kHz, a peak 6 dB over the silence threshold.
+    // The limits themselves are allowed: 10 s at 8 kHz, a peak 6 dB over the silence threshold; the
+    // path is UTF-8.
     std::vector<float> edge(80000, 0.0f);
     edge[79999] = 2.0f;
-    const std::string path = folder.File("edge.wav");
+    const std::string path = folder.File("bord du câble.wav");
     WriteBytes(path, Wave(1, 1, 8000, edge));
     std::string error;
     ASSERT_TRUE(GetParam()(path, out, error)) << error;
-    EXPECT_EQ(out.name, "edge.wav");
+    EXPECT_EQ(out.name, "bord du câble.wav");
     EXPECT_EQ(out.frames, 80000);
     EXPECT_EQ(out.samples[79999], 2.0f / 32768.0f);
 }
