@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-#include <pthread.h>
-
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -13,83 +10,12 @@
 #include <random>
 #include <thread>
 
+#include "AudioCalls.h"
 #include "LiveHost.h"
 #include "StateLayout.h"
 #include "base/Parameters.h"
 #include "RenderTestSupport.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
-
-// Sanitizers bring allocators of their own; the counting below replaces glibc's only without them.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define CORVEX_COUNT_AUDIO_CALLS 0
-#else
-#define CORVEX_COUNT_AUDIO_CALLS 1
-#endif
-
-namespace {
-
-// Set on the test's audio thread around each period.
-thread_local bool t_bInAudioPeriod = false;
-std::atomic<int> g_iAudioAllocations{0};
-std::atomic<int> g_iAudioLocks{0};
-
-} // namespace
-
-#if CORVEX_COUNT_AUDIO_CALLS
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void* __libc_memalign(size_t, size_t);
-void __libc_free(void*);
-
-void* malloc(size_t size)
-{
-    if (t_bInAudioPeriod)
-        ++g_iAudioAllocations;
-    return __libc_malloc(size);
-}
-void* calloc(size_t count, size_t size)
-{
-    if (t_bInAudioPeriod)
-        ++g_iAudioAllocations;
-    return __libc_calloc(count, size);
-}
-void* realloc(void* p, size_t size)
-{
-    if (t_bInAudioPeriod)
-        ++g_iAudioAllocations;
-    return __libc_realloc(p, size);
-}
-int posix_memalign(void** p, size_t alignment, size_t size)
-{
-    if (t_bInAudioPeriod)
-        ++g_iAudioAllocations;
-    *p = __libc_memalign(alignment, size);
-    return *p ? 0 : ENOMEM;
-}
-void* aligned_alloc(size_t alignment, size_t size)
-{
-    if (t_bInAudioPeriod)
-        ++g_iAudioAllocations;
-    return __libc_memalign(alignment, size);
-}
-void free(void* p)
-{
-    if (t_bInAudioPeriod && p)
-        ++g_iAudioAllocations;
-    __libc_free(p);
-}
-int pthread_mutex_lock(pthread_mutex_t* mutex)
-{
-    using Lock = int (*)(pthread_mutex_t*);
-    static Lock real = reinterpret_cast<Lock>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
-    if (t_bInAudioPeriod)
-        ++g_iAudioLocks;
-    return real(mutex);
-}
-}
-#endif
 
 namespace {
 
@@ -122,9 +48,10 @@ TEST(LiveHost, AudioThreadNeitherAllocatesNorLocksWhileTheEditorEdits)
         for (int p = 0; p < kPeriods; ++p) {
             for (int i = 0; i < kPeriod; ++i)
                 inL[static_cast<size_t>(i)] = phrase[static_cast<size_t>(p * kPeriod + i) % phrase.size()];
-            t_bInAudioPeriod = true;
-            host->ProcessPeriod(inL.data(), inR.data(), outL.data(), outR.data(), kPeriod, p % 3 == 0 ? 97.0 : 0.0);
-            t_bInAudioPeriod = false;
+            {
+                const test::AudioPeriod period;
+                host->ProcessPeriod(inL.data(), inR.data(), outL.data(), outR.data(), kPeriod, p % 3 == 0 ? 97.0 : 0.0);
+            }
             for (int i = 0; i < kPeriod; ++i)
                 if (!std::isfinite(outL[static_cast<size_t>(i)]) || std::fabs(outL[static_cast<size_t>(i)]) > 1.0f)
                     ++badOutput;
@@ -161,10 +88,8 @@ TEST(LiveHost, AudioThreadNeitherAllocatesNorLocksWhileTheEditorEdits)
     host->Dispatch();
 
     EXPECT_EQ(badOutput.load(), 0);
-#if CORVEX_COUNT_AUDIO_CALLS
-    EXPECT_EQ(g_iAudioAllocations.load(), 0);
-    EXPECT_EQ(g_iAudioLocks.load(), 0);
-#endif
+    EXPECT_EQ(test::AudioAllocations(), 0);
+    EXPECT_EQ(test::AudioLocks(), 0);
     EXPECT_GT(edits, 10);
     EXPECT_GT(host->EditsDelivered(), 0u);
     EXPECT_EQ(host->PeriodsProcessed(), static_cast<std::uint64_t>(kPeriods + extraPeriods));
