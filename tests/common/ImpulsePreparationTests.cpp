@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <string>
 #include <vector>
 
 #include "CrossSystemFile.h"
@@ -85,7 +86,9 @@ TEST_P(ImpulsePreparation, KeepsLengthToneAndChannelsAtTheSessionsRate)
 
 constexpr Rates kRateChanges[] = {{48000.0, 48000.0}, {44100.0, 48000.0}, {96000.0, 44100.0}, {8000.0, 192000.0},
                                   {384000.0, 8000.0}};
-INSTANTIATE_TEST_SUITE_P(RateChanges, ImpulsePreparation, ::testing::ValuesIn(kRateChanges));
+INSTANTIATE_TEST_SUITE_P(RateChanges, ImpulsePreparation, ::testing::ValuesIn(kRateChanges), [](const auto& p) {
+    return "From" + std::to_string(static_cast<int>(p.param.file)) + "To" + std::to_string(static_cast<int>(p.param.session));
+});
 
 // Every rate change of a decaying stereo noise, channel after channel: what a Windows build must
 // reproduce bit for bit, since the state carries the file's samples and each system resamples.
