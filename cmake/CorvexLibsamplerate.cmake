@@ -1,11 +1,17 @@
 # libsamplerate for builds without a packaged one (the MinGW cross build): Debian's source, which
 # scripts/fetch-libsamplerate.sh puts into CORVEX_LIBSAMPLERATE_SOURCE (scripts/setup.sh --tests
-# does), compiled with the build's own toolchain into the static library corvex_samplerate.
+# does, and the first configure when it is missing), compiled with the build's own toolchain into
+# the static library corvex_samplerate.
 set(CORVEX_LIBSAMPLERATE_SOURCE "${PROJECT_SOURCE_DIR}/build/sources/libsamplerate" CACHE PATH
   "libsamplerate's source (scripts/fetch-libsamplerate.sh DIR fetches Debian's)")
 if(NOT EXISTS "${CORVEX_LIBSAMPLERATE_SOURCE}/src/samplerate.c")
-  message(FATAL_ERROR "No libsamplerate source in ${CORVEX_LIBSAMPLERATE_SOURCE}: run "
-    "scripts/fetch-libsamplerate.sh ${CORVEX_LIBSAMPLERATE_SOURCE} (or set CORVEX_LIBSAMPLERATE_SOURCE)")
+  message(STATUS "Fetching libsamplerate's source into ${CORVEX_LIBSAMPLERATE_SOURCE}")
+  execute_process(COMMAND "${PROJECT_SOURCE_DIR}/scripts/fetch-libsamplerate.sh" "${CORVEX_LIBSAMPLERATE_SOURCE}"
+    RESULT_VARIABLE _fetched)
+  if(NOT EXISTS "${CORVEX_LIBSAMPLERATE_SOURCE}/src/samplerate.c")
+    message(FATAL_ERROR "No libsamplerate source in ${CORVEX_LIBSAMPLERATE_SOURCE} (fetching it failed: ${_fetched}): "
+      "run scripts/fetch-libsamplerate.sh ${CORVEX_LIBSAMPLERATE_SOURCE}, or set CORVEX_LIBSAMPLERATE_SOURCE")
+  endif()
 endif()
 
 # What its own build would find on x86-64: a little-endian processor whose float to int
