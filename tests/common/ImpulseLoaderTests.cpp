@@ -117,7 +117,8 @@ TEST(ImpulseLoaderThreads, LoadsAndClearsWithTheAudioThreadOnlySwappingPointers)
 
     loader.Clear();
     EXPECT_FALSE(loader.Current());
-    // Past the crossfade and the stereo hold after it.
+    // Past the crossfade and the stereo hold after it; then a restart, since the echoes and the
+    // reverb still ring with what the IR played.
     PlayUntilIdle(loader, withIr, builtIn, 100);
     withIr.core.Activate();
     builtIn.core.Activate();
