@@ -1,5 +1,6 @@
 #include "ImpulsePreparation.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 
@@ -17,7 +18,10 @@ constexpr int kConverter = SRC_SINC_MEDIUM_QUALITY;
 
 std::vector<std::vector<float>> ResampleImpulse(const ImpulseSource& source, double rate)
 {
-    const auto channels = static_cast<std::size_t>(source.channels);
+    const auto channels = static_cast<std::size_t>(std::max(source.channels, 0));
+    if (channels == 0 || source.frames < 1 || source.samples.size() != channels * static_cast<std::size_t>(source.frames) ||
+        !(rate > 0.0 && rate <= kImpulseMaxRate) || !(source.sampleRate > 0.0))
+        return {};
     std::vector<float> interleaved;
     long frames = source.frames;
     if (rate == source.sampleRate) {
@@ -47,6 +51,8 @@ std::unique_ptr<CCabinetImpulse> PrepareImpulse(const ImpulseSource& source, dou
 {
     try {
         const std::vector<std::vector<float>> channels = ResampleImpulse(source, sessionRate);
+        if (channels.empty())
+            return nullptr;
         return CCabinetImpulse::Create(channels[0].data(), channels.size() > 1 ? channels[1].data() : nullptr,
                                        static_cast<int>(channels[0].size()), sessionRate);
     } catch (const std::bad_alloc&) {

@@ -84,6 +84,16 @@ TEST_P(ImpulsePreparation, KeepsLengthToneAndChannelsAtTheSessionsRate)
     }
 }
 
+TEST(ImpulsePreparationRefusal, GivesNothingForNoSamplesOrNoRate)
+{
+    ImpulseSource empty = ToneImpulse(48000.0, 2);
+    empty.frames = 0;
+    empty.samples.clear();
+    EXPECT_FALSE(corvex::PrepareImpulse(empty, 48000.0));
+    EXPECT_FALSE(corvex::PrepareImpulse(ToneImpulse(48000.0, 1), 0.0));
+    EXPECT_FALSE(corvex::PrepareImpulse(ToneImpulse(48000.0, 1), std::nan("")));
+}
+
 constexpr Rates kRateChanges[] = {{48000.0, 48000.0}, {44100.0, 48000.0}, {96000.0, 44100.0}, {8000.0, 192000.0},
                                   {384000.0, 8000.0}};
 INSTANTIATE_TEST_SUITE_P(RateChanges, ImpulsePreparation, ::testing::ValuesIn(kRateChanges), [](const auto& p) {
