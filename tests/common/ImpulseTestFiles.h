@@ -46,8 +46,10 @@ inline void PutLe(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes
         out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-// A plain RIFF/WAVE file of 16-bit integers (tag 1) or 32-bit floats (tag 3).
-inline std::vector<std::uint8_t> Wave(int tag, int channels, std::uint32_t rate, const std::vector<float>& samples)
+// A RIFF/WAVE file of 16-bit integers (tag 1) or 32-bit floats (tag 3); with a chunk of 3 bytes
+// (padded to 4) before the format chunk when asked.
+inline std::vector<std::uint8_t> Wave(int tag, int channels, std::uint32_t rate, const std::vector<float>& samples,
+                                      bool bOddChunk = false)
 {
     const int bytes = tag == 1 ? 2 : 4;
     std::vector<std::uint8_t> data;
@@ -57,8 +59,8 @@ inline std::vector<std::uint8_t> Wave(int tag, int channels, std::uint32_t rate,
         PutLe(data, tag == 1 ? static_cast<std::uint32_t>(static_cast<std::int32_t>(sample)) : bits, bytes);
     }
     std::vector<std::uint8_t> out = {'R', 'I', 'F', 'F'};
-    PutLe(out, 36 + data.size(), 4);
-    for (const char c : std::string("WAVEfmt "))
+    PutLe(out, 36 + data.size() + (bOddChunk ? 12 : 0), 4);
+    for (const char c : bOddChunk ? std::string("WAVELIST\x03\0\0\0abc\0fmt ", 20) : std::string("WAVEfmt "))
         out.push_back(static_cast<std::uint8_t>(c));
     PutLe(out, 16, 4);
     PutLe(out, static_cast<std::uint64_t>(tag), 2);
