@@ -230,6 +230,12 @@ void CCorvexView::notify(const char* message)
     CEditorBase::notify(message);
 }
 
+void CCorvexView::showImpulse(const std::string& name, const std::string& error)
+{
+    m_sImpulseName = name;
+    m_sImpulseError = error;
+}
+
 void CCorvexView::refresh()
 {
     if (!frame)

@@ -2,11 +2,13 @@
 
 #include "EditorBase.h"
 #include "EditorLayout.h"
+#include "ImpulseAccess.h"
 #include "ParameterAccess.h"
 #include "gui/Controls.h"
 
 #include <array>
 #include <memory>
+#include <string>
 
 namespace corvex {
 
@@ -35,6 +37,17 @@ public:
     void close() override;
 
     CParameterAccess& getParameterAccess() const { return *m_pParameters; }
+
+    // Where the view sends the user's cabinet IR choices (a dropped or chosen file, or back to
+    // the built-in cabinet); null (the default) offers none. Not owned: the host side keeps it
+    // alive while the view may use it.
+    void setImpulseAccess(CImpulseAccess* access) { m_pImpulseAccess = access; }
+    CImpulseAccess* getImpulseAccess() const { return m_pImpulseAccess; }
+    // What the host side holds: the IR's name (empty: the built-in cabinet) and the reason the
+    // last load was refused (empty: none).
+    void showImpulse(const std::string& name, const std::string& error);
+    const std::string& getImpulseName() const { return m_sImpulseName; }
+    const std::string& getImpulseError() const { return m_sImpulseError; }
 
     // A parameter value from the host side: knobs and switches take it at once, meters and LEDs
     // park it until the next tick.
@@ -80,6 +93,10 @@ private:
     std::array<gui::CControl*, kButton1 + 1> m_apControls{};             // by identifier, 1 to 18
     std::array<float, kCompressionLed - kOutputLeftVumeter + 1> m_afPending{}; // identifiers 13 to 17
     ParamID m_iLastTouchedKnob = 0;
+
+    CImpulseAccess* m_pImpulseAccess = nullptr;
+    std::string m_sImpulseName;
+    std::string m_sImpulseError;
 };
 
 } // namespace corvex
