@@ -9,6 +9,7 @@ packages=(
   juce-modules-source-data   # the VST 3 SDK (interfaces, base, public SDK classes)
   libsndfile1-dev libcli11-dev   # corvex-render's audio files; every program's options
   libpng-dev libx11-dev      # the editor's artwork and its X11 window
+  libdbus-1-dev              # the editor's file chooser (the desktop portal over D-Bus)
   lv2-dev                    # the LV2 plug-in
   libjack-jackd2-dev libasound2-dev   # corvex's audio backends
 )

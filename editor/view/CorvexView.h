@@ -3,6 +3,7 @@
 #include "EditorBase.h"
 #include "EditorLayout.h"
 #include "ImpulseAccess.h"
+#include "ImpulseBadge.h"
 #include "ParameterAccess.h"
 #include "gui/Controls.h"
 
@@ -48,6 +49,10 @@ public:
     void showImpulse(const std::string& name, const std::string& error);
     const std::string& getImpulseName() const { return m_sImpulseName; }
     const std::string& getImpulseError() const { return m_sImpulseError; }
+    // The grille's badge, or null while closed.
+    CImpulseBadge* getImpulseBadge() const { return m_pBadge; }
+    static constexpr int kImpulseBadgeTag = 1000; // no parameter's identifier
+    static constexpr const char* kChooserTitle = "Load a cabinet impulse response";
 
     // A parameter value from the host side: knobs and switches take it at once, meters and LEDs
     // park it until the next tick.
@@ -79,6 +84,10 @@ protected:
     // Up/Down and Page Up/Down turn the knob under the pointer, or the one last touched; Escape
     // closes the About box.
     bool handleKey(const gui::CKeyEvent& event) override;
+    // Files dropped on the speaker grille load as the cabinet's impulse response.
+    bool isDropTarget(gui::CPoint where) const override;
+    bool filesDropped(gui::CPoint where, const std::vector<std::string>& paths) override;
+    void fileChosen(const std::string& path, const std::string& error) override;
 
 private:
     void showPendingValues();
@@ -86,6 +95,8 @@ private:
     gui::CControl* keyTarget() const;
     // One whole gesture setting `control` to `value`.
     void editOnce(gui::CControl* control, float value);
+    // What a click on the badge asked for.
+    void badgeClicked(CImpulseBadge::Action action);
 
     std::unique_ptr<CParameterAccess> m_pParameters;
 
@@ -95,6 +106,7 @@ private:
     ParamID m_iLastTouchedKnob = 0;
 
     CImpulseAccess* m_pImpulseAccess = nullptr;
+    CImpulseBadge* m_pBadge = nullptr;
     std::string m_sImpulseName;
     std::string m_sImpulseError;
 };

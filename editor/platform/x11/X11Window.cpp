@@ -9,9 +9,16 @@
 // embedder gives it the focus it takes the keys it uses and hands every other one back. A plain
 // parent has no focus to give: there a click makes the editor take the keys typed with the
 // pointer over it, and it hands back the ones it does not use in the same way.
+//
+// Files dragged from a file manager arrive through XDND: the window is XdndAware, answers each
+// XdndPosition with whether the editor takes files at that point, and on XdndDrop asks the
+// source for the text/uri-list. The desktop's file chooser runs beside the window, polled on the
+// editor timer.
 
+#include "DesktopFileChooser.h"
 #include "EditorBase.h"
 #include "PlatformWindow.h"
+#include "UriList.h"
 #include "XEmbed.h"
 
 #include <X11/Xatom.h>
@@ -23,7 +30,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace corvex {
 
@@ -39,6 +50,11 @@ constexpr unsigned kWheelDown = Button5;
 // A second press this soon and this close to the first makes a double-click.
 constexpr Time kDoubleClickMs = 400;
 constexpr int kDoubleClickSlop = 4;
+// The XDND version we speak, and the oldest whose messages we read (the same fields since 3).
+constexpr long kXdndVersion = 5;
+constexpr long kXdndMinVersion = 3;
+// The longest uri-list we read (many thousands of paths).
+constexpr long kMaxUriListLongs = 1 << 20;
 
 unsigned ModifiersOf(unsigned state)
 {
@@ -118,6 +134,8 @@ public:
     void present(const gui::CRect& rect) override;
     void resize(int width, int height) override;
     std::uintptr_t nativeWindow() const override { return m_window; }
+    bool chooseFile(const std::string& title, const FileFilter& filter, std::string& error) override;
+    bool isChoosingFile() const override { return m_pChooser && m_pChooser->isOpen(); }
 
     void processEvents();
     void onTimer();
@@ -132,6 +150,10 @@ private:
     void show();
     bool createImage(int width, int height);
     void onButtonPress(const XButtonEvent& button);
+    // XDND: true when `message` was one of its messages.
+    bool handleXdnd(const XClientMessageEvent& message);
+    void sendXdnd(Window to, Atom type, long flags, Atom action);
+    void dropArrived(const XSelectionEvent& selection);
     void convert(const gui::CRect& rect);
     void put(gui::CRect rect);
 
@@ -156,6 +178,15 @@ private:
     Time m_lastPressTime = 0;
     gui::CPoint m_lastPress;
     bool m_bLastPressCounts = false;
+
+    struct {
+        Atom aware, enter, position, status, leave, drop, finished, selection, typeList, actionCopy, uriList, property;
+    } m_xdnd{};
+    Window m_dragSource = 0;     // the source of the drag over us, 0 when none
+    bool m_bDragHasFiles = false; // it offers text/uri-list
+    bool m_bDropAccepted = false; // our answer to its last position
+    gui::CPoint m_dropPoint;
+    std::unique_ptr<CDesktopFileChooser> m_pChooser;
 };
 
 bool CX11Window::create(Window parent, int width, int height)
@@ -191,6 +222,14 @@ bool CX11Window::create(Window parent, int width, int height)
     m_atomXEmbed = XInternAtom(m_pDisplay, kXEmbedAtomName, False);
     m_atomXEmbedInfo = XInternAtom(m_pDisplay, kXEmbedInfoAtomName, False);
     setXEmbedInfo(0);
+    const char* xdndNames[] = {"XdndAware",    "XdndEnter",    "XdndPosition",    "XdndStatus",
+                               "XdndLeave",    "XdndDrop",     "XdndFinished",    "XdndSelection",
+                               "XdndTypeList", "XdndActionCopy", "text/uri-list", "CORVEX_XDND_DROP"};
+    static_assert(sizeof xdndNames / sizeof xdndNames[0] == sizeof m_xdnd / sizeof(Atom));
+    XInternAtoms(m_pDisplay, const_cast<char**>(xdndNames), int(sizeof xdndNames / sizeof xdndNames[0]), False,
+                 &m_xdnd.aware);
+    XChangeProperty(m_pDisplay, m_window, m_xdnd.aware, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&kXdndVersion), 1);
     m_gc = XCreateGC(m_pDisplay, m_window, 0, nullptr);
     // The window exists on the server before the host hears that attached() succeeded.
     XSync(m_pDisplay, False);
@@ -416,12 +455,123 @@ void CX11Window::onButtonPress(const XButtonEvent& button)
     }
 }
 
+bool CX11Window::chooseFile(const std::string& title, const FileFilter& filter, std::string& error)
+{
+    if (!m_pChooser)
+        m_pChooser = std::make_unique<CDesktopFileChooser>(
+            [this](const std::string& path, const std::string& failure) { m_editor.onFileChosen(path, failure); });
+    return m_pChooser->open(m_window, title, filter, error);
+}
+
+void CX11Window::sendXdnd(Window to, Atom type, long flags, Atom action)
+{
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = to;
+    event.xclient.message_type = type;
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = long(m_window);
+    event.xclient.data.l[1] = flags;
+    // XdndStatus: an empty rectangle, so every move brings a new position to answer.
+    event.xclient.data.l[4] = long(action);
+    XSendEvent(m_pDisplay, to, False, NoEventMask, &event);
+    XFlush(m_pDisplay);
+}
+
+bool CX11Window::handleXdnd(const XClientMessageEvent& message)
+{
+    const Atom type = message.message_type;
+    const auto source = Window(message.data.l[0]);
+    if (type == m_xdnd.enter) {
+        const long version = (unsigned long)(message.data.l[1]) >> 24;
+        m_dragSource = version >= kXdndMinVersion ? source : 0;
+        m_bDragHasFiles = false;
+        m_bDropAccepted = false;
+        if (m_dragSource == 0)
+            return true;
+        // Up to three types in the message; more in the source's XdndTypeList.
+        if ((message.data.l[1] & 1) != 0) {
+            Atom actual = 0;
+            int format = 0;
+            unsigned long count = 0, after = 0;
+            unsigned char* data = nullptr;
+            if (XGetWindowProperty(m_pDisplay, source, m_xdnd.typeList, 0, 1024, False, XA_ATOM, &actual, &format,
+                                   &count, &after, &data) == Success && data != nullptr) {
+                const auto* types = reinterpret_cast<const unsigned long*>(data);
+                for (unsigned long i = 0; format == 32 && i < count; ++i)
+                    m_bDragHasFiles = m_bDragHasFiles || types[i] == m_xdnd.uriList;
+            }
+            if (data != nullptr)
+                XFree(data);
+        } else {
+            for (int i = 2; i <= 4; ++i)
+                m_bDragHasFiles = m_bDragHasFiles || Atom(message.data.l[i]) == m_xdnd.uriList;
+        }
+    } else if (type == m_xdnd.position) {
+        if (source != m_dragSource)
+            return true;
+        const int rootX = int((message.data.l[2] >> 16) & 0xFFFF), rootY = int(message.data.l[2] & 0xFFFF);
+        int x = 0, y = 0;
+        Window child = 0;
+        XTranslateCoordinates(m_pDisplay, DefaultRootWindow(m_pDisplay), m_window, rootX, rootY, &x, &y, &child);
+        m_dropPoint = {x, y};
+        m_bDropAccepted = m_bDragHasFiles && m_editor.acceptsDrop(m_dropPoint);
+        sendXdnd(source, m_xdnd.status, m_bDropAccepted ? 1 : 0, m_bDropAccepted ? m_xdnd.actionCopy : 0);
+    } else if (type == m_xdnd.leave) {
+        if (source == m_dragSource)
+            m_dragSource = 0;
+    } else if (type == m_xdnd.drop) {
+        if (source != m_dragSource)
+            return true;
+        if (!m_bDropAccepted) {
+            sendXdnd(source, m_xdnd.finished, 0, 0);
+            m_dragSource = 0;
+            return true;
+        }
+        // The files come as the selection's text/uri-list; the drag ends when it arrives.
+        XConvertSelection(m_pDisplay, m_xdnd.selection, m_xdnd.uriList, m_xdnd.property, m_window,
+                          Time(message.data.l[2]));
+        XFlush(m_pDisplay);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void CX11Window::dropArrived(const XSelectionEvent& selection)
+{
+    const Window source = m_dragSource;
+    m_dragSource = 0;
+    if (source == 0)
+        return;
+    std::string list;
+    if (selection.property != 0) {
+        Atom actual = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(m_pDisplay, m_window, m_xdnd.property, 0, kMaxUriListLongs, True, AnyPropertyType,
+                               &actual, &format, &count, &after, &data) == Success &&
+            data != nullptr && format == 8)
+            list.assign(reinterpret_cast<const char*>(data), count);
+        if (data != nullptr)
+            XFree(data);
+    }
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0)
+        host[0] = 0;
+    const bool taken = m_editor.onDrop(m_dropPoint, LocalFilesOfUriList(list, host));
+    sendXdnd(source, m_xdnd.finished, taken ? 1 : 0, taken ? m_xdnd.actionCopy : 0);
+}
+
 void CX11Window::onTimer()
 {
     // No embedder has spoken by the first tick: a plain parent window, which leaves showing us
     // to us.
     if (m_embedder == 0)
         show();
+    if (m_pChooser)
+        m_pChooser->poll();
     m_editor.onTimer();
     // Xlib may have queued events while we talked to the server; they would wait for the next
     // byte on the descriptor otherwise.
@@ -450,6 +600,12 @@ void CX11Window::handle(XEvent& event)
     case ClientMessage:
         if (event.xclient.message_type == m_atomXEmbed && event.xclient.format == 32)
             handleXEmbed(event.xclient);
+        else if (event.xclient.format == 32)
+            handleXdnd(event.xclient);
+        break;
+    case SelectionNotify:
+        if (event.xselection.selection == m_xdnd.selection)
+            dropArrived(event.xselection);
         break;
     case ButtonRelease:
         if (event.xbutton.button == Button1)
