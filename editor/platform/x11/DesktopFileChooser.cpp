@@ -29,6 +29,8 @@ constexpr const char* kRequestInterface = "org.freedesktop.portal.Request";
 constexpr std::uint32_t kResponseSuccess = 0;
 constexpr std::uint32_t kResponseOther = 2;
 constexpr std::size_t kMaxChildOutput = 65536;
+constexpr int kPassesPerPoll = 8;
+constexpr int kPassWaitMs = 2;
 
 // The match rule for the Response signal of the request at `handle`.
 std::string ResponseRule(const std::string& handle)
@@ -158,25 +160,36 @@ bool CDesktopFileChooser::openPortal(unsigned long parent)
         fallback = std::string("unix:path=") + runtime + "/bus";
         address = fallback.c_str();
     }
+    // Opening a local socket returns at once; the handshake, Hello and the call go out and come
+    // back on the editor timer, so a slow bus never holds up the host.
     DBusError error;
     dbus_error_init(&error);
     m_pConnection = dbus_connection_open_private(address, &error);
-    if (m_pConnection != nullptr && !dbus_bus_register(m_pConnection, &error)) {
-        dbus_connection_close(m_pConnection);
-        dbus_connection_unref(m_pConnection);
-        m_pConnection = nullptr;
-    }
     dbus_error_free(&error);
     if (m_pConnection == nullptr)
         return false;
     dbus_connection_set_exit_on_disconnect(m_pConnection, FALSE);
+    m_iParent = parent;
+    DBusMessage* hello = dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "Hello");
+    const bool sent = hello != nullptr && dbus_connection_send(m_pConnection, hello, &m_iHelloSerial) != 0;
+    if (hello != nullptr)
+        dbus_message_unref(hello);
+    if (!sent) {
+        closePortal();
+        return false;
+    }
+    return true;
+}
 
+bool CDesktopFileChooser::callPortal(const char* uniqueName)
+{
     // The request's handle is known before the call, so the answer cannot slip past: the
     // portal names it after our unique bus name and the token we pass.
+    if (uniqueName == nullptr || *uniqueName != ':' || !dbus_bus_set_unique_name(m_pConnection, uniqueName))
+        return false;
     static unsigned s_iRequest = 0;
     const std::string token = "corvex" + std::to_string(getpid()) + "_" + std::to_string(++s_iRequest);
-    std::string sender = dbus_bus_get_unique_name(m_pConnection);
-    sender.erase(0, 1);
+    std::string sender = uniqueName + 1;
     for (char& c : sender)
         if (c == '.')
             c = '_';
@@ -185,12 +198,10 @@ bool CDesktopFileChooser::openPortal(unsigned long parent)
 
     DBusMessage* call =
         dbus_message_new_method_call(kPortalService, kPortalPath, kFileChooserInterface, "OpenFile");
-    if (call == nullptr) {
-        closePortal();
+    if (call == nullptr)
         return false;
-    }
     char window[32];
-    std::snprintf(window, sizeof window, "x11:%lx", parent);
+    std::snprintf(window, sizeof window, "x11:%lx", m_iParent);
     const char* parentWindow = window;
     const char* titleText = m_sTitle.c_str();
     DBusMessageIter args, options;
@@ -216,16 +227,12 @@ bool CDesktopFileChooser::openPortal(unsigned long parent)
     dbus_message_iter_close_container(&args, &options);
     const bool sent = dbus_connection_send(m_pConnection, call, &m_iCallSerial) != 0;
     dbus_message_unref(call);
-    if (!sent) {
-        closePortal();
-        return false;
-    }
-    dbus_connection_flush(m_pConnection);
-    return true;
+    return sent;
 }
 
 void CDesktopFileChooser::closePortal()
 {
+    m_iHelloSerial = 0;
     m_iCallSerial = 0;
     if (m_pConnection != nullptr) {
         dbus_connection_close(m_pConnection);
@@ -244,21 +251,39 @@ void CDesktopFileChooser::poll()
 
 void CDesktopFileChooser::pollPortal()
 {
-    // Whatever the socket holds now, without waiting.
-    if (!dbus_connection_read_write(m_pConnection, 0)) {
-        fallBack();
-        return;
-    }
-    while (DBusMessage* message = dbus_connection_pop_message(m_pConnection)) {
-        const bool answered = handlePortalMessage(message);
-        dbus_message_unref(message);
-        if (answered)
+    // Whatever the socket holds now. While the bus owes us an answer on the way to the call (the
+    // handshake, Hello, the call's reply), a few short waits of a millisecond or two let those
+    // round trips finish within this tick: the dialog appears without a tick's delay for each.
+    // The user's choice itself is never waited for.
+    for (int pass = 0; pass < kPassesPerPoll; ++pass) {
+        const bool owed = m_iHelloSerial != 0 || m_iCallSerial != 0 || !dbus_connection_get_is_authenticated(m_pConnection);
+        if (pass > 0 && !owed)
             return;
+        if (!dbus_connection_read_write(m_pConnection, pass == 0 ? 0 : kPassWaitMs)) {
+            fallBack();
+            return;
+        }
+        while (DBusMessage* message = dbus_connection_pop_message(m_pConnection)) {
+            const bool answered = handlePortalMessage(message);
+            dbus_message_unref(message);
+            if (answered)
+                return;
+        }
     }
 }
 
 bool CDesktopFileChooser::handlePortalMessage(DBusMessage* message)
 {
+    if (m_iHelloSerial != 0 && dbus_message_get_reply_serial(message) == m_iHelloSerial) {
+        m_iHelloSerial = 0;
+        const char* name = nullptr;
+        if (dbus_message_get_type(message) == DBUS_MESSAGE_TYPE_ERROR ||
+            !dbus_message_get_args(message, nullptr, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID) || !callPortal(name)) {
+            fallBack();
+            return true;
+        }
+        return false;
+    }
     if (m_iCallSerial != 0 && dbus_message_get_reply_serial(message) == m_iCallSerial) {
         m_iCallSerial = 0;
         // No portal on this bus: the next chooser in line.

@@ -39,6 +39,8 @@ public:
 
 private:
     bool openPortal(unsigned long parent);
+    // Once the bus named us: asks the portal for a file.
+    bool callPortal(const char* uniqueName);
     void pollPortal();
     // True when `message` ended the request.
     bool handlePortalMessage(DBusMessage* message);
@@ -54,7 +56,9 @@ private:
     std::string m_sTitle;
     FileFilter m_filter;
     DBusConnection* m_pConnection = nullptr;
-    std::uint32_t m_iCallSerial = 0; // the OpenFile call while its reply is due
+    unsigned long m_iParent = 0;
+    std::uint32_t m_iHelloSerial = 0; // our Hello to the bus while its reply is due
+    std::uint32_t m_iCallSerial = 0;  // the OpenFile call while its reply is due
     std::string m_sHandle; // the portal request's object path
     pid_t m_child = 0;
     int m_iChildOutput = -1;
