@@ -116,6 +116,8 @@ int main(int argc, char** argv)
             dbus_connection_send(bus, response, nullptr);
             dbus_message_unref(response);
             dbus_connection_flush(bus);
+            dbus_connection_unref(bus);
+            dbus_shutdown();
             return 0;
         }
     }

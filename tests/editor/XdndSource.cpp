@@ -104,17 +104,10 @@ bool WaitFor(const std::string& data, Accept accept)
 
 } // namespace
 
-int main(int argc, char** argv)
+namespace {
+
+int Drag(char** argv)
 {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: %s WINDOW X Y TYPE DATA\n", argv[0]);
-        return 2;
-    }
-    g_display = XOpenDisplay(nullptr);
-    if (g_display == nullptr) {
-        std::fprintf(stderr, "no X display\n");
-        return 2;
-    }
     const auto window = Window(std::strtoul(argv[1], nullptr, 0));
     const int x = std::atoi(argv[2]), y = std::atoi(argv[3]);
     const std::string data = argv[5];
@@ -171,6 +164,24 @@ int main(int argc, char** argv)
         return 2;
     }
     std::printf(finished ? "dropped\n" : "drop refused\n");
-    XCloseDisplay(g_display);
     return finished ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 6) {
+        std::fprintf(stderr, "usage: %s WINDOW X Y TYPE DATA\n", argv[0]);
+        return 2;
+    }
+    g_display = XOpenDisplay(nullptr);
+    if (g_display == nullptr) {
+        std::fprintf(stderr, "no X display\n");
+        return 2;
+    }
+    const int status = Drag(argv);
+    std::fflush(stdout);
+    XCloseDisplay(g_display);
+    return status;
 }
