@@ -10,6 +10,8 @@
 #include "UriList.h"
 #include "X11TestSupport.h"
 
+#include <X11/Xatom.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <poll.h>
@@ -375,6 +377,44 @@ protected:
     CRecordingImpulseAccess access;
     CCorvexView view{std::make_unique<CDefaultParameters>()};
 };
+
+// The top level's XdndProxy, 0 if none.
+Window ProxyOf(Display* display, Window w)
+{
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    Window proxy = 0;
+    XGetWindowProperty(display, w, XInternAtom(display, "XdndProxy", False), 0, 1, False, XA_WINDOW, &type, &format,
+                       &count, &after, &data);
+    if (data != nullptr && count == 1)
+        proxy = Window(*reinterpret_cast<unsigned long*>(data));
+    if (data != nullptr)
+        XFree(data);
+    return proxy;
+}
+
+// Sources talk to top levels: the editor answers for the host's while open, unless the host
+// takes drops itself.
+TEST_F(X11ImpulseTest, AnswersForTheHostsTopLevelWhileOpen)
+{
+    const auto editorWindow = Window(view.getNativeWindow());
+    EXPECT_EQ(ProxyOf(display, top), editorWindow);
+    EXPECT_EQ(ProxyOf(display, editorWindow), editorWindow);
+    view.detach();
+    XSync(display, False);
+    EXPECT_EQ(ProxyOf(display, top), 0u);
+
+    const Atom aware = XInternAtom(display, "XdndAware", False);
+    const long version = 5;
+    XChangeProperty(display, top, aware, XA_ATOM, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(&version), 1);
+    XSync(display, False);
+    ASSERT_TRUE(view.attach(reinterpret_cast<void*>(top), kPlatformTypeX11, &host));
+    host.runFor(3 * CCorvexView::kIdleRate);
+    XSync(display, False);
+    EXPECT_EQ(ProxyOf(display, top), 0u);
+}
 
 struct DropCase {
     int x, y;          // on the editor

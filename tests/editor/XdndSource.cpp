@@ -2,8 +2,8 @@
 //
 //   corvex-xdnd-source WINDOW X Y TYPE DATA
 //
-// finds the XdndAware window under (X, Y) of WINDOW as a source does (the deepest one there),
-// enters it offering TYPE (e.g. text/uri-list), moves to the point and drops if the target
+// finds the top-level window under (X, Y) of WINDOW as GTK's and Qt's sources do (the client
+// window, through its XdndProxy if it has one), enters it offering TYPE (e.g. text/uri-list), moves to the point and drops if the target
 // accepts, serving DATA as the selection. Prints the outcome; exit status 0 when the target
 // took the drop (XdndFinished accepted), 1 when it refused, 2 on a protocol fault or time-out.
 
@@ -25,11 +25,12 @@ constexpr long kVersion = 5;
 constexpr int kTimeoutMs = 5000;
 
 struct Atoms {
-    Atom aware, enter, position, status, leave, drop, finished, selection, actionCopy, type;
+    Atom aware, enter, position, status, leave, drop, finished, selection, actionCopy, proxy, type;
 };
 
 Display* g_display = nullptr;
 Window g_source = 0;
+Window g_proxy = 0; // where messages for the target go, when it names a proxy
 Atoms g_atoms{};
 
 void Send(Window target, Atom type, long l1, long l2, long l3, long l4)
@@ -44,25 +45,25 @@ void Send(Window target, Atom type, long l1, long l2, long l3, long l4)
     event.xclient.data.l[2] = l2;
     event.xclient.data.l[3] = l3;
     event.xclient.data.l[4] = l4;
-    XSendEvent(g_display, target, False, NoEventMask, &event);
+    XSendEvent(g_display, g_proxy != 0 ? g_proxy : target, False, NoEventMask, &event);
     XFlush(g_display);
 }
 
-// The XDND version `w` is aware of, 0 if none.
-long AwareVersion(Window w)
+// The one 32-bit value of `w`'s property, 0 if none.
+unsigned long Property(Window w, Atom property, Atom type)
 {
-    Atom type = 0;
+    Atom actual = 0;
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    long version = 0;
-    if (XGetWindowProperty(g_display, w, g_atoms.aware, 0, 1, False, XA_ATOM, &type, &format, &count, &after, &data) ==
+    unsigned long value = 0;
+    if (XGetWindowProperty(g_display, w, property, 0, 1, False, type, &actual, &format, &count, &after, &data) ==
             Success &&
         data != nullptr && count == 1)
-        version = long(*reinterpret_cast<unsigned long*>(data));
+        value = *reinterpret_cast<unsigned long*>(data);
     if (data != nullptr)
         XFree(data);
-    return version;
+    return value;
 }
 
 // Waits for the next event `accept` takes, answering selection requests meanwhile.
@@ -111,35 +112,34 @@ int Drag(char** argv)
     const auto window = Window(std::strtoul(argv[1], nullptr, 0));
     const int x = std::atoi(argv[2]), y = std::atoi(argv[3]);
     const std::string data = argv[5];
-    const char* names[] = {"XdndAware", "XdndEnter",    "XdndPosition",   "XdndStatus", "XdndLeave",
-                           "XdndDrop",  "XdndFinished", "XdndSelection", "XdndActionCopy", argv[4]};
+    const char* names[] = {"XdndAware",     "XdndEnter",      "XdndPosition", "XdndStatus", "XdndLeave", "XdndDrop",
+                           "XdndFinished",  "XdndSelection", "XdndActionCopy", "XdndProxy",  argv[4]};
     XInternAtoms(g_display, const_cast<char**>(names), int(sizeof names / sizeof names[0]), False, &g_atoms.aware);
     const Window root = DefaultRootWindow(g_display);
     g_source = XCreateSimpleWindow(g_display, root, 0, 0, 1, 1, 0, 0, 0);
     XSetSelectionOwner(g_display, g_atoms.selection, g_source, CurrentTime);
 
-    // The point on the screen, and the deepest XdndAware window holding it.
+    // The point on the screen and the top level there (no window manager here: the root's child).
     int rootX = 0, rootY = 0;
-    Window child = 0, target = 0;
-    XTranslateCoordinates(g_display, window, root, x, y, &rootX, &rootY, &child);
-    for (Window w = root; w != 0;) {
-        int wx = 0, wy = 0;
-        Window below = 0;
-        XTranslateCoordinates(g_display, root, w, rootX, rootY, &wx, &wy, &below);
-        if (AwareVersion(w) != 0)
-            target = w;
-        w = below;
-    }
-    if (target == 0) {
-        std::printf("no XdndAware window at %d, %d\n", x, y);
+    Window target = 0;
+    XTranslateCoordinates(g_display, window, root, x, y, &rootX, &rootY, &target);
+    // Its proxy, if it names one that names itself.
+    const auto proxy = Window(Property(target, g_atoms.proxy, XA_WINDOW));
+    if (proxy != 0 && Window(Property(proxy, g_atoms.proxy, XA_WINDOW)) == proxy)
+        g_proxy = proxy;
+    const long aware = long(Property(g_proxy != 0 ? g_proxy : target, g_atoms.aware, XA_ATOM));
+    if (target == 0 || aware == 0) {
+        std::printf("no XdndAware top level at %d, %d\n", x, y);
         return 1;
     }
-    const long version = std::min(kVersion, AwareVersion(target));
+    const long version = std::min(kVersion, aware);
     Send(target, g_atoms.enter, version << 24, long(g_atoms.type), 0, 0);
     Send(target, g_atoms.position, 0, (long(rootX) << 16) | rootY, CurrentTime, long(g_atoms.actionCopy));
     bool accepted = false;
     if (!WaitFor(data, [&](const XEvent& e) {
-            if (e.type != ClientMessage || e.xclient.message_type != g_atoms.status)
+            // A status for another window is not the target's answer.
+            if (e.type != ClientMessage || e.xclient.message_type != g_atoms.status ||
+                Window(e.xclient.data.l[0]) != target)
                 return false;
             accepted = (e.xclient.data.l[1] & 1) != 0;
             return true;
@@ -155,7 +155,8 @@ int Drag(char** argv)
     Send(target, g_atoms.drop, 0, CurrentTime, 0, 0);
     bool finished = false;
     if (!WaitFor(data, [&](const XEvent& e) {
-            if (e.type != ClientMessage || e.xclient.message_type != g_atoms.finished)
+            if (e.type != ClientMessage || e.xclient.message_type != g_atoms.finished ||
+                Window(e.xclient.data.l[0]) != target)
                 return false;
             finished = (e.xclient.data.l[1] & 1) != 0;
             return true;

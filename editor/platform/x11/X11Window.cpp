@@ -12,7 +12,9 @@
 //
 // Files dragged from a file manager arrive through XDND: the window is XdndAware, answers each
 // XdndPosition with whether the editor takes files at that point, and on XdndDrop asks the
-// source for the text/uri-list. The desktop's file chooser runs beside the window, polled on the
+// source for the text/uri-list. Sources (GTK's, Qt's) talk to the top-level window under the
+// pointer only; so when the host's top level takes no drops itself, the editor marks it
+// XdndAware with an XdndProxy naming the editor's window, which then answers for it. The desktop's file chooser runs beside the window, polled on the
 // editor timer.
 
 #include "DesktopFileChooser.h"
@@ -154,6 +156,9 @@ private:
     bool handleXdnd(const XClientMessageEvent& message);
     void sendXdnd(Window to, Atom type, long flags, Atom action);
     void dropArrived(const XSelectionEvent& selection);
+    // Makes the host's top level hand drags to us, if it takes none itself; undoes it.
+    void proxyDrops();
+    void unproxyDrops();
     void convert(const gui::CRect& rect);
     void put(gui::CRect rect);
 
@@ -180,8 +185,11 @@ private:
     bool m_bLastPressCounts = false;
 
     struct {
-        Atom aware, enter, position, status, leave, drop, finished, selection, typeList, actionCopy, uriList, property;
+        Atom aware, enter, position, status, leave, drop, finished, selection, typeList, actionCopy, uriList, property,
+        proxy, wmState;
     } m_xdnd{};
+    Window m_dropProxied = 0;    // the host's top level we answer for, 0 when none
+    Window m_dropTarget = 0;     // the window the source of the drag over us addresses
     Window m_dragSource = 0;     // the source of the drag over us, 0 when none
     bool m_bDragHasFiles = false; // it offers text/uri-list
     bool m_bDropAccepted = false; // our answer to its last position
@@ -224,7 +232,8 @@ bool CX11Window::create(Window parent, int width, int height)
     setXEmbedInfo(0);
     const char* xdndNames[] = {"XdndAware",    "XdndEnter",    "XdndPosition",    "XdndStatus",
                                "XdndLeave",    "XdndDrop",     "XdndFinished",    "XdndSelection",
-                               "XdndTypeList", "XdndActionCopy", "text/uri-list", "CORVEX_XDND_DROP"};
+                               "XdndTypeList", "XdndActionCopy", "text/uri-list", "CORVEX_XDND_DROP",
+                               "XdndProxy",    "WM_STATE"};
     static_assert(sizeof xdndNames / sizeof xdndNames[0] == sizeof m_xdnd / sizeof(Atom));
     XInternAtoms(m_pDisplay, const_cast<char**>(xdndNames), int(sizeof xdndNames / sizeof xdndNames[0]), False,
                  &m_xdnd.aware);
@@ -249,6 +258,7 @@ CX11Window::~CX11Window()
         m_pImage->data = nullptr; // ours, not Xlib's to free
         XDestroyImage(m_pImage);
     }
+    unproxyDrops();
     if (m_gc != nullptr)
         XFreeGC(m_pDisplay, m_gc);
     if (m_window != 0)
@@ -355,7 +365,84 @@ void CX11Window::show()
     // request, and a plain parent window shows it at once.
     setXEmbedInfo(kXEmbedMapped);
     XMapWindow(m_pDisplay, m_window);
+    // By now the host's window is on the screen, its window manager's WM_STATE set.
+    proxyDrops();
     XFlush(m_pDisplay);
+}
+
+void CX11Window::proxyDrops()
+{
+    // The client top level holding us: the highest ancestor with WM_STATE, else (no window
+    // manager) the one right below the root.
+    Window topLevel = 0;
+    for (Window w = m_window;;) {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        if (XQueryTree(m_pDisplay, w, &root, &parent, &children, &count) == 0)
+            return;
+        if (children != nullptr)
+            XFree(children);
+        if (parent == 0 || parent == root) {
+            if (topLevel == 0)
+                topLevel = w;
+            break;
+        }
+        w = parent;
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(m_pDisplay, w, m_xdnd.wmState, 0, 0, False, AnyPropertyType, &type, &format, &items,
+                               &after, &data) == Success &&
+            type != 0)
+            topLevel = w;
+        if (data != nullptr)
+            XFree(data);
+    }
+    if (topLevel == m_window)
+        return;
+    // A top level with drop targets of its own keeps its drags.
+    for (Atom property : {m_xdnd.aware, m_xdnd.proxy}) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char* data = nullptr;
+        XGetWindowProperty(m_pDisplay, topLevel, property, 0, 1, False, AnyPropertyType, &type, &format, &items, &after,
+                           &data);
+        if (data != nullptr)
+            XFree(data);
+        if (type != 0)
+            return;
+    }
+    // The proxy names itself too, as sources check.
+    const Window self = m_window;
+    XChangeProperty(m_pDisplay, m_window, m_xdnd.proxy, XA_WINDOW, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&self), 1);
+    XChangeProperty(m_pDisplay, topLevel, m_xdnd.proxy, XA_WINDOW, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&self), 1);
+    XChangeProperty(m_pDisplay, topLevel, m_xdnd.aware, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&kXdndVersion), 1);
+    m_dropProxied = topLevel;
+}
+
+void CX11Window::unproxyDrops()
+{
+    if (m_dropProxied == 0)
+        return;
+    // Only while the properties are still ours: the host may have set its own since.
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(m_pDisplay, m_dropProxied, m_xdnd.proxy, 0, 1, False, XA_WINDOW, &type, &format, &items,
+                           &after, &data) == Success &&
+        data != nullptr && items == 1 && Window(*reinterpret_cast<unsigned long*>(data)) == m_window) {
+        XDeleteProperty(m_pDisplay, m_dropProxied, m_xdnd.proxy);
+        XDeleteProperty(m_pDisplay, m_dropProxied, m_xdnd.aware);
+    }
+    if (data != nullptr)
+        XFree(data);
+    m_dropProxied = 0;
 }
 
 void CX11Window::sendXEmbed(Window to, long message, Time time)
@@ -470,7 +557,8 @@ void CX11Window::sendXdnd(Window to, Atom type, long flags, Atom action)
     event.xclient.window = to;
     event.xclient.message_type = type;
     event.xclient.format = 32;
-    event.xclient.data.l[0] = long(m_window);
+    // The window the source addresses: ours, or the top level we answer for.
+    event.xclient.data.l[0] = long(m_dropTarget != 0 ? m_dropTarget : m_window);
     event.xclient.data.l[1] = flags;
     // XdndStatus: an empty rectangle, so every move brings a new position to answer.
     event.xclient.data.l[4] = long(action);
@@ -485,6 +573,7 @@ bool CX11Window::handleXdnd(const XClientMessageEvent& message)
     if (type == m_xdnd.enter) {
         const long version = (unsigned long)(message.data.l[1]) >> 24;
         m_dragSource = version >= kXdndMinVersion ? source : 0;
+        m_dropTarget = message.window;
         m_bDragHasFiles = false;
         m_bDropAccepted = false;
         if (m_dragSource == 0)
@@ -580,6 +669,12 @@ void CX11Window::onTimer()
 
 void CX11Window::handle(XEvent& event)
 {
+    // XDND messages for the top level we answer for arrive addressed to it.
+    if (event.type == ClientMessage && m_dropProxied != 0 && event.xany.window == m_dropProxied &&
+        event.xclient.format == 32) {
+        handleXdnd(event.xclient);
+        return;
+    }
     if (event.xany.window != m_window)
         return;
     switch (event.type) {
