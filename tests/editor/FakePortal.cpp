@@ -2,6 +2,9 @@
 //
 //   corvex-fake-portal URI     chooses URI
 //   corvex-fake-portal         cancels
+//   corvex-fake-portal --hold  answers nothing, prints "asked", and waits for the caller to
+//                              close the request (Request.Close), then prints "closed" (or
+//                              "not closed" after 10 s)
 //
 // Owns org.freedesktop.portal.Desktop, prints "ready" once it does, answers the call with the
 // request handle the caller's handle_token names, then sends that request's Response signal.
@@ -58,7 +61,9 @@ void ReadOptions(DBusMessageIter* options, std::string& token, bool& offersWav)
 
 int main(int argc, char** argv)
 {
-    const char* uri = argc > 1 ? argv[1] : nullptr;
+    const bool hold = argc > 1 && std::strcmp(argv[1], "--hold") == 0;
+    const char* uri = argc > 1 && !hold ? argv[1] : nullptr;
+    std::string held;
     DBusError error;
     dbus_error_init(&error);
     DBusConnection* bus = dbus_bus_get(DBUS_BUS_SESSION, &error);
@@ -68,10 +73,28 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot own the portal's name: %s\n", error.message != nullptr ? error.message : "");
         return 2;
     }
+    // Its own exit, with its own status: not libdbus's when the bus goes at shutdown.
+    dbus_connection_set_exit_on_disconnect(bus, FALSE);
     std::printf("ready\n");
     std::fflush(stdout);
-    while (dbus_connection_read_write(bus, -1)) {
+    // Held, it waits this long for the Close, then says so and ends.
+    constexpr int kHoldSeconds = 10;
+    int heldSeconds = 0;
+    while (dbus_connection_read_write(bus, held.empty() ? -1 : 1000)) {
+        if (!held.empty() && heldSeconds++ > kHoldSeconds) {
+            std::printf("not closed\n");
+            return 2;
+        }
         while (DBusMessage* call = dbus_connection_pop_message(bus)) {
+            if (!held.empty() && dbus_message_is_method_call(call, "org.freedesktop.portal.Request", "Close") &&
+                held == dbus_message_get_path(call)) {
+                std::printf("closed\n");
+                std::fflush(stdout);
+                dbus_message_unref(call);
+                dbus_connection_unref(bus);
+                dbus_shutdown();
+                return 0;
+            }
             if (!dbus_message_is_method_call(call, "org.freedesktop.portal.FileChooser", "OpenFile")) {
                 dbus_message_unref(call);
                 continue;
@@ -93,6 +116,12 @@ int main(int argc, char** argv)
             dbus_connection_send(bus, reply, nullptr);
             dbus_message_unref(reply);
             dbus_message_unref(call);
+            if (hold) {
+                held = handle;
+                std::printf("asked\n");
+                std::fflush(stdout);
+                continue;
+            }
 
             DBusMessage* response =
                 dbus_message_new_signal(handle.c_str(), "org.freedesktop.portal.Request", "Response");

@@ -492,6 +492,20 @@ protected:
     std::string folder;
 };
 
+// A session bus of the test's own, which activates nothing: its address becomes the session's.
+void StartBus(Child& bus, const std::string& folder)
+{
+    std::ofstream config(folder + "/bus.conf");
+    config << "<busconfig><type>session</type><listen>unix:dir=" << folder << "</listen>"
+           << "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+           << "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
+    config.close();
+    ASSERT_TRUE(bus.start({CORVEX_DBUS_DAEMON, "--nofork", "--print-address=1", "--config-file=" + folder + "/bus.conf"}));
+    const std::string address = bus.readLine();
+    ASSERT_FALSE(address.empty());
+    setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+}
+
 TEST_P(ChooserTest, LoadsTheChosenFile)
 {
     const ChooserCase& c = GetParam();
@@ -512,15 +526,7 @@ TEST_P(ChooserTest, LoadsTheChosenFile)
     // A session bus of our own, which activates nothing, and on it the portal if the row has one.
     Child bus, portal;
     if (c.bus != Bus::Absent) {
-        std::ofstream config(folder + "/bus.conf");
-        config << "<busconfig><type>session</type><listen>unix:dir=" << folder << "</listen>"
-               << "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-               << "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
-        config.close();
-        ASSERT_TRUE(bus.start({CORVEX_DBUS_DAEMON, "--nofork", "--print-address=1", "--config-file=" + folder + "/bus.conf"}));
-        const std::string address = bus.readLine();
-        ASSERT_FALSE(address.empty());
-        setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+        ASSERT_NO_FATAL_FAILURE(StartBus(bus, folder));
     }
     if (c.bus == Bus::WithPortal) {
         std::vector<std::string> args{CORVEX_FAKE_PORTAL};
@@ -540,6 +546,32 @@ TEST_P(ChooserTest, LoadsTheChosenFile)
     if (c.bus == Bus::WithPortal) {
         EXPECT_TRUE(host.runUntil([&] { return portal.exitStatus() == 0; }));
     }
+}
+
+// Closing the editor while the portal's dialog is up takes the dialog down.
+TEST_F(ChooserTest, ClosingTheEditorClosesThePortalsDialog)
+{
+    char pattern[] = "/tmp/corvex-chooser-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    folder = pattern;
+    Child bus, portal;
+    ASSERT_NO_FATAL_FAILURE(StartBus(bus, folder));
+    ASSERT_TRUE(portal.start({CORVEX_FAKE_PORTAL, "--hold"}));
+    ASSERT_EQ(portal.readLine(), "ready");
+    const CRect badge = BadgeRect();
+    test::Click(display, top, badge.left + badge.width() / 2, badge.top + badge.height() / 2);
+    ASSERT_TRUE(host.runUntil([&] {
+        pollfd fd{portal.output, POLLIN, 0};
+        return ::poll(&fd, 1, 0) > 0;
+    }));
+    ASSERT_EQ(portal.readLine(), "asked");
+    EXPECT_TRUE(view.isChoosingFile());
+    view.detach();
+    EXPECT_EQ(portal.readLine(), "closed");
+    int status = -1;
+    EXPECT_TRUE(host.runUntil([&] { return (status = portal.exitStatus()) >= 0; }));
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(access.loads.empty());
 }
 
 const std::string kChosen = "/tmp/IRs/Hall & cab.wav";

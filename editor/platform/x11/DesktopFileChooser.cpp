@@ -130,6 +130,15 @@ std::string FindProgram(std::initializer_list<const char*> programs)
 
 CDesktopFileChooser::~CDesktopFileChooser()
 {
+    // The editor closes with the portal's dialog still up: take the dialog down with it.
+    if (m_pConnection != nullptr && m_bRequestOpen) {
+        if (DBusMessage* close = dbus_message_new_method_call(kPortalService, m_sHandle.c_str(), kRequestInterface, "Close")) {
+            dbus_message_set_no_reply(close, TRUE);
+            dbus_connection_send(m_pConnection, close, nullptr);
+            dbus_message_unref(close);
+            dbus_connection_flush(m_pConnection);
+        }
+    }
     closePortal();
     closeChild();
 }
@@ -152,6 +161,8 @@ bool CDesktopFileChooser::openPortal(unsigned long parent)
     // A private connection: the host's own use of the bus stays untouched, and closing ours
     // ends everything it started. Only a bus that is there: never one started for us.
     const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address != nullptr && std::strncmp(address, "autolaunch:", 11) == 0)
+        return false;
     std::string fallback;
     if (address == nullptr || *address == 0) {
         const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -227,6 +238,7 @@ bool CDesktopFileChooser::callPortal(const char* uniqueName)
     dbus_message_iter_close_container(&args, &options);
     const bool sent = dbus_connection_send(m_pConnection, call, &m_iCallSerial) != 0;
     dbus_message_unref(call);
+    m_bRequestOpen = sent;
     return sent;
 }
 
@@ -234,6 +246,7 @@ void CDesktopFileChooser::closePortal()
 {
     m_iHelloSerial = 0;
     m_iCallSerial = 0;
+    m_bRequestOpen = false;
     if (m_pConnection != nullptr) {
         dbus_connection_close(m_pConnection);
         dbus_connection_unref(m_pConnection);

@@ -59,6 +59,7 @@ private:
     unsigned long m_iParent = 0;
     std::uint32_t m_iHelloSerial = 0; // our Hello to the bus while its reply is due
     std::uint32_t m_iCallSerial = 0;  // the OpenFile call while its reply is due
+    bool m_bRequestOpen = false;      // the portal's dialog may be up
     std::string m_sHandle; // the portal request's object path
     pid_t m_child = 0;
     int m_iChildOutput = -1;
