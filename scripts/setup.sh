@@ -17,6 +17,7 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcairo2-dev fonts-dejavu-core   # the artwork generator
   libxtst-dev xvfb xauth x11-utils libgtk-3-dev   # the editor tests (GtkSocket embeds with XEmbed)
+  dbus-daemon                # the editor tests' session bus for the file chooser's portal
   liblilv-dev lilv-utils jalv sordi   # the LV2 tests
   jackd2                     # the JACK server the live tests start
   g++-mingw-w64-x86-64 wine wine64 libstb-dev   # the Windows cross build and its tests under Wine
