@@ -35,8 +35,14 @@ int CBitmapFont::glyphIndex(char32_t c) const
     if (c >= 0x20 && c < 0x7F)
         return int(c - 0x20);
     if (c >= 0xA0 && c <= 0xFF)
-        return int(c - 0xA0) + 95;
-    return c == kFontEllipsis ? 95 + 96 : 95 + 96 + 1;
+        return int(c - 0xA0) + kFontAsciiCount;
+    int index = kFontAsciiCount + kFontLatinCount;
+    for (char32_t extra : kFontExtras) {
+        if (extra == c)
+            return index;
+        ++index;
+    }
+    return kFontGlyphCount - 1; // the replacement character
 }
 
 int CBitmapFont::width(const std::u32string& text) const

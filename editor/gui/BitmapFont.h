@@ -22,16 +22,20 @@ constexpr int kFontBaseline = 12;
 constexpr double kFontSize = 11.0; // pixels, DejaVu Sans
 constexpr char32_t kFontEllipsis = 0x2026;
 constexpr char32_t kFontReplacement = 0xFFFD;
-// Printable ASCII, Latin-1's printable half, the ellipsis and the replacement character.
-constexpr int kFontGlyphCount = 95 + 96 + 2;
+// After printable ASCII and Latin-1's printable half: the punctuation file names often hold, the
+// euro sign, the ellipsis that shortens text and, last, the replacement character.
+constexpr char32_t kFontExtras[] = {0x2013, 0x2014, 0x2018, 0x2019, 0x201C, 0x201D, 0x20AC, kFontEllipsis,
+                                    kFontReplacement};
+constexpr int kFontAsciiCount = 95;
+constexpr int kFontLatinCount = 96;
+constexpr int kFontGlyphCount = kFontAsciiCount + kFontLatinCount + int(sizeof kFontExtras / sizeof kFontExtras[0]);
 
 // The code point of atlas cell `index`.
 constexpr char32_t FontCodePoint(int index)
 {
-    return index < 95 ? char32_t(0x20 + index)
-           : index < 95 + 96 ? char32_t(0xA0 + index - 95)
-           : index == 95 + 96 ? kFontEllipsis
-                              : kFontReplacement;
+    return index < kFontAsciiCount                     ? char32_t(0x20 + index)
+           : index < kFontAsciiCount + kFontLatinCount ? char32_t(0xA0 + index - kFontAsciiCount)
+                                                       : kFontExtras[index - kFontAsciiCount - kFontLatinCount];
 }
 
 // Text set in the atlas's font: measured in layout pixels, drawn into RGB images at the atlas's

@@ -278,7 +278,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadgeCase{"", "'x.wav' is silent", kBuiltIn, U"'x.wav' is silent", false},
         BadgeCase{"Room 4x12.wav", "'long.wav' is longer than 10 s", U"Room 4x12.wav",
                   U"'long.wav' is longer than 10 s", true},
-        // UTF-8 read as such (the font draws what it lacks as the replacement character).
+        // UTF-8 read as such.
         BadgeCase{"Kabinett \xc3\xbc\x62\x65r \xe2\x82\xac.wav", "", U"Kabinett \u00fcber \u20ac.wav", kLoadedHint, true},
         // Too long: the middle goes, so the name's start and the file's ending stay, and the
         // refusal's verb and reason.
