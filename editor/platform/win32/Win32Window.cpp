@@ -262,13 +262,15 @@ void CWin32Window::present(const gui::CRect& rect)
     }
 }
 
-bool CWin32Window::chooseFile(const std::string& title, const FileFilter& filter, std::string& /*error*/)
+bool CWin32Window::chooseFile(const std::string& title, const FileFilter& filter, std::string& error)
 {
     m_sChooserTitle = title;
     m_chooserFilter = filter;
     if (!m_bChooserPending)
         m_bChooserPending = PostMessageW(m_hwnd, kChooseFileMessage, 0, 0) != FALSE;
-    return true;
+    if (!m_bChooserPending)
+        error = "the file dialog could not open";
+    return m_bChooserPending;
 }
 
 void CWin32Window::runFileDialog()
