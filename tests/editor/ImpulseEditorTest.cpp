@@ -416,6 +416,32 @@ TEST_F(X11ImpulseTest, AnswersForTheHostsTopLevelWhileOpen)
     EXPECT_EQ(ProxyOf(display, top), 0u);
 }
 
+// Under a window manager the host's top level is the one it marks with WM_STATE, which may come
+// after the editor opened: the editor waits for it rather than mark the wrong window.
+TEST_F(X11ImpulseTest, WaitsForTheWindowManagerToFrameTheHost)
+{
+    view.detach();
+    const Window root = DefaultRootWindow(display);
+    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
+    const Atom wmState = XInternAtom(display, "WM_STATE", False);
+    XChangeProperty(display, root, check, XA_WINDOW, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(&top), 1);
+    XSync(display, False);
+    ASSERT_TRUE(view.attach(reinterpret_cast<void*>(top), kPlatformTypeX11, &host));
+    host.runFor(4 * CCorvexView::kIdleRate);
+    XSync(display, False);
+    const Window unframed = ProxyOf(display, top);
+    const long state[2] = {NormalState, 0};
+    XChangeProperty(display, top, wmState, wmState, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(state), 2);
+    XSync(display, False);
+    host.runFor(2 * CCorvexView::kIdleRate);
+    XSync(display, False);
+    const Window framed = ProxyOf(display, top);
+    XDeleteProperty(display, root, check);
+    XSync(display, False);
+    EXPECT_EQ(unframed, 0u);
+    EXPECT_EQ(framed, Window(view.getNativeWindow()));
+}
+
 struct DropCase {
     int x, y;          // on the editor
     const char* type;  // what the source offers

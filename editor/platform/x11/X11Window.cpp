@@ -57,6 +57,9 @@ constexpr long kXdndVersion = 5;
 constexpr long kXdndMinVersion = 3;
 // The longest uri-list we read (many thousands of paths).
 constexpr long kMaxUriListLongs = 1 << 20;
+// Ticks (5 s) to wait for the window manager to frame the host's window before giving up on
+// answering drags for it.
+constexpr int kProxyTicks = 100;
 
 unsigned ModifiersOf(unsigned state)
 {
@@ -156,8 +159,9 @@ private:
     bool handleXdnd(const XClientMessageEvent& message);
     void sendXdnd(Window to, Atom type, long flags, Atom action);
     void dropArrived(const XSelectionEvent& selection);
-    // Makes the host's top level hand drags to us, if it takes none itself; undoes it.
-    void proxyDrops();
+    // Makes the host's top level hand drags to us, if it takes none itself; false while its
+    // window manager has not yet framed it (try again later). unproxyDrops undoes it.
+    bool proxyDrops();
     void unproxyDrops();
     void convert(const gui::CRect& rect);
     void put(gui::CRect rect);
@@ -186,10 +190,11 @@ private:
 
     struct {
         Atom aware, enter, position, status, leave, drop, finished, selection, typeList, actionCopy, uriList, property,
-        proxy, wmState;
+        proxy, wmState, wmCheck;
     } m_xdnd{};
     Window m_dropProxied = 0;    // the host's top level we answer for, 0 when none
     Window m_dropTarget = 0;     // the window the source of the drag over us addresses
+    int m_iProxyTries = 0;       // ticks left to find the host's framed top level, 0 when decided
     Window m_dragSource = 0;     // the source of the drag over us, 0 when none
     bool m_bDragHasFiles = false; // it offers text/uri-list
     bool m_bDropAccepted = false; // our answer to its last position
@@ -233,7 +238,7 @@ bool CX11Window::create(Window parent, int width, int height)
     const char* xdndNames[] = {"XdndAware",    "XdndEnter",    "XdndPosition",    "XdndStatus",
                                "XdndLeave",    "XdndDrop",     "XdndFinished",    "XdndSelection",
                                "XdndTypeList", "XdndActionCopy", "text/uri-list", "CORVEX_XDND_DROP",
-                               "XdndProxy",    "WM_STATE"};
+                               "XdndProxy",    "WM_STATE",     "_NET_SUPPORTING_WM_CHECK"};
     static_assert(sizeof xdndNames / sizeof xdndNames[0] == sizeof m_xdnd / sizeof(Atom));
     XInternAtoms(m_pDisplay, const_cast<char**>(xdndNames), int(sizeof xdndNames / sizeof xdndNames[0]), False,
                  &m_xdnd.aware);
@@ -365,26 +370,26 @@ void CX11Window::show()
     // request, and a plain parent window shows it at once.
     setXEmbedInfo(kXEmbedMapped);
     XMapWindow(m_pDisplay, m_window);
-    // By now the host's window is on the screen, its window manager's WM_STATE set.
-    proxyDrops();
+    // The host's window is usually on the screen by now; if its window manager has not framed
+    // it yet, the next ticks look again.
+    m_iProxyTries = proxyDrops() ? 0 : kProxyTicks;
     XFlush(m_pDisplay);
 }
 
-void CX11Window::proxyDrops()
+bool CX11Window::proxyDrops()
 {
-    // The client top level holding us: the highest ancestor with WM_STATE, else (no window
-    // manager) the one right below the root.
-    Window topLevel = 0;
+    // The client top level holding us: the highest ancestor with WM_STATE; with no window
+    // manager running, the one right below the root.
+    Window topLevel = 0, belowRoot = 0;
     for (Window w = m_window;;) {
         Window root = 0, parent = 0, *children = nullptr;
         unsigned count = 0;
         if (XQueryTree(m_pDisplay, w, &root, &parent, &children, &count) == 0)
-            return;
+            return true;
         if (children != nullptr)
             XFree(children);
         if (parent == 0 || parent == root) {
-            if (topLevel == 0)
-                topLevel = w;
+            belowRoot = w;
             break;
         }
         w = parent;
@@ -399,8 +404,22 @@ void CX11Window::proxyDrops()
         if (data != nullptr)
             XFree(data);
     }
+    if (topLevel == 0) {
+        // A window manager frames top levels with WM_STATE; ours may not have yet.
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char* data = nullptr;
+        XGetWindowProperty(m_pDisplay, DefaultRootWindow(m_pDisplay), m_xdnd.wmCheck, 0, 1, False, XA_WINDOW, &type,
+                           &format, &items, &after, &data);
+        if (data != nullptr)
+            XFree(data);
+        if (type != 0)
+            return false;
+        topLevel = belowRoot;
+    }
     if (topLevel == m_window)
-        return;
+        return true;
     // A top level with drop targets of its own keeps its drags.
     for (Atom property : {m_xdnd.aware, m_xdnd.proxy}) {
         Atom type = 0;
@@ -412,7 +431,7 @@ void CX11Window::proxyDrops()
         if (data != nullptr)
             XFree(data);
         if (type != 0)
-            return;
+            return true;
     }
     // The proxy names itself too, as sources check.
     const Window self = m_window;
@@ -423,6 +442,7 @@ void CX11Window::proxyDrops()
     XChangeProperty(m_pDisplay, topLevel, m_xdnd.aware, XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(&kXdndVersion), 1);
     m_dropProxied = topLevel;
+    return true;
 }
 
 void CX11Window::unproxyDrops()
@@ -659,6 +679,10 @@ void CX11Window::onTimer()
     // to us.
     if (m_embedder == 0)
         show();
+    if (m_iProxyTries > 0 && proxyDrops())
+        m_iProxyTries = 0;
+    else if (m_iProxyTries > 0)
+        --m_iProxyTries;
     if (m_pChooser)
         m_pChooser->poll();
     m_editor.onTimer();
