@@ -396,9 +396,13 @@ void CDesktopFileChooser::pollChild()
         break;
     }
     int status = 0;
-    const pid_t done = waitpid(m_child, &status, WNOHANG);
+    pid_t done = 0;
+    do
+        done = waitpid(m_child, &status, WNOHANG);
+    while (done < 0 && errno == EINTR);
     if (done == 0)
         return;
+    const int waitError = errno;
     // Exited: what is left in the pipe came before the end.
     for (ssize_t n; (n = read(m_iChildOutput, buffer, sizeof buffer)) > 0;)
         if (m_sChildOutput.size() < kMaxChildOutput)
@@ -408,8 +412,12 @@ void CDesktopFileChooser::pollChild()
     std::string path = m_sChildOutput;
     while (!path.empty() && (path.back() == '\n' || path.back() == '\r'))
         path.pop_back();
-    // Both print the chosen path and exit 0; a cancel exits 1.
-    const bool chosen = done > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 && !path.empty();
+    // Both print the chosen path and exit 0; a cancel exits 1 and prints nothing. A host that
+    // reaps every child itself (SIGCHLD ignored, or its own handler) leaves no status: then the
+    // output alone tells.
+    const bool reapedElsewhere = done < 0 && waitError == ECHILD;
+    const bool succeeded = reapedElsewhere || (done > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const bool chosen = succeeded && !path.empty();
     finish(chosen ? path : std::string(), {});
 }
 
