@@ -285,6 +285,12 @@ bool CCorvexView::filesDropped(gui::CPoint /*where*/, const std::vector<std::str
     return true;
 }
 
+void CCorvexView::dragOver(bool over)
+{
+    if (m_pBadge != nullptr)
+        m_pBadge->setDropHover(over);
+}
+
 void CCorvexView::fileChosen(const std::string& path, const std::string& error)
 {
     if (!error.empty())

@@ -87,6 +87,8 @@ protected:
     // Files dropped on the speaker grille load as the cabinet's impulse response.
     bool isDropTarget(gui::CPoint where) const override;
     bool filesDropped(gui::CPoint where, const std::vector<std::string>& paths) override;
+    // The badge says what letting go will do, shown at the next tick.
+    void dragOver(bool over) override;
     void fileChosen(const std::string& path, const std::string& error) override;
 
 private:

@@ -90,6 +90,8 @@ public:
     bool acceptsDrop(gui::CPoint where) const;
     // Files (paths) dropped at `where`; true when the editor took them.
     bool onDrop(gui::CPoint where, const std::vector<std::string>& paths);
+    // A drag the editor would take is over it (true), or has left or ended (false).
+    void onDragOver(bool over) { dragOver(over); }
     // Asks the window's file chooser for one file; false with a reason when none can be shown.
     bool chooseFile(const std::string& title, const FileFilter& filter, std::string& error);
     bool isChoosingFile() const { return m_pWindow && m_pWindow->isChoosingFile(); }
@@ -115,6 +117,7 @@ protected:
     // Whether the editor takes files dropped at `where`, and the drop itself (layout pixels).
     virtual bool isDropTarget(gui::CPoint /*where*/) const { return false; }
     virtual bool filesDropped(gui::CPoint /*where*/, const std::vector<std::string>& /*paths*/) { return false; }
+    virtual void dragOver(bool /*over*/) {}
     // The file chooser's answer, as onFileChosen has it.
     virtual void fileChosen(const std::string& /*path*/, const std::string& /*error*/) {}
     // Shows the module's dialog resource modally over the editor's window.

@@ -25,13 +25,28 @@ CImpulseBadge::CImpulseBadge(const CRect& size, gui::CControlListener* listener,
 
 void CImpulseBadge::setContent(const std::string& name, const std::string& error)
 {
+    m_sName = name;
+    m_sError = error;
+    layOut();
+}
+
+void CImpulseBadge::setDropHover(bool hover)
+{
+    if (hover == m_bDropHover)
+        return;
+    m_bDropHover = hover;
+    layOut();
+}
+
+void CImpulseBadge::layOut()
+{
     // Both lines are centred between margins as wide as the clear button, so they stay put
     // whether it shows or not.
     const int textWidth = getViewSize().width() - 2 * editor::kImpulseClearWidth;
-    m_bClear = !name.empty();
-    m_bError = !error.empty();
-    m_sTitle = m_pFont->fit(gui::CBitmapFont::Decode(name.empty() ? kBuiltInTitle : name), textWidth, true);
-    const std::string detail = m_bError ? error : name.empty() ? kHint : kLoadedHint;
+    m_bClear = !m_sName.empty();
+    m_bError = !m_sError.empty() && !m_bDropHover;
+    m_sTitle = m_pFont->fit(gui::CBitmapFont::Decode(m_sName.empty() ? kBuiltInTitle : m_sName), textWidth, true);
+    const std::string detail = m_bDropHover ? kDropHint : m_bError ? m_sError : m_sName.empty() ? kHint : kLoadedHint;
     // A refusal's reason comes last, after the file's name: the middle goes.
     m_sDetail = m_pFont->fit(gui::CBitmapFont::Decode(detail), textWidth, true);
     compose();
@@ -78,7 +93,7 @@ void CImpulseBadge::drawText(std::vector<std::uint8_t>& image, int scale) const
     const auto centred = [&](const std::u32string& text) { return (r.width() - m_pFont->width(text)) / 2; };
     m_pFont->draw(image, w, h, scale, centred(m_sTitle), kTitleBaseline, m_sTitle, kTitleColor);
     m_pFont->draw(image, w, h, scale, centred(m_sDetail), kDetailBaseline, m_sDetail,
-                  m_bError ? kErrorColor : kHintColor);
+                  m_bError ? kErrorColor : m_bDropHover ? kTitleColor : kHintColor);
     if (m_bClear) {
         const std::u32string cross(1, kClearGlyph);
         const int x = r.width() - editor::kImpulseClearWidth + (editor::kImpulseClearWidth - m_pFont->width(cross)) / 2;

@@ -19,6 +19,7 @@ public:
     static constexpr const char* kBuiltInTitle = "Built-in cabinet";
     static constexpr const char* kHint = "Drop an IR file on the grille, or click here to choose one";
     static constexpr const char* kLoadedHint = "Click to choose another IR";
+    static constexpr const char* kDropHint = "Let go to load it as the cabinet";
     static constexpr gui::CColor kTitleColor{242, 232, 204, 255};
     static constexpr gui::CColor kHintColor{150, 142, 124, 255};
     static constexpr gui::CColor kErrorColor{255, 104, 84, 255};
@@ -28,6 +29,8 @@ public:
 
     // name empty: the built-in cabinet; error non-empty: the last refusal.
     void setContent(const std::string& name, const std::string& error);
+    // Files that would be taken are being dragged over the grille: the second line says so.
+    void setDropHover(bool hover);
     // The lines as shown, shortened to fit.
     const std::u32string& getTitle() const { return m_sTitle; }
     const std::u32string& getDetail() const { return m_sDetail; }
@@ -45,12 +48,16 @@ protected:
     void drawControl(gui::COffscreenContext& context) override;
 
 private:
-    // The plate with its text at layout size and at double size.
+    // The lines from the content, and the plate with them at layout size and at double size.
+    void layOut();
     void compose();
     void drawText(std::vector<std::uint8_t>& image, int scale) const;
 
     std::shared_ptr<const gui::CBitmapFont> m_pFont;
     std::unique_ptr<gui::CBitmap> m_pComposed;
+    std::string m_sName;
+    std::string m_sError;
+    bool m_bDropHover = false;
     std::u32string m_sTitle;
     std::u32string m_sDetail;
     bool m_bError = false;

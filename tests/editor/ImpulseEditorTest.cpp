@@ -477,6 +477,37 @@ INSTANTIATE_TEST_SUITE_P(
                       DropCase{GrilleRect().left + 20, GrilleRect().top + 20, "text/plain", true, 1},
                       DropCase{GrilleRect().left + 20, GrilleRect().top + 20, "text/uri-list", false, 1}));
 
+// While files the editor would take hover over the grille, the badge says what letting go does;
+// elsewhere, and once the drag leaves, it does not.
+TEST_P(XdndDropTest, TheBadgeShowsWhatADropWouldDo)
+{
+    const DropCase& c = GetParam();
+    if (!c.accessSet)
+        view.setImpulseAccess(nullptr);
+    Child source;
+    ASSERT_TRUE(source.start({CORVEX_XDND_SOURCE, std::to_string(top), std::to_string(c.x), std::to_string(c.y), c.type,
+                              "file:///tmp/a.wav\r\n", "--hover"}));
+    ASSERT_TRUE(host.runUntil([&] {
+        pollfd fd{source.output, POLLIN, 0};
+        return ::poll(&fd, 1, 0) > 0;
+    }));
+    const std::string answer = source.readLine();
+    ASSERT_EQ(answer.rfind(c.exitStatus == 0 ? "accepted " : "refused ", 0), 0u) << answer;
+    const std::u32string dropHint = gui::CBitmapFont::Decode(CImpulseBadge::kDropHint);
+    EXPECT_EQ(view.getImpulseBadge()->getDetail() == dropHint, c.exitStatus == 0);
+
+    // The go-ahead to leave: a property on the source's window.
+    const auto sourceWindow = Window(std::stoul(answer.substr(answer.find(' ') + 1)));
+    const Atom go = XInternAtom(display, "CORVEX_GO", False);
+    XChangeProperty(display, sourceWindow, go, XA_STRING, 8, PropModeReplace, reinterpret_cast<const unsigned char*>("1"), 1);
+    XFlush(display);
+    int status = -1;
+    ASSERT_TRUE(host.runUntil([&] { return (status = source.exitStatus()) >= 0; }));
+    EXPECT_EQ(status, c.exitStatus);
+    EXPECT_TRUE(host.runUntil([&] { return view.getImpulseBadge()->getDetail() != dropHint; }));
+    EXPECT_TRUE(access.loads.empty());
+}
+
 // ---- The file chooser: the desktop portal, zenity, or neither ----
 
 enum class Bus { Absent, Empty, WithPortal };

@@ -1,11 +1,14 @@
 // Drags files onto a window the way a file manager does, through XDND on its own X connection:
 //
-//   corvex-xdnd-source WINDOW X Y TYPE DATA
+//   corvex-xdnd-source WINDOW X Y TYPE DATA [--hover]
 //
 // finds the top-level window under (X, Y) of WINDOW as GTK's and Qt's sources do (the client
 // window, through its XdndProxy if it has one), enters it offering TYPE (e.g. text/uri-list), moves to the point and drops if the target
 // accepts, serving DATA as the selection. Prints the outcome; exit status 0 when the target
 // took the drop (XdndFinished accepted), 1 when it refused, 2 on a protocol fault or time-out.
+// With --hover it does not drop: it prints "accepted SOURCE" or "refused SOURCE" (its own
+// window's id) once the target answered, waits until a property of that window changes (the
+// caller's go-ahead), then leaves; exit status 0 when the target accepted.
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -107,7 +110,7 @@ bool WaitFor(const std::string& data, Accept accept)
 
 namespace {
 
-int Drag(char** argv)
+int Drag(char** argv, bool hover)
 {
     const auto window = Window(std::strtoul(argv[1], nullptr, 0));
     const int x = std::atoi(argv[2]), y = std::atoi(argv[3]);
@@ -117,6 +120,7 @@ int Drag(char** argv)
     XInternAtoms(g_display, const_cast<char**>(names), int(sizeof names / sizeof names[0]), False, &g_atoms.aware);
     const Window root = DefaultRootWindow(g_display);
     g_source = XCreateSimpleWindow(g_display, root, 0, 0, 1, 1, 0, 0, 0);
+    XSelectInput(g_display, g_source, PropertyChangeMask);
     XSetSelectionOwner(g_display, g_atoms.selection, g_source, CurrentTime);
 
     // The point on the screen and the top level there (no window manager here: the root's child).
@@ -147,6 +151,16 @@ int Drag(char** argv)
         std::printf("no XdndStatus\n");
         return 2;
     }
+    if (hover) {
+        std::printf("%s %lu\n", accepted ? "accepted" : "refused", g_source);
+        std::fflush(stdout);
+        if (!WaitFor(data, [](const XEvent& e) { return e.type == PropertyNotify; })) {
+            std::printf("no go-ahead\n");
+            return 2;
+        }
+        Send(target, g_atoms.leave, 0, 0, 0, 0);
+        return accepted ? 0 : 1;
+    }
     if (!accepted) {
         Send(target, g_atoms.leave, 0, 0, 0, 0);
         std::printf("refused at %d, %d\n", x, y);
@@ -172,8 +186,9 @@ int Drag(char** argv)
 
 int main(int argc, char** argv)
 {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: %s WINDOW X Y TYPE DATA\n", argv[0]);
+    const bool hover = argc == 7 && std::strcmp(argv[6], "--hover") == 0;
+    if (argc != 6 && !hover) {
+        std::fprintf(stderr, "usage: %s WINDOW X Y TYPE DATA [--hover]\n", argv[0]);
         return 2;
     }
     g_display = XOpenDisplay(nullptr);
@@ -181,7 +196,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "no X display\n");
         return 2;
     }
-    const int status = Drag(argv);
+    const int status = Drag(argv, hover);
     std::fflush(stdout);
     XCloseDisplay(g_display);
     return status;

@@ -159,6 +159,8 @@ private:
     bool handleXdnd(const XClientMessageEvent& message);
     void sendXdnd(Window to, Atom type, long flags, Atom action);
     void dropArrived(const XSelectionEvent& selection);
+    // The drag left, or was dropped: the editor stops showing it.
+    void endDrag();
     // Makes the host's top level hand drags to us, if it takes none itself; false while its
     // window manager has not yet framed it (try again later). unproxyDrops undoes it.
     bool proxyDrops();
@@ -592,10 +594,10 @@ bool CX11Window::handleXdnd(const XClientMessageEvent& message)
     const auto source = Window(message.data.l[0]);
     if (type == m_xdnd.enter) {
         const long version = (unsigned long)(message.data.l[1]) >> 24;
+        endDrag();
         m_dragSource = version >= kXdndMinVersion ? source : 0;
         m_dropTarget = message.window;
         m_bDragHasFiles = false;
-        m_bDropAccepted = false;
         if (m_dragSource == 0)
             return true;
         // Up to three types in the message; more in the source's XdndTypeList.
@@ -624,17 +626,20 @@ bool CX11Window::handleXdnd(const XClientMessageEvent& message)
         Window child = 0;
         XTranslateCoordinates(m_pDisplay, DefaultRootWindow(m_pDisplay), m_window, rootX, rootY, &x, &y, &child);
         m_dropPoint = {x, y};
+        const bool wasAccepted = m_bDropAccepted;
         m_bDropAccepted = m_bDragHasFiles && m_editor.acceptsDrop(m_dropPoint);
+        if (m_bDropAccepted != wasAccepted)
+            m_editor.onDragOver(m_bDropAccepted);
         sendXdnd(source, m_xdnd.status, m_bDropAccepted ? 1 : 0, m_bDropAccepted ? m_xdnd.actionCopy : 0);
     } else if (type == m_xdnd.leave) {
         if (source == m_dragSource)
-            m_dragSource = 0;
+            endDrag();
     } else if (type == m_xdnd.drop) {
         if (source != m_dragSource)
             return true;
         if (!m_bDropAccepted) {
             sendXdnd(source, m_xdnd.finished, 0, 0);
-            m_dragSource = 0;
+            endDrag();
             return true;
         }
         // The files come as the selection's text/uri-list; the drag ends when it arrives.
@@ -647,10 +652,18 @@ bool CX11Window::handleXdnd(const XClientMessageEvent& message)
     return true;
 }
 
+void CX11Window::endDrag()
+{
+    m_dragSource = 0;
+    if (m_bDropAccepted)
+        m_editor.onDragOver(false);
+    m_bDropAccepted = false;
+}
+
 void CX11Window::dropArrived(const XSelectionEvent& selection)
 {
     const Window source = m_dragSource;
-    m_dragSource = 0;
+    endDrag();
     if (source == 0)
         return;
     std::string list;
