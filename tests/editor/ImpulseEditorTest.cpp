@@ -7,6 +7,7 @@
 
 #include "CorvexView.h"
 #include "EditorLayout.h"
+#include "ImpulseTestSupport.h"
 #include "UriList.h"
 #include "X11TestSupport.h"
 
@@ -35,23 +36,8 @@ namespace corvex {
 namespace {
 
 using gui::CRect;
-
-class CDefaultParameters : public CParameterAccess {
-public:
-    double getParamNormalized(ParamID) const override { return 0.0; }
-    double getDefaultNormalized(ParamID) const override { return 0.0; }
-    void beginEdit(ParamID) override {}
-    void performEdit(ParamID, double) override {}
-    void endEdit(ParamID) override {}
-};
-
-class CRecordingImpulseAccess : public CImpulseAccess {
-public:
-    void loadImpulseFile(const std::string& path) override { loads.push_back(path); }
-    void clearImpulse() override { ++clears; }
-    std::vector<std::string> loads;
-    int clears = 0;
-};
+using test::CDefaultParameters;
+using test::CRecordingImpulseAccess;
 
 // A host's run loop on poll(): the editor's descriptor and its timer.
 class CPollHost : public CHostWindow {

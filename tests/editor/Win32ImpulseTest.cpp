@@ -6,6 +6,7 @@
 
 #include "CorvexView.h"
 #include "EditorLayout.h"
+#include "ImpulseTestSupport.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -21,21 +22,8 @@
 namespace corvex {
 namespace {
 
-class CDefaultParameters : public CParameterAccess {
-public:
-    double getParamNormalized(ParamID) const override { return 0.0; }
-    double getDefaultNormalized(ParamID) const override { return 0.0; }
-    void beginEdit(ParamID) override {}
-    void performEdit(ParamID, double) override {}
-    void endEdit(ParamID) override {}
-};
-
-class CRecordingImpulseAccess : public CImpulseAccess {
-public:
-    void loadImpulseFile(const std::string& path) override { loads.push_back(path); }
-    void clearImpulse() override {}
-    std::vector<std::string> loads;
-};
+using test::CDefaultParameters;
+using test::CRecordingImpulseAccess;
 
 // The shell's drop: a DROPFILES header and the wide paths, each ending in a zero, and one more.
 HDROP MakeDrop(POINT where, const std::vector<std::wstring>& paths)
