@@ -63,14 +63,15 @@ void BM_CabinetBuiltIn48k(benchmark::State& state)
 }
 BENCHMARK(BM_CabinetBuiltIn48k)->ArgName("distortion")->Arg(0)->Arg(1);
 
-// A user response in place of the built-in one, after its crossfade; state.range(0) channels.
+// A user response in place of the built-in one, after its crossfade; state.range(0) channels,
+// state.range(1) the response's length in milliseconds.
 void BM_CabinetUserImpulse(benchmark::State& state)
 {
     test::BlockHost host;
     host.dSampleRate = kRate;
     CMyConvolution cabinet;
     host.Attach(cabinet);
-    const int iFrames = static_cast<int>(kResponseSeconds * kRate);
+    const int iFrames = static_cast<int>(static_cast<double>(state.range(1)) / 1000.0 * kRate);
     const std::vector<float> left = DecayingNoise(iFrames, 1), right = DecayingNoise(iFrames, 2);
     cabinet.ExchangeImpulse(
         CCabinetImpulse::Create(left.data(), state.range(0) == 2 ? right.data() : nullptr, iFrames, kRate).release());
@@ -83,7 +84,14 @@ void BM_CabinetUserImpulse(benchmark::State& state)
     state.SetLabel(CRealFft::Backend());
     RunCabinet(state, cabinet);
 }
-BENCHMARK(BM_CabinetUserImpulse)->ArgName("channels")->Arg(1)->Arg(2);
+constexpr int kResponseMs = static_cast<int>(kResponseSeconds * 1000.0);
+// The longest response a user may load.
+constexpr int kLongestMs = 10000;
+BENCHMARK(BM_CabinetUserImpulse)
+    ->ArgNames({"channels", "ms"})
+    ->Args({1, kResponseMs})
+    ->Args({2, kResponseMs})
+    ->Args({2, kLongestMs});
 
 // The same with the kernels held at the baseline instruction set.
 void BM_CabinetUserImpulseBaselineKernels(benchmark::State& state)
@@ -92,7 +100,7 @@ void BM_CabinetUserImpulseBaselineKernels(benchmark::State& state)
     BM_CabinetUserImpulse(state);
     cpu::SetActive(cpu::Supported());
 }
-BENCHMARK(BM_CabinetUserImpulseBaselineKernels)->ArgName("channels")->Arg(2);
+BENCHMARK(BM_CabinetUserImpulseBaselineKernels)->ArgNames({"channels", "ms"})->Args({2, kResponseMs});
 
 // One forward and one inverse transform of state.range(0) points (the partitions' sizes twice).
 void BM_RealFft(benchmark::State& state)

@@ -146,7 +146,10 @@ bool CCabinetImpulse::Build(const float* left, const float* right, int frames, d
     m_iLevels = 0;
     for (int l = 0; l < kLevelCount && frames > kPartitionSizes[l]; ++l) {
         const int B = kPartitionSizes[l];
-        const int iEnd = l + 1 < kLevelCount ? std::min(frames, kPartitionSizes[l + 1]) : frames;
+        // The next length takes over only where it has enough of the response to pay for its
+        // transforms; until then this one runs to the end.
+        const bool bLast = l + 1 == kLevelCount || frames < kNextLevelShare * kPartitionSizes[l + 1];
+        const int iEnd = bLast ? frames : kPartitionSizes[l + 1];
         Level& level = m_aLevels[l];
         level.iSize = B;
         level.iParts = (iEnd - B + B - 1) / B;
@@ -177,6 +180,8 @@ bool CCabinetImpulse::Build(const float* left, const float* right, int frames, d
         }
         std::fill(level.afTime.begin(), level.afTime.end(), 0.0f);
         ++m_iLevels;
+        if (bLast)
+            break;
     }
     return true;
 }

@@ -22,8 +22,12 @@ class CCabinetImpulse {
 public:
     static constexpr int kHeadTaps = 64;
     // Partition lengths, shortest first: the partitions of length kPartitionSizes[l] cover the
-    // taps from kPartitionSizes[l] up to kPartitionSizes[l + 1], the last length the rest.
-    static constexpr int kPartitionSizes[] = {64, 512, 4096, 16384};
+    // taps from kPartitionSizes[l] up to kPartitionSizes[l + 1], or to the end of the response
+    // when it is shorter than kNextLevelShare times that next length. Each length costs its
+    // transforms per sample whatever its partition count, so few lengths far apart cost least
+    // (bench/engine/CabinetImpulseBench.cpp).
+    static constexpr int kPartitionSizes[] = {64, 1024, 16384};
+    static constexpr int kNextLevelShare = 2;
     static constexpr int kLevelCount = sizeof(kPartitionSizes) / sizeof(kPartitionSizes[0]);
 
     // Off the audio thread. left/right: frames samples each at sampleRate; right == nullptr for

@@ -72,11 +72,11 @@ class ImpulseConvolution : public testing::TestWithParam<std::tuple<double, int>
 TEST_P(ImpulseConvolution, MatchesTheDirectConvolution)
 {
     const auto [dRate, iBlock] = GetParam();
-    const int iFrames = static_cast<int>(0.4 * dRate);
+    constexpr int iFrames =
+        CCabinetImpulse::kNextLevelShare * CCabinetImpulse::kPartitionSizes[CCabinetImpulse::kLevelCount - 1] + 1000;
     const Signal hL = DecayingNoise(iFrames, 5, 0.05 * dRate), hR = DecayingNoise(iFrames, 6, 0.08 * dRate);
     auto pImpulse = CCabinetImpulse::Create(hL.data(), hR.data(), iFrames, dRate);
     ASSERT_TRUE(pImpulse);
-    ASSERT_GT(iFrames, CCabinetImpulse::kPartitionSizes[CCabinetImpulse::kLevelCount - 1]);
     const Signal x = SparseInput(iFrames + 5000, 9);
     test::Stereo y{Signal(x.size()), Signal(x.size())};
     for (size_t i = 0; i < x.size(); i += static_cast<size_t>(iBlock)) {
