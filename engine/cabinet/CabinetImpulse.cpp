@@ -159,8 +159,6 @@ bool CCabinetImpulse::Build(const float* left, const float* right, int frames, d
         level.afWindow.assign(2 * static_cast<size_t>(B), 0.0f);
         level.afInRe.assign(uSpectra, 0.0f);
         level.afInIm.assign(uSpectra, 0.0f);
-        level.afAccRe.assign(uBins, 0.0f);
-        level.afAccIm.assign(uBins, 0.0f);
         level.afTime.assign(2 * static_cast<size_t>(B), 0.0f);
         // The inverse transform's factor 2B is taken out of the partitions' spectra.
         const float fNorm = 1.0f / static_cast<float>(2 * B);
@@ -168,6 +166,8 @@ bool CCabinetImpulse::Build(const float* left, const float* right, int frames, d
             level.afPartRe[c].assign(uSpectra, 0.0f);
             level.afPartIm[c].assign(uSpectra, 0.0f);
             level.afOut[c].assign(static_cast<size_t>(B), 0.0f);
+            level.afAccRe[c].assign(uBins, 0.0f);
+            level.afAccIm[c].assign(uBins, 0.0f);
             for (int p = 0; p < level.iParts; ++p) {
                 const int iFirst = B + p * B;
                 const int iCount = std::min(B, iEnd - iFirst);
@@ -196,41 +196,55 @@ void CCabinetImpulse::Reset()
         Level& level = m_aLevels[l];
         level.iFill = 0;
         level.iNewest = 0;
+        level.iDone = 0;
         std::fill(level.afWindow.begin(), level.afWindow.end(), 0.0f);
         std::fill(level.afInRe.begin(), level.afInRe.end(), 0.0f);
         std::fill(level.afInIm.begin(), level.afInIm.end(), 0.0f);
-        for (int c = 0; c < m_iChannels; ++c)
+        for (int c = 0; c < m_iChannels; ++c) {
             std::fill(level.afOut[c].begin(), level.afOut[c].end(), 0.0f);
+            std::fill(level.afAccRe[c].begin(), level.afAccRe[c].end(), 0.0f);
+            std::fill(level.afAccIm[c].begin(), level.afAccIm[c].end(), 0.0f);
+        }
     }
     m_bRunning = false;
+}
+
+void CCabinetImpulse::AccumulateParts(Level& level, int iUpTo)
+{
+    const size_t uBins = static_cast<size_t>(level.iSize + 1);
+    while (level.iDone < iUpTo) {
+        // Partition p meets the input block p blocks before the one now filling, which is
+        // p - 1 slots before the newest complete one.
+        const int p = ++level.iDone;
+        int iSlot = level.iNewest - (p - 1);
+        if (iSlot < 0)
+            iSlot += level.iParts;
+        const size_t uPart = uBins * static_cast<size_t>(p), uIn = uBins * static_cast<size_t>(iSlot);
+        for (int c = 0; c < m_iChannels; ++c)
+            MultiplyAdd(&level.afPartRe[c][uPart], &level.afPartIm[c][uPart], &level.afInRe[uIn], &level.afInIm[uIn],
+                        level.iSize + 1, level.afAccRe[c].data(), level.afAccIm[c].data());
+    }
 }
 
 void CCabinetImpulse::CompleteBlock(Level& level)
 {
     const int B = level.iSize;
-    const int iBins = B + 1;
-    const size_t uBins = static_cast<size_t>(iBins);
-    // The newest input spectrum goes into the slot of the oldest.
+    AccumulateParts(level, level.iParts - 1);
+    level.iDone = 0;
+    // The newest input spectrum goes into the slot of the oldest, which no sum needs any more.
     level.iNewest = level.iNewest + 1 < level.iParts ? level.iNewest + 1 : 0;
-    const size_t uNewest = uBins * static_cast<size_t>(level.iNewest);
+    const size_t uNewest = static_cast<size_t>(B + 1) * static_cast<size_t>(level.iNewest);
     level.pFft->Forward(level.afWindow.data(), &level.afInRe[uNewest], &level.afInIm[uNewest]);
     std::copy(level.afWindow.begin() + B, level.afWindow.end(), level.afWindow.begin());
 
     for (int c = 0; c < m_iChannels; ++c) {
-        // Partition p meets the input block p blocks back; together they make the next block.
-        std::fill(level.afAccRe.begin(), level.afAccRe.end(), 0.0f);
-        std::fill(level.afAccIm.begin(), level.afAccIm.end(), 0.0f);
-        int iSlot = level.iNewest;
-        for (int p = 0; p < level.iParts; ++p) {
-            const size_t uPart = uBins * static_cast<size_t>(p);
-            const size_t uIn = uBins * static_cast<size_t>(iSlot);
-            MultiplyAdd(&level.afPartRe[c][uPart], &level.afPartIm[c][uPart], &level.afInRe[uIn], &level.afInIm[uIn],
-                        iBins, level.afAccRe.data(), level.afAccIm.data());
-            iSlot = iSlot == 0 ? level.iParts - 1 : iSlot - 1;
-        }
-        level.pFft->Inverse(level.afAccRe.data(), level.afAccIm.data(), level.afTime.data());
+        MultiplyAdd(&level.afPartRe[c][0], &level.afPartIm[c][0], &level.afInRe[uNewest], &level.afInIm[uNewest],
+                    B + 1, level.afAccRe[c].data(), level.afAccIm[c].data());
+        level.pFft->Inverse(level.afAccRe[c].data(), level.afAccIm[c].data(), level.afTime.data());
         // Overlap-save: the second half is the linear convolution.
         std::copy(level.afTime.begin() + B, level.afTime.end(), level.afOut[c].begin());
+        std::fill(level.afAccRe[c].begin(), level.afAccRe[c].end(), 0.0f);
+        std::fill(level.afAccIm[c].begin(), level.afAccIm[c].end(), 0.0f);
     }
 }
 
@@ -272,6 +286,10 @@ void CCabinetImpulse::Process(const float* in, float* outL, float* outR, int n)
             if (level.iFill == level.iSize) {
                 CompleteBlock(level);
                 level.iFill = 0;
+            } else {
+                // The share of the older partitions due by now.
+                AccumulateParts(level, static_cast<int>(static_cast<long long>(level.iParts - 1) * level.iFill /
+                                                        level.iSize));
             }
         }
         i += iRun;

@@ -15,8 +15,10 @@ std::vector<float> BuiltInCabinetResponse(double sampleRate, bool distorted);
 
 // A user cabinet impulse response at the session rate, ready to convolve with no latency: the
 // first kHeadTaps taps directly, the rest in partitions through FFTs, short partitions early
-// and long ones in the tail, each computed as soon as the input block it needs is complete (so
-// the longest partitions' work comes in bursts, once per their length). It holds its own
+// and long ones in the tail. A length's next output block is due as its current input block
+// completes; all but its first partition meet older input blocks only, so their products are
+// spread over the block, and what is left at its end is one forward and one inverse transform
+// per channel (the longest length's come in bursts, once per its length). It holds its own
 // running state; everything is allocated in Create.
 class CCabinetImpulse {
 public:
@@ -59,11 +61,12 @@ private:
         int iParts = 0;
         int iFill = 0;   // samples of the current input block so far
         int iNewest = 0; // the spectrum slot of the newest input block
+        int iDone = 0;   // partitions 1..iDone are in the sums for the next output block
         std::unique_ptr<CRealFft> pFft;
         std::vector<float> afWindow;       // 2B: the previous input block, then the current one
         std::vector<float> afInRe, afInIm; // iParts slots of input spectra, B + 1 bins each
         std::vector<float> afPartRe[2], afPartIm[2]; // per channel, iParts spectra of B + 1 bins
-        std::vector<float> afAccRe, afAccIm;
+        std::vector<float> afAccRe[2], afAccIm[2];  // per channel: the next output block's spectrum
         std::vector<float> afTime;                   // 2B
         std::vector<float> afOut[2];                 // B: this level's share of the current block
     };
@@ -71,6 +74,8 @@ private:
     CCabinetImpulse() = default;
     bool Build(const float* left, const float* right, int frames, double sampleRate);
     void CompleteBlock(Level& level);
+    // Adds the products of partitions iDone + 1 to iUpTo into the sums.
+    void AccumulateParts(Level& level, int iUpTo);
 
     int m_iChannels = 0;
     int m_iFrames = 0;
