@@ -119,6 +119,17 @@ void BM_CabinetUserImpulseBaselineKernels(benchmark::State& state)
 }
 BENCHMARK(BM_CabinetUserImpulseBaselineKernels)->ArgNames({"channels", "ms"})->Args({2, kResponseMs});
 
+// Making a user impulse ready (off the audio thread): state.range(0) milliseconds, stereo.
+void BM_CabinetImpulseCreate(benchmark::State& state)
+{
+    const int iFrames = static_cast<int>(static_cast<double>(state.range(0)) / 1000.0 * kRate);
+    const std::vector<float> left = DecayingNoise(iFrames, 1), right = DecayingNoise(iFrames, 2);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(CCabinetImpulse::Create(left.data(), right.data(), iFrames, kRate));
+    state.SetLabel(CRealFft::Backend());
+}
+BENCHMARK(BM_CabinetImpulseCreate)->ArgName("ms")->Arg(1000)->Arg(kLongestMs)->Unit(benchmark::kMillisecond);
+
 // One forward and one inverse transform of state.range(0) points (the partitions' sizes twice).
 void BM_RealFft(benchmark::State& state)
 {

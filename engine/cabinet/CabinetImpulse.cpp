@@ -110,10 +110,13 @@ std::unique_ptr<CCabinetImpulse> CCabinetImpulse::Create(const float* left, cons
 {
     if (!left || frames < 1 || !(sampleRate > 0.0) || !std::isfinite(sampleRate))
         return nullptr;
+    // One non-finite tap would spread through every transform for good.
+    for (const float* channel : {left, right})
+        if (channel && !std::all_of(channel, channel + frames, [](float f) { return std::isfinite(f); }))
+            return nullptr;
     try {
         std::unique_ptr<CCabinetImpulse> pImpulse(new CCabinetImpulse());
-        if (!pImpulse->Build(left, right, frames, sampleRate))
-            return nullptr;
+        pImpulse->Build(left, right, frames, sampleRate);
         return pImpulse;
     } catch (const std::bad_alloc&) {
         return nullptr;
@@ -122,7 +125,7 @@ std::unique_ptr<CCabinetImpulse> CCabinetImpulse::Create(const float* left, cons
 
 CCabinetImpulse::~CCabinetImpulse() = default;
 
-bool CCabinetImpulse::Build(const float* left, const float* right, int frames, double sampleRate)
+void CCabinetImpulse::Build(const float* left, const float* right, int frames, double sampleRate)
 {
     m_iChannels = right ? 2 : 1;
     m_iFrames = frames;
@@ -183,7 +186,6 @@ bool CCabinetImpulse::Build(const float* left, const float* right, int frames, d
         if (bLast)
             break;
     }
-    return true;
 }
 
 void CCabinetImpulse::Reset()

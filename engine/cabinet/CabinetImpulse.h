@@ -33,8 +33,8 @@ public:
     static constexpr int kLevelCount = sizeof(kPartitionSizes) / sizeof(kPartitionSizes[0]);
 
     // Off the audio thread. left/right: frames samples each at sampleRate; right == nullptr for
-    // mono. nullptr for no samples, a rate that is not positive and finite, or when the memory
-    // cannot be had.
+    // mono. nullptr for no samples, a non-finite sample, a rate that is not positive and finite,
+    // or when the memory cannot be had.
     static std::unique_ptr<CCabinetImpulse> Create(const float* left, const float* right, int frames,
                                                    double sampleRate);
     ~CCabinetImpulse();
@@ -72,7 +72,8 @@ private:
     };
 
     CCabinetImpulse() = default;
-    bool Build(const float* left, const float* right, int frames, double sampleRate);
+    // Throws std::bad_alloc when the memory cannot be had.
+    void Build(const float* left, const float* right, int frames, double sampleRate);
     void CompleteBlock(Level& level);
     // Adds the products of partitions iDone + 1 to iUpTo into the sums.
     void AccumulateParts(Level& level, int iUpTo);

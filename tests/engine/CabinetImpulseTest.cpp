@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <tuple>
 #include <vector>
@@ -89,6 +90,30 @@ TEST_P(ImpulseConvolution, MatchesTheDirectConvolution)
 
 INSTANTIATE_TEST_SUITE_P(RatesAndBlocks, ImpulseConvolution,
                          testing::Combine(testing::Values(44100.0, 96000.0), testing::Values(1, 64, 4096)));
+
+// Create refuses what it cannot convolve, and describes what it took.
+TEST(CabinetImpulseCreate, RefusesWhatItCannotConvolve)
+{
+    const Signal h = DecayingNoise(500, 41, 100.0);
+    Signal hInfinite = h;
+    hInfinite[300] = std::numeric_limits<float>::infinity();
+    const double dNaN = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const float *left, *right;
+        int frames;
+        double rate;
+    };
+    for (const Case& c : {Case{nullptr, nullptr, 500, 48000.0}, Case{h.data(), nullptr, 0, 48000.0},
+                          Case{h.data(), nullptr, 500, 0.0}, Case{h.data(), nullptr, 500, dNaN},
+                          Case{h.data(), hInfinite.data(), 500, 48000.0}})
+        EXPECT_EQ(CCabinetImpulse::Create(c.left, c.right, c.frames, c.rate), nullptr)
+            << c.frames << " frames at " << c.rate;
+    const auto pImpulse = CCabinetImpulse::Create(h.data(), h.data(), 500, 48000.0);
+    ASSERT_TRUE(pImpulse);
+    EXPECT_EQ(pImpulse->Channels(), 2);
+    EXPECT_EQ(pImpulse->Frames(), 500);
+    EXPECT_EQ(pImpulse->SampleRate(), 48000.0);
+}
 
 // A guitar-like input for the whole graph: a plucked two-tone note.
 Signal Pluck(double dRate, int n)
