@@ -280,7 +280,9 @@ TEST(CabinetExchange, HandsEachImpulseBackOnceItIsOutOfUse)
         uAt += static_cast<size_t>(n);
     };
     const double dPastFade = 2 * CMyConvolution::kFadeSeconds, dInFade = CMyConvolution::kFadeSeconds / 2;
+    EXPECT_EQ(cabinet.ImpulseTailSamples(), 0);
     EXPECT_EQ(cabinet.ExchangeImpulse(a), nullptr);
+    EXPECT_EQ(cabinet.ImpulseTailSamples(), 3000);
     Play(dInFade);
     EXPECT_EQ(cabinet.ExchangeImpulse(b), nullptr); // the built-in cabinet's fade cut short
     Play(dInFade);
@@ -295,6 +297,11 @@ TEST(CabinetExchange, HandsEachImpulseBackOnceItIsOutOfUse)
     EXPECT_EQ(cabinet.ExchangeImpulse(c), nullptr); // already installed
     Play(dPastFade);
     EXPECT_EQ(cabinet.TakeRetired(), nullptr);      // the built-in cabinet faded out
+    EXPECT_EQ(cabinet.ExchangeImpulse(nullptr), nullptr);
+    EXPECT_EQ(cabinet.ImpulseTailSamples(), 3000);  // c fading out
+    Play(dPastFade);
+    EXPECT_EQ(cabinet.ImpulseTailSamples(), 0);
+    EXPECT_EQ(cabinet.ExchangeImpulse(c), nullptr); // c, waiting to be taken, back in
     EXPECT_EQ(cabinet.Impulse(), c);                // the cabinet frees c
     delete a;
     delete b;
