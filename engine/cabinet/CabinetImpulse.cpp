@@ -15,6 +15,23 @@ namespace {
 // results are the same bits at every vector width.
 CORVEX_KERNEL_BODY void HeadRunBody(const float* afWindow, const float* afTaps, int iTaps, int n, float* afOut)
 {
+    constexpr int kFull = CCabinetImpulse::kHeadTaps;
+    if (n == kFull) {
+        // A whole run: its sums fit in registers for all the taps.
+        float afSum[kFull];
+        for (int t = 0; t < kFull; ++t)
+            afSum[t] = afOut[t];
+        for (int u = 0; u < iTaps; ++u) {
+            const float h = afTaps[u];
+            const float* x = afWindow - u;
+#pragma omp simd
+            for (int t = 0; t < kFull; ++t)
+                afSum[t] += h * x[t];
+        }
+        for (int t = 0; t < kFull; ++t)
+            afOut[t] = afSum[t];
+        return;
+    }
     for (int u = 0; u < iTaps; ++u) {
         const float h = afTaps[u];
         const float* x = afWindow - u;
