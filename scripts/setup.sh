@@ -10,6 +10,7 @@ packages=(
   libsndfile1-dev libcli11-dev   # corvex-render's audio files; every program's options
   libpng-dev libx11-dev      # the editor's artwork and its X11 window
   libdbus-1-dev              # the editor's file chooser (the desktop portal over D-Bus)
+  libfftw3-dev libeigen3-dev # the cabinet's FFT: FFTW on Linux, Eigen's header-only FFT for Windows
   lv2-dev                    # the LV2 plug-in
   libjack-jackd2-dev libasound2-dev   # corvex's audio backends
 )

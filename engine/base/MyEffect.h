@@ -34,6 +34,12 @@ public:
     virtual int SetSampleRate(const double* pfSampleRate);
     virtual int Configure(const EffectConfiguration& configuration, bool bFlag);
     virtual float ProcessSample(float x);
+    // The right output of the last Process differs from the left (the chain is mono otherwise
+    // until the chorus).
+    virtual bool StereoOutput() const { return false; }
+    // Whether the next Process's right input carries a signal of its own; blocks that read only
+    // the left input while it does not ignore this.
+    virtual void SetStereoInput(bool) {}
 
     int SetParamTable(float** afParams);
     int SetTempo(const float* pfTempo);

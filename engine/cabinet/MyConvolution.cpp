@@ -1,6 +1,7 @@
 #include "cabinet/MyConvolution.h"
 
 #include "base/CpuFeatures.h"
+#include "cabinet/CabinetImpulse.h"
 
 #include <algorithm>
 #include <cmath>
@@ -110,6 +111,8 @@ CMyConvolution::CMyConvolution()
 
 CMyConvolution::~CMyConvolution()
 {
+    delete m_pImpulse;
+    delete m_pFading;
     delete[] m_afHistory;
     delete[] m_afImpulse;
     delete[] m_afReversed;
@@ -137,7 +140,44 @@ int CMyConvolution::Reset()
     m_iImpulseValid = 0;
     m_iPreparedTaps = -1;
     m_iNonZeroTaps = 0;
+    if (m_pImpulse)
+        m_pImpulse->Reset();
+    // A fade-out still under way ends here; its impulse waits for TakeRetired.
+    m_iFadeLeft = 0;
+    m_iStereoHold = 0;
     return 1;
+}
+
+CCabinetImpulse* CMyConvolution::ExchangeImpulse(CCabinetImpulse* pImpulse)
+{
+    if (pImpulse == m_pImpulse)
+        return nullptr;
+    CCabinetImpulse* pOut = nullptr;
+    if (pImpulse != m_pFading)
+        pOut = m_pFading;
+    // Back to the one fading out: the two swap roles and nothing leaves.
+    m_pFading = m_pImpulse;
+    m_pImpulse = pImpulse;
+    const double dRate = m_pfSampleRate && *m_pfSampleRate > 0.0 ? *m_pfSampleRate : 44100.0;
+    m_iFadeLength = std::max(1, static_cast<int>(std::lround(std::min(dRate, 1.0e7) * kFadeSeconds)));
+    m_iFadeLeft = m_iFadeLength;
+    return pOut;
+}
+
+int CMyConvolution::ImpulseTailSamples() const
+{
+    const int iCurrent = m_pImpulse ? m_pImpulse->Frames() : 0;
+    const int iFading = m_pFading && m_iFadeLeft > 0 ? m_pFading->Frames() : 0;
+    return std::max(iCurrent, iFading);
+}
+
+CCabinetImpulse* CMyConvolution::TakeRetired()
+{
+    if (m_iFadeLeft > 0 || !m_pFading)
+        return nullptr;
+    CCabinetImpulse* pOut = m_pFading;
+    m_pFading = nullptr;
+    return pOut;
 }
 
 int CMyConvolution::Taps() const
@@ -250,6 +290,19 @@ int CMyConvolution::Process(const float* inL, const float*, float* outL, float* 
     const int iTaps = Taps();
     if (iTaps != m_iPreparedTaps)
         PrepareTaps(iTaps);
+    if (!m_pImpulse && m_iFadeLeft == 0) {
+        // The built-in cabinet alone, as it has always run.
+        if (m_iStereoHold > 0)
+            m_iStereoHold = std::max(0, m_iStereoHold - n);
+        RunBuiltIn(inL, outL, outR, n, iTaps, fLevel);
+        return 1;
+    }
+    RunUserImpulses(inL, outL, outR, n, fSwitch != 0.0f, iTaps, fLevel);
+    return 1;
+}
+
+void CMyConvolution::RunBuiltIn(const float* inL, float* outL, float* outR, int n, int iTaps, float fLevel)
+{
     const bool bContiguous = iTaps > 0 && iTaps <= m_lSize && m_iNonZeroTaps == iTaps;
     // A group writes its later inputs before the sums of its earlier outputs read the ring, so
     // the oldest tap must stay clear of those kGroup - 1 slots ahead of the cursor.
@@ -285,7 +338,75 @@ int CMyConvolution::Process(const float* inL, const float*, float* outL, float* 
         WriteOutput(outL, outR, i, iCount > 0 ? static_cast<float>(dSum / iCount) * fLevel * kTapShare : 0.0f);
         ++i;
     }
-    return 1;
+}
+
+void CMyConvolution::WriteHistory(const float* inL, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        m_afHistory[m_lWriteCursor] = inL[i];
+        m_afHistory[m_lWriteCursor + m_lSize] = inL[i];
+        if (++m_lWriteCursor >= m_lSize)
+            m_lWriteCursor = 0;
+    }
+}
+
+void CMyConvolution::RunSide(CCabinetImpulse* pImpulse, const float* inL, float* afL, float* afR, int n,
+                             bool bDistorted, int iTaps, float fLevel)
+{
+    if (!pImpulse) {
+        RunBuiltIn(inL, afL, afR, n, iTaps, fLevel);
+        return;
+    }
+    pImpulse->Process(inL, afL, afR, n);
+    const float fScale = pImpulse->Scale(bDistorted);
+    for (int i = 0; i < n; ++i) {
+        afL[i] *= fScale;
+        afR[i] *= fScale;
+    }
+}
+
+void CMyConvolution::RunUserImpulses(const float* inL, float* outL, float* outR, int n, bool bDistorted, int iTaps,
+                                     float fLevel)
+{
+    const int iHold = static_cast<int>(
+        std::lround(std::min(m_pfSampleRate && *m_pfSampleRate > 0.0 ? *m_pfSampleRate : 44100.0, 1.0e7) *
+                    kStereoHoldSeconds));
+    for (int iDone = 0; iDone < n; iDone += kScratch) {
+        const int iCount = std::min(kScratch, n - iDone);
+        const float* in = inL + iDone;
+        const bool bFading = m_iFadeLeft > 0;
+        bool bStereo = m_pImpulse && m_pImpulse->Channels() == 2;
+        // The built-in history is written as long as a user impulse plays, so that the way back
+        // starts from what was really played.
+        RunSide(m_pImpulse, in, m_afScratch[0], m_afScratch[1], iCount, bDistorted, iTaps, fLevel);
+        if (bFading) {
+            bStereo = bStereo || (m_pFading && m_pFading->Channels() == 2);
+            RunSide(m_pFading, in, m_afScratch[2], m_afScratch[3], iCount, bDistorted, iTaps, fLevel);
+            if (m_pImpulse && m_pFading)
+                WriteHistory(in, iCount);
+            const float fStep = 1.0f / static_cast<float>(m_iFadeLength);
+            for (int i = 0; i < iCount; ++i) {
+                float fNew = 1.0f;
+                if (m_iFadeLeft > 0) {
+                    fNew = 1.0f - static_cast<float>(m_iFadeLeft) * fStep;
+                    --m_iFadeLeft;
+                }
+                const float fOld = 1.0f - fNew;
+                m_afScratch[0][i] = m_afScratch[0][i] * fNew + m_afScratch[2][i] * fOld;
+                m_afScratch[1][i] = m_afScratch[1][i] * fNew + m_afScratch[3][i] * fOld;
+            }
+        } else if (m_pImpulse) {
+            WriteHistory(in, iCount);
+        }
+        if (bStereo)
+            m_iStereoHold = iHold;
+        else
+            m_iStereoHold = std::max(0, m_iStereoHold - iCount);
+        if (outL)
+            std::copy(m_afScratch[0], m_afScratch[0] + iCount, outL + iDone);
+        if (outR)
+            std::copy(m_afScratch[1], m_afScratch[1] + iCount, outR + iDone);
+    }
 }
 
 } // namespace corvex

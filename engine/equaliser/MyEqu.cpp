@@ -25,7 +25,7 @@ const CMyEqu::Voicing& CMyEqu::CurrentVoicing() const
     return bDistortion ? kPreDistortionOn : kPreDistortionOff;
 }
 
-int CMyEqu::Process(const float* inL, const float*, float* outL, float* outR, int n)
+int CMyEqu::Process(const float* inL, const float* inR, float* outL, float* outR, int n)
 {
     if (!CORVEX_CHECK(m_afParams) || !CORVEX_CHECK(m_pfSampleRate))
         return 0;
@@ -58,8 +58,36 @@ int CMyEqu::Process(const float* inL, const float*, float* outL, float* outR, in
     if (!m_bBankLoaded) {
         m_bank.Load(m_aBands, kBandCount);
         m_bBankLoaded = true;
+        if (m_bRightLive)
+            m_bankRight.TakeCoefficients(m_bank);
     }
     float afBand[BiquadBank::kLanes];
+    if (m_bStereoInput) {
+        if (!m_bRightLive) {
+            m_bankRight = m_bank;
+            m_bRightLive = true;
+        }
+        for (int i = 0; i < n; ++i) {
+            float x = inL[i];
+            float xR = inR[i];
+            if (x != x)
+                x = 0.0f;
+            if (xR != xR)
+                xR = 0.0f;
+            m_bank.ProcessSameInput(x, afBand);
+            float fSum = afBand[0];
+            for (int k = 1; k < kBandCount; ++k)
+                fSum += afBand[k];
+            m_bankRight.ProcessSameInput(xR, afBand);
+            float fSumR = afBand[0];
+            for (int k = 1; k < kBandCount; ++k)
+                fSumR += afBand[k];
+            outL[i] = fSum / static_cast<float>(kBandCount) * fOutputGain;
+            outR[i] = fSumR / static_cast<float>(kBandCount) * fOutputGain;
+        }
+        return 1;
+    }
+    m_bRightLive = false;
     for (int i = 0; i < n; ++i) {
         float x = inL[i];
         if (x != x)

@@ -8,7 +8,9 @@ namespace corvex {
 
 // Fixed seven-band voicing: seven peak sections run in parallel on the left input, averaged,
 // then scaled by an output gain. The gain set follows the position in the chain (Configure)
-// and "Distortion ON OFF". Mono: both outputs carry the same result.
+// and "Distortion ON OFF". Mono: both outputs carry the same result, unless told that the right
+// input carries its own signal (a stereo cabinet response), which then runs through a second
+// set of band memories.
 class CMyEqu final : public CMyEffect {
 public:
     static constexpr int kBandCount = 7;
@@ -38,6 +40,7 @@ public:
     int Process(const float* inL, const float* inR, float* outL, float* outR, int n) override;
     // Stores the values; bPostDisto selects the post-equaliser's voicings.
     int Configure(const EffectConfiguration& configuration, bool bPostDisto) override;
+    void SetStereoInput(bool bStereo) override { m_bStereoInput = bStereo; }
 
     // A band's coefficients; its memories are in the bank while the voicing stays.
     const Biquad& Band(int k) const { return m_aBands[k]; }
@@ -58,6 +61,11 @@ private:
     // The output gain of the voicing last used, kept because it changes only with the switch.
     const Voicing* m_pGainVoicing = nullptr;
     float m_fOutputGain = 1.0f;
+    // The right channel's bank: the left's coefficients, memories of its own. It starts from
+    // the left's memories when the right input turns stereo, as the two inputs were equal.
+    bool m_bStereoInput = false;
+    bool m_bRightLive = false;
+    BiquadBank m_bankRight;
 };
 
 } // namespace corvex

@@ -40,6 +40,18 @@ void BiquadBank::Store(Biquad* aSections) const
         aSections[k].SetMemories(m_adS1[k], m_adS2[k]);
 }
 
+void BiquadBank::TakeCoefficients(const BiquadBank& other)
+{
+    m_iCount = other.m_iCount;
+    for (int k = 0; k < kLanes; ++k) {
+        m_adB0[k] = other.m_adB0[k];
+        m_adB1[k] = other.m_adB1[k];
+        m_adB2[k] = other.m_adB2[k];
+        m_adA1[k] = other.m_adA1[k];
+        m_adA2[k] = other.m_adA2[k];
+    }
+}
+
 void BiquadBank::ProcessSameInput(float x, float afOut[kLanes])
 {
 #if CORVEX_HAVE_AVX2_KERNELS

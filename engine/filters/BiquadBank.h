@@ -17,6 +17,9 @@ public:
 
     void Load(const Biquad* aSections, int iCount);
     void Store(Biquad* aSections) const;
+    // Takes another bank's coefficients and keeps its own memories (a second channel through
+    // the same sections).
+    void TakeCoefficients(const BiquadBank& other);
 
     // Feeds x to every lane and leaves each lane's output, narrowed to float, in afOut.
     void ProcessSameInput(float x, float afOut[kLanes]);

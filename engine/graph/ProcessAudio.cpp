@@ -42,7 +42,9 @@ CProcessAudio::CProcessAudio()
     m_apBlocks[kChorus] = std::make_unique<CMyChorus>();
     m_apBlocks[kDelay] = std::make_unique<CMyDelay>();
     m_apBlocks[kReverb] = std::make_unique<CMyReverb>();
-    m_apBlocks[kCabinet] = std::make_unique<CMyConvolution>();
+    auto pCabinet = std::make_unique<CMyConvolution>();
+    m_pCabinet = pCabinet.get();
+    m_apBlocks[kCabinet] = std::move(pCabinet);
     m_apBlocks[kOutputMeters] = std::make_unique<CComputeOutputVumeters>();
     m_apBlocks[kOutputLimiter] = std::make_unique<CMyComp>();
     m_bAllBlocks = true;
@@ -233,6 +235,11 @@ int CProcessAudio::ProcessSlice(const float* inL, const float* inR, float* outL,
         return 0;
     if (!m_apBlocks[kCabinet]->Process(B[10], B[11], B[12], B[13], n))
         return 0;
+    // A stereo user impulse gives the right output a response of its own, which the
+    // equaliser and the chorus then carry on the right.
+    const bool bStereo = m_apBlocks[kCabinet]->StereoOutput();
+    m_apBlocks[kPostEqualiser]->SetStereoInput(bStereo);
+    m_apBlocks[kChorus]->SetStereoInput(bStereo);
     if (!m_apBlocks[kPostEqualiser]->Process(B[12], B[13], B[14], B[15], n))
         return 0;
     if (!m_apBlocks[kChorus]->Process(B[14], B[15], B[16], B[17], n))
@@ -261,6 +268,7 @@ void CProcessAudio::DestroyBlocks()
     for (auto& pBlock : m_apBlocks)
         pBlock.reset();
     m_bAllBlocks = false;
+    m_pCabinet = nullptr;
     delete[] m_afParamTable;
     m_afParamTable = nullptr;
     m_iTableSize = 0;
@@ -269,10 +277,27 @@ void CProcessAudio::DestroyBlocks()
 std::unique_ptr<CMyEffect> CProcessAudio::ExchangeBlock(BlockId id, std::unique_ptr<CMyEffect> pBlock)
 {
     m_apBlocks[id].swap(pBlock);
+    if (id == kCabinet)
+        m_pCabinet = dynamic_cast<CMyConvolution*>(m_apBlocks[id].get());
     m_bAllBlocks = true;
     for (const auto& pPresent : m_apBlocks)
         m_bAllBlocks = m_bAllBlocks && pPresent;
     return pBlock;
+}
+
+CCabinetImpulse* CProcessAudio::ExchangeImpulse(CCabinetImpulse* pImpulse)
+{
+    return m_pCabinet ? m_pCabinet->ExchangeImpulse(pImpulse) : pImpulse;
+}
+
+CCabinetImpulse* CProcessAudio::TakeRetiredImpulse()
+{
+    return m_pCabinet ? m_pCabinet->TakeRetired() : nullptr;
+}
+
+int CProcessAudio::ImpulseTailSamples() const
+{
+    return m_pCabinet ? m_pCabinet->ImpulseTailSamples() : 0;
 }
 
 } // namespace corvex

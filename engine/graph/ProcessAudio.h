@@ -6,6 +6,9 @@
 
 namespace corvex {
 
+class CCabinetImpulse;
+class CMyConvolution;
+
 // The processing graph: thirteen signal blocks run in a fixed chain once per host block,
 // connected through preallocated scratch buffers. The graph owns the blocks, the parameter
 // pointer table and the buffers; the processor owns the parameter floats, the sample rate and
@@ -66,6 +69,14 @@ public:
     int BlockSize() const { return m_iBlockSize; }
 
     CMyEffect* Block(BlockId id) const { return m_apBlocks[id].get(); }
+    // The cabinet block, or null when a test has put another block in its place.
+    CMyConvolution* Cabinet() const { return m_pCabinet; }
+    // Audio thread: the cabinet's user impulse exchange and retirement (CMyConvolution's
+    // ExchangeImpulse and TakeRetired). Without a cabinet block the impulse comes straight back.
+    CCabinetImpulse* ExchangeImpulse(CCabinetImpulse* pImpulse);
+    CCabinetImpulse* TakeRetiredImpulse();
+    // CMyConvolution::ImpulseTailSamples, 0 without a cabinet block.
+    int ImpulseTailSamples() const;
     // Swaps a block for another (used to observe the chain from tests); returns the old one.
     std::unique_ptr<CMyEffect> ExchangeBlock(BlockId id, std::unique_ptr<CMyEffect> pBlock);
 
@@ -85,6 +96,7 @@ private:
     // Every entry of m_apBlocks holds a block; kept by the calls that change them, so that
     // Process checks one flag per block of audio rather than every block of the chain.
     bool m_bAllBlocks = false;
+    CMyConvolution* m_pCabinet = nullptr;
 };
 
 } // namespace corvex

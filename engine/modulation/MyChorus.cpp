@@ -46,11 +46,13 @@ CMyChorus::CMyChorus()
 {
     // calloc: pages stay unmapped until a rate's line length touches them.
     m_afLine = static_cast<float*>(std::calloc(CHORUSBUFFERSIZE, sizeof(float)));
+    m_afLineRight = static_cast<float*>(std::calloc(CHORUSBUFFERSIZE, sizeof(float)));
     m_afOscCos = static_cast<float*>(std::calloc(kOscillatorTableSize, sizeof(float)));
     m_afOscSin = static_cast<float*>(std::calloc(kOscillatorTableSize, sizeof(float)));
     m_abOscKnown = static_cast<unsigned char*>(std::calloc(kOscillatorTableSize, 1));
-    if (!m_afLine || !m_afOscCos || !m_afOscSin || !m_abOscKnown) {
+    if (!m_afLine || !m_afLineRight || !m_afOscCos || !m_afOscSin || !m_abOscKnown) {
         std::free(m_afLine);
+        std::free(m_afLineRight);
         std::free(m_afOscCos);
         std::free(m_afOscSin);
         std::free(m_abOscKnown);
@@ -61,6 +63,7 @@ CMyChorus::CMyChorus()
 CMyChorus::~CMyChorus()
 {
     std::free(m_afLine);
+    std::free(m_afLineRight);
     std::free(m_afOscCos);
     std::free(m_afOscSin);
     std::free(m_abOscKnown);
@@ -104,6 +107,7 @@ int CMyChorus::Reset()
     std::memset(m_afLine, 0, sizeof(float) * static_cast<size_t>(m_iLineLength));
     m_iWriteIndice = 0;
     m_iOscCounter = 0;
+    m_bRightLive = false;
     return 1;
 }
 
@@ -127,6 +131,7 @@ int CMyChorus::Process(const float* inL, const float* inR, float* outL, float* o
     const float fDry = 1.0f - c * kWetPerSpeed;
     const float fWet = 1.0f - fDry;
     if (!IsOn(kModulationOnOff)) {
+        m_bRightLive = false;
         PassThrough(inL, inR, outL, outR, n);
         return 1;
     }
@@ -135,6 +140,24 @@ int CMyChorus::Process(const float* inL, const float* inR, float* outL, float* o
         return 0;
     }
 
+    if (m_bStereoInput) {
+        if (!m_bRightLive) {
+            std::memcpy(m_afLineRight, m_afLine, sizeof(float) * static_cast<size_t>(m_iLineLength));
+            m_bRightLive = true;
+        }
+        Run<true>(inL, inR, outL, outR, n, fs, fWet, fDry);
+    } else {
+        m_bRightLive = false;
+        Run<false>(inL, inR, outL, outR, n, fs, fWet, fDry);
+    }
+    return 1;
+}
+
+template <bool kStereo>
+void CMyChorus::Run(const float* inL, const float* inR, float* outL, float* outR, int n, float fs, float fWet,
+                    float fDry)
+{
+    const float c = Level(kChorusSpeed);
     const float fHalf = static_cast<float>(m_iSize / 2);
     const float fGain = (c * kGainPerSpeed + kGainBase) * kGainScale;
     const float fOscLimit = fs * kOscillatorPeriodSeconds;
@@ -149,7 +172,11 @@ int CMyChorus::Process(const float* inL, const float* inR, float* outL, float* o
 
     for (int k = 0; k < n; ++k) {
         const float x = inL[k];
+        // Read before any output is written, for in-place calls.
+        const float xR = kStereo ? inR[k] : x;
         m_afLine[w] = x;
+        if (kStereo)
+            m_afLineRight[w] = xR;
         if (++w >= L)
             w = 0;
 
@@ -165,15 +192,14 @@ int CMyChorus::Process(const float* inL, const float* inR, float* outL, float* o
         const float fPosL = fCos * kSwing * fHalf - kTapOffset + fWrite + fHalf;
         const float fPosR = fSin * kSwing * fHalf - kTapOffset + fWrite + fHalf;
         const float fTapL = ReadTap(m_afLine, L, fPosL);
-        const float fTapR = ReadTap(m_afLine, L, fPosR);
+        const float fTapR = ReadTap(kStereo ? m_afLineRight : m_afLine, L, fPosR);
 
         outL[k] = (fTapL * fWet + fDry * x) * fGain;
-        outR[k] = (fTapR * fWet + fDry * x) * fGain;
+        outR[k] = (fTapR * fWet + fDry * xR) * fGain;
     }
 
     m_iWriteIndice = w;
     m_iOscCounter = iCounter;
-    return 1;
 }
 
 } // namespace corvex

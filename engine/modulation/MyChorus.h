@@ -6,7 +6,9 @@ namespace corvex {
 
 // Stereo chorus: records the left input in a 40 ms circular line and reads it back at two taps
 // that a 0.3 Hz oscillator moves in quadrature (cosine to the left, sine to the right), each
-// mixed with the dry input. This is where the mono guitar signal becomes stereo.
+// mixed with the dry input. This is where the mono guitar signal becomes stereo; when told
+// that the right input carries its own signal (a stereo cabinet response), the right tap reads
+// a second line that records the right input, mixed with the right input.
 class CMyChorus final : public CMyEffect {
 public:
     // 40 ms at 819.2 kHz; higher rates get a proportionally shorter line.
@@ -25,6 +27,7 @@ public:
     int Process(const float* inL, const float* inR, float* outL, float* outR, int n) override;
     // Derives the line length from the rate found behind the pointer now.
     int SetSampleRate(const double* pfSampleRate) override;
+    void SetStereoInput(bool bStereo) override { m_bStereoInput = bStereo; }
 
     int Size() const { return m_iSize; }
     int LineLength() const { return m_iLineLength; }
@@ -35,8 +38,15 @@ public:
 
 private:
     void OscillatorAt(int iCounter, float fs, float& fCos, float& fSin);
+    template <bool kStereo>
+    void Run(const float* inL, const float* inR, float* outL, float* outR, int n, float fs, float fWet, float fDry);
 
     float* m_afLine = nullptr; // CHORUSBUFFERSIZE entries
+    // The right input's line, used only while the right input is stereo; it starts as a copy of
+    // the left line, the two inputs having been equal until then.
+    float* m_afLineRight = nullptr;
+    bool m_bStereoInput = false;
+    bool m_bRightLive = false;
     int m_iOscCounter = 0;     // samples since the oscillator phase restarted
     int m_iLineLength = 0;
     int m_iWriteIndice = 0;

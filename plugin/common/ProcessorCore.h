@@ -82,6 +82,12 @@ public:
     // slice): the audio is the same however a block is sliced, and whether the chain ran on
     // silence or was skipped, so these are what shows it.
     int ScratchSamples() const { return pAudioProcess->BlockSize(); }
+
+    // Audio thread: installs a user cabinet impulse (nullptr: the built-in cabinet) with a
+    // crossfade, and hands back impulses no longer in use, for freeing off the audio thread
+    // (CMyConvolution::ExchangeImpulse and TakeRetired tell when).
+    CCabinetImpulse* ExchangeImpulse(CCabinetImpulse* pImpulse) { return pAudioProcess->ExchangeImpulse(pImpulse); }
+    CCabinetImpulse* TakeRetiredImpulse() { return pAudioProcess->TakeRetiredImpulse(); }
     std::int64_t GraphRuns() const { return m_iGraphRuns; }
 
 private:
