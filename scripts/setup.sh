@@ -10,6 +10,7 @@ packages=(
   libsndfile1-dev libcli11-dev   # corvex-render's audio files and IR files; every program's options
   libsamplerate0-dev         # IRs resampled to the session's rate
   libpng-dev libx11-dev      # the editor's artwork and its X11 window
+  libdbus-1-dev              # the editor's file chooser (the desktop portal over D-Bus)
   libfftw3-dev libeigen3-dev # the cabinet's FFT: FFTW on Linux, Eigen's header-only FFT for Windows
   lv2-dev                    # the LV2 plug-in
   libjack-jackd2-dev libasound2-dev   # corvex's audio backends
@@ -18,6 +19,7 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcairo2-dev fonts-dejavu-core   # the artwork generator
   libxtst-dev xvfb xauth x11-utils libgtk-3-dev   # the editor tests (GtkSocket embeds with XEmbed)
+  dbus-daemon                # the editor tests' session bus for the file chooser's portal
   liblilv-dev lilv-utils jalv sordi   # the LV2 tests
   jackd2                     # the JACK server the live tests start
   g++-mingw-w64-x86-64 wine wine64 libstb-dev   # the Windows cross build and its tests under Wine

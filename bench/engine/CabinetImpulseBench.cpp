@@ -1,5 +1,8 @@
 #include <benchmark/benchmark.h>
 
+#include <time.h>
+
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -28,7 +31,17 @@ std::vector<float> DecayingNoise(int n, unsigned uSeed)
     return h;
 }
 
-// Time per sample and core_percent: the share of one core the cabinet takes at kRate.
+// The thread's CPU time in microseconds: unlike the wall clock, it leaves out the time other
+// programs held the core.
+double ThreadMicroseconds()
+{
+    timespec time{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &time);
+    return static_cast<double>(time.tv_sec) * 1e6 + static_cast<double>(time.tv_nsec) * 1e-3;
+}
+
+// Time per sample, core_percent (the share of one core the cabinet takes at kRate) and
+// worst_block_us, the CPU time of the dearest block (where the longest partitions' work falls).
 void RunCabinet(benchmark::State& state, CMyConvolution& cabinet)
 {
     const std::vector<float> input = GuitarLikeSignal(static_cast<int>(kRate) * 2);
@@ -36,10 +49,13 @@ void RunCabinet(benchmark::State& state, CMyConvolution& cabinet)
     ScopedNoDenormals noDenormals;
     size_t pos = 0;
     int64_t samples = 0;
+    double dWorst = 0.0;
     for (auto _ : state) {
         if (pos + kBlock > input.size())
             pos = 0;
+        const double dStart = ThreadMicroseconds();
         cabinet.Process(&input[pos], &input[pos], outL.data(), outR.data(), kBlock);
+        dWorst = std::max(dWorst, ThreadMicroseconds() - dStart);
         benchmark::DoNotOptimize(outL.data());
         benchmark::DoNotOptimize(outR.data());
         benchmark::ClobberMemory();
@@ -49,6 +65,7 @@ void RunCabinet(benchmark::State& state, CMyConvolution& cabinet)
     ReportPerSample(state, samples, kRate);
     state.counters["core_percent"] = benchmark::Counter(static_cast<double>(samples) / kRate / 100.0,
                                                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["worst_block_us"] = dWorst;
 }
 
 // The built-in cabinet at the same rate and blocks; state.range(0) is "Distortion ON OFF".
@@ -63,14 +80,15 @@ void BM_CabinetBuiltIn48k(benchmark::State& state)
 }
 BENCHMARK(BM_CabinetBuiltIn48k)->ArgName("distortion")->Arg(0)->Arg(1);
 
-// A user response in place of the built-in one, after its crossfade; state.range(0) channels.
+// A user response in place of the built-in one, after its crossfade; state.range(0) channels,
+// state.range(1) the response's length in milliseconds.
 void BM_CabinetUserImpulse(benchmark::State& state)
 {
     test::BlockHost host;
     host.dSampleRate = kRate;
     CMyConvolution cabinet;
     host.Attach(cabinet);
-    const int iFrames = static_cast<int>(kResponseSeconds * kRate);
+    const int iFrames = static_cast<int>(static_cast<double>(state.range(1)) / 1000.0 * kRate);
     const std::vector<float> left = DecayingNoise(iFrames, 1), right = DecayingNoise(iFrames, 2);
     cabinet.ExchangeImpulse(
         CCabinetImpulse::Create(left.data(), state.range(0) == 2 ? right.data() : nullptr, iFrames, kRate).release());
@@ -83,7 +101,14 @@ void BM_CabinetUserImpulse(benchmark::State& state)
     state.SetLabel(CRealFft::Backend());
     RunCabinet(state, cabinet);
 }
-BENCHMARK(BM_CabinetUserImpulse)->ArgName("channels")->Arg(1)->Arg(2);
+constexpr int kResponseMs = static_cast<int>(kResponseSeconds * 1000.0);
+// The longest response a user may load.
+constexpr int kLongestMs = 10000;
+BENCHMARK(BM_CabinetUserImpulse)
+    ->ArgNames({"channels", "ms"})
+    ->Args({1, kResponseMs})
+    ->Args({2, kResponseMs})
+    ->Args({2, kLongestMs});
 
 // The same with the kernels held at the baseline instruction set.
 void BM_CabinetUserImpulseBaselineKernels(benchmark::State& state)
@@ -92,7 +117,18 @@ void BM_CabinetUserImpulseBaselineKernels(benchmark::State& state)
     BM_CabinetUserImpulse(state);
     cpu::SetActive(cpu::Supported());
 }
-BENCHMARK(BM_CabinetUserImpulseBaselineKernels)->ArgName("channels")->Arg(2);
+BENCHMARK(BM_CabinetUserImpulseBaselineKernels)->ArgNames({"channels", "ms"})->Args({2, kResponseMs});
+
+// Making a user impulse ready (off the audio thread): state.range(0) milliseconds, stereo.
+void BM_CabinetImpulseCreate(benchmark::State& state)
+{
+    const int iFrames = static_cast<int>(static_cast<double>(state.range(0)) / 1000.0 * kRate);
+    const std::vector<float> left = DecayingNoise(iFrames, 1), right = DecayingNoise(iFrames, 2);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(CCabinetImpulse::Create(left.data(), right.data(), iFrames, kRate));
+    state.SetLabel(CRealFft::Backend());
+}
+BENCHMARK(BM_CabinetImpulseCreate)->ArgName("ms")->Arg(1000)->Arg(kLongestMs)->Unit(benchmark::kMillisecond);
 
 // One forward and one inverse transform of state.range(0) points (the partitions' sizes twice).
 void BM_RealFft(benchmark::State& state)

@@ -23,6 +23,15 @@ CBitmap::CBitmap(int width, int height, std::vector<std::uint8_t> rgb)
     }
 }
 
+CBitmap::CBitmap(int width, int height, std::vector<std::uint8_t> rgb, std::unique_ptr<CBitmap> doubleSize)
+    : CBitmap(width, height, std::move(rgb))
+{
+    m_bDoubleSizeLoaded = true;
+    if (doubleSize && doubleSize->isLoaded() && doubleSize->getWidth() == 2 * m_iWidth &&
+        doubleSize->getHeight() == 2 * m_iHeight)
+        m_pDoubleSize = std::move(doubleSize);
+}
+
 const CBitmap* CBitmap::getDoubleSize() const
 {
     if (!m_bDoubleSizeLoaded && m_iScale == 1 && m_iResourceId != 0) {

@@ -13,6 +13,8 @@ public:
     // drawing); an unknown id or a bad image gives an empty bitmap.
     explicit CBitmap(int resourceId, int scale = 1);
     CBitmap(int width, int height, std::vector<std::uint8_t> rgb);
+    // An image drawn in code, with its double-size drawing (null: none).
+    CBitmap(int width, int height, std::vector<std::uint8_t> rgb, std::unique_ptr<CBitmap> doubleSize);
 
     bool isLoaded() const { return m_iWidth > 0 && m_iHeight > 0; }
     int getWidth() const { return m_iWidth; }

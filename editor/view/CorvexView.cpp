@@ -82,6 +82,11 @@ bool CCorvexView::open(void* /*parent*/)
         m_apControls[layout.id] = frame->addView(MakeControl(layout, this));
     for (ParamID id = kFirstParam; id <= kLastParam; ++id)
         update(id, m_pParameters->getParamNormalized(id));
+    using namespace editor;
+    m_pBadge = static_cast<CImpulseBadge*>(frame->addView(std::make_unique<CImpulseBadge>(
+        CRect::FromSize(kImpulseBadgeLeft, kImpulseBadgeTop, kImpulseBadgeWidth, kImpulseBadgeHeight), this,
+        kImpulseBadgeTag, gui::LoadBitmap(kImpulseBadgeBitmap), std::make_shared<const gui::CBitmapFont>(kFontBitmap))));
+    m_pBadge->setContent(m_sImpulseName, m_sImpulseError);
     return true;
 }
 
@@ -90,6 +95,7 @@ void CCorvexView::close()
     frame.reset();
     m_pBackground.reset();
     m_apControls.fill(nullptr);
+    m_pBadge = nullptr;
     m_afPending.fill(0.0f);
     m_iLastTouchedKnob = 0;
 }
@@ -118,6 +124,10 @@ void CCorvexView::valueChanged(gui::CControl* control)
 {
     if (control == nullptr)
         return;
+    if (control == m_pBadge) {
+        badgeClicked(m_pBadge->takeAction());
+        return;
+    }
     const int tag = control->getTag();
     if (IsKnob(tag))
         m_iLastTouchedKnob = ParamID(tag);
@@ -228,6 +238,65 @@ void CCorvexView::notify(const char* message)
     if (message != nullptr && std::strcmp(message, kTimerFired) == 0)
         showPendingValues();
     CEditorBase::notify(message);
+}
+
+void CCorvexView::showImpulse(const std::string& name, const std::string& error)
+{
+    m_sImpulseName = name;
+    m_sImpulseError = error;
+    // Shown at the next tick, as parameter values are.
+    if (m_pBadge != nullptr)
+        m_pBadge->setContent(name, error);
+}
+
+void CCorvexView::badgeClicked(CImpulseBadge::Action action)
+{
+    if (m_pImpulseAccess == nullptr)
+        return;
+    if (action == CImpulseBadge::Action::Clear) {
+        m_pImpulseAccess->clearImpulse();
+    } else if (action == CImpulseBadge::Action::Choose) {
+        // The file types ReadImpulseFile decodes: libsndfile's on Linux, WAVE files on Windows.
+#if defined(_WIN32)
+        static const FileFilter kAudioFiles{"WAVE audio files", {"*.wav", "*.wave"}};
+#else
+        static const FileFilter kAudioFiles{
+            "Audio files",
+            {"*.wav", "*.wave", "*.flac", "*.aiff", "*.aif", "*.aifc", "*.ogg", "*.oga", "*.opus", "*.w64", "*.caf",
+             "*.au", "*.snd", "*.rf64"}};
+#endif
+        std::string error;
+        if (!chooseFile(kChooserTitle, kAudioFiles, error))
+            showImpulse(m_sImpulseName, error);
+    }
+}
+
+bool CCorvexView::isDropTarget(gui::CPoint where) const
+{
+    using namespace editor;
+    return m_pImpulseAccess != nullptr &&
+           CRect::FromSize(kGrilleLeft, kGrilleTop, kGrilleWidth, kGrilleHeight).pointInside(where);
+}
+
+bool CCorvexView::filesDropped(gui::CPoint /*where*/, const std::vector<std::string>& paths)
+{
+    // One IR at a time: of several files, the first.
+    m_pImpulseAccess->loadImpulseFile(paths.front());
+    return true;
+}
+
+void CCorvexView::dragOver(bool over)
+{
+    if (m_pBadge != nullptr)
+        m_pBadge->setDropHover(over);
+}
+
+void CCorvexView::fileChosen(const std::string& path, const std::string& error)
+{
+    if (!error.empty())
+        showImpulse(m_sImpulseName, error);
+    else if (!path.empty() && m_pImpulseAccess != nullptr)
+        m_pImpulseAccess->loadImpulseFile(path);
 }
 
 void CCorvexView::refresh()

@@ -2,11 +2,14 @@
 
 #include "EditorBase.h"
 #include "EditorLayout.h"
+#include "ImpulseAccess.h"
+#include "ImpulseBadge.h"
 #include "ParameterAccess.h"
 #include "gui/Controls.h"
 
 #include <array>
 #include <memory>
+#include <string>
 
 namespace corvex {
 
@@ -35,6 +38,21 @@ public:
     void close() override;
 
     CParameterAccess& getParameterAccess() const { return *m_pParameters; }
+
+    // Where the view sends the user's cabinet IR choices (a dropped or chosen file, or back to
+    // the built-in cabinet); null (the default) offers none. Not owned: the host side keeps it
+    // alive while the view may use it.
+    void setImpulseAccess(CImpulseAccess* access) { m_pImpulseAccess = access; }
+    CImpulseAccess* getImpulseAccess() const { return m_pImpulseAccess; }
+    // What the host side holds: the IR's name (empty: the built-in cabinet) and the reason the
+    // last load was refused (empty: none).
+    void showImpulse(const std::string& name, const std::string& error);
+    const std::string& getImpulseName() const { return m_sImpulseName; }
+    const std::string& getImpulseError() const { return m_sImpulseError; }
+    // The grille's badge, or null while closed.
+    CImpulseBadge* getImpulseBadge() const { return m_pBadge; }
+    static constexpr int kImpulseBadgeTag = 1000; // no parameter's identifier
+    static constexpr const char* kChooserTitle = "Load a cabinet impulse response";
 
     // A parameter value from the host side: knobs and switches take it at once, meters and LEDs
     // park it until the next tick.
@@ -66,6 +84,12 @@ protected:
     // Up/Down and Page Up/Down turn the knob under the pointer, or the one last touched; Escape
     // closes the About box.
     bool handleKey(const gui::CKeyEvent& event) override;
+    // Files dropped on the speaker grille load as the cabinet's impulse response.
+    bool isDropTarget(gui::CPoint where) const override;
+    bool filesDropped(gui::CPoint where, const std::vector<std::string>& paths) override;
+    // The badge says what letting go will do, shown at the next tick.
+    void dragOver(bool over) override;
+    void fileChosen(const std::string& path, const std::string& error) override;
 
 private:
     void showPendingValues();
@@ -73,6 +97,8 @@ private:
     gui::CControl* keyTarget() const;
     // One whole gesture setting `control` to `value`.
     void editOnce(gui::CControl* control, float value);
+    // What a click on the badge asked for.
+    void badgeClicked(CImpulseBadge::Action action);
 
     std::unique_ptr<CParameterAccess> m_pParameters;
 
@@ -80,6 +106,11 @@ private:
     std::array<gui::CControl*, kButton1 + 1> m_apControls{};             // by identifier, 1 to 18
     std::array<float, kCompressionLed - kOutputLeftVumeter + 1> m_afPending{}; // identifiers 13 to 17
     ParamID m_iLastTouchedKnob = 0;
+
+    CImpulseAccess* m_pImpulseAccess = nullptr;
+    CImpulseBadge* m_pBadge = nullptr;
+    std::string m_sImpulseName;
+    std::string m_sImpulseError;
 };
 
 } // namespace corvex

@@ -191,6 +191,37 @@ gui::CMouseEvent CEditorBase::toLayout(gui::CMouseEvent event) const
     return event;
 }
 
+bool CEditorBase::acceptsDrop(gui::CPoint where) const
+{
+    return frame && isDropTarget(frame->getOffscreen().toLayout(where));
+}
+
+bool CEditorBase::onDrop(gui::CPoint where, const std::vector<std::string>& paths)
+{
+    if (!frame || paths.empty())
+        return false;
+    where = frame->getOffscreen().toLayout(where);
+    if (!isDropTarget(where) || !filesDropped(where, paths))
+        return false;
+    redrawFrame();
+    return true;
+}
+
+bool CEditorBase::chooseFile(const std::string& title, const FileFilter& filter, std::string& error)
+{
+    if (!m_pWindow) {
+        error = "no file chooser available";
+        return false;
+    }
+    return m_pWindow->chooseFile(title, filter, error);
+}
+
+void CEditorBase::onFileChosen(const std::string& path, const std::string& error)
+{
+    fileChosen(path, error);
+    redrawFrame();
+}
+
 bool CEditorBase::onKey(const gui::CKeyEvent& event)
 {
     if (!frame || event.key == gui::VirtualKey::Other || !handleKey(event))

@@ -5,6 +5,8 @@
 #include "gui/Frame.h"
 
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace corvex {
 
@@ -84,6 +86,19 @@ public:
         return m_bPointerInside;
     }
 
+    // Files dragged over the window at `where` (device pixels): true when a drop there is taken.
+    bool acceptsDrop(gui::CPoint where) const;
+    // Files (paths) dropped at `where`; true when the editor took them.
+    bool onDrop(gui::CPoint where, const std::vector<std::string>& paths);
+    // A drag the editor would take is over it (true), or has left or ended (false).
+    void onDragOver(bool over) { dragOver(over); }
+    // Asks the window's file chooser for one file; false with a reason when none can be shown.
+    bool chooseFile(const std::string& title, const FileFilter& filter, std::string& error);
+    bool isChoosingFile() const { return m_pWindow && m_pWindow->isChoosingFile(); }
+    // The chooser's answer: the chosen file's path; both empty when the user cancelled; `error`
+    // when no chooser could be shown after all.
+    void onFileChosen(const std::string& path, const std::string& error = {});
+
     // A key pressed while the editor has the keyboard; false hands it back to the host (its
     // shortcuts keep working).
     bool onKey(const gui::CKeyEvent& event);
@@ -99,6 +114,12 @@ public:
 protected:
     // What the editor does with a key; true when it used it.
     virtual bool handleKey(const gui::CKeyEvent& /*event*/) { return false; }
+    // Whether the editor takes files dropped at `where`, and the drop itself (layout pixels).
+    virtual bool isDropTarget(gui::CPoint /*where*/) const { return false; }
+    virtual bool filesDropped(gui::CPoint /*where*/, const std::vector<std::string>& /*paths*/) { return false; }
+    virtual void dragOver(bool /*over*/) {}
+    // The file chooser's answer, as onFileChosen has it.
+    virtual void fileChosen(const std::string& /*path*/, const std::string& /*error*/) {}
     // Shows the module's dialog resource modally over the editor's window.
     virtual void runModalDialog(int resourceId);
     // The frame repainted `painted` in its framebuffer; a window layer copies it to the screen.

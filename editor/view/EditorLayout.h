@@ -24,6 +24,23 @@ constexpr int kAboutOkHeight = 32;
 constexpr int kAboutOkLeft = kAboutLeft + (kAboutWidth - kAboutOkWidth) / 2;
 constexpr int kAboutOkTop = kAboutTop + kAboutHeight - kAboutOkHeight - 18;
 
+// The speaker grille below the panel: files dropped on it load as the cabinet's impulse response.
+constexpr int kGrilleLeft = 36;
+constexpr int kGrilleTop = 540;
+constexpr int kGrilleWidth = 952;
+constexpr int kGrilleHeight = 212;
+
+// The badge on the grille under the brand plate, showing which cabinet plays: bitmap 154 is its
+// empty plate, drawn over the grille; its text is set in the font of bitmap 155.
+constexpr int kImpulseBadgeBitmap = 154;
+constexpr int kFontBitmap = 155;
+constexpr int kImpulseBadgeWidth = 440;
+constexpr int kImpulseBadgeHeight = 40;
+constexpr int kImpulseBadgeLeft = kGrilleLeft + (kGrilleWidth - kImpulseBadgeWidth) / 2;
+constexpr int kImpulseBadgeTop = 694;
+// The badge's clear button: its right end, shown while a user IR plays.
+constexpr int kImpulseClearWidth = 26;
+
 enum class ControlKind { OnOffButton, AnimKnob, VuMeter, MovieBitmap, KickButton };
 
 struct ControlLayout {

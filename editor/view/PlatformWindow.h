@@ -4,11 +4,19 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace corvex {
 
 class CEditorBase;
 class CHostWindow;
+
+// Files a chooser offers: a name for the user and the patterns ("*.wav") that select them.
+struct FileFilter {
+    std::string name;
+    std::vector<std::string> patterns;
+};
 
 // The window systems' names as hosts pass them with a parent window (the VST 3 platform types).
 inline constexpr const char* kPlatformTypeX11 = "X11EmbedWindowID";
@@ -26,6 +34,16 @@ public:
     virtual void resize(int width, int height) = 0;
     // The window system's handle of the editor's own window (an X11 Window), 0 if none.
     virtual std::uintptr_t nativeWindow() const { return 0; }
+    // Shows the desktop's own chooser of one file to open, without holding up the host: the
+    // answer arrives later through CEditorBase::onFileChosen. False with a reason for the user
+    // when no chooser can be shown.
+    virtual bool chooseFile(const std::string& /*title*/, const FileFilter& /*filter*/, std::string& error)
+    {
+        error = "no file chooser available";
+        return false;
+    }
+    // True from chooseFile until its answer has been handed on.
+    virtual bool isChoosingFile() const { return false; }
 };
 
 // The scale the window system's settings ask for (X11: the Xft.dpi resource over 96), 0 when

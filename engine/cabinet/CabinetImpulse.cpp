@@ -15,6 +15,23 @@ namespace {
 // results are the same bits at every vector width.
 CORVEX_KERNEL_BODY void HeadRunBody(const float* afWindow, const float* afTaps, int iTaps, int n, float* afOut)
 {
+    constexpr int kFull = CCabinetImpulse::kHeadTaps;
+    if (n == kFull) {
+        // A whole run: its sums fit in registers for all the taps.
+        float afSum[kFull];
+        for (int t = 0; t < kFull; ++t)
+            afSum[t] = afOut[t];
+        for (int u = 0; u < iTaps; ++u) {
+            const float h = afTaps[u];
+            const float* x = afWindow - u;
+#pragma omp simd
+            for (int t = 0; t < kFull; ++t)
+                afSum[t] += h * x[t];
+        }
+        for (int t = 0; t < kFull; ++t)
+            afOut[t] = afSum[t];
+        return;
+    }
     for (int u = 0; u < iTaps; ++u) {
         const float h = afTaps[u];
         const float* x = afWindow - u;
@@ -110,10 +127,13 @@ std::unique_ptr<CCabinetImpulse> CCabinetImpulse::Create(const float* left, cons
 {
     if (!left || frames < 1 || !(sampleRate > 0.0) || !std::isfinite(sampleRate))
         return nullptr;
+    // One non-finite tap would spread through every transform for good.
+    for (const float* channel : {left, right})
+        if (channel && !std::all_of(channel, channel + frames, [](float f) { return std::isfinite(f); }))
+            return nullptr;
     try {
         std::unique_ptr<CCabinetImpulse> pImpulse(new CCabinetImpulse());
-        if (!pImpulse->Build(left, right, frames, sampleRate))
-            return nullptr;
+        pImpulse->Build(left, right, frames, sampleRate);
         return pImpulse;
     } catch (const std::bad_alloc&) {
         return nullptr;
@@ -122,7 +142,7 @@ std::unique_ptr<CCabinetImpulse> CCabinetImpulse::Create(const float* left, cons
 
 CCabinetImpulse::~CCabinetImpulse() = default;
 
-bool CCabinetImpulse::Build(const float* left, const float* right, int frames, double sampleRate)
+void CCabinetImpulse::Build(const float* left, const float* right, int frames, double sampleRate)
 {
     m_iChannels = right ? 2 : 1;
     m_iFrames = frames;
@@ -146,7 +166,10 @@ bool CCabinetImpulse::Build(const float* left, const float* right, int frames, d
     m_iLevels = 0;
     for (int l = 0; l < kLevelCount && frames > kPartitionSizes[l]; ++l) {
         const int B = kPartitionSizes[l];
-        const int iEnd = l + 1 < kLevelCount ? std::min(frames, kPartitionSizes[l + 1]) : frames;
+        // The next length takes over only where it has enough of the response to pay for its
+        // transforms; until then this one runs to the end.
+        const bool bLast = l + 1 == kLevelCount || frames < kNextLevelShare * kPartitionSizes[l + 1];
+        const int iEnd = bLast ? frames : kPartitionSizes[l + 1];
         Level& level = m_aLevels[l];
         level.iSize = B;
         level.iParts = (iEnd - B + B - 1) / B;
@@ -156,8 +179,6 @@ bool CCabinetImpulse::Build(const float* left, const float* right, int frames, d
         level.afWindow.assign(2 * static_cast<size_t>(B), 0.0f);
         level.afInRe.assign(uSpectra, 0.0f);
         level.afInIm.assign(uSpectra, 0.0f);
-        level.afAccRe.assign(uBins, 0.0f);
-        level.afAccIm.assign(uBins, 0.0f);
         level.afTime.assign(2 * static_cast<size_t>(B), 0.0f);
         // The inverse transform's factor 2B is taken out of the partitions' spectra.
         const float fNorm = 1.0f / static_cast<float>(2 * B);
@@ -165,6 +186,8 @@ bool CCabinetImpulse::Build(const float* left, const float* right, int frames, d
             level.afPartRe[c].assign(uSpectra, 0.0f);
             level.afPartIm[c].assign(uSpectra, 0.0f);
             level.afOut[c].assign(static_cast<size_t>(B), 0.0f);
+            level.afAccRe[c].assign(uBins, 0.0f);
+            level.afAccIm[c].assign(uBins, 0.0f);
             for (int p = 0; p < level.iParts; ++p) {
                 const int iFirst = B + p * B;
                 const int iCount = std::min(B, iEnd - iFirst);
@@ -177,8 +200,9 @@ bool CCabinetImpulse::Build(const float* left, const float* right, int frames, d
         }
         std::fill(level.afTime.begin(), level.afTime.end(), 0.0f);
         ++m_iLevels;
+        if (bLast)
+            break;
     }
-    return true;
 }
 
 void CCabinetImpulse::Reset()
@@ -191,41 +215,55 @@ void CCabinetImpulse::Reset()
         Level& level = m_aLevels[l];
         level.iFill = 0;
         level.iNewest = 0;
+        level.iDone = 0;
         std::fill(level.afWindow.begin(), level.afWindow.end(), 0.0f);
         std::fill(level.afInRe.begin(), level.afInRe.end(), 0.0f);
         std::fill(level.afInIm.begin(), level.afInIm.end(), 0.0f);
-        for (int c = 0; c < m_iChannels; ++c)
+        for (int c = 0; c < m_iChannels; ++c) {
             std::fill(level.afOut[c].begin(), level.afOut[c].end(), 0.0f);
+            std::fill(level.afAccRe[c].begin(), level.afAccRe[c].end(), 0.0f);
+            std::fill(level.afAccIm[c].begin(), level.afAccIm[c].end(), 0.0f);
+        }
     }
     m_bRunning = false;
+}
+
+void CCabinetImpulse::AccumulateParts(Level& level, int iUpTo)
+{
+    const size_t uBins = static_cast<size_t>(level.iSize + 1);
+    while (level.iDone < iUpTo) {
+        // Partition p meets the input block p blocks before the one now filling, which is
+        // p - 1 slots before the newest complete one.
+        const int p = ++level.iDone;
+        int iSlot = level.iNewest - (p - 1);
+        if (iSlot < 0)
+            iSlot += level.iParts;
+        const size_t uPart = uBins * static_cast<size_t>(p), uIn = uBins * static_cast<size_t>(iSlot);
+        for (int c = 0; c < m_iChannels; ++c)
+            MultiplyAdd(&level.afPartRe[c][uPart], &level.afPartIm[c][uPart], &level.afInRe[uIn], &level.afInIm[uIn],
+                        level.iSize + 1, level.afAccRe[c].data(), level.afAccIm[c].data());
+    }
 }
 
 void CCabinetImpulse::CompleteBlock(Level& level)
 {
     const int B = level.iSize;
-    const int iBins = B + 1;
-    const size_t uBins = static_cast<size_t>(iBins);
-    // The newest input spectrum goes into the slot of the oldest.
+    AccumulateParts(level, level.iParts - 1);
+    level.iDone = 0;
+    // The newest input spectrum goes into the slot of the oldest, which no sum needs any more.
     level.iNewest = level.iNewest + 1 < level.iParts ? level.iNewest + 1 : 0;
-    const size_t uNewest = uBins * static_cast<size_t>(level.iNewest);
+    const size_t uNewest = static_cast<size_t>(B + 1) * static_cast<size_t>(level.iNewest);
     level.pFft->Forward(level.afWindow.data(), &level.afInRe[uNewest], &level.afInIm[uNewest]);
     std::copy(level.afWindow.begin() + B, level.afWindow.end(), level.afWindow.begin());
 
     for (int c = 0; c < m_iChannels; ++c) {
-        // Partition p meets the input block p blocks back; together they make the next block.
-        std::fill(level.afAccRe.begin(), level.afAccRe.end(), 0.0f);
-        std::fill(level.afAccIm.begin(), level.afAccIm.end(), 0.0f);
-        int iSlot = level.iNewest;
-        for (int p = 0; p < level.iParts; ++p) {
-            const size_t uPart = uBins * static_cast<size_t>(p);
-            const size_t uIn = uBins * static_cast<size_t>(iSlot);
-            MultiplyAdd(&level.afPartRe[c][uPart], &level.afPartIm[c][uPart], &level.afInRe[uIn], &level.afInIm[uIn],
-                        iBins, level.afAccRe.data(), level.afAccIm.data());
-            iSlot = iSlot == 0 ? level.iParts - 1 : iSlot - 1;
-        }
-        level.pFft->Inverse(level.afAccRe.data(), level.afAccIm.data(), level.afTime.data());
+        MultiplyAdd(&level.afPartRe[c][0], &level.afPartIm[c][0], &level.afInRe[uNewest], &level.afInIm[uNewest],
+                    B + 1, level.afAccRe[c].data(), level.afAccIm[c].data());
+        level.pFft->Inverse(level.afAccRe[c].data(), level.afAccIm[c].data(), level.afTime.data());
         // Overlap-save: the second half is the linear convolution.
         std::copy(level.afTime.begin() + B, level.afTime.end(), level.afOut[c].begin());
+        std::fill(level.afAccRe[c].begin(), level.afAccRe[c].end(), 0.0f);
+        std::fill(level.afAccIm[c].begin(), level.afAccIm[c].end(), 0.0f);
     }
 }
 
@@ -267,6 +305,10 @@ void CCabinetImpulse::Process(const float* in, float* outL, float* outR, int n)
             if (level.iFill == level.iSize) {
                 CompleteBlock(level);
                 level.iFill = 0;
+            } else {
+                // The share of the older partitions due by now.
+                AccumulateParts(level, static_cast<int>(static_cast<long long>(level.iParts - 1) * level.iFill /
+                                                        level.iSize));
             }
         }
         i += iRun;

@@ -15,20 +15,26 @@ std::vector<float> BuiltInCabinetResponse(double sampleRate, bool distorted);
 
 // A user cabinet impulse response at the session rate, ready to convolve with no latency: the
 // first kHeadTaps taps directly, the rest in partitions through FFTs, short partitions early
-// and long ones in the tail, each computed as soon as the input block it needs is complete (so
-// the longest partitions' work comes in bursts, once per their length). It holds its own
+// and long ones in the tail. A length's next output block is due as its current input block
+// completes; all but its first partition meet older input blocks only, so their products are
+// spread over the block, and what is left at its end is one forward and one inverse transform
+// per channel (the longest length's come in bursts, once per its length). It holds its own
 // running state; everything is allocated in Create.
 class CCabinetImpulse {
 public:
     static constexpr int kHeadTaps = 64;
     // Partition lengths, shortest first: the partitions of length kPartitionSizes[l] cover the
-    // taps from kPartitionSizes[l] up to kPartitionSizes[l + 1], the last length the rest.
-    static constexpr int kPartitionSizes[] = {64, 512, 4096, 16384};
+    // taps from kPartitionSizes[l] up to kPartitionSizes[l + 1], or to the end of the response
+    // when it is shorter than kNextLevelShare times that next length. Each length costs its
+    // transforms per sample whatever its partition count, so few lengths far apart cost least
+    // (bench/engine/CabinetImpulseBench.cpp).
+    static constexpr int kPartitionSizes[] = {64, 1024, 16384};
+    static constexpr int kNextLevelShare = 2;
     static constexpr int kLevelCount = sizeof(kPartitionSizes) / sizeof(kPartitionSizes[0]);
 
     // Off the audio thread. left/right: frames samples each at sampleRate; right == nullptr for
-    // mono. nullptr for no samples, a rate that is not positive and finite, or when the memory
-    // cannot be had.
+    // mono. nullptr for no samples, a non-finite sample, a rate that is not positive and finite,
+    // or when the memory cannot be had.
     static std::unique_ptr<CCabinetImpulse> Create(const float* left, const float* right, int frames,
                                                    double sampleRate);
     ~CCabinetImpulse();
@@ -55,18 +61,22 @@ private:
         int iParts = 0;
         int iFill = 0;   // samples of the current input block so far
         int iNewest = 0; // the spectrum slot of the newest input block
+        int iDone = 0;   // partitions 1..iDone are in the sums for the next output block
         std::unique_ptr<CRealFft> pFft;
         std::vector<float> afWindow;       // 2B: the previous input block, then the current one
         std::vector<float> afInRe, afInIm; // iParts slots of input spectra, B + 1 bins each
         std::vector<float> afPartRe[2], afPartIm[2]; // per channel, iParts spectra of B + 1 bins
-        std::vector<float> afAccRe, afAccIm;
+        std::vector<float> afAccRe[2], afAccIm[2];  // per channel: the next output block's spectrum
         std::vector<float> afTime;                   // 2B
         std::vector<float> afOut[2];                 // B: this level's share of the current block
     };
 
     CCabinetImpulse() = default;
-    bool Build(const float* left, const float* right, int frames, double sampleRate);
+    // Throws std::bad_alloc when the memory cannot be had.
+    void Build(const float* left, const float* right, int frames, double sampleRate);
     void CompleteBlock(Level& level);
+    // Adds the products of partitions iDone + 1 to iUpTo into the sums.
+    void AccumulateParts(Level& level, int iUpTo);
 
     int m_iChannels = 0;
     int m_iFrames = 0;

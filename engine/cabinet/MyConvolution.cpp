@@ -164,6 +164,13 @@ CCabinetImpulse* CMyConvolution::ExchangeImpulse(CCabinetImpulse* pImpulse)
     return pOut;
 }
 
+int CMyConvolution::ImpulseTailSamples() const
+{
+    const int iCurrent = m_pImpulse ? m_pImpulse->Frames() : 0;
+    const int iFading = m_pFading && m_iFadeLeft > 0 ? m_pFading->Frames() : 0;
+    return std::max(iCurrent, iFading);
+}
+
 CCabinetImpulse* CMyConvolution::TakeRetired()
 {
     if (m_iFadeLeft > 0 || !m_pFading)

@@ -65,6 +65,9 @@ public:
     // The impulse installed, nullptr for the built-in cabinet.
     const CCabinetImpulse* Impulse() const { return m_pImpulse; }
     bool Fading() const { return m_iFadeLeft > 0; }
+    // How long the user impulses in play ring after the input stops, in samples (0 with the
+    // built-in cabinet alone): what a silence detector must wait for besides the later stages.
+    int ImpulseTailSamples() const;
 
     // The impulse response of the last build; ResponseLength() entries are meaningful.
     const float* ImpulseResponse() const { return m_afImpulse; }

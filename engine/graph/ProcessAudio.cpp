@@ -295,4 +295,9 @@ CCabinetImpulse* CProcessAudio::TakeRetiredImpulse()
     return m_pCabinet ? m_pCabinet->TakeRetired() : nullptr;
 }
 
+int CProcessAudio::ImpulseTailSamples() const
+{
+    return m_pCabinet ? m_pCabinet->ImpulseTailSamples() : 0;
+}
+
 } // namespace corvex

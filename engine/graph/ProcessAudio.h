@@ -75,6 +75,8 @@ public:
     // ExchangeImpulse and TakeRetired). Without a cabinet block the impulse comes straight back.
     CCabinetImpulse* ExchangeImpulse(CCabinetImpulse* pImpulse);
     CCabinetImpulse* TakeRetiredImpulse();
+    // CMyConvolution::ImpulseTailSamples, 0 without a cabinet block.
+    int ImpulseTailSamples() const;
     // Swaps a block for another (used to observe the chain from tests); returns the old one.
     std::unique_ptr<CMyEffect> ExchangeBlock(BlockId id, std::unique_ptr<CMyEffect> pBlock);
 

@@ -110,7 +110,13 @@ TEST_F(EditorViewTest, OpenBuildsTheEighteenControlsAtTheirRectanglesWithoutOver
         {17, typeid(gui::CMovieBitmap), CRect::FromSize(230, 284, 18, 16), 17},
         {18, typeid(gui::CKickButton), CRect::FromSize(968, 0, 54, 27), 18},
     };
-    ASSERT_EQ(view->getFrame()->getNbViews(), 18u);
+    // The eighteen controls and the cabinet IR badge on the grille.
+    ASSERT_EQ(view->getFrame()->getNbViews(), 19u);
+    const gui::CControl* badge = view->getImpulseBadge();
+    ASSERT_NE(badge, nullptr);
+    EXPECT_EQ(badge->getViewSize(), CRect::FromSize(292, 694, 440, 40));
+    for (const Expected& e : expected)
+        EXPECT_FALSE(e.rect.overlaps(badge->getViewSize())) << "overlaps " << e.id;
     for (const Expected& e : expected) {
         SCOPED_TRACE(e.id);
         gui::CControl* c = control(e.id);
@@ -141,7 +147,7 @@ TEST_F(EditorViewTest, OpeningAnOpenViewFailsAndCreatesNothing)
     gui::CControl* knob = control(kDistortionLevel);
     EXPECT_FALSE(view->open(&kParentWindow));
     EXPECT_EQ(view->getFrame(), frame);
-    EXPECT_EQ(frame->getNbViews(), 18u);
+    EXPECT_EQ(frame->getNbViews(), 19u);
     EXPECT_EQ(control(kDistortionLevel), knob);
     EXPECT_NE(view->attached(&kParentWindow, CEditorBase::kPlatformTypeOffscreen), kResultOk);
     EXPECT_EQ(controller->Views().size(), 1u);
@@ -448,7 +454,8 @@ TEST_F(EditorViewTest, ForceRefreshRepaintsEverythingAndChangesNoValue)
     ASSERT_EQ(controller->getState(&stream), kResultOk);
     stream.seek(0, IBStream::kIBSeekSet, nullptr);
     view->Notify(CorvexEditorViewBase::kForceRefresh);
-    EXPECT_EQ(view->getFrame()->getDrawCount(), draws + 18);
+    // The eighteen controls and the badge.
+    EXPECT_EQ(view->getFrame()->getDrawCount(), draws + 19);
     EXPECT_TRUE(view->getFrame()->getDirtyRegion().empty());
     for (ParamID id = 1; id <= 18; ++id)
         EXPECT_EQ(control(id)->getValue(), values[id - 1]) << id;
@@ -456,7 +463,7 @@ TEST_F(EditorViewTest, ForceRefreshRepaintsEverythingAndChangesNoValue)
     EXPECT_EQ(view->getPendingValue(kCompressionLed), 1.0f);
 
     ASSERT_EQ(controller->setState(&stream), kResultOk);
-    EXPECT_EQ(view->getFrame()->getDrawCount(), draws + 36);
+    EXPECT_EQ(view->getFrame()->getDrawCount(), draws + 38);
 }
 
 TEST_F(EditorViewTest, TheTimerRunsOnlyWhileAttachedAndClosingForgetsEverything)

@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <limits>
 #include <memory>
 #include <tuple>
 #include <vector>
 
+#include "CrossSystemFile.h"
 #include "EngineTestSupport.h"
 #include "StereoRun.h"
 #include "TestEngine.h"
@@ -16,6 +20,8 @@ namespace corvex {
 namespace {
 
 using test::Signal;
+
+constexpr char kImpulseMagic[8] = {'C', 'V', 'X', 'I', 'R', 'O', '0', '1'};
 
 // A decaying noise response, as a measured cabinet's tail looks.
 Signal DecayingNoise(int n, unsigned uSeed, double dDecaySamples)
@@ -67,11 +73,11 @@ class ImpulseConvolution : public testing::TestWithParam<std::tuple<double, int>
 TEST_P(ImpulseConvolution, MatchesTheDirectConvolution)
 {
     const auto [dRate, iBlock] = GetParam();
-    const int iFrames = static_cast<int>(0.4 * dRate);
+    constexpr int iFrames =
+        CCabinetImpulse::kNextLevelShare * CCabinetImpulse::kPartitionSizes[CCabinetImpulse::kLevelCount - 1] + 1000;
     const Signal hL = DecayingNoise(iFrames, 5, 0.05 * dRate), hR = DecayingNoise(iFrames, 6, 0.08 * dRate);
     auto pImpulse = CCabinetImpulse::Create(hL.data(), hR.data(), iFrames, dRate);
     ASSERT_TRUE(pImpulse);
-    ASSERT_GT(iFrames, CCabinetImpulse::kPartitionSizes[CCabinetImpulse::kLevelCount - 1]);
     const Signal x = SparseInput(iFrames + 5000, 9);
     test::Stereo y{Signal(x.size()), Signal(x.size())};
     for (size_t i = 0; i < x.size(); i += static_cast<size_t>(iBlock)) {
@@ -84,6 +90,30 @@ TEST_P(ImpulseConvolution, MatchesTheDirectConvolution)
 
 INSTANTIATE_TEST_SUITE_P(RatesAndBlocks, ImpulseConvolution,
                          testing::Combine(testing::Values(44100.0, 96000.0), testing::Values(1, 64, 4096)));
+
+// Create refuses what it cannot convolve, and describes what it took.
+TEST(CabinetImpulseCreate, RefusesWhatItCannotConvolve)
+{
+    const Signal h = DecayingNoise(500, 41, 100.0);
+    Signal hInfinite = h;
+    hInfinite[300] = std::numeric_limits<float>::infinity();
+    const double dNaN = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const float *left, *right;
+        int frames;
+        double rate;
+    };
+    for (const Case& c : {Case{nullptr, nullptr, 500, 48000.0}, Case{h.data(), nullptr, 0, 48000.0},
+                          Case{h.data(), nullptr, 500, 0.0}, Case{h.data(), nullptr, 500, dNaN},
+                          Case{h.data(), hInfinite.data(), 500, 48000.0}})
+        EXPECT_EQ(CCabinetImpulse::Create(c.left, c.right, c.frames, c.rate), nullptr)
+            << c.frames << " frames at " << c.rate;
+    const auto pImpulse = CCabinetImpulse::Create(h.data(), h.data(), 500, 48000.0);
+    ASSERT_TRUE(pImpulse);
+    EXPECT_EQ(pImpulse->Channels(), 2);
+    EXPECT_EQ(pImpulse->Frames(), 500);
+    EXPECT_EQ(pImpulse->SampleRate(), 48000.0);
+}
 
 // A guitar-like input for the whole graph: a plucked two-tone note.
 Signal Pluck(double dRate, int n)
@@ -230,6 +260,141 @@ TEST(CabinetExchange, StereoResponseKeepsEachSideThroughTheGraph)
     EXPECT_EQ(mono.left, mono.right);
     EXPECT_FALSE(cabinet.StereoOutput());
 }
+
+// Every impulse handed in comes back exactly once, and only once nothing reads it any more.
+TEST(CabinetExchange, HandsEachImpulseBackOnceItIsOutOfUse)
+{
+    test::BlockHost host;
+    CMyConvolution cabinet;
+    host.Attach(cabinet);
+    const Signal h = DecayingNoise(3000, 21, 300.0), x = test::Noise(44100, 22);
+    CCabinetImpulse* apImpulse[3];
+    for (CCabinetImpulse*& p : apImpulse)
+        p = CCabinetImpulse::Create(h.data(), nullptr, static_cast<int>(h.size()), host.dSampleRate).release();
+    CCabinetImpulse *a = apImpulse[0], *b = apImpulse[1], *c = apImpulse[2];
+    Signal out(x.size());
+    size_t uAt = 0;
+    auto Play = [&](double dSeconds) {
+        const int n = static_cast<int>(dSeconds * host.dSampleRate);
+        cabinet.Process(&x[uAt], nullptr, &out[uAt], &out[uAt], n);
+        uAt += static_cast<size_t>(n);
+    };
+    const double dPastFade = 2 * CMyConvolution::kFadeSeconds, dInFade = CMyConvolution::kFadeSeconds / 2;
+    EXPECT_EQ(cabinet.ImpulseTailSamples(), 0);
+    EXPECT_EQ(cabinet.ExchangeImpulse(a), nullptr);
+    EXPECT_EQ(cabinet.ImpulseTailSamples(), 3000);
+    Play(dInFade);
+    EXPECT_EQ(cabinet.ExchangeImpulse(b), nullptr); // the built-in cabinet's fade cut short
+    Play(dInFade);
+    EXPECT_EQ(cabinet.TakeRetired(), nullptr);      // a still fading out
+    Play(dPastFade);
+    EXPECT_EQ(cabinet.TakeRetired(), a);
+    EXPECT_EQ(cabinet.TakeRetired(), nullptr);
+    EXPECT_EQ(cabinet.ExchangeImpulse(c), nullptr);
+    Play(dInFade);
+    EXPECT_EQ(cabinet.ExchangeImpulse(nullptr), b); // b's fade cut short: out of use at once
+    EXPECT_EQ(cabinet.ExchangeImpulse(c), nullptr); // back to c, which was fading out
+    EXPECT_EQ(cabinet.ExchangeImpulse(c), nullptr); // already installed
+    Play(dPastFade);
+    EXPECT_EQ(cabinet.TakeRetired(), nullptr);      // the built-in cabinet faded out
+    EXPECT_EQ(cabinet.ExchangeImpulse(nullptr), nullptr);
+    EXPECT_EQ(cabinet.ImpulseTailSamples(), 3000);  // c fading out
+    Play(dPastFade);
+    EXPECT_EQ(cabinet.ImpulseTailSamples(), 0);
+    EXPECT_EQ(cabinet.ExchangeImpulse(c), nullptr); // c, waiting to be taken, back in
+    EXPECT_EQ(cabinet.Impulse(), c);                // the cabinet frees c
+    delete a;
+    delete b;
+}
+
+// Reset clears the user impulse's running state as it does the built-in history: what was
+// played before leaves no trace.
+TEST(CabinetExchange, ResetClearsTheUserImpulsesState)
+{
+    const Signal h = DecayingNoise(20000, 31, 4000.0), x = test::Noise(30000, 32);
+    test::BlockHost host;
+    CMyConvolution played, fresh;
+    for (CMyConvolution* pCabinet : {&played, &fresh}) {
+        host.Attach(*pCabinet);
+        pCabinet->ExchangeImpulse(
+            CCabinetImpulse::Create(h.data(), h.data(), static_cast<int>(h.size()), host.dSampleRate).release());
+    }
+    test::ProcessAll(played, x, x);
+    played.Reset();
+    fresh.Reset();
+    const test::Stereo a = test::ProcessAll(played, x, x), b = test::ProcessAll(fresh, x, x);
+    EXPECT_EQ(a.left, b.left);
+    EXPECT_EQ(a.right, b.right);
+    EXPECT_GT(test::PeakAbs(a.left), 0.0f);
+}
+
+// The same response convolved on every system: the Linux run (FFTW) writes its output for a
+// stereo response and a test signal made of plain arithmetic only (no libm, whose last bits
+// differ between C runtimes), the Windows run (Eigen's FFT, under Wine) compares its own.
+test::Stereo PortableImpulseOutput()
+{
+    constexpr double kRate = 48000.0;
+    const int iFrames = static_cast<int>(0.4 * kRate), iSamples = iFrames + 8000;
+    Signal hL(static_cast<size_t>(iFrames)), hR(hL.size()), x(static_cast<size_t>(iSamples));
+    std::uint32_t uNoise = 12345u;
+    auto Next = [&uNoise] {
+        uNoise = uNoise * 1664525u + 1013904223u;
+        return static_cast<double>(uNoise >> 8) / 16777216.0 - 0.5;
+    };
+    double dEnvelope = 1.0;
+    for (size_t i = 0; i < hL.size(); ++i, dEnvelope *= 0.9997) {
+        hL[i] = static_cast<float>(Next() * dEnvelope);
+        hR[i] = static_cast<float>(Next() * dEnvelope);
+    }
+    // A decaying 110 Hz tone from a two-pole oscillator (2 cos(2 pi 110 / 48000)), plus noise.
+    double y1 = 0.0, y2 = 0.05;
+    for (size_t i = 0; i < x.size(); ++i) {
+        const double y = 1.999792673350785 * y1 - y2;
+        y2 = y1;
+        y1 = y;
+        x[i] = static_cast<float>(y * 0.5 + 0.05 * Next());
+    }
+    test::BlockHost host;
+    host.dSampleRate = kRate;
+    host[kDistortionOnOff] = 1.0f;
+    CMyConvolution cabinet;
+    host.Attach(cabinet);
+    cabinet.ExchangeImpulse(CCabinetImpulse::Create(hL.data(), hR.data(), iFrames, kRate).release());
+    return test::ProcessAll(cabinet, x, x, 256);
+}
+
+#if defined(CORVEX_IMPULSE_OUTPUT_WRITE)
+
+TEST(CabinetImpulsePortable, WritesTheOutputForOtherSystems)
+{
+    const test::Stereo out = PortableImpulseOutput();
+    std::ofstream file(CORVEX_IMPULSE_OUTPUT_WRITE, std::ios::binary | std::ios::trunc);
+    ASSERT_TRUE(file) << "cannot write " << CORVEX_IMPULSE_OUTPUT_WRITE;
+    ::test::WriteMagic(file, kImpulseMagic);
+    ::test::WriteRecord(file, out.left);
+    ::test::WriteRecord(file, out.right);
+    ASSERT_TRUE(file.flush()) << "cannot write " << CORVEX_IMPULSE_OUTPUT_WRITE;
+}
+
+#endif
+
+#if defined(CORVEX_IMPULSE_OUTPUT_REFERENCE)
+
+TEST(CabinetImpulsePortable, MatchesTheLinuxOutput)
+{
+    std::ifstream file(CORVEX_IMPULSE_OUTPUT_REFERENCE, std::ios::binary);
+    ASSERT_TRUE(file) << "no Linux output at " << CORVEX_IMPULSE_OUTPUT_REFERENCE
+                      << ": run the Linux tests (cmake --workflow --preset test) first";
+    ASSERT_TRUE(::test::ReadMagic(file, kImpulseMagic)) << CORVEX_IMPULSE_OUTPUT_REFERENCE << " is not an impulse output file";
+    Signal left, right;
+    ASSERT_TRUE(::test::ReadRecord(file, left) && ::test::ReadRecord(file, right)) << "file too short";
+    const test::Stereo out = PortableImpulseOutput();
+    ASSERT_EQ(out.left.size(), left.size());
+    EXPECT_LT(ErrorDb(out.left, left), -100.0);
+    EXPECT_LT(ErrorDb(out.right, right), -100.0);
+}
+
+#endif
 
 } // namespace
 } // namespace corvex

@@ -9,6 +9,7 @@
 // control's rectangle, so controls blend into the panel seamlessly. The output is a
 // deterministic function of this file, cairo and the DejaVu fonts.
 
+#include "gui/BitmapFont.h"
 #include "view/EditorLayout.h"
 #include "version.h"
 
@@ -310,7 +311,8 @@ void Background(cairo_t* cr)
 {
     Handle(cr);
     BrushedPanel(cr, 36, 96, 952, 428);
-    Grille(cr, 36, 540, 952, 212);
+    Grille(cr, corvex::editor::kGrilleLeft, corvex::editor::kGrilleTop, corvex::editor::kGrilleWidth,
+           corvex::editor::kGrilleHeight);
 
     // Brand and tag line, top left of the panel.
     cairo_select_font_face(cr, kSerif, CAIRO_FONT_SLANT_ITALIC, CAIRO_FONT_WEIGHT_BOLD);
@@ -573,6 +575,17 @@ void OkButton(cairo_t* cr, double w, double h, bool pressed)
     Text(cr, "OK", w / 2.0 + (pressed ? 1 : 0), h / 2.0 + 6 + (pressed ? 1 : 0), 16, true, {0.12, 0.11, 0.10});
 }
 
+// The impulse-response badge's empty plate: smoked glass on the cloth, a thin cream rim.
+void BadgePlate(cairo_t* cr, double w, double h)
+{
+    RoundedRect(cr, 0.5, 0.5, w - 1, h - 1, 7);
+    cairo_set_source_rgba(cr, 0.03, 0.025, 0.02, 0.82);
+    cairo_fill_preserve(cr);
+    SetColor(cr, {0.86, 0.80, 0.66}, 0.55);
+    cairo_set_line_width(cr, 1.0);
+    cairo_stroke(cr);
+}
+
 struct Image {
     int width = 0;
     int height = 0;
@@ -643,6 +656,59 @@ bool WriteFile(const std::string& path, const std::vector<unsigned char>& bytes)
     return bool(out);
 }
 
+// The editor's text font: each glyph white on black in its cell, its advance width lit along the
+// cell's last row (see gui/BitmapFont.h).
+Image FontAtlas()
+{
+    using namespace corvex::gui;
+    const int rows = (kFontGlyphCount + kFontColumns - 1) / kFontColumns;
+    cairo_surface_t* surface = NewSurface(kFontColumns * kFontCellWidth, rows * kFontCellHeight);
+    cairo_t* cr = cairo_create(surface);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_paint(cr);
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_ON);
+    cairo_set_font_options(cr, options);
+    cairo_font_options_destroy(options);
+    cairo_select_font_face(cr, kSans, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, kFontSize);
+    for (int i = 0; i < kFontGlyphCount; ++i) {
+        const double left = (i % kFontColumns) * kFontCellWidth, top = (i / kFontColumns) * kFontCellHeight;
+        // The code point as UTF-8.
+        const char32_t c = FontCodePoint(i);
+        std::string utf8;
+        if (c < 0x80) {
+            utf8 += char(c);
+        } else if (c < 0x800) {
+            utf8 += char(0xC0 | (c >> 6));
+            utf8 += char(0x80 | (c & 0x3F));
+        } else {
+            utf8 += char(0xE0 | (c >> 12));
+            utf8 += char(0x80 | ((c >> 6) & 0x3F));
+            utf8 += char(0x80 | (c & 0x3F));
+        }
+        cairo_text_extents_t e;
+        cairo_text_extents(cr, utf8.c_str(), &e);
+        // Layout advances are whole pixels, so the double-size text is the same text twice as big.
+        const int advance = std::min(int(std::lround(e.x_advance)), kFontCellWidth - kFontPenX);
+        cairo_save(cr);
+        cairo_rectangle(cr, left, top, kFontCellWidth, kFontCellHeight - 1);
+        cairo_clip(cr);
+        cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_move_to(cr, left + kFontPenX, top + kFontBaseline);
+        cairo_show_text(cr, utf8.c_str());
+        cairo_restore(cr);
+        cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_rectangle(cr, left, top + kFontCellHeight - 1, advance, 1);
+        cairo_fill(cr);
+    }
+    cairo_destroy(cr);
+    Image image = ToRgb(surface);
+    cairo_surface_destroy(surface);
+    return image;
+}
+
 // Every bitmap of the editor at the current scale, by resource identifier.
 std::map<int, Image> DrawAll()
 {
@@ -709,6 +775,10 @@ std::map<int, Image> DrawAll()
                                        [&](cairo_t* k, int f) { OkButton(k, kAboutOkWidth, kAboutOkHeight, f == 1); });
         cairo_surface_destroy(panel);
     }
+    images[kImpulseBadgeBitmap] =
+        Strip(background, kImpulseBadgeLeft, kImpulseBadgeTop, kImpulseBadgeWidth, kImpulseBadgeHeight, 1,
+              [&](cairo_t* k, int) { BadgePlate(k, kImpulseBadgeWidth, kImpulseBadgeHeight); });
+    images[kFontBitmap] = FontAtlas();
     cairo_surface_destroy(background);
 
     return images;

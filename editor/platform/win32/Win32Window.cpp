@@ -2,16 +2,20 @@
 // with a device-independent bitmap, its timer and input arriving as window messages on the
 // host's user-interface thread. No thread of our own. A click gives it the keyboard focus; keys
 // it does not use go back to the host's window, so the host's shortcuts keep working.
+// Files dropped from the shell arrive as WM_DROPFILES; the common dialog chooses a file.
 
 #include "EditorBase.h"
 #include "PlatformWindow.h"
 
 #include <windows.h>
+#include <commdlg.h>
+#include <shellapi.h>
 #include <windowsx.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +25,10 @@ namespace {
 
 constexpr UINT_PTR kTimerId = 1;
 constexpr wchar_t kClassPrefix[] = L"CorvexEditorWindow";
+// Posted by chooseFile: the dialog runs from the window's own message, not inside the click.
+constexpr UINT kChooseFileMessage = WM_APP + 1;
+// The longest path the common dialog may return, in UTF-16 units.
+constexpr DWORD kMaxPathUnits = 32768;
 
 // The class is registered per copy of the module (a host may load two versions side by side)
 // and unregistered with the last window, so no class outlives the code of its procedure.
@@ -67,6 +75,28 @@ unsigned KeyModifiers()
     return modifiers;
 }
 
+std::string ToUtf8(const wchar_t* text)
+{
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 1)
+        return {};
+    std::string utf8(std::size_t(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), bytes, nullptr, nullptr);
+    utf8.pop_back(); // the terminator
+    return utf8;
+}
+
+std::wstring ToWide(const std::string& utf8)
+{
+    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    if (units <= 1)
+        return {};
+    std::wstring wide(std::size_t(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), units);
+    wide.pop_back();
+    return wide;
+}
+
 gui::VirtualKey VirtualKeyOf(WPARAM key)
 {
     switch (key) {
@@ -88,6 +118,8 @@ public:
     void present(const gui::CRect& rect) override;
     void resize(int width, int height) override;
     std::uintptr_t nativeWindow() const override { return reinterpret_cast<std::uintptr_t>(m_hwnd); }
+    bool chooseFile(const std::string& title, const FileFilter& filter, std::string& error) override;
+    bool isChoosingFile() const override { return m_bChooserPending; }
 
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -95,6 +127,8 @@ private:
     void allocate(int width, int height);
     void convert(const gui::CRect& rect);
     void blit(HDC dc, gui::CRect rect);
+    void filesDropped(HDROP drop);
+    void runFileDialog();
 
     CEditorBase& m_editor;
     HWND m_hwnd = nullptr;
@@ -107,6 +141,11 @@ private:
     // Top-down 32-bit BGRX pixels, the layout GDI takes without conversion.
     std::vector<std::uint32_t> m_aPixels;
     BITMAPINFO m_info{};
+    std::string m_sChooserTitle;
+    FileFilter m_chooserFilter;
+    bool m_bChooserPending = false;
+    // Cleared when the window goes, so a dialog running when the host closes the editor knows.
+    std::shared_ptr<bool> m_pAlive = std::make_shared<bool>(true);
 };
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
@@ -144,6 +183,7 @@ bool CWin32Window::create(HWND parent, int width, int height)
         return false;
     m_parent = parent;
     SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    DragAcceptFiles(m_hwnd, TRUE);
     m_bTimer = SetTimer(m_hwnd, kTimerId, UINT(m_editor.getIdleRate()), nullptr) != 0;
     return m_bTimer;
 }
@@ -171,6 +211,7 @@ void CWin32Window::resize(int width, int height)
 
 CWin32Window::~CWin32Window()
 {
+    *m_pAlive = false;
     if (m_hwnd != nullptr) {
         if (m_bTimer)
             KillTimer(m_hwnd, kTimerId);
@@ -221,9 +262,81 @@ void CWin32Window::present(const gui::CRect& rect)
     }
 }
 
+bool CWin32Window::chooseFile(const std::string& title, const FileFilter& filter, std::string& error)
+{
+    m_sChooserTitle = title;
+    m_chooserFilter = filter;
+    if (!m_bChooserPending)
+        m_bChooserPending = PostMessageW(m_hwnd, kChooseFileMessage, 0, 0) != FALSE;
+    if (!m_bChooserPending)
+        error = "the file dialog could not open";
+    return m_bChooserPending;
+}
+
+void CWin32Window::runFileDialog()
+{
+    // "Name\0*.a;*.b\0\0", the common dialog's filter.
+    std::string patterns;
+    for (const std::string& pattern : m_chooserFilter.patterns)
+        patterns += (patterns.empty() ? "" : ";") + pattern;
+    std::wstring filter = ToWide(m_chooserFilter.name);
+    filter += L'\0';
+    filter += ToWide(patterns);
+    filter += L'\0';
+    filter += L'\0';
+    const std::wstring title = ToWide(m_sChooserTitle);
+    std::wstring file(kMaxPathUnits, L'\0');
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = GetAncestor(m_hwnd, GA_ROOT);
+    dialog.lpstrFilter = filter.c_str();
+    dialog.lpstrFile = file.data();
+    dialog.nMaxFile = kMaxPathUnits;
+    dialog.lpstrTitle = title.c_str();
+    dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER | OFN_NOCHANGEDIR;
+    // The dialog runs the thread's messages until it closes, and the host may close the editor
+    // meanwhile: nothing of this window is touched then.
+    const std::shared_ptr<bool> alive = m_pAlive;
+    const bool chosen = GetOpenFileNameW(&dialog) != FALSE;
+    if (!*alive)
+        return;
+    m_bChooserPending = false;
+    if (chosen)
+        m_editor.onFileChosen(ToUtf8(file.c_str()));
+    else if (CommDlgExtendedError() != 0)
+        m_editor.onFileChosen({}, "the file dialog could not open");
+    else
+        m_editor.onFileChosen({});
+}
+
+void CWin32Window::filesDropped(HDROP drop)
+{
+    POINT where{};
+    DragQueryPoint(drop, &where);
+    std::vector<std::string> paths;
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+        const UINT units = DragQueryFileW(drop, i, nullptr, 0);
+        std::wstring path(std::size_t(units) + 1, L'\0');
+        if (DragQueryFileW(drop, i, path.data(), units + 1) == units)
+            paths.push_back(ToUtf8(path.c_str()));
+    }
+    DragFinish(drop);
+    // The shell asks nothing before the drop: files let go anywhere but over the grille are
+    // ignored.
+    if (m_editor.acceptsDrop({where.x, where.y}))
+        m_editor.onDrop({where.x, where.y}, paths);
+}
+
 LRESULT CWin32Window::handle(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
+    case WM_DROPFILES:
+        filesDropped(reinterpret_cast<HDROP>(wParam));
+        return 0;
+    case kChooseFileMessage:
+        runFileDialog();
+        return 0;
     case WM_ERASEBKGND:
         return 1; // the framebuffer covers every pixel; no flash of the class background
     case WM_PAINT: {

@@ -9,9 +9,18 @@
 // embedder gives it the focus it takes the keys it uses and hands every other one back. A plain
 // parent has no focus to give: there a click makes the editor take the keys typed with the
 // pointer over it, and it hands back the ones it does not use in the same way.
+//
+// Files dragged from a file manager arrive through XDND: the window is XdndAware, answers each
+// XdndPosition with whether the editor takes files at that point, and on XdndDrop asks the
+// source for the text/uri-list. Sources (GTK's, Qt's) talk to the top-level window under the
+// pointer only; so when the host's top level takes no drops itself, the editor marks it
+// XdndAware with an XdndProxy naming the editor's window, which then answers for it. The desktop's file chooser runs beside the window, polled on the
+// editor timer.
 
+#include "DesktopFileChooser.h"
 #include "EditorBase.h"
 #include "PlatformWindow.h"
+#include "UriList.h"
 #include "XEmbed.h"
 
 #include <X11/Xatom.h>
@@ -23,7 +32,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace corvex {
 
@@ -39,6 +52,14 @@ constexpr unsigned kWheelDown = Button5;
 // A second press this soon and this close to the first makes a double-click.
 constexpr Time kDoubleClickMs = 400;
 constexpr int kDoubleClickSlop = 4;
+// The XDND version we speak, and the oldest whose messages we read (the same fields since 3).
+constexpr long kXdndVersion = 5;
+constexpr long kXdndMinVersion = 3;
+// The longest uri-list we read (many thousands of paths).
+constexpr long kMaxUriListLongs = 1 << 20;
+// Ticks (5 s) to wait for the window manager to frame the host's window before giving up on
+// answering drags for it.
+constexpr int kProxyTicks = 100;
 
 unsigned ModifiersOf(unsigned state)
 {
@@ -118,6 +139,8 @@ public:
     void present(const gui::CRect& rect) override;
     void resize(int width, int height) override;
     std::uintptr_t nativeWindow() const override { return m_window; }
+    bool chooseFile(const std::string& title, const FileFilter& filter, std::string& error) override;
+    bool isChoosingFile() const override { return m_pChooser && m_pChooser->isOpen(); }
 
     void processEvents();
     void onTimer();
@@ -132,6 +155,16 @@ private:
     void show();
     bool createImage(int width, int height);
     void onButtonPress(const XButtonEvent& button);
+    // XDND: true when `message` was one of its messages.
+    bool handleXdnd(const XClientMessageEvent& message);
+    void sendXdnd(Window to, Atom type, long flags, Atom action);
+    void dropArrived(const XSelectionEvent& selection);
+    // The drag left, or was dropped: the editor stops showing it.
+    void endDrag();
+    // Makes the host's top level hand drags to us, if it takes none itself; false while its
+    // window manager has not yet framed it (try again later). unproxyDrops undoes it.
+    bool proxyDrops();
+    void unproxyDrops();
     void convert(const gui::CRect& rect);
     void put(gui::CRect rect);
 
@@ -156,6 +189,19 @@ private:
     Time m_lastPressTime = 0;
     gui::CPoint m_lastPress;
     bool m_bLastPressCounts = false;
+
+    struct {
+        Atom aware, enter, position, status, leave, drop, finished, selection, typeList, actionCopy, uriList, property,
+        proxy, wmState, wmCheck;
+    } m_xdnd{};
+    Window m_dropProxied = 0;    // the host's top level we answer for, 0 when none
+    Window m_dropTarget = 0;     // the window the source of the drag over us addresses
+    int m_iProxyTries = 0;       // ticks left to find the host's framed top level, 0 when decided
+    Window m_dragSource = 0;     // the source of the drag over us, 0 when none
+    bool m_bDragHasFiles = false; // it offers text/uri-list
+    bool m_bDropAccepted = false; // our answer to its last position
+    gui::CPoint m_dropPoint;
+    std::unique_ptr<CDesktopFileChooser> m_pChooser;
 };
 
 bool CX11Window::create(Window parent, int width, int height)
@@ -191,6 +237,15 @@ bool CX11Window::create(Window parent, int width, int height)
     m_atomXEmbed = XInternAtom(m_pDisplay, kXEmbedAtomName, False);
     m_atomXEmbedInfo = XInternAtom(m_pDisplay, kXEmbedInfoAtomName, False);
     setXEmbedInfo(0);
+    const char* xdndNames[] = {"XdndAware",    "XdndEnter",    "XdndPosition",    "XdndStatus",
+                               "XdndLeave",    "XdndDrop",     "XdndFinished",    "XdndSelection",
+                               "XdndTypeList", "XdndActionCopy", "text/uri-list", "CORVEX_XDND_DROP",
+                               "XdndProxy",    "WM_STATE",     "_NET_SUPPORTING_WM_CHECK"};
+    static_assert(sizeof xdndNames / sizeof xdndNames[0] == sizeof m_xdnd / sizeof(Atom));
+    XInternAtoms(m_pDisplay, const_cast<char**>(xdndNames), int(sizeof xdndNames / sizeof xdndNames[0]), False,
+                 &m_xdnd.aware);
+    XChangeProperty(m_pDisplay, m_window, m_xdnd.aware, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&kXdndVersion), 1);
     m_gc = XCreateGC(m_pDisplay, m_window, 0, nullptr);
     // The window exists on the server before the host hears that attached() succeeded.
     XSync(m_pDisplay, False);
@@ -210,6 +265,7 @@ CX11Window::~CX11Window()
         m_pImage->data = nullptr; // ours, not Xlib's to free
         XDestroyImage(m_pImage);
     }
+    unproxyDrops();
     if (m_gc != nullptr)
         XFreeGC(m_pDisplay, m_gc);
     if (m_window != 0)
@@ -316,7 +372,99 @@ void CX11Window::show()
     // request, and a plain parent window shows it at once.
     setXEmbedInfo(kXEmbedMapped);
     XMapWindow(m_pDisplay, m_window);
+    // The host's window is usually on the screen by now; if its window manager has not framed
+    // it yet, the next ticks look again.
+    m_iProxyTries = proxyDrops() ? 0 : kProxyTicks;
     XFlush(m_pDisplay);
+}
+
+bool CX11Window::proxyDrops()
+{
+    // The client top level holding us: the highest ancestor with WM_STATE; with no window
+    // manager running, the one right below the root.
+    Window topLevel = 0, belowRoot = 0;
+    for (Window w = m_window;;) {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        if (XQueryTree(m_pDisplay, w, &root, &parent, &children, &count) == 0)
+            return true;
+        if (children != nullptr)
+            XFree(children);
+        if (parent == 0 || parent == root) {
+            belowRoot = w;
+            break;
+        }
+        w = parent;
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(m_pDisplay, w, m_xdnd.wmState, 0, 0, False, AnyPropertyType, &type, &format, &items,
+                               &after, &data) == Success &&
+            type != 0)
+            topLevel = w;
+        if (data != nullptr)
+            XFree(data);
+    }
+    if (topLevel == 0) {
+        // A window manager frames top levels with WM_STATE; ours may not have yet.
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char* data = nullptr;
+        XGetWindowProperty(m_pDisplay, DefaultRootWindow(m_pDisplay), m_xdnd.wmCheck, 0, 1, False, XA_WINDOW, &type,
+                           &format, &items, &after, &data);
+        if (data != nullptr)
+            XFree(data);
+        if (type != 0)
+            return false;
+        topLevel = belowRoot;
+    }
+    if (topLevel == m_window)
+        return true;
+    // A top level with drop targets of its own keeps its drags.
+    for (Atom property : {m_xdnd.aware, m_xdnd.proxy}) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char* data = nullptr;
+        XGetWindowProperty(m_pDisplay, topLevel, property, 0, 1, False, AnyPropertyType, &type, &format, &items, &after,
+                           &data);
+        if (data != nullptr)
+            XFree(data);
+        if (type != 0)
+            return true;
+    }
+    // The proxy names itself too, as sources check.
+    const Window self = m_window;
+    XChangeProperty(m_pDisplay, m_window, m_xdnd.proxy, XA_WINDOW, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&self), 1);
+    XChangeProperty(m_pDisplay, topLevel, m_xdnd.proxy, XA_WINDOW, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&self), 1);
+    XChangeProperty(m_pDisplay, topLevel, m_xdnd.aware, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&kXdndVersion), 1);
+    m_dropProxied = topLevel;
+    return true;
+}
+
+void CX11Window::unproxyDrops()
+{
+    if (m_dropProxied == 0)
+        return;
+    // Only while the properties are still ours: the host may have set its own since.
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(m_pDisplay, m_dropProxied, m_xdnd.proxy, 0, 1, False, XA_WINDOW, &type, &format, &items,
+                           &after, &data) == Success &&
+        data != nullptr && items == 1 && Window(*reinterpret_cast<unsigned long*>(data)) == m_window) {
+        XDeleteProperty(m_pDisplay, m_dropProxied, m_xdnd.proxy);
+        XDeleteProperty(m_pDisplay, m_dropProxied, m_xdnd.aware);
+    }
+    if (data != nullptr)
+        XFree(data);
+    m_dropProxied = 0;
 }
 
 void CX11Window::sendXEmbed(Window to, long message, Time time)
@@ -416,12 +564,140 @@ void CX11Window::onButtonPress(const XButtonEvent& button)
     }
 }
 
+bool CX11Window::chooseFile(const std::string& title, const FileFilter& filter, std::string& error)
+{
+    if (!m_pChooser)
+        m_pChooser = std::make_unique<CDesktopFileChooser>(
+            [this](const std::string& path, const std::string& failure) { m_editor.onFileChosen(path, failure); });
+    return m_pChooser->open(m_window, title, filter, error);
+}
+
+void CX11Window::sendXdnd(Window to, Atom type, long flags, Atom action)
+{
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = to;
+    event.xclient.message_type = type;
+    event.xclient.format = 32;
+    // The window the source addresses: ours, or the top level we answer for.
+    event.xclient.data.l[0] = long(m_dropTarget != 0 ? m_dropTarget : m_window);
+    event.xclient.data.l[1] = flags;
+    // XdndStatus: an empty rectangle, so every move brings a new position to answer.
+    event.xclient.data.l[4] = long(action);
+    XSendEvent(m_pDisplay, to, False, NoEventMask, &event);
+    XFlush(m_pDisplay);
+}
+
+bool CX11Window::handleXdnd(const XClientMessageEvent& message)
+{
+    const Atom type = message.message_type;
+    const auto source = Window(message.data.l[0]);
+    if (type == m_xdnd.enter) {
+        const long version = (unsigned long)(message.data.l[1]) >> 24;
+        endDrag();
+        m_dragSource = version >= kXdndMinVersion ? source : 0;
+        m_dropTarget = message.window;
+        m_bDragHasFiles = false;
+        if (m_dragSource == 0)
+            return true;
+        // Up to three types in the message; more in the source's XdndTypeList.
+        if ((message.data.l[1] & 1) != 0) {
+            Atom actual = 0;
+            int format = 0;
+            unsigned long count = 0, after = 0;
+            unsigned char* data = nullptr;
+            if (XGetWindowProperty(m_pDisplay, source, m_xdnd.typeList, 0, 1024, False, XA_ATOM, &actual, &format,
+                                   &count, &after, &data) == Success && data != nullptr) {
+                const auto* types = reinterpret_cast<const unsigned long*>(data);
+                for (unsigned long i = 0; format == 32 && i < count; ++i)
+                    m_bDragHasFiles = m_bDragHasFiles || types[i] == m_xdnd.uriList;
+            }
+            if (data != nullptr)
+                XFree(data);
+        } else {
+            for (int i = 2; i <= 4; ++i)
+                m_bDragHasFiles = m_bDragHasFiles || Atom(message.data.l[i]) == m_xdnd.uriList;
+        }
+    } else if (type == m_xdnd.position) {
+        if (source != m_dragSource)
+            return true;
+        const int rootX = int((message.data.l[2] >> 16) & 0xFFFF), rootY = int(message.data.l[2] & 0xFFFF);
+        int x = 0, y = 0;
+        Window child = 0;
+        XTranslateCoordinates(m_pDisplay, DefaultRootWindow(m_pDisplay), m_window, rootX, rootY, &x, &y, &child);
+        m_dropPoint = {x, y};
+        const bool wasAccepted = m_bDropAccepted;
+        m_bDropAccepted = m_bDragHasFiles && m_editor.acceptsDrop(m_dropPoint);
+        if (m_bDropAccepted != wasAccepted)
+            m_editor.onDragOver(m_bDropAccepted);
+        sendXdnd(source, m_xdnd.status, m_bDropAccepted ? 1 : 0, m_bDropAccepted ? m_xdnd.actionCopy : 0);
+    } else if (type == m_xdnd.leave) {
+        if (source == m_dragSource)
+            endDrag();
+    } else if (type == m_xdnd.drop) {
+        if (source != m_dragSource)
+            return true;
+        if (!m_bDropAccepted) {
+            sendXdnd(source, m_xdnd.finished, 0, 0);
+            endDrag();
+            return true;
+        }
+        // The files come as the selection's text/uri-list; the drag ends when it arrives.
+        XConvertSelection(m_pDisplay, m_xdnd.selection, m_xdnd.uriList, m_xdnd.property, m_window,
+                          Time(message.data.l[2]));
+        XFlush(m_pDisplay);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void CX11Window::endDrag()
+{
+    m_dragSource = 0;
+    if (m_bDropAccepted)
+        m_editor.onDragOver(false);
+    m_bDropAccepted = false;
+}
+
+void CX11Window::dropArrived(const XSelectionEvent& selection)
+{
+    const Window source = m_dragSource;
+    endDrag();
+    if (source == 0)
+        return;
+    std::string list;
+    if (selection.property != 0) {
+        Atom actual = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(m_pDisplay, m_window, m_xdnd.property, 0, kMaxUriListLongs, True, AnyPropertyType,
+                               &actual, &format, &count, &after, &data) == Success &&
+            data != nullptr && format == 8)
+            list.assign(reinterpret_cast<const char*>(data), count);
+        if (data != nullptr)
+            XFree(data);
+    }
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0)
+        host[0] = 0;
+    const bool taken = m_editor.onDrop(m_dropPoint, LocalFilesOfUriList(list, host));
+    sendXdnd(source, m_xdnd.finished, taken ? 1 : 0, taken ? m_xdnd.actionCopy : 0);
+}
+
 void CX11Window::onTimer()
 {
     // No embedder has spoken by the first tick: a plain parent window, which leaves showing us
     // to us.
     if (m_embedder == 0)
         show();
+    if (m_iProxyTries > 0 && proxyDrops())
+        m_iProxyTries = 0;
+    else if (m_iProxyTries > 0)
+        --m_iProxyTries;
+    if (m_pChooser)
+        m_pChooser->poll();
     m_editor.onTimer();
     // Xlib may have queued events while we talked to the server; they would wait for the next
     // byte on the descriptor otherwise.
@@ -430,6 +706,12 @@ void CX11Window::onTimer()
 
 void CX11Window::handle(XEvent& event)
 {
+    // XDND messages for the top level we answer for arrive addressed to it.
+    if (event.type == ClientMessage && m_dropProxied != 0 && event.xany.window == m_dropProxied &&
+        event.xclient.format == 32) {
+        handleXdnd(event.xclient);
+        return;
+    }
     if (event.xany.window != m_window)
         return;
     switch (event.type) {
@@ -450,6 +732,12 @@ void CX11Window::handle(XEvent& event)
     case ClientMessage:
         if (event.xclient.message_type == m_atomXEmbed && event.xclient.format == 32)
             handleXEmbed(event.xclient);
+        else if (event.xclient.format == 32)
+            handleXdnd(event.xclient);
+        break;
+    case SelectionNotify:
+        if (event.xselection.selection == m_xdnd.selection)
+            dropArrived(event.xselection);
         break;
     case ButtonRelease:
         if (event.xbutton.button == Button1)
