@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     for (std::uint32_t port = 0; port < kPortCount; ++port) {
         if (port <= kPortOutRight)
             g_host.m_pDescriptor->connect_port(g_host.m_hInstance, port, g_host.m_afAudio[port]);
-        else if (port != kPortTime)
+        else if (port != kPortTime && port != kPortNotify)
             g_host.m_pDescriptor->connect_port(g_host.m_hInstance, port, &g_host.m_afControls[port]);
     }
     for (std::uint32_t port = kPortFirstParam; port < kPortEnabled; ++port)
@@ -114,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::uint32_t port = kPortOutLeft; port <= kPortOutRight; ++port)
         for (float sample : g_host.m_afAudio[port])
             CORVEX_FUZZ_EXPECT(std::isfinite(sample));
-    for (std::uint32_t port = kPortFirstIndicator; port < kPortCount; ++port)
+    for (std::uint32_t port = kPortFirstIndicator; port < kPortEndIndicator; ++port)
         CORVEX_FUZZ_EXPECT(g_host.m_afControls[port] >= 0.0f && g_host.m_afControls[port] <= 1.0f);
     return 0;
 }

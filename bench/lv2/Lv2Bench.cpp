@@ -71,7 +71,7 @@ void BM_RunRealTimeFactor(benchmark::State& state)
         controls[port] = std::isnan(defaults[port]) ? 0.0f : defaults[port];
         if (port <= kPortOutRight)
             lilv_instance_connect_port(instance, port, audio[port].data());
-        else if (port != kPortTime)
+        else if (port != kPortTime && port != kPortNotify) // both atom ports are optional
             lilv_instance_connect_port(instance, port, &controls[port]);
     }
     lilv_instance_activate(instance);

@@ -3,6 +3,7 @@
 #include <lv2/atom/atom.h>
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/options/options.h>
+#include <lv2/patch/patch.h>
 #include <lv2/time/time.h>
 
 #include <algorithm>
@@ -10,20 +11,61 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "ImpulseFile.h"
+#include "ImpulsePreparation.h"
+#include "ImpulseSection.h"
 #include "base/DenormalGuard.h"
 
 namespace corvex::lv2 {
+
+namespace {
+
+// Copies a header out of the host's buffer: some hosts hand over sequences that are only 4-byte
+// aligned, so nothing in them is read through a cast pointer.
+template <typename T>
+T ReadAt(const unsigned char* bytes, std::size_t offset)
+{
+    T value;
+    std::memcpy(&value, bytes + offset, sizeof value);
+    return value;
+}
+
+constexpr std::size_t Padded(std::size_t size)
+{
+    return (size + 7u) & ~std::size_t(7u);
+}
+
+// Copies text into a zero-terminated buffer, cut at a character boundary when it does not fit.
+template <std::size_t N>
+void CopyText(char (&to)[N], const char* from, std::size_t length)
+{
+    if (length > N - 1) {
+        length = N - 1;
+        while (length > 0 && (static_cast<unsigned char>(from[length]) & 0xC0u) == 0x80u)
+            --length;
+    }
+    std::memcpy(to, from, length);
+    to[length] = '\0';
+}
+
+} // namespace
 
 CCorvexLv2* CCorvexLv2::Create(double sampleRate, const LV2_Feature* const* features)
 {
     LV2_URID_Map* map = nullptr;
     const LV2_Options_Option* options = nullptr;
+    const LV2_Worker_Schedule* schedule = nullptr;
     for (int i = 0; features != nullptr && features[i] != nullptr; ++i) {
         if (std::strcmp(features[i]->URI, LV2_URID__map) == 0)
             map = static_cast<LV2_URID_Map*>(features[i]->data);
         else if (std::strcmp(features[i]->URI, LV2_OPTIONS__options) == 0)
             options = static_cast<const LV2_Options_Option*>(features[i]->data);
+        else if (std::strcmp(features[i]->URI, LV2_WORKER__schedule) == 0)
+            schedule = static_cast<const LV2_Worker_Schedule*>(features[i]->data);
     }
     int maxBlock = kDefaultMaxBlock;
     if (options != nullptr && map != nullptr) {
@@ -47,25 +89,58 @@ CCorvexLv2* CCorvexLv2::Create(double sampleRate, const LV2_Feature* const* feat
         delete plugin;
         return nullptr;
     }
-    // Without the map the host cannot send time:Position either: the tempo stays at its default.
+    plugin->m_dSampleRate = sampleRate;
+    // Without the map the host cannot send time:Position or patch messages either: the tempo
+    // stays at its default and the cabinet is the built-in one.
     if (map == nullptr)
         return plugin;
+    plugin->m_pSchedule = schedule;
+    lv2_atom_forge_init(&plugin->m_forge, map);
     auto& u = plugin->m_uris;
-    u.atomBlank = map->map(map->handle, LV2_ATOM__Blank);
-    u.atomObject = map->map(map->handle, LV2_ATOM__Object);
-    u.atomFloat = map->map(map->handle, LV2_ATOM__Float);
-    u.atomDouble = map->map(map->handle, LV2_ATOM__Double);
-    u.atomInt = map->map(map->handle, LV2_ATOM__Int);
-    u.atomLong = map->map(map->handle, LV2_ATOM__Long);
-    u.timePosition = map->map(map->handle, LV2_TIME__Position);
-    u.timeBeatsPerMinute = map->map(map->handle, LV2_TIME__beatsPerMinute);
+    const auto urid = [map](const char* uri) { return map->map(map->handle, uri); };
+    u.atomBlank = urid(LV2_ATOM__Blank);
+    u.atomObject = urid(LV2_ATOM__Object);
+    u.atomFloat = urid(LV2_ATOM__Float);
+    u.atomDouble = urid(LV2_ATOM__Double);
+    u.atomInt = urid(LV2_ATOM__Int);
+    u.atomLong = urid(LV2_ATOM__Long);
+    u.atomPath = urid(LV2_ATOM__Path);
+    u.atomString = urid(LV2_ATOM__String);
+    u.atomChunk = urid(LV2_ATOM__Chunk);
+    u.atomVector = urid(LV2_ATOM__Vector);
+    u.atomUrid = urid(LV2_ATOM__URID);
+    u.timePosition = urid(LV2_TIME__Position);
+    u.timeBeatsPerMinute = urid(LV2_TIME__beatsPerMinute);
+    u.patchSet = urid(LV2_PATCH__Set);
+    u.patchGet = urid(LV2_PATCH__Get);
+    u.patchProperty = urid(LV2_PATCH__property);
+    u.patchValue = urid(LV2_PATCH__value);
+    u.impulse = urid(kImpulseUri);
+    u.impulseError = urid(kImpulseErrorUri);
+    u.controls = urid(kControlsUri);
+    u.impulseState = urid(kImpulseStateUri);
     return plugin;
+}
+
+CCorvexLv2::~CCorvexLv2()
+{
+    // Nothing runs any more: what waits for the worker is freed here; the impulses the core
+    // still holds, the core frees.
+    delete m_pRestored.exchange(nullptr);
+    for (int i = 0; i < m_iDisposals; ++i) {
+        if (m_aDisposals[i].kind == WorkKind::FreeImpulse)
+            delete static_cast<CCabinetImpulse*>(m_aDisposals[i].pointer);
+        else
+            delete static_cast<ImpulseChange*>(m_aDisposals[i].pointer);
+    }
 }
 
 void CCorvexLv2::Connect(std::uint32_t port, void* data)
 {
     if (port == kPortTime)
         m_pTime = static_cast<const LV2_Atom_Sequence*>(data);
+    else if (port == kPortNotify)
+        m_pNotify = static_cast<LV2_Atom_Sequence*>(data);
     else if (port < kPortCount)
         m_apfPorts[port] = static_cast<const float*>(data);
 }
@@ -75,26 +150,7 @@ void CCorvexLv2::Activate()
     m_core.Activate();
 }
 
-namespace {
-
-// Copies a header out of the host's buffer: some hosts hand over sequences that are only 4-byte
-// aligned, so nothing in them is read through a cast pointer.
-template <typename T>
-T ReadAt(const unsigned char* bytes, std::size_t offset)
-{
-    T value;
-    std::memcpy(&value, bytes + offset, sizeof value);
-    return value;
-}
-
-constexpr std::size_t Padded(std::size_t size)
-{
-    return (size + 7u) & ~std::size_t(7u);
-}
-
-} // namespace
-
-void CCorvexLv2::ReadTempo()
+void CCorvexLv2::ReadEvents()
 {
     if (m_pTime == nullptr || m_uris.timePosition == 0)
         return;
@@ -107,8 +163,14 @@ void CCorvexLv2::ReadTempo()
         const std::size_t bodyEnd = std::min(end, body + event.body.size);
         at = body + Padded(event.body.size);
         if ((event.body.type != m_uris.atomObject && event.body.type != m_uris.atomBlank) ||
-            body + sizeof(LV2_Atom_Object_Body) > bodyEnd ||
-            ReadAt<LV2_Atom_Object_Body>(bytes, body).otype != m_uris.timePosition)
+            body + sizeof(LV2_Atom_Object_Body) > bodyEnd)
+            continue;
+        const LV2_URID otype = ReadAt<LV2_Atom_Object_Body>(bytes, body).otype;
+        if (otype == m_uris.patchSet || otype == m_uris.patchGet) {
+            ReadPatch(bytes, body, bodyEnd, otype == m_uris.patchSet);
+            continue;
+        }
+        if (otype != m_uris.timePosition)
             continue;
         for (std::size_t p = body + sizeof(LV2_Atom_Object_Body); p + sizeof(LV2_Atom_Property_Body) <= bodyEnd;) {
             const LV2_Atom_Property_Body property = ReadAt<LV2_Atom_Property_Body>(bytes, p);
@@ -131,6 +193,68 @@ void CCorvexLv2::ReadTempo()
     }
 }
 
+// A patch:Set or patch:Get whose object body starts at `body`: only the IR property is ours.
+void CCorvexLv2::ReadPatch(const unsigned char* bytes, std::size_t body, std::size_t end, bool set)
+{
+    LV2_URID property = 0;
+    std::size_t value = 0;
+    LV2_Atom valueAtom{};
+    for (std::size_t p = body + sizeof(LV2_Atom_Object_Body); p + sizeof(LV2_Atom_Property_Body) <= end;) {
+        const LV2_Atom_Property_Body entry = ReadAt<LV2_Atom_Property_Body>(bytes, p);
+        const std::size_t at = p + sizeof(LV2_Atom_Property_Body);
+        p = at + Padded(entry.value.size);
+        if (at + entry.value.size > end)
+            break;
+        if (entry.key == m_uris.patchProperty && entry.value.type == m_uris.atomUrid &&
+            entry.value.size >= sizeof(LV2_URID))
+            property = ReadAt<LV2_URID>(bytes, at);
+        else if (entry.key == m_uris.patchValue) {
+            value = at;
+            valueAtom = entry.value;
+        }
+    }
+    if (!set) {
+        // No property asks for all of them.
+        if (property == 0 || property == m_uris.impulse)
+            m_bSendImpulse = true;
+        return;
+    }
+    if (property != m_uris.impulse || value == 0)
+        return;
+    if (valueAtom.type != m_uris.atomPath && valueAtom.type != m_uris.atomString) {
+        Refuse("the cabinet IR must be given as a file path");
+        return;
+    }
+    const char* path = reinterpret_cast<const char*>(bytes + value);
+    RequestLoad(path, strnlen(path, valueAtom.size));
+}
+
+void CCorvexLv2::RequestLoad(const char* path, std::size_t length)
+{
+    if (length > kMaxText) {
+        Refuse("the cabinet IR's path is too long");
+        return;
+    }
+    if (m_pSchedule == nullptr) {
+        Refuse("this host offers no worker to load a cabinet IR");
+        return;
+    }
+    // An empty path goes back to the built-in cabinet, through the worker all the same: it keeps
+    // what a save writes in step with what plays.
+    const WorkRequest request{length > 0 ? WorkKind::Load : WorkKind::Clear, nullptr};
+    std::memcpy(m_aucRequest, &request, sizeof request);
+    std::memcpy(m_aucRequest + sizeof request, path, length);
+    if (m_pSchedule->schedule_work(m_pSchedule->handle, std::uint32_t(sizeof request + length), m_aucRequest) !=
+        LV2_WORKER_SUCCESS)
+        Refuse("the host's worker is busy: choose the cabinet IR again");
+}
+
+void CCorvexLv2::Refuse(const char* reason)
+{
+    CopyText(m_acError, reason, std::strlen(reason));
+    m_bSendError = true;
+}
+
 void CCorvexLv2::ReadControls()
 {
     for (std::uint32_t port = kPortFirstParam; port < kPortEnabled; ++port)
@@ -141,10 +265,108 @@ void CCorvexLv2::ReadControls()
             m_core.SetParam(kBypass, *enabled > 0.0f ? 0.0 : 1.0);
 }
 
+void CCorvexLv2::Apply(ImpulseChange* change)
+{
+    if (!change->error.empty()) {
+        CopyText(m_acError, change->error.data(), change->error.size());
+        m_bSendError = true;
+    } else if (change->generation > m_iInstalledGeneration) {
+        m_iInstalledGeneration = change->generation;
+        // The core owns it from here (built-in to built-in is no change at all).
+        if (CCabinetImpulse* replaced = m_core.ExchangeImpulse(change->impulse.release()))
+            Dispose(WorkKind::FreeImpulse, replaced);
+        CopyText(m_acLabel, change->label.data(), change->label.size());
+        m_bSendImpulse = true;
+    }
+    Dispose(WorkKind::FreeChange, change);
+}
+
+void CCorvexLv2::Dispose(WorkKind kind, void* pointer)
+{
+    // Full only if the host has not called the worker for many runs: then it is kept (leaked)
+    // rather than freed here.
+    if (m_iDisposals < kDisposalSlots)
+        m_aDisposals[m_iDisposals++] = {kind, pointer};
+}
+
+void CCorvexLv2::SendDisposals()
+{
+    int kept = 0;
+    for (int i = 0; i < m_iDisposals; ++i) {
+        const WorkRequest request{m_aDisposals[i].kind, m_aDisposals[i].pointer};
+        if (m_pSchedule == nullptr ||
+            m_pSchedule->schedule_work(m_pSchedule->handle, sizeof request, &request) != LV2_WORKER_SUCCESS)
+            m_aDisposals[kept++] = m_aDisposals[i];
+    }
+    m_iDisposals = kept;
+}
+
+void CCorvexLv2::WriteNotifications()
+{
+    if (m_pNotify == nullptr || m_uris.patchSet == 0)
+        return;
+    // The host states the room it gives in the sequence's size.
+    lv2_atom_forge_set_buffer(&m_forge, reinterpret_cast<std::uint8_t*>(m_pNotify), m_pNotify->atom.size);
+    LV2_Atom_Forge_Frame sequence;
+    if (!lv2_atom_forge_sequence_head(&m_forge, &sequence, 0))
+        return;
+    // An event with a patch:Set of `key` around a value of valueSize bytes, if it fits whole;
+    // what does not fit waits for a later run.
+    const auto beginSet = [this](LV2_Atom_Forge_Frame& frame, LV2_URID key, std::size_t valueSize) {
+        const std::size_t needed = sizeof(LV2_Atom_Event) + sizeof(LV2_Atom_Object) +
+                                   2 * sizeof(LV2_Atom_Property_Body) + Padded(sizeof(LV2_URID)) +
+                                   Padded(valueSize);
+        if (m_forge.offset + needed > m_forge.size)
+            return false;
+        lv2_atom_forge_frame_time(&m_forge, 0);
+        lv2_atom_forge_object(&m_forge, &frame, 0, m_uris.patchSet);
+        lv2_atom_forge_key(&m_forge, m_uris.patchProperty);
+        lv2_atom_forge_urid(&m_forge, key);
+        lv2_atom_forge_key(&m_forge, m_uris.patchValue);
+        return true;
+    };
+    LV2_Atom_Forge_Frame frame;
+    if (m_bSendImpulse) {
+        const std::size_t length = std::strlen(m_acLabel);
+        if (beginSet(frame, m_uris.impulse, length + 1)) {
+            lv2_atom_forge_path(&m_forge, m_acLabel, std::uint32_t(length));
+            lv2_atom_forge_pop(&m_forge, &frame);
+            m_bSendImpulse = false;
+        }
+    }
+    if (m_bSendError) {
+        const std::size_t length = std::strlen(m_acError);
+        if (beginSet(frame, m_uris.impulseError, length + 1)) {
+            lv2_atom_forge_string(&m_forge, m_acError, std::uint32_t(length));
+            lv2_atom_forge_pop(&m_forge, &frame);
+            m_bSendError = false;
+        }
+    }
+    if (m_bSendControls) {
+        constexpr std::uint32_t kCount = kPortEnabled - kPortFirstParam;
+        float values[kCount];
+        for (std::uint32_t i = 0; i < kCount; ++i)
+            values[i] = m_core.Param(kPorts[kPortFirstParam + i].id);
+        if (beginSet(frame, m_uris.controls, sizeof(LV2_Atom_Vector_Body) + sizeof values)) {
+            lv2_atom_forge_vector(&m_forge, sizeof(float), m_uris.atomFloat, kCount, values);
+            lv2_atom_forge_pop(&m_forge, &frame);
+            m_bSendControls = false;
+        }
+    }
+    lv2_atom_forge_pop(&m_forge, &sequence);
+}
+
 void CCorvexLv2::Run(std::uint32_t samples)
 {
     ScopedNoDenormals noDenormals;
-    ReadTempo();
+    while (CCabinetImpulse* retired = m_core.TakeRetiredImpulse())
+        Dispose(WorkKind::FreeImpulse, retired);
+    if (ImpulseChange* restored = m_pRestored.exchange(nullptr, std::memory_order_acquire)) {
+        Apply(restored);
+        m_bSendControls = true; // the host has set the restored values by now
+    }
+    SendDisposals();
+    ReadEvents();
     ReadControls();
     m_core.BeginBlock();
     const float* inputs[2] = {m_apfPorts[kPortInLeft], m_apfPorts[kPortInRight]};
@@ -155,9 +377,134 @@ void CCorvexLv2::Run(std::uint32_t samples)
         for (float* out : outputs) // a failed chain leaves silence, never stale samples
             if (out != nullptr)
                 std::memset(out, 0, sizeof(float) * samples);
-    for (std::uint32_t port = kPortFirstIndicator; port < kPortCount; ++port)
+    for (std::uint32_t port = kPortFirstIndicator; port < kPortEndIndicator; ++port)
         if (float* out = const_cast<float*>(m_apfPorts[port]))
             *out = m_core.Param(kPorts[port].id);
+    WriteNotifications();
+}
+
+void CCorvexLv2::MakeCurrent(std::shared_ptr<const ImpulseSource> source, ImpulseChange& change)
+{
+    const std::lock_guard<std::mutex> lock(m_sourceMutex);
+    m_pSource = std::move(source);
+    change.generation = ++m_iGeneration;
+}
+
+LV2_Worker_Status CCorvexLv2::Work(LV2_Worker_Respond_Function respond, LV2_Worker_Respond_Handle handle,
+                                   std::uint32_t size, const void* data)
+{
+    WorkRequest request{};
+    if (data == nullptr || size < sizeof request)
+        return LV2_WORKER_ERR_UNKNOWN;
+    std::memcpy(&request, data, sizeof request);
+    switch (request.kind) {
+    case WorkKind::FreeImpulse:
+        delete static_cast<CCabinetImpulse*>(request.pointer);
+        return LV2_WORKER_SUCCESS;
+    case WorkKind::FreeChange:
+        delete static_cast<ImpulseChange*>(request.pointer);
+        return LV2_WORKER_SUCCESS;
+    case WorkKind::Load:
+    case WorkKind::Clear:
+        break;
+    default:
+        return LV2_WORKER_ERR_UNKNOWN;
+    }
+    std::unique_ptr<ImpulseChange> change;
+    try {
+        change = std::make_unique<ImpulseChange>();
+        std::shared_ptr<ImpulseSource> source;
+        if (request.kind == WorkKind::Load) {
+            const std::string path(static_cast<const char*>(data) + sizeof request, size - sizeof request);
+            source = std::make_shared<ImpulseSource>();
+            if (!ReadImpulseFile(path, *source, change->error))
+                source = nullptr;
+            else if (!(change->impulse = PrepareImpulse(*source, m_dSampleRate))) {
+                change->error = "not enough memory for '" + source->name + "'";
+                source = nullptr;
+            } else
+                change->label = path;
+        }
+        if (change->error.empty())
+            MakeCurrent(std::move(source), *change);
+    }
+    catch (...) {
+        return LV2_WORKER_ERR_NO_SPACE;
+    }
+    ImpulseChange* response = change.get();
+    if (respond(handle, sizeof response, &response) != LV2_WORKER_SUCCESS)
+        return LV2_WORKER_ERR_NO_SPACE;
+    change.release(); // work_response has it now
+    return LV2_WORKER_SUCCESS;
+}
+
+LV2_Worker_Status CCorvexLv2::WorkResponse(std::uint32_t size, const void* data)
+{
+    ImpulseChange* change = nullptr;
+    if (data == nullptr || size != sizeof change)
+        return LV2_WORKER_ERR_UNKNOWN;
+    std::memcpy(&change, data, sizeof change);
+    Apply(change);
+    return LV2_WORKER_SUCCESS;
+}
+
+LV2_State_Status CCorvexLv2::Save(LV2_State_Store_Function store, LV2_State_Handle handle)
+{
+    std::shared_ptr<const ImpulseSource> source;
+    {
+        const std::lock_guard<std::mutex> lock(m_sourceMutex);
+        source = m_pSource;
+    }
+    if (source == nullptr) // the built-in cabinet: the ports say everything
+        return LV2_STATE_SUCCESS;
+    std::vector<std::uint8_t> section;
+    try {
+        section = EncodeImpulseSection(*source);
+    }
+    catch (...) {
+        return LV2_STATE_ERR_NO_SPACE;
+    }
+    return store(handle, m_uris.impulseState, section.data(), section.size(), m_uris.atomChunk,
+                 LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
+}
+
+LV2_State_Status CCorvexLv2::Restore(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle)
+{
+    if (m_uris.impulseState == 0)
+        return LV2_STATE_ERR_NO_FEATURE;
+    std::size_t size = 0;
+    std::uint32_t type = 0;
+    std::uint32_t flags = 0;
+    const void* data = retrieve(handle, m_uris.impulseState, &size, &type, &flags);
+    LV2_State_Status status = LV2_STATE_SUCCESS;
+    std::unique_ptr<ImpulseChange> change;
+    try {
+        change = std::make_unique<ImpulseChange>();
+        // No section: the built-in cabinet, as every state from before user IRs.
+        std::shared_ptr<ImpulseSource> source;
+        if (data != nullptr) {
+            source = std::make_shared<ImpulseSource>();
+            if (type != m_uris.atomChunk) {
+                change->error = "the session's cabinet IR is not stored as bytes";
+                status = LV2_STATE_ERR_BAD_TYPE;
+            } else if (!DecodeImpulseSection(static_cast<const std::uint8_t*>(data), size, *source, change->error))
+                status = LV2_STATE_ERR_UNKNOWN;
+            else if (!(change->impulse = PrepareImpulse(*source, m_dSampleRate))) {
+                change->error = "not enough memory for '" + source->name + "'";
+                status = LV2_STATE_ERR_NO_SPACE;
+            } else
+                change->label = source->name;
+        }
+        // Refused whole: the cabinet and what a save writes stay; the UI learns why.
+        if (status == LV2_STATE_SUCCESS)
+            MakeCurrent(std::move(source), *change);
+    }
+    catch (...) {
+        return LV2_STATE_ERR_NO_SPACE;
+    }
+    // A change run() has not taken yet is superseded.
+    delete m_pRestored.exchange(change.release(), std::memory_order_acq_rel);
+    return status;
 }
 
 namespace {
@@ -192,8 +539,40 @@ void Cleanup(LV2_Handle instance)
     delete static_cast<CCorvexLv2*>(instance);
 }
 
-const void* ExtensionData(const char*)
+LV2_Worker_Status Work(LV2_Handle instance, LV2_Worker_Respond_Function respond, LV2_Worker_Respond_Handle handle,
+                       uint32_t size, const void* data)
 {
+    return static_cast<CCorvexLv2*>(instance)->Work(respond, handle, size, data);
+}
+
+LV2_Worker_Status WorkResponse(LV2_Handle instance, uint32_t size, const void* data)
+{
+    return static_cast<CCorvexLv2*>(instance)->WorkResponse(size, data);
+}
+
+LV2_State_Status Save(LV2_Handle instance, LV2_State_Store_Function store, LV2_State_Handle handle, uint32_t,
+                      const LV2_Feature* const*)
+{
+    return static_cast<CCorvexLv2*>(instance)->Save(store, handle);
+}
+
+LV2_State_Status Restore(LV2_Handle instance, LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle,
+                         uint32_t, const LV2_Feature* const*)
+{
+    return static_cast<CCorvexLv2*>(instance)->Restore(retrieve, handle);
+}
+
+const LV2_Worker_Interface kWorkerInterface = {Work, WorkResponse, nullptr};
+const LV2_State_Interface kStateInterface = {Save, Restore};
+
+const void* ExtensionData(const char* uri)
+{
+    if (uri == nullptr)
+        return nullptr;
+    if (std::strcmp(uri, LV2_WORKER__interface) == 0)
+        return &kWorkerInterface;
+    if (std::strcmp(uri, LV2_STATE__interface) == 0)
+        return &kStateInterface;
     return nullptr;
 }
 

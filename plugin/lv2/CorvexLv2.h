@@ -1,16 +1,32 @@
 #pragma once
 
 #include <lv2/atom/atom.h>
+#include <lv2/atom/forge.h>
 #include <lv2/core/lv2.h>
+#include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
 
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "ImpulseSource.h"
 #include "Lv2Ports.h"
 #include "ProcessorCore.h"
+#include "cabinet/CabinetImpulse.h"
 
 namespace corvex::lv2 {
 
 // The LV2 face of CProcessorCore: reads the control ports and the host's tempo each run,
-// writes the meters and LEDs back. Every parameter is a port, so the ports are the state.
+// writes the meters and LEDs back. Every parameter is a port, so the ports are the state; the
+// user cabinet IR is the one thing besides them, kept in the state as its section bytes.
+//
+// A user IR reaches the audio thread ready to convolve: a patch:Set path is read and prepared
+// in work(), a state section in restore(); run() and work_response() only swap pointers, and
+// what they replace goes back to work() to be freed.
 class CCorvexLv2 {
 public:
     // Used when the host states no bufsz:maxBlockLength; longer runs are sliced anyway.
@@ -18,23 +34,90 @@ public:
 
     // Null when the rate is impossible or memory runs out.
     static CCorvexLv2* Create(double sampleRate, const LV2_Feature* const* features);
+    ~CCorvexLv2();
 
     void Connect(std::uint32_t port, void* data);
     void Activate();
     void Run(std::uint32_t samples);
 
+    // Worker thread (or run() itself when the host works at once).
+    LV2_Worker_Status Work(LV2_Worker_Respond_Function respond, LV2_Worker_Respond_Handle handle,
+                           std::uint32_t size, const void* data);
+    // Audio thread.
+    LV2_Worker_Status WorkResponse(std::uint32_t size, const void* data);
+    // Any thread but the audio one; save may run beside run() and work().
+    LV2_State_Status Save(LV2_State_Store_Function store, LV2_State_Handle handle);
+    LV2_State_Status Restore(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle);
+
 private:
+    // Longest path or refusal the plug-in passes on; longer ones are refused or cut.
+    static constexpr std::size_t kMaxText = 4096;
+    // Replaced impulses and used changes waiting for a worker call to free them.
+    static constexpr int kDisposalSlots = 16;
+
+    // A change of cabinet made off the audio thread, applied on it, freed off it again.
+    struct ImpulseChange {
+        std::unique_ptr<CCabinetImpulse> impulse; // null: the built-in cabinet
+        std::string label;                        // the path loaded or the name restored; empty: built-in
+        std::string error;                        // a refusal: nothing changes
+        std::uint64_t generation = 0;             // newer changes win over late older ones
+    };
+    enum class WorkKind : std::uint32_t { Load, Clear, FreeImpulse, FreeChange };
+    struct WorkRequest {
+        WorkKind kind;
+        void* pointer; // what to free
+        // A Load's path follows, without its terminating zero.
+    };
+    struct Disposal {
+        WorkKind kind;
+        void* pointer;
+    };
+
     CCorvexLv2() = default;
-    void ReadTempo();
+    void ReadEvents();
+    void ReadPatch(const unsigned char* bytes, std::size_t body, std::size_t end, bool set);
+    void RequestLoad(const char* path, std::size_t length);
     void ReadControls();
+    void Apply(ImpulseChange* change);
+    void Dispose(WorkKind kind, void* pointer);
+    void SendDisposals();
+    void Refuse(const char* reason);
+    void WriteNotifications();
+    // Off the audio thread: publishes source as the current IR (nullptr: built-in) and stamps change.
+    void MakeCurrent(std::shared_ptr<const ImpulseSource> source, ImpulseChange& change);
 
     CProcessorCore m_core;
+    double m_dSampleRate = 0.0;
     const float* m_apfPorts[kPortCount] = {};
     const LV2_Atom_Sequence* m_pTime = nullptr;
+    LV2_Atom_Sequence* m_pNotify = nullptr;
+    const LV2_Worker_Schedule* m_pSchedule = nullptr;
+    LV2_Atom_Forge m_forge{};
     struct {
-        LV2_URID atomBlank, atomObject, atomFloat, atomDouble, atomInt, atomLong;
+        LV2_URID atomBlank, atomObject, atomFloat, atomDouble, atomInt, atomLong, atomPath, atomString,
+            atomChunk, atomVector, atomUrid;
         LV2_URID timePosition, timeBeatsPerMinute;
+        LV2_URID patchSet, patchGet, patchProperty, patchValue;
+        LV2_URID impulse, impulseError, controls, impulseState;
     } m_uris{};
+
+    // What a save writes, and its generation: guarded by m_sourceMutex, never touched by run().
+    std::mutex m_sourceMutex;
+    std::shared_ptr<const ImpulseSource> m_pSource;
+    std::uint64_t m_iGeneration = 0;
+    // A restore's change, for the next run() to apply.
+    std::atomic<ImpulseChange*> m_pRestored{nullptr};
+
+    // Audio thread only.
+    std::uint64_t m_iInstalledGeneration = 0;
+    Disposal m_aDisposals[kDisposalSlots] = {};
+    int m_iDisposals = 0;
+    unsigned char m_aucRequest[sizeof(WorkRequest) + kMaxText] = {};
+    char m_acLabel[kMaxText + 1] = {};
+    char m_acError[kMaxText + 1] = {};
+    bool m_bSendImpulse = false;
+    bool m_bSendError = false;
+    bool m_bSendControls = false;
 };
 
 } // namespace corvex::lv2

@@ -25,11 +25,15 @@ const char* const kPrefixes = R"(@prefix atom:  <http://lv2plug.in/ns/ext/atom#>
 @prefix foaf:  <http://xmlns.com/foaf/0.1/> .
 @prefix lv2:   <http://lv2plug.in/ns/lv2core#> .
 @prefix opts:  <http://lv2plug.in/ns/ext/options#> .
+@prefix patch: <http://lv2plug.in/ns/ext/patch#> .
 @prefix pset:  <http://lv2plug.in/ns/ext/presets#> .
 @prefix rdfs:  <http://www.w3.org/2000/01/rdf-schema#> .
+@prefix rsz:   <http://lv2plug.in/ns/ext/resize-port#> .
+@prefix state: <http://lv2plug.in/ns/ext/state#> .
 @prefix time:  <http://lv2plug.in/ns/ext/time#> .
 @prefix ui:    <http://lv2plug.in/ns/extensions/ui#> .
 @prefix urid:  <http://lv2plug.in/ns/ext/urid#> .
+@prefix work:  <http://lv2plug.in/ns/ext/worker#> .
 
 )";
 
@@ -73,8 +77,17 @@ void WritePort(std::ostream& out, std::uint32_t index)
     case PortKind::TimeIn:
         out << "        a atom:AtomPort , lv2:InputPort ;\n"
                "        atom:bufferType atom:Sequence ;\n"
-               "        atom:supports time:Position ;\n"
+               "        atom:supports time:Position , patch:Message ;\n"
                "        lv2:designation lv2:control ;\n"
+               "        rsz:minimumSize " << kAtomPortMinimumSize << " ;\n"
+               "        lv2:portProperty lv2:connectionOptional ;\n";
+        break;
+    case PortKind::Notify:
+        out << "        a atom:AtomPort , lv2:OutputPort ;\n"
+               "        atom:bufferType atom:Sequence ;\n"
+               "        atom:supports patch:Message ;\n"
+               "        lv2:designation lv2:control ;\n"
+               "        rsz:minimumSize " << kAtomPortMinimumSize << " ;\n"
                "        lv2:portProperty lv2:connectionOptional ;\n";
         break;
     case PortKind::ControlIn:
@@ -125,8 +138,13 @@ std::string PluginTtl()
         << "    lv2:project <" << kProjectUri << "> ;\n"
         << "    lv2:minorVersion 0 ;\n"
         << "    lv2:microVersion 0 ;\n"
-        << "    lv2:optionalFeature lv2:hardRTCapable , urid:map , opts:options , bufsz:boundedBlockLength ;\n"
+        // Restore prepares an IR on its own thread and hands it to run() through an atomic slot,
+        // so hosts may restore without stopping the audio.
+        << "    lv2:optionalFeature lv2:hardRTCapable , urid:map , opts:options , bufsz:boundedBlockLength , "
+           "work:schedule , state:threadSafeRestore ;\n"
         << "    opts:supportedOption bufsz:maxBlockLength ;\n"
+        << "    lv2:extensionData work:interface , state:interface ;\n"
+        << "    patch:writable <" << kImpulseUri << "> ;\n"
 #ifdef CORVEX_LV2_WITH_UI
         << "    ui:ui <" << kUiUri << "> ;\n"
 #endif
@@ -137,17 +155,24 @@ std::string PluginTtl()
         out << "    ]";
     }
     out << " .\n";
+    // The user cabinet IR: hosts offer their own file chooser for it.
+    out << "\n<" << kImpulseUri << ">\n"
+        << "    a lv2:Parameter ;\n"
+        << "    rdfs:label \"Cabinet IR\" ;\n"
+        << "    rdfs:comment \"An impulse response file replacing the built-in cabinet; an empty path brings it "
+           "back.\" ;\n"
+        << "    rdfs:range atom:Path .\n";
 #ifdef CORVEX_LV2_WITH_UI
     // The editor: embedded in the host's window, its timer driven by the host's idle calls.
     out << "\n<" << kUiUri << ">\n"
         << "    a ui:X11UI ;\n"
         << "    lv2:requiredFeature ui:parent , ui:idleInterface ;\n"
-        << "    lv2:optionalFeature ui:resize , ui:touch ;\n"
+        << "    lv2:optionalFeature ui:resize , ui:touch , urid:map ;\n"
         << "    lv2:extensionData ui:idleInterface";
     for (std::uint32_t index = kPortFirstIndicator; index < kPortCount; ++index)
         out << " ;\n    ui:portNotification [\n        ui:plugin <" << kPluginUri << "> ;\n"
             << "        lv2:symbol " << Quoted(kPorts[index].symbol) << " ;\n"
-            << "        ui:protocol ui:floatProtocol\n    ]";
+            << "        ui:protocol " << (index == kPortNotify ? "atom:eventTransfer" : "ui:floatProtocol") << "\n    ]";
     out << " .\n";
 #endif
     return out.str();

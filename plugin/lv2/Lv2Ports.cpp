@@ -7,7 +7,7 @@ const PortInfo kPorts[kPortCount] = {
     {PortKind::AudioIn, "in_right", "Right In", 0},
     {PortKind::AudioOut, "out_left", "Left Out", 0},
     {PortKind::AudioOut, "out_right", "Right Out", 0},
-    {PortKind::TimeIn, "time", "Host Time", 0},
+    {PortKind::TimeIn, "time", "Control", 0},
     {PortKind::ControlIn, "input_selection", nullptr, kInputSelection},
     {PortKind::ControlIn, "gate_compressor_on", nullptr, kGateCompressorOnOff},
     {PortKind::ControlIn, "compressor_level", nullptr, kCompressorLevel},
@@ -26,6 +26,7 @@ const PortInfo kPorts[kPortCount] = {
     {PortKind::ControlOut, "input_clipping_led", nullptr, kInputClippingLed},
     {PortKind::ControlOut, "output_clipping_led", nullptr, kOuputClippingLed},
     {PortKind::ControlOut, "compression_led", nullptr, kCompressionLed},
+    {PortKind::Notify, "notify", "Notify", 0},
 };
 
 std::uint32_t PortOfParam(ParamID id)

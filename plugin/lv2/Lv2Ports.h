@@ -12,13 +12,29 @@ inline constexpr const char* kUiUri = "https://corvex.example.org/lv2/corvex#ui"
 inline constexpr const char* kBinaryName = "corvex.so";
 inline constexpr const char* kUiBinaryName = "corvex_ui.so";
 
+// The user cabinet IR as a patch:writable property (an atom:Path; an empty path is the built-in
+// cabinet). The plug-in answers patch:Set and patch:Get of it on its notify port with the path it
+// loaded, or with the name a restored state carried.
+inline constexpr const char* kImpulseUri = "https://corvex.example.org/lv2/corvex#impulse";
+// Why the last IR was refused (atom:String), sent on the notify port as a patch:Set of this.
+inline constexpr const char* kImpulseErrorUri = "https://corvex.example.org/lv2/corvex#impulseError";
+// After a state or preset restore, the parameter ports' values (an atom:Vector of atom:Float in
+// port order from kPortFirstParam), sent on the notify port as a patch:Set of this: some hosts
+// tell the UI nothing when they set ports from a preset.
+inline constexpr const char* kControlsUri = "https://corvex.example.org/lv2/corvex#controls";
+// The state key of the IR itself: its section bytes (the samples, not a path) as an atom:Chunk.
+inline constexpr const char* kImpulseStateUri = "https://corvex.example.org/lv2/corvex#impulseSection";
+// Room the hosts give each atom port: a patch:Set carrying a full-length path or refusal fits.
+inline constexpr int kAtomPortMinimumSize = 16384;
+
 enum class PortKind {
     AudioIn,
     AudioOut,
-    TimeIn,     // atom sequence carrying time:Position
+    TimeIn,     // the control atom sequence: time:Position, patch:Set and patch:Get
     ControlIn,  // a user parameter
     Enabled,    // the host's bypass, lv2:enabled: 1 processes, 0 passes the input through
     ControlOut, // a meter or LED the chain writes
+    Notify,     // atom sequence to the UI: the IR held, refusals, restored control values
 };
 
 struct PortInfo {
@@ -38,7 +54,9 @@ enum : std::uint32_t {
     kPortFirstParam,                               // parameters 1 to 12 in identifier order
     kPortEnabled = kPortFirstParam + kReverbLevel, // after the twelve
     kPortFirstIndicator,                           // parameters 13 to 17 in identifier order
-    kPortCount = kPortFirstIndicator + (kCompressionLed - kOutputLeftVumeter + 1),
+    kPortEndIndicator = kPortFirstIndicator + (kCompressionLed - kOutputLeftVumeter + 1),
+    kPortNotify = kPortEndIndicator, // after the indicators, so older ports keep their indices
+    kPortCount,
 };
 
 extern const PortInfo kPorts[kPortCount];

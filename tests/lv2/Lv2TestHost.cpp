@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <lv2/atom/util.h>
 #include <lv2/buf-size/buf-size.h>
+#include <lv2/patch/patch.h>
 #include <lv2/time/time.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace test {
 
@@ -23,6 +26,8 @@ Lv2World::Lv2World()
 {
     m_map.handle = this;
     m_map.map = MapUri;
+    m_unmap.handle = this;
+    m_unmap.unmap = UnmapUrid;
     m_pWorld = lilv_world_new();
     LilvNode* bundle = lilv_new_file_uri(m_pWorld, nullptr, CORVEX_LV2_BUNDLE_PATH "/");
     lilv_world_load_bundle(m_pWorld, bundle);
@@ -42,6 +47,12 @@ LV2_URID Lv2World::MapUri(LV2_URID_Map_Handle handle, const char* uri)
     return LV2_URID(uris.size());
 }
 
+const char* Lv2World::UnmapUrid(LV2_URID_Unmap_Handle handle, LV2_URID urid)
+{
+    const auto& uris = static_cast<Lv2World*>(handle)->m_aUris;
+    return urid >= 1 && urid <= uris.size() ? uris[urid - 1].c_str() : nullptr;
+}
+
 std::unique_ptr<Lv2Instance> Lv2Instance::Create(double sampleRate, std::int32_t maxBlock, std::int32_t statedMaxBlock)
 {
     Lv2World& world = Lv2World::Get();
@@ -58,7 +69,9 @@ std::unique_ptr<Lv2Instance> Lv2Instance::Create(double sampleRate, std::int32_t
     LV2_Feature mapFeature{LV2_URID__map, world.Map()};
     LV2_Feature optionsFeature{LV2_OPTIONS__options, instance->m_aOptions};
     LV2_Feature boundedFeature{LV2_BUF_SIZE__boundedBlockLength, nullptr};
-    const LV2_Feature* features[] = {&mapFeature, &optionsFeature, &boundedFeature, nullptr};
+    instance->m_schedule = {instance.get(), Schedule};
+    LV2_Feature scheduleFeature{LV2_WORKER__schedule, &instance->m_schedule};
+    const LV2_Feature* features[] = {&mapFeature, &optionsFeature, &boundedFeature, &scheduleFeature, nullptr};
     instance->m_pInstance = lilv_plugin_instantiate(world.Plugin(), sampleRate, features);
     if (instance->m_pInstance == nullptr) {
         ADD_FAILURE() << "lilv_plugin_instantiate failed";
@@ -81,13 +94,17 @@ std::unique_ptr<Lv2Instance> Lv2Instance::Create(double sampleRate, std::int32_t
 
     for (auto& channel : instance->m_afAudio)
         channel.assign(size_t(maxBlock), 0.0f);
-    instance->m_aTime.assign(512, 0);
+    // The room the TTL asks for, as hosts give it.
+    instance->m_aTime.assign(kAtomPortMinimumSize / sizeof(std::uint64_t), 0);
+    instance->m_aNotify.assign(kAtomPortMinimumSize / sizeof(std::uint64_t), 0);
     for (std::uint32_t port = 0; port < kPortCount; ++port) {
         void* data = &instance->m_afControls[port];
         if (port <= kPortOutRight)
             data = instance->m_afAudio[port].data();
         else if (port == kPortTime)
             data = instance->m_aTime.data();
+        else if (port == kPortNotify)
+            data = instance->m_aNotify.data();
         lilv_instance_connect_port(instance->m_pInstance, port, data);
     }
     lilv_instance_activate(instance->m_pInstance);
@@ -137,7 +154,201 @@ void Lv2Instance::PrepareTimeBuffer(bool withTempo)
         lv2_atom_forge_float(&forge, m_fPendingTempo);
         lv2_atom_forge_pop(&forge, &object);
     }
+    if (m_bImpulsePending) {
+        LV2_Atom_Forge_Frame object;
+        lv2_atom_forge_frame_time(&forge, 0);
+        lv2_atom_forge_object(&forge, &object, 0, world.Urid(LV2_PATCH__Set));
+        lv2_atom_forge_key(&forge, world.Urid(LV2_PATCH__property));
+        lv2_atom_forge_urid(&forge, world.Urid(kImpulseUri));
+        lv2_atom_forge_key(&forge, world.Urid(LV2_PATCH__value));
+        lv2_atom_forge_path(&forge, m_sPendingImpulse.c_str(), std::uint32_t(m_sPendingImpulse.size()));
+        lv2_atom_forge_pop(&forge, &object);
+        m_bImpulsePending = false;
+    }
     lv2_atom_forge_pop(&forge, &sequence);
+}
+
+void Lv2Instance::SetImpulsePath(const std::string& path)
+{
+    m_sPendingImpulse = path;
+    m_bImpulsePending = true;
+}
+
+void Lv2Instance::ReadNotifications()
+{
+    Lv2World& world = Lv2World::Get();
+    const auto* sequence = reinterpret_cast<const LV2_Atom_Sequence*>(m_aNotify.data());
+    EXPECT_EQ(sequence->atom.type, world.Urid(LV2_ATOM__Sequence));
+    if (sequence->atom.type != world.Urid(LV2_ATOM__Sequence))
+        return;
+    LV2_ATOM_SEQUENCE_FOREACH (sequence, event) {
+        const auto* object = reinterpret_cast<const LV2_Atom_Object*>(&event->body);
+        EXPECT_EQ(object->body.otype, world.Urid(LV2_PATCH__Set));
+        const LV2_Atom* property = nullptr;
+        const LV2_Atom* value = nullptr;
+        lv2_atom_object_get(object, world.Urid(LV2_PATCH__property), &property, world.Urid(LV2_PATCH__value), &value,
+                            0);
+        if (property == nullptr || value == nullptr) {
+            ADD_FAILURE() << "a patch:Set without property or value";
+            continue;
+        }
+        Lv2Notification notification;
+        const char* uri = world.Unmap()->unmap(world.Unmap()->handle, reinterpret_cast<const LV2_Atom_URID*>(property)->body);
+        notification.property = uri != nullptr ? uri : "";
+        if (value->type == world.Urid(LV2_ATOM__Vector)) {
+            const auto* vector = reinterpret_cast<const LV2_Atom_Vector*>(value);
+            const auto* values = reinterpret_cast<const float*>(&vector->body + 1);
+            notification.values.assign(values, values + (value->size - sizeof(LV2_Atom_Vector_Body)) / sizeof(float));
+        } else
+            notification.text = static_cast<const char*>(LV2_ATOM_BODY_CONST(value));
+        m_aNotifications.push_back(std::move(notification));
+    }
+}
+
+std::vector<Lv2Notification> Lv2Instance::TakeNotifications()
+{
+    return std::exchange(m_aNotifications, {});
+}
+
+LV2_Worker_Status Lv2Instance::Schedule(LV2_Worker_Schedule_Handle handle, uint32_t size, const void* data)
+{
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    static_cast<Lv2Instance*>(handle)->m_aWork.emplace_back(bytes, bytes + size);
+    return LV2_WORKER_SUCCESS;
+}
+
+LV2_Worker_Status Lv2Instance::Respond(LV2_Worker_Respond_Handle handle, uint32_t size, const void* data)
+{
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    static_cast<Lv2Instance*>(handle)->m_aResponses.emplace_back(bytes, bytes + size);
+    return LV2_WORKER_SUCCESS;
+}
+
+void Lv2Instance::RunWorker()
+{
+    const auto* worker =
+        static_cast<const LV2_Worker_Interface*>(lilv_instance_get_extension_data(m_pInstance, LV2_WORKER__interface));
+    if (worker == nullptr) {
+        ADD_FAILURE() << "no worker interface";
+        return;
+    }
+    for (const auto& request : std::exchange(m_aWork, {}))
+        EXPECT_EQ(worker->work(lilv_instance_get_handle(m_pInstance), Respond, this, uint32_t(request.size()),
+                               request.data()),
+                  LV2_WORKER_SUCCESS);
+    for (const auto& response : std::exchange(m_aResponses, {}))
+        EXPECT_EQ(worker->work_response(lilv_instance_get_handle(m_pInstance), uint32_t(response.size()),
+                                        response.data()),
+                  LV2_WORKER_SUCCESS);
+}
+
+namespace {
+
+const void* PortValue(const char* symbol, void* user, uint32_t* size, uint32_t* type)
+{
+    auto* instance = static_cast<Lv2Instance*>(user);
+    for (std::uint32_t port = kPortFirstParam; port < kPortEndIndicator; ++port)
+        if (std::strcmp(kPorts[port].symbol, symbol) == 0 && kPorts[port].kind != PortKind::ControlOut) {
+            *size = sizeof(float);
+            *type = Lv2World::Get().Urid(LV2_ATOM__Float);
+            return &instance->Control(port);
+        }
+    return nullptr;
+}
+
+void SetPortValue(const char* symbol, void* user, const void* value, uint32_t size, uint32_t type)
+{
+    auto* instance = static_cast<Lv2Instance*>(user);
+    ASSERT_EQ(type, Lv2World::Get().Urid(LV2_ATOM__Float));
+    ASSERT_EQ(size, sizeof(float));
+    for (std::uint32_t port = 0; port < kPortCount; ++port)
+        if (std::strcmp(kPorts[port].symbol, symbol) == 0)
+            std::memcpy(&instance->Control(port), value, sizeof(float));
+}
+
+struct PropertyStore {
+    LV2_URID key;
+    std::vector<std::uint8_t> value;
+    LV2_URID type = 0;
+};
+
+} // namespace
+
+std::string Lv2Instance::SaveState()
+{
+    Lv2World& world = Lv2World::Get();
+    LV2_Feature mapFeature{LV2_URID__map, world.Map()};
+    const LV2_Feature* features[] = {&mapFeature, nullptr};
+    LilvState* state = lilv_state_new_from_instance(world.Plugin(), m_pInstance, world.Map(), nullptr, nullptr,
+                                                    nullptr, nullptr, PortValue, this, 0, features);
+    if (state == nullptr) {
+        ADD_FAILURE() << "lilv saves no state";
+        return {};
+    }
+    char* text = lilv_state_to_string(world.World(), world.Map(), world.Unmap(), state, "urn:corvex:test-state",
+                                      nullptr);
+    std::string turtle = text != nullptr ? text : "";
+    lilv_free(text);
+    lilv_state_free(state);
+    return turtle;
+}
+
+void Lv2Instance::RestoreState(const std::string& turtle)
+{
+    Lv2World& world = Lv2World::Get();
+    LilvState* state = lilv_state_new_from_string(world.World(), world.Map(), turtle.c_str());
+    ASSERT_NE(state, nullptr);
+    LV2_Feature mapFeature{LV2_URID__map, world.Map()};
+    const LV2_Feature* features[] = {&mapFeature, nullptr};
+    lilv_state_restore(state, m_pInstance, SetPortValue, this, 0, features);
+    lilv_state_free(state);
+}
+
+LV2_State_Status Lv2Instance::RestoreProperty(const char* key, const std::vector<std::uint8_t>& value, LV2_URID type)
+{
+    const auto* state =
+        static_cast<const LV2_State_Interface*>(lilv_instance_get_extension_data(m_pInstance, LV2_STATE__interface));
+    if (state == nullptr) {
+        ADD_FAILURE() << "no state interface";
+        return LV2_STATE_ERR_UNKNOWN;
+    }
+    PropertyStore property{Lv2World::Get().Urid(key), value, type};
+    const auto retrieve = [](LV2_State_Handle handle, uint32_t wanted, size_t* size, uint32_t* valueType,
+                             uint32_t* flags) -> const void* {
+        const auto* stored = static_cast<const PropertyStore*>(handle);
+        if (wanted != stored->key)
+            return nullptr;
+        *size = stored->value.size();
+        *valueType = stored->type;
+        *flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
+        return stored->value.data();
+    };
+    return state->restore(lilv_instance_get_handle(m_pInstance), retrieve, &property, 0, nullptr);
+}
+
+std::vector<std::uint8_t> Lv2Instance::SavedProperty(const char* key, LV2_URID& type)
+{
+    const auto* state =
+        static_cast<const LV2_State_Interface*>(lilv_instance_get_extension_data(m_pInstance, LV2_STATE__interface));
+    PropertyStore property{Lv2World::Get().Urid(key), {}, 0};
+    if (state == nullptr) {
+        ADD_FAILURE() << "no state interface";
+        return {};
+    }
+    const auto store = [](LV2_State_Handle handle, uint32_t storedKey, const void* value, size_t size,
+                          uint32_t valueType, uint32_t flags) {
+        auto* stored = static_cast<PropertyStore*>(handle);
+        EXPECT_EQ(flags & (LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE), uint32_t(LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE));
+        if (storedKey == stored->key) {
+            const auto* bytes = static_cast<const std::uint8_t*>(value);
+            stored->value.assign(bytes, bytes + size);
+            stored->type = valueType;
+        }
+        return LV2_STATE_SUCCESS;
+    };
+    EXPECT_EQ(state->save(lilv_instance_get_handle(m_pInstance), store, &property, 0, nullptr), LV2_STATE_SUCCESS);
+    type = property.type;
+    return property.value;
 }
 
 void Lv2Instance::Process(const float* inL, const float* inR, float* outL, float* outR, std::int64_t n,
@@ -153,7 +364,13 @@ void Lv2Instance::Process(const float* inL, const float* inR, float* outL, float
         std::memcpy(m_afAudio[1].data(), inR + done, sizeof(float) * size_t(count));
         PrepareTimeBuffer(m_bTempoPending && m_bTimeSupported);
         m_bTempoPending = false;
+        // An output sequence states the room it has; the plug-in replaces it with its events.
+        auto* notify = reinterpret_cast<LV2_Atom_Sequence*>(m_aNotify.data());
+        notify->atom.type = Lv2World::Get().Urid(LV2_ATOM__Chunk);
+        notify->atom.size = std::uint32_t(m_aNotify.size() * sizeof(std::uint64_t) - sizeof(LV2_Atom));
         lilv_instance_run(m_pInstance, uint32_t(count));
+        ReadNotifications();
+        RunWorker();
         std::memcpy(outL + done, m_afAudio[2].data(), sizeof(float) * size_t(count));
         std::memcpy(outR + done, m_afAudio[3].data(), sizeof(float) * size_t(count));
     }

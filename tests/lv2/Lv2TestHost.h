@@ -3,7 +3,9 @@
 #include <lilv/lilv.h>
 #include <lv2/atom/forge.h>
 #include <lv2/options/options.h>
+#include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
 
 #include <cstdint>
 #include <memory>
@@ -21,16 +23,27 @@ public:
     LilvWorld* World() const { return m_pWorld; }
     const LilvPlugin* Plugin() const { return m_pPlugin; }
     LV2_URID_Map* Map() { return &m_map; }
+    LV2_URID_Unmap* Unmap() { return &m_unmap; }
     LV2_URID Urid(const char* uri) { return m_map.map(m_map.handle, uri); }
 
 private:
     Lv2World();
     static LV2_URID MapUri(LV2_URID_Map_Handle handle, const char* uri);
+    static const char* UnmapUrid(LV2_URID_Unmap_Handle handle, LV2_URID urid);
 
     LilvWorld* m_pWorld = nullptr;
     const LilvPlugin* m_pPlugin = nullptr;
     std::vector<std::string> m_aUris;
     LV2_URID_Map m_map{};
+    LV2_URID_Unmap m_unmap{};
+};
+
+// A patch:Set the plug-in sent on its notify port: the property's URI and its value, a path or
+// string as text, a vector as floats.
+struct Lv2Notification {
+    std::string property;
+    std::string text;
+    std::vector<float> values;
 };
 
 // One instance of the built LV2 plug-in as a host runs it: every port connected to buffers of
@@ -51,12 +64,31 @@ public:
     void MisalignTimeBuffer();
     // Deactivates and activates it again, as hosts do when a plug-in is switched off and on.
     void Reactivate();
-    // Runs inL/inR (n samples each) in runs of at most `block` samples into outL/outR.
+    // Runs inL/inR (n samples each) in runs of at most `block` samples into outL/outR. After each
+    // run the host's worker does what the run asked for and hands back its responses, as a host
+    // does when it works at once (jalv while free-wheeling); the notify port is read.
     void Process(const float* inL, const float* inR, float* outL, float* outR, std::int64_t n, std::int32_t block);
+    // Sends a patch:Set of the cabinet IR property with this path (empty: the built-in cabinet)
+    // at the start of the next run, as hosts do from their own file chooser.
+    void SetImpulsePath(const std::string& path);
+    // patch:Sets received on the notify port since the last call, oldest first.
+    std::vector<Lv2Notification> TakeNotifications();
+    // The state as lilv saves it (its port values and the plug-in's properties), as Turtle.
+    std::string SaveState();
+    // Restores a saved state as hosts do through lilv: the plug-in's properties and the ports' values.
+    void RestoreState(const std::string& turtle);
+    // The plug-in's state interface called directly with one property (key, bytes of type).
+    LV2_State_Status RestoreProperty(const char* key, const std::vector<std::uint8_t>& value, LV2_URID type);
+    // What the plug-in stores under key, and its type (0 when it stores nothing under it).
+    std::vector<std::uint8_t> SavedProperty(const char* key, LV2_URID& type);
 
 private:
     Lv2Instance() = default;
     void PrepareTimeBuffer(bool withTempo);
+    void ReadNotifications();
+    void RunWorker();
+    static LV2_Worker_Status Schedule(LV2_Worker_Schedule_Handle handle, uint32_t size, const void* data);
+    static LV2_Worker_Status Respond(LV2_Worker_Respond_Handle handle, uint32_t size, const void* data);
 
     LilvInstance* m_pInstance = nullptr;
     std::int32_t m_iMaxBlock = 0;
@@ -69,6 +101,12 @@ private:
     bool m_bTimeSupported = false; // the time port declares atom:supports time:Position
     std::int32_t m_iOptionBlock = 0;
     LV2_Options_Option m_aOptions[2]{};
+    bool m_bImpulsePending = false;
+    std::string m_sPendingImpulse;
+    std::vector<std::uint64_t> m_aNotify; // 8-byte aligned atom sequence
+    std::vector<Lv2Notification> m_aNotifications;
+    LV2_Worker_Schedule m_schedule{};
+    std::vector<std::vector<std::uint8_t>> m_aWork, m_aResponses;
 };
 
 } // namespace test

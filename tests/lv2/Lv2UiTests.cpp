@@ -106,7 +106,7 @@ protected:
         idle = static_cast<const LV2UI_Idle_Interface*>(descriptor->extension_data(LV2_UI__idleInterface));
         ASSERT_NE(idle, nullptr);
         // As hosts do: every control port's value once.
-        for (std::uint32_t port = kPortFirstParam; port < kPortCount; ++port) {
+        for (std::uint32_t port = kPortFirstParam; port < kPortEndIndicator; ++port) {
             const float value = kParamInfos[kPorts[port].id].defaultValue;
             descriptor->port_event(handle, port, sizeof value, 0, &value);
         }
