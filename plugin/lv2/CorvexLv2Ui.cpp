@@ -1,19 +1,27 @@
 // The editor in LV2 hosts (ui:X11UI): the same Corvex view as in VST 3 hosts, embedded in the
 // host's ui:parent window. Its parameters go through CLv2ParameterAccess (port_event in,
 // write_function out); its X11 window and 50 ms timer run from the host's idle calls through
-// CIdleHostWindow, and its size requests go to ui:resize.
+// CIdleHostWindow, and its size requests go to ui:resize. Its cabinet IR choices go to the
+// plug-in as patch messages (CLv2ImpulseAccess); what the plug-in holds comes back on its notify port.
 
 #include "CorvexView.h"
+#include "ImpulseAccess.h"
 #include "Lv2Ports.h"
 
+#include <lv2/atom/forge.h>
+#include <lv2/atom/util.h>
+#include <lv2/patch/patch.h>
 #include <lv2/ui/ui.h>
+#include <lv2/urid/urid.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace corvex::lv2 {
 namespace {
@@ -64,6 +72,71 @@ private:
     LV2UI_Controller m_pController;
     const LV2UI_Touch* m_pTouch;
     float m_afValues[kParamTableSize] = {};
+};
+
+// The view's IR choices as patch:Set messages of the IR property to the plug-in's control port
+// (an empty path is the built-in cabinet), and the question of what it holds as a patch:Get.
+class CLv2ImpulseAccess final : public CImpulseAccess {
+public:
+    CLv2ImpulseAccess(LV2UI_Write_Function write, LV2UI_Controller controller, LV2_URID_Map* map)
+        : m_pWrite(write), m_pController(controller)
+    {
+        lv2_atom_forge_init(&m_forge, map);
+        m_eventTransfer = map->map(map->handle, LV2_ATOM__eventTransfer);
+        m_patchSet = map->map(map->handle, LV2_PATCH__Set);
+        m_patchGet = map->map(map->handle, LV2_PATCH__Get);
+        m_patchProperty = map->map(map->handle, LV2_PATCH__property);
+        m_patchValue = map->map(map->handle, LV2_PATCH__value);
+        m_impulse = map->map(map->handle, kImpulseUri);
+    }
+
+    void loadImpulseFile(const std::string& path) override { sendSet(path); }
+    void clearImpulse() override { sendSet(std::string()); }
+
+    void requestCurrent()
+    {
+        m_aBuffer.assign(64, 0);
+        startForge();
+        LV2_Atom_Forge_Frame frame;
+        const auto* atom = reinterpret_cast<const LV2_Atom*>(lv2_atom_forge_object(&m_forge, &frame, 0, m_patchGet));
+        lv2_atom_forge_key(&m_forge, m_patchProperty);
+        lv2_atom_forge_urid(&m_forge, m_impulse);
+        lv2_atom_forge_pop(&m_forge, &frame);
+        send(atom);
+    }
+
+private:
+    void sendSet(const std::string& path)
+    {
+        m_aBuffer.assign(16 + path.size() / sizeof(std::uint64_t), 0); // headers, the path and its zero
+        startForge();
+        LV2_Atom_Forge_Frame frame;
+        const auto* atom = reinterpret_cast<const LV2_Atom*>(lv2_atom_forge_object(&m_forge, &frame, 0, m_patchSet));
+        lv2_atom_forge_key(&m_forge, m_patchProperty);
+        lv2_atom_forge_urid(&m_forge, m_impulse);
+        lv2_atom_forge_key(&m_forge, m_patchValue);
+        lv2_atom_forge_path(&m_forge, path.c_str(), std::uint32_t(path.size()));
+        lv2_atom_forge_pop(&m_forge, &frame);
+        send(atom);
+    }
+
+    void startForge()
+    {
+        lv2_atom_forge_set_buffer(&m_forge, reinterpret_cast<std::uint8_t*>(m_aBuffer.data()),
+                                  m_aBuffer.size() * sizeof(std::uint64_t));
+    }
+
+    void send(const LV2_Atom* atom)
+    {
+        m_pWrite(m_pController, kPortTime, lv2_atom_total_size(atom), m_eventTransfer, atom);
+    }
+
+    LV2UI_Write_Function m_pWrite;
+    LV2UI_Controller m_pController;
+    LV2_Atom_Forge m_forge{};
+    std::vector<std::uint64_t> m_aBuffer; // 8-byte aligned, as atoms are
+    LV2_URID m_eventTransfer = 0, m_patchSet = 0, m_patchGet = 0, m_patchProperty = 0, m_patchValue = 0;
+    LV2_URID m_impulse = 0;
 };
 
 // What the host window offers the view in LV2: every idle call lets the window read its X events
@@ -135,10 +208,17 @@ public:
 
 private:
     CCorvexLv2Ui(const LV2UI_Resize* resize) : m_hostWindow(resize) {}
+    void Notification(const LV2_Atom* atom);
 
     CIdleHostWindow m_hostWindow;
     CLv2ParameterAccess* m_pParameters = nullptr; // owned by the view
+    std::unique_ptr<CLv2ImpulseAccess> m_pImpulse; // outlives the view, which points at it
     std::unique_ptr<CCorvexView> m_pView;
+    std::string m_sImpulseName;
+    struct {
+        LV2_URID eventTransfer, atomObject, atomBlank, atomUrid, atomPath, atomString, atomFloat, atomVector;
+        LV2_URID patchSet, patchProperty, patchValue, impulse, impulseError, controls;
+    } m_uris{};
 };
 
 CCorvexLv2Ui* CCorvexLv2Ui::Create(LV2UI_Write_Function write, LV2UI_Controller controller, LV2UI_Widget* widget,
@@ -147,6 +227,7 @@ CCorvexLv2Ui* CCorvexLv2Ui::Create(LV2UI_Write_Function write, LV2UI_Controller 
     void* parent = nullptr;
     const LV2UI_Resize* resize = nullptr;
     const LV2UI_Touch* touch = nullptr;
+    LV2_URID_Map* map = nullptr;
     for (int i = 0; features != nullptr && features[i] != nullptr; ++i) {
         if (std::strcmp(features[i]->URI, LV2_UI__parent) == 0)
             parent = features[i]->data;
@@ -154,6 +235,8 @@ CCorvexLv2Ui* CCorvexLv2Ui::Create(LV2UI_Write_Function write, LV2UI_Controller 
             resize = static_cast<const LV2UI_Resize*>(features[i]->data);
         else if (std::strcmp(features[i]->URI, LV2_UI__touch) == 0)
             touch = static_cast<const LV2UI_Touch*>(features[i]->data);
+        else if (std::strcmp(features[i]->URI, LV2_URID__map) == 0)
+            map = static_cast<LV2_URID_Map*>(features[i]->data);
     }
     if (parent == nullptr || write == nullptr || widget == nullptr)
         return nullptr;
@@ -164,6 +247,27 @@ CCorvexLv2Ui* CCorvexLv2Ui::Create(LV2UI_Write_Function write, LV2UI_Controller 
         auto parameters = std::make_unique<CLv2ParameterAccess>(write, controller, touch);
         ui->m_pParameters = parameters.get();
         ui->m_pView = std::make_unique<CCorvexView>(std::move(parameters));
+        // Without the map there are no atoms to speak: the view offers no IR choice then.
+        if (map != nullptr) {
+            ui->m_pImpulse = std::make_unique<CLv2ImpulseAccess>(write, controller, map);
+            ui->m_pView->setImpulseAccess(ui->m_pImpulse.get());
+            auto& u = ui->m_uris;
+            const auto urid = [map](const char* uri) { return map->map(map->handle, uri); };
+            u.eventTransfer = urid(LV2_ATOM__eventTransfer);
+            u.atomObject = urid(LV2_ATOM__Object);
+            u.atomBlank = urid(LV2_ATOM__Blank);
+            u.atomUrid = urid(LV2_ATOM__URID);
+            u.atomPath = urid(LV2_ATOM__Path);
+            u.atomString = urid(LV2_ATOM__String);
+            u.atomFloat = urid(LV2_ATOM__Float);
+            u.atomVector = urid(LV2_ATOM__Vector);
+            u.patchSet = urid(LV2_PATCH__Set);
+            u.patchProperty = urid(LV2_PATCH__property);
+            u.patchValue = urid(LV2_PATCH__value);
+            u.impulse = urid(kImpulseUri);
+            u.impulseError = urid(kImpulseErrorUri);
+            u.controls = urid(kControlsUri);
+        }
     }
     catch (...) {
         return nullptr;
@@ -171,6 +275,8 @@ CCorvexLv2Ui* CCorvexLv2Ui::Create(LV2UI_Write_Function write, LV2UI_Controller 
     if (!ui->m_pView->attach(parent, kPlatformTypeX11, &ui->m_hostWindow))
         return nullptr;
     *widget = reinterpret_cast<LV2UI_Widget>(ui->m_pView->getNativeWindow());
+    if (ui->m_pImpulse) // the answer names the IR the plug-in holds
+        ui->m_pImpulse->requestCurrent();
     return ui.release();
 }
 
@@ -182,6 +288,11 @@ CCorvexLv2Ui::~CCorvexLv2Ui()
 
 void CCorvexLv2Ui::PortEvent(std::uint32_t port, std::uint32_t size, std::uint32_t format, const void* buffer)
 {
+    if (port == kPortNotify && buffer != nullptr && m_pImpulse && format == m_uris.eventTransfer &&
+        size >= sizeof(LV2_Atom) && lv2_atom_total_size(static_cast<const LV2_Atom*>(buffer)) <= size) {
+        Notification(static_cast<const LV2_Atom*>(buffer));
+        return;
+    }
     if (port >= kPortCount || format != 0 || size != sizeof(float) || buffer == nullptr)
         return;
     const PortInfo& info = kPorts[port];
@@ -190,6 +301,46 @@ void CCorvexLv2Ui::PortEvent(std::uint32_t port, std::uint32_t size, std::uint32
     const float value = *static_cast<const float*>(buffer);
     m_pParameters->setFromHost(info.id, value);
     m_pView->update(info.id, value);
+}
+
+// A patch:Set from the plug-in's notify port: the IR it holds, a refusal, or restored values.
+void CCorvexLv2Ui::Notification(const LV2_Atom* atom)
+{
+    if (atom->type != m_uris.atomObject && atom->type != m_uris.atomBlank)
+        return;
+    const auto* object = reinterpret_cast<const LV2_Atom_Object*>(atom);
+    if (object->body.otype != m_uris.patchSet)
+        return;
+    const LV2_Atom* property = nullptr;
+    const LV2_Atom* value = nullptr;
+    lv2_atom_object_get(object, m_uris.patchProperty, &property, m_uris.patchValue, &value, 0);
+    if (property == nullptr || value == nullptr || property->type != m_uris.atomUrid ||
+        property->size < sizeof(LV2_URID))
+        return;
+    const LV2_URID key = reinterpret_cast<const LV2_Atom_URID*>(property)->body;
+    const auto text = [](const LV2_Atom* string) {
+        const char* body = static_cast<const char*>(LV2_ATOM_BODY_CONST(string));
+        return std::string(body, strnlen(body, string->size));
+    };
+    if (key == m_uris.impulse && value->type == m_uris.atomPath) {
+        const std::string path = text(value);
+        m_sImpulseName = path.substr(path.find_last_of('/') + 1); // a path's file name, or a name as it is
+        m_pView->showImpulse(m_sImpulseName, std::string());
+    } else if (key == m_uris.impulseError && value->type == m_uris.atomString) {
+        m_pView->showImpulse(m_sImpulseName, text(value));
+    } else if (key == m_uris.controls && value->type == m_uris.atomVector &&
+               value->size >= sizeof(LV2_Atom_Vector_Body)) {
+        const auto* vector = reinterpret_cast<const LV2_Atom_Vector*>(value);
+        if (vector->body.child_type != m_uris.atomFloat || vector->body.child_size != sizeof(float))
+            return;
+        const auto* values = reinterpret_cast<const float*>(&vector->body + 1);
+        const std::uint32_t count = (value->size - sizeof(LV2_Atom_Vector_Body)) / sizeof(float);
+        for (std::uint32_t i = 0; i < count && kPortFirstParam + i < kPortEnabled; ++i) {
+            const ParamID id = kPorts[kPortFirstParam + i].id;
+            m_pParameters->setFromHost(id, values[i]);
+            m_pView->update(id, values[i]);
+        }
+    }
 }
 
 LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char*, const char*, LV2UI_Write_Function write,

@@ -14,11 +14,18 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <dlfcn.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <lv2/atom/forge.h>
+#include <lv2/atom/util.h>
+#include <lv2/patch/patch.h>
 #include <lv2/ui/ui.h>
 
 #include "X11TestSupport.h"
 
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -134,6 +141,11 @@ protected:
                               const void* buffer)
     {
         auto* self = static_cast<Lv2UiTest*>(controller);
+        if (format == Lv2World::Get().Urid(LV2_ATOM__eventTransfer)) {
+            const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+            self->atomWrites.push_back({port, std::vector<std::uint8_t>(bytes, bytes + size)});
+            return;
+        }
         ASSERT_EQ(format, 0u);
         ASSERT_EQ(size, sizeof(float));
         self->writes.push_back({port, *static_cast<const float*>(buffer)});
@@ -185,6 +197,11 @@ protected:
     std::vector<std::pair<int, int>> sizes;
     std::vector<Write> writes;
     std::vector<Write> touches;
+    struct AtomWrite {
+        std::uint32_t port;
+        std::vector<std::uint8_t> atom;
+    };
+    std::vector<AtomWrite> atomWrites;
 };
 
 TEST_F(Lv2UiTest, DrawsThePanelInTheHostsWindowAtItsSize)
@@ -323,6 +340,117 @@ TEST_F(Lv2UiTest, ReopeningAndClosingRepeatedlyLeavesNothingBehind)
     if (children != nullptr)
         XFree(children);
 }
+
+// Some hosts set a preset's ports without telling the UI: the plug-in's notify port does, with
+// the values after the restore, and the UI shows them. Opening, it asks which IR the plug-in holds.
+TEST_F(Lv2UiTest, RestoredValuesFromTheNotifyPortRedrawTheControlsAndOpeningAsksForTheIr)
+{
+    Lv2World& world = Lv2World::Get();
+    ASSERT_EQ(atomWrites.size(), 1u);
+    EXPECT_EQ(atomWrites[0].port, kPortTime);
+    const auto* get = reinterpret_cast<const LV2_Atom_Object*>(atomWrites[0].atom.data());
+    EXPECT_EQ(get->body.otype, world.Urid(LV2_PATCH__Get));
+
+    const gui::CRect delay = ControlRect(kDelayOnOff);
+    IdleAfterOneTick();
+    ASSERT_TRUE(Shows(GrabWidget(), delay, gui::CBitmap(ControlBitmap(kDelayOnOff)), delay.height()));
+    std::vector<float> values;
+    for (std::uint32_t port = kPortFirstParam; port < kPortEnabled; ++port)
+        values.push_back(kPorts[port].id == kDelayOnOff ? 0.0f : kParamInfos[kPorts[port].id].defaultValue);
+    std::uint64_t buffer[64] = {};
+    LV2_Atom_Forge forge;
+    lv2_atom_forge_init(&forge, world.Map());
+    lv2_atom_forge_set_buffer(&forge, reinterpret_cast<std::uint8_t*>(buffer), sizeof buffer);
+    LV2_Atom_Forge_Frame frame;
+    lv2_atom_forge_object(&forge, &frame, 0, world.Urid(LV2_PATCH__Set));
+    lv2_atom_forge_key(&forge, world.Urid(LV2_PATCH__property));
+    lv2_atom_forge_urid(&forge, world.Urid(kControlsUri));
+    lv2_atom_forge_key(&forge, world.Urid(LV2_PATCH__value));
+    lv2_atom_forge_vector(&forge, sizeof(float), world.Urid(LV2_ATOM__Float), std::uint32_t(values.size()),
+                          values.data());
+    lv2_atom_forge_pop(&forge, &frame);
+    const auto* atom = reinterpret_cast<const LV2_Atom*>(buffer);
+    descriptor->port_event(handle, kPortNotify, lv2_atom_total_size(atom), world.Urid(LV2_ATOM__eventTransfer), atom);
+    IdleAfterOneTick();
+    EXPECT_TRUE(Shows(GrabWidget(), delay, gui::CBitmap(ControlBitmap(kDelayOnOff)), 0));
+    EXPECT_TRUE(writes.empty()); // shown, not written back
+}
+
+// What the plug-in tells the UI about its IR reaches the badge on the grille.
+TEST_F(Lv2UiTest, TheIrsNameAndARefusalFromTheNotifyPortShowOnTheBadge)
+{
+    Lv2World& world = Lv2World::Get();
+    const auto notify = [&](const char* property, LV2_URID type, const std::string& text) {
+        std::vector<std::uint64_t> buffer(64);
+        LV2_Atom_Forge forge;
+        lv2_atom_forge_init(&forge, world.Map());
+        lv2_atom_forge_set_buffer(&forge, reinterpret_cast<std::uint8_t*>(buffer.data()), buffer.size() * 8);
+        LV2_Atom_Forge_Frame frame;
+        lv2_atom_forge_object(&forge, &frame, 0, world.Urid(LV2_PATCH__Set));
+        lv2_atom_forge_key(&forge, world.Urid(LV2_PATCH__property));
+        lv2_atom_forge_urid(&forge, world.Urid(property));
+        lv2_atom_forge_key(&forge, world.Urid(LV2_PATCH__value));
+        lv2_atom_forge_typed_string(&forge, type, text.c_str(), std::uint32_t(text.size()));
+        lv2_atom_forge_pop(&forge, &frame);
+        const auto* atom = reinterpret_cast<const LV2_Atom*>(buffer.data());
+        descriptor->port_event(handle, kPortNotify, lv2_atom_total_size(atom), world.Urid(LV2_ATOM__eventTransfer),
+                               atom);
+        IdleAfterOneTick();
+        const gui::CRect badge = gui::CRect::FromSize(editor::kImpulseBadgeLeft, editor::kImpulseBadgeTop,
+                                                      editor::kImpulseBadgeWidth, editor::kImpulseBadgeHeight);
+        const Grab grab = GrabWidget();
+        std::vector<Rgb> pixels;
+        for (int y = badge.top; y < badge.bottom; ++y)
+            for (int x = badge.left; x < badge.right; ++x)
+                pixels.push_back(grab.at(x, y));
+        return pixels;
+    };
+    IdleAfterOneTick();
+    const auto builtIn = notify(kImpulseUri, world.Urid(LV2_ATOM__Path), "");
+    const auto loaded = notify(kImpulseUri, world.Urid(LV2_ATOM__Path), "/home/player/irs/Green 4x12.wav");
+    EXPECT_FALSE(loaded == builtIn);
+    EXPECT_TRUE(notify(kImpulseUri, world.Urid(LV2_ATOM__Path), "Green 4x12.wav") == loaded); // a restored name
+    const auto refused = notify(kImpulseErrorUri, world.Urid(LV2_ATOM__String), "'x.wav' is silent");
+    EXPECT_FALSE(refused == loaded);
+    EXPECT_TRUE(notify(kImpulseUri, world.Urid(LV2_ATOM__Path), "") == builtIn);
+    EXPECT_TRUE(writes.empty());
+}
+
+#ifdef CORVEX_XDND_SOURCE
+// A file dropped on the grille the way file managers drop it (XDND, from a process of its own)
+// goes to the plug-in's control port as a patch:Set of the IR property with its path.
+TEST_F(Lv2UiTest, AFileDroppedOnTheGrilleGoesToThePluginAsAPatchSetOfItsPath)
+{
+    const std::string x = std::to_string(editor::kGrilleLeft + 20), y = std::to_string(editor::kGrilleTop + 20);
+    const std::string window = std::to_string(parent);
+    const char* argv[] = {CORVEX_XDND_SOURCE, window.c_str(), x.c_str(), y.c_str(), "text/uri-list",
+                          "file:///tmp/irs/Green%204x12.wav\r\n", nullptr};
+    pid_t source = 0;
+    ASSERT_EQ(posix_spawn(&source, CORVEX_XDND_SOURCE, nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+    int status = -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (waitpid(source, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline) {
+        idle->idle(handle);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(WIFEXITED(status)) << "the drag did not end";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    Lv2World& world = Lv2World::Get();
+    ASSERT_EQ(atomWrites.size(), 2u); // the question at opening, then the file
+    EXPECT_EQ(atomWrites[1].port, kPortTime);
+    const auto* set = reinterpret_cast<const LV2_Atom_Object*>(atomWrites[1].atom.data());
+    ASSERT_EQ(set->body.otype, world.Urid(LV2_PATCH__Set));
+    const LV2_Atom* property = nullptr;
+    const LV2_Atom* value = nullptr;
+    lv2_atom_object_get(set, world.Urid(LV2_PATCH__property), &property, world.Urid(LV2_PATCH__value), &value, 0);
+    ASSERT_TRUE(property != nullptr && value != nullptr);
+    EXPECT_EQ(reinterpret_cast<const LV2_Atom_URID*>(property)->body, world.Urid(kImpulseUri));
+    EXPECT_EQ(value->type, world.Urid(LV2_ATOM__Path));
+    EXPECT_STREQ(static_cast<const char*>(LV2_ATOM_BODY_CONST(value)), "/tmp/irs/Green 4x12.wav");
+    EXPECT_TRUE(writes.empty());
+}
+#endif
 
 TEST(Lv2UiInstantiation, WithoutAParentWindowThereIsNoUi)
 {
