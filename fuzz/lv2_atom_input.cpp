@@ -1,5 +1,6 @@
 // What the LV2 plug-in reads from its host besides audio and controls: the atom sequence on its
-// time port (time:Position objects carrying the tempo). The built corvex.so is loaded through its
+// control port (time:Position objects carrying the tempo, patch:Set and patch:Get of the cabinet
+// IR property). The host offers no worker, so a path is refused on the notify port, never read. The built corvex.so is loaded through its
 // lv2_descriptor, as hosts load it; the input is the sequence's events, the host's sequence header
 // before them. URIDs are numbered in a fixed order (see kUris), so seeds and the dictionary can
 // name them.
@@ -10,6 +11,7 @@
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/core/lv2.h>
 #include <lv2/options/options.h>
+#include <lv2/patch/patch.h>
 #include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
 
@@ -34,6 +36,8 @@ const char* const kUris[] = {
     LV2_ATOM__Blank,   LV2_ATOM__Object,  LV2_ATOM__Float, LV2_ATOM__Double,         LV2_ATOM__Int,
     LV2_ATOM__Long,    LV2_TIME__Position, LV2_TIME__beatsPerMinute, LV2_ATOM__Sequence, LV2_BUF_SIZE__maxBlockLength,
     LV2_TIME__frame,   LV2_TIME__speed,   LV2_TIME__bar,   LV2_TIME__barBeat,
+    LV2_ATOM__Path,    LV2_ATOM__URID,    LV2_PATCH__Set,  LV2_PATCH__Get,           LV2_PATCH__property,
+    LV2_PATCH__value,  kImpulseUri,       LV2_ATOM__String, LV2_ATOM__Chunk,
 };
 
 std::vector<std::string> g_asUris(std::begin(kUris), std::end(kUris));
@@ -53,6 +57,7 @@ struct CHost {
     float m_afAudio[4][kBlock] = {};
     float m_afControls[kPortCount] = {};
     std::vector<std::uint64_t> m_aSequence; // 8-byte aligned, as hosts give it
+    std::uint64_t m_aNotify[kAtomPortMinimumSize / sizeof(std::uint64_t)] = {};
 };
 
 CHost g_host;
@@ -109,8 +114,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > 0)
         std::memcpy(reinterpret_cast<std::uint8_t*>(g_host.m_aSequence.data()) + sizeof header, data, size);
     g_host.m_pDescriptor->connect_port(g_host.m_hInstance, kPortTime, g_host.m_aSequence.data());
+    auto* notify = reinterpret_cast<LV2_Atom_Sequence*>(g_host.m_aNotify);
+    notify->atom.type = Map(nullptr, LV2_ATOM__Chunk);
+    notify->atom.size = sizeof g_host.m_aNotify - sizeof(LV2_Atom);
+    g_host.m_pDescriptor->connect_port(g_host.m_hInstance, kPortNotify, notify);
 
     g_host.m_pDescriptor->run(g_host.m_hInstance, kBlock);
+    // What the plug-in tells its UI stays inside the room it had, a sequence of whole events.
+    CORVEX_FUZZ_EXPECT(notify->atom.type == Map(nullptr, LV2_ATOM__Sequence));
+    CORVEX_FUZZ_EXPECT(sizeof(LV2_Atom) + notify->atom.size <= sizeof g_host.m_aNotify);
     for (std::uint32_t port = kPortOutLeft; port <= kPortOutRight; ++port)
         for (float sample : g_host.m_afAudio[port])
             CORVEX_FUZZ_EXPECT(std::isfinite(sample));
