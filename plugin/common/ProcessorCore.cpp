@@ -161,8 +161,9 @@ bool CProcessorCore::Run(const float* const* inputs, int inChannels, std::uint64
     const bool allSilent = (inSilence & usedMask) == usedMask;
     if (!allSilent)
         m_iQuietSamples = 0;
-    // The tail (a division and a ceil) matters only once the input is silent.
-    if (allSilent && m_iQuietSamples >= TailSamples(m_dSampleRate, m_fTempo)) {
+    // The tail (a division and a ceil) matters only once the input is silent. A user cabinet
+    // IR rings before the delay and reverb do, so its length comes on top.
+    if (allSilent && m_iQuietSamples >= TailSamples(m_dSampleRate, m_fTempo) + pAudioProcess->ImpulseTailSamples()) {
         for (int c = 0; c < outChannels; ++c)
             if (outputs[c])
                 std::memset(outputs[c], 0, bytes);

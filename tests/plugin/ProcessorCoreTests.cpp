@@ -1,6 +1,6 @@
 // What the processor core does that its output cannot show: how the graph's scratch buffers
 // follow the host's block size, and that silent input stops the chain exactly once the tail the
-// host is told has passed.
+// host is told has passed, with a user cabinet IR's length on top.
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ProcessorCore.h"
+#include "cabinet/CabinetImpulse.h"
 
 namespace {
 
@@ -50,38 +51,57 @@ TEST(ProcessorCore, ScratchFollowsTheHostsLargestBlock)
     EXPECT_EQ(core.ScratchSamples(), CProcessorCore::kMaxScratchSamples);
 }
 
-TEST(ProcessorCore, SilentInputStopsTheChainOnceTheTailHasPassed)
+struct TailCase {
+    double bpm;
+    int iImpulseFrames; // 0: the built-in cabinet
+};
+
+class ProcessorCoreTail : public ::testing::TestWithParam<TailCase> {};
+
+TEST_P(ProcessorCoreTail, SilentInputStopsTheChainOnceTheTailHasPassed)
 {
     constexpr int kBlock = 1024;
-    for (double bpm : {120.0, 240.0}) {
-        SCOPED_TRACE(bpm);
-        CProcessorCore core;
-        ASSERT_TRUE(core.Prepare(44100.0, kBlock));
-        core.Activate();
-        core.SetTempo(bpm);
-        Buses buses(kBlock);
-        for (int i = 0; i < kBlock; ++i)
-            buses.inL[i] = buses.inR[i] = (i % 50) * 0.01f - 0.25f;
-        ASSERT_TRUE(buses.Run(core, kBlock, 0));
-        std::fill(buses.inL.begin(), buses.inL.end(), 0.0f);
-        std::fill(buses.inR.begin(), buses.inR.end(), 0.0f);
-
-        const std::int64_t tail = CProcessorCore::TailSamples(44100.0, static_cast<float>(bpm));
-        EXPECT_EQ(tail, bpm == 120.0 ? 540225 : 407925);
-        const std::int64_t ringing = (tail + kBlock - 1) / kBlock; // blocks that start inside the tail
-        const std::int64_t before = core.GraphRuns();
-        for (std::int64_t b = 0; b < ringing + 50; ++b)
-            ASSERT_TRUE(buses.Run(core, kBlock, 3));
-        EXPECT_EQ(core.GraphRuns() - before, ringing);
-
-        // Signal again runs the chain at once, and restarts the count.
-        buses.inL[0] = 0.5f;
-        ASSERT_TRUE(buses.Run(core, kBlock, 0));
-        EXPECT_EQ(core.GraphRuns() - before, ringing + 1);
-        buses.inL[0] = 0.0f;
-        ASSERT_TRUE(buses.Run(core, kBlock, 3));
-        EXPECT_EQ(core.GraphRuns() - before, ringing + 2);
+    const TailCase c = GetParam();
+    CProcessorCore core;
+    ASSERT_TRUE(core.Prepare(44100.0, kBlock));
+    core.Activate();
+    core.SetTempo(c.bpm);
+    if (c.iImpulseFrames > 0) {
+        // A decaying response that is still audible at its last tap.
+        std::vector<float> afImpulse(static_cast<std::size_t>(c.iImpulseFrames));
+        for (std::size_t i = 0; i < afImpulse.size(); ++i)
+            afImpulse[i] = (i % 2 ? 0.5f : -0.5f) / (1.0f + static_cast<float>(i) * 1e-4f);
+        auto pImpulse = corvex::CCabinetImpulse::Create(afImpulse.data(), nullptr, c.iImpulseFrames, 44100.0);
+        ASSERT_TRUE(pImpulse);
+        // The core owns what it holds from here on.
+        ASSERT_EQ(core.ExchangeImpulse(pImpulse.release()), nullptr);
     }
+    Buses buses(kBlock);
+    for (int i = 0; i < kBlock; ++i)
+        buses.inL[i] = buses.inR[i] = (i % 50) * 0.01f - 0.25f;
+    ASSERT_TRUE(buses.Run(core, kBlock, 0));
+    std::fill(buses.inL.begin(), buses.inL.end(), 0.0f);
+    std::fill(buses.inR.begin(), buses.inR.end(), 0.0f);
+
+    const std::int64_t tail = CProcessorCore::TailSamples(44100.0, static_cast<float>(c.bpm));
+    EXPECT_EQ(tail, c.bpm == 120.0 ? 540225 : 407925);
+    // Blocks that start inside the tail.
+    const std::int64_t ringing = (tail + c.iImpulseFrames + kBlock - 1) / kBlock;
+    const std::int64_t before = core.GraphRuns();
+    for (std::int64_t b = 0; b < ringing + 50; ++b)
+        ASSERT_TRUE(buses.Run(core, kBlock, 3));
+    EXPECT_EQ(core.GraphRuns() - before, ringing);
+
+    // Signal again runs the chain at once, and restarts the count.
+    buses.inL[0] = 0.5f;
+    ASSERT_TRUE(buses.Run(core, kBlock, 0));
+    EXPECT_EQ(core.GraphRuns() - before, ringing + 1);
+    buses.inL[0] = 0.0f;
+    ASSERT_TRUE(buses.Run(core, kBlock, 3));
+    EXPECT_EQ(core.GraphRuns() - before, ringing + 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(TempoAndCabinet, ProcessorCoreTail,
+                         ::testing::Values(TailCase{120.0, 0}, TailCase{240.0, 0}, TailCase{240.0, 88200}));
 
 } // namespace
