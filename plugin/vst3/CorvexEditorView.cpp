@@ -136,10 +136,27 @@ CorvexEditorView::CorvexEditorView(std::unique_ptr<CParameterAccess> parameters)
 CorvexEditorView::CorvexEditorView(Vst::EditController* controller, std::unique_ptr<CParameterAccess> parameters)
     : CorvexEditorViewBase(controller, const_cast<ViewRect*>(&kViewRect)), CCorvexView(std::move(parameters))
 {
+    // A view opened after an IR was loaded or restored shows it from the start.
+    if (auto* corvex = dynamic_cast<CorvexController*>(controller)) {
+        m_pImpulseAccess = std::make_unique<CControllerImpulseAccess>(*corvex);
+        setImpulseAccess(m_pImpulseAccess.get());
+        showImpulse(corvex->ImpulseName(), {});
+    }
+}
+
+void CControllerImpulseAccess::loadImpulseFile(const std::string& path)
+{
+    m_controller.LoadImpulseFile(path);
+}
+
+void CControllerImpulseAccess::clearImpulse()
+{
+    m_controller.ClearImpulse();
 }
 
 CorvexEditorView::~CorvexEditorView()
 {
+    setImpulseAccess(nullptr);
     // The window goes while the run loop it registered with is still this object's.
     detach();
     stopWatching();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CorvexView.h"
+#include "ImpulseAccess.h"
 #include "editorhook.h"
 
 #include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
@@ -13,6 +14,18 @@
 namespace corvex {
 
 class CRunLoopHandler;
+class CorvexController;
+
+// The view's IR requests, passed to the controller (which passes them to the processor).
+class CControllerImpulseAccess final : public CImpulseAccess {
+public:
+    explicit CControllerImpulseAccess(CorvexController& controller) : m_controller(controller) {}
+    void loadImpulseFile(const std::string& path) override;
+    void clearImpulse() override;
+
+private:
+    CorvexController& m_controller;
+};
 
 // The Corvex panel as a VST 3 IPlugView: the format-neutral view (CCorvexView) with what VST 3
 // hosts add around it: attached/removed with the host's IPlugFrame and its Linux run loop,
@@ -42,6 +55,7 @@ public:
 
     void UpdateParameter(Steinberg::Vst::ParamID id, Steinberg::Vst::ParamValue value) override { update(id, value); }
     void Notify(const char* notification) override;
+    void ShowImpulse(const std::string& name, const std::string& error) override { showImpulse(name, error); }
 
     tresult PLUGIN_API isPlatformTypeSupported(Steinberg::FIDString type) SMTG_OVERRIDE;
     tresult PLUGIN_API attached(void* parent, Steinberg::FIDString type) SMTG_OVERRIDE;
@@ -79,6 +93,8 @@ private:
     void requestSize(int width, int height) override;
 
     CRunLoopHandler* m_pRunLoopHandler = nullptr;
+    // Set when the controller is Corvex's own.
+    std::unique_ptr<CControllerImpulseAccess> m_pImpulseAccess;
 };
 
 } // namespace corvex

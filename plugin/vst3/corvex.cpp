@@ -6,9 +6,11 @@
 #include <cstring>
 #include <limits>
 
+#include "ImpulseSection.h"
 #include "base/ConsistencyCheck.h"
 #include "base/DenormalGuard.h"
 #include "corvexids.h"
+#include "corvexmessages.h"
 #include "pluginterfaces/base/ibstream.h"
 #include "pluginterfaces/vst/ivstevents.h"
 #include "pluginterfaces/vst/ivstmessage.h"
@@ -19,6 +21,15 @@ using namespace Steinberg;
 using namespace Steinberg::Vst;
 
 namespace corvex {
+
+namespace {
+
+// How long activation waits for an IR being prepared, in steps that let it install one that
+// became ready; far beyond the slowest preparation (10 s at 384 kHz).
+constexpr int kSettleStepMs = 10;
+constexpr int kSettleSteps = 3000;
+
+} // namespace
 
 Corvex::Corvex()
 {
@@ -104,6 +115,7 @@ tresult PLUGIN_API Corvex::setupProcessing(ProcessSetup& setup)
         return result;
     ApplyPendingState();
     m_core.Prepare(processSetup.sampleRate, processSetup.maxSamplesPerBlock);
+    m_impulses.SetSampleRate(processSetup.sampleRate);
     return result;
 }
 
@@ -111,9 +123,22 @@ tresult PLUGIN_API Corvex::setActive(TBool state)
 {
     sendTextMessage(state ? "Corvex::setActive (true)" : "Corvex::setActive (false)");
     ApplyPendingState();
+    if (state)
+        SettleImpulse();
     m_core.Activate();
     PublishValues();
     return AudioEffectBase::setActive(state);
+}
+
+void Corvex::SettleImpulse()
+{
+    // Nothing processes now, so this thread may stand in for the audio thread's Service.
+    for (int step = 0; step < kSettleSteps; ++step) {
+        const bool idle = m_impulses.WaitIdle(kSettleStepMs);
+        m_impulses.Service(m_core);
+        if (idle)
+            return;
+    }
 }
 
 uint32 PLUGIN_API Corvex::getTailSamples()
@@ -185,6 +210,7 @@ bool Corvex::ReadParameterChanges(IParameterChanges* changes)
 tresult PLUGIN_API Corvex::process(ProcessData& data)
 {
     ScopedNoDenormals noDenormals;
+    m_impulses.Service(m_core);
     ApplyPendingState();
     ReadTempo(data.processContext);
     const bool bChanged = ReadParameterChanges(data.inputParameterChanges);
@@ -247,14 +273,31 @@ tresult PLUGIN_API Corvex::getState(IBStream* state)
     StateValues values{};
     for (ParamID id = kFirstParam; id <= kLastParam; ++id)
         values[id] = pending ? m_afPendingState[id].load() : m_afPublished[id].load();
-    return WriteState(state, values) ? kResultOk : kResultFalse;
+    return WriteState(state, values) && WriteImpulseSection(state) ? kResultOk : kResultFalse;
+}
+
+bool Corvex::WriteImpulseSection(IBStream* state)
+{
+    const std::shared_ptr<const ImpulseSource> source = m_impulses.Current();
+    if (!source)
+        return true;
+    // Hosts and corvex ask for the state often; an IR's section is worked out once.
+    std::lock_guard<std::mutex> lock(m_sectionLock);
+    if (source != m_pEncodedSource) {
+        m_aEncodedSection = EncodeImpulseSection(*source);
+        m_pEncodedSource = source;
+    }
+    return WriteBytes(state, m_aEncodedSection);
 }
 
 tresult PLUGIN_API Corvex::setState(IBStream* state)
 {
     StateValues values{};
-    if (!ReadState(state, values))
+    std::shared_ptr<const ImpulseSource> impulse;
+    if (!ReadComponentState(state, values, impulse))
         return kResultFalse;
+    // A state without an IR section is one of the built-in cabinet.
+    m_impulses.Load(std::move(impulse));
     for (ParamID id = kFirstParam; id <= kLastParam; ++id)
         m_afPendingState[id].store(SanitiseValue(values[id], kParamInfos[id].defaultValue),
                                    std::memory_order_relaxed);
@@ -268,6 +311,21 @@ tresult PLUGIN_API Corvex::notify(IMessage* message)
         return kInvalidArgument;
     IAttributeList* attributes = message->getAttributes();
     const char* id = message->getMessageID();
+    if (id && attributes && std::strcmp(id, kLoadImpulseMessage) == 0) {
+        std::string error;
+        const std::string path = BinaryText(attributes, kPathAttribute);
+        if (path.empty())
+            error = "no file named";
+        else
+            m_impulses.LoadFile(path, error);
+        SendImpulse(error);
+        return kResultOk;
+    }
+    if (id && attributes && std::strcmp(id, kClearImpulseMessage) == 0) {
+        m_impulses.Clear();
+        SendImpulse({});
+        return kResultOk;
+    }
     if (id && std::strcmp(id, "BinaryMessage") == 0 && attributes) {
         const void* data = nullptr;
         uint32 size = 0;
@@ -277,6 +335,22 @@ tresult PLUGIN_API Corvex::notify(IMessage* message)
     if (!attributes)
         return kResultFalse;
     return AudioEffectBase::notify(message);
+}
+
+void Corvex::SendImpulse(const std::string& error)
+{
+    IMessage* message = allocateMessage();
+    if (!message)
+        return;
+    message->setMessageID(kImpulseMessage);
+    if (IAttributeList* attributes = message->getAttributes()) {
+        const std::shared_ptr<const ImpulseSource> source = m_impulses.Current();
+        const std::string name = source ? source->name : std::string();
+        attributes->setBinary(kNameAttribute, name.data(), static_cast<uint32>(name.size()));
+        attributes->setBinary(kErrorAttribute, error.data(), static_cast<uint32>(error.size()));
+        sendMessage(message);
+    }
+    message->release();
 }
 
 tresult Corvex::receiveText(const char* text)

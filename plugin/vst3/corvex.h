@@ -2,7 +2,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
+#include "ImpulseLoader.h"
 #include "ProcessorCore.h"
 #include "base/Parameters.h"
 #include "corvexstate.h"
@@ -19,6 +24,11 @@ namespace corvex {
 // parameter floats while processing. setState (control thread) leaves the restored values in a
 // lock-free mailbox that the next block takes over whole; getState reads what the audio thread
 // last published. Set-up and activation run only while the host does not process.
+//
+// The user cabinet IR: a CImpulseLoader beside the core reads and prepares it off the audio
+// thread (from a state, or a file the controller's load message names) and process hands it to
+// the core at the start of a block. Activation waits for a preparation under way, so the first
+// block after it already plays through the IR the state carries.
 class Corvex : public sdk::AudioEffectBase {
 public:
     static constexpr int kIndicatorCount = CProcessorCore::kIndicatorCount;
@@ -52,8 +62,19 @@ private:
     void PublishIndicators();
     void SendIndicatorChanges(Steinberg::Vst::IParameterChanges* changes);
     void AddStereoBuses();
+    // Activation: installs the IR being prepared, if any, before the chain is reset.
+    void SettleImpulse();
+    // Tells the peer (the controller) the IR in use, and a refusal's reason.
+    void SendImpulse(const std::string& error);
+    // The IR section of a state, encoded once per source (control threads).
+    bool WriteImpulseSection(Steinberg::IBStream* state);
 
     CProcessorCore m_core;
+    CImpulseLoader m_impulses;
+
+    std::mutex m_sectionLock;
+    std::shared_ptr<const ImpulseSource> m_pEncodedSource;
+    std::vector<std::uint8_t> m_aEncodedSection;
 
     std::atomic<float> m_afPendingState[kParamTableSize];
     std::atomic<std::uint32_t> m_uStateGeneration{0};

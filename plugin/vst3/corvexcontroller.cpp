@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/ConsistencyCheck.h"
+#include "corvexmessages.h"
 #include "corvexparameters.h"
 #include "pluginterfaces/vst/ivstmessage.h"
 #include "public.sdk/source/vst/vstparameters.h"
@@ -51,6 +52,11 @@ tresult CorvexController::ApplyState(IBStream* state)
     StateValues values{};
     if (!ReadState(state, values))
         return kResultFalse;
+    return ApplyValues(values);
+}
+
+tresult CorvexController::ApplyValues(const StateValues& values)
+{
     for (ParamID id = kFirstParam; id <= kLastParam; ++id) {
         const float value = SanitiseValue(values[id], kParamInfos[id].defaultValue);
         if (setParamNormalized(id, static_cast<ParamValue>(value)) != kResultOk)
@@ -63,7 +69,16 @@ tresult PLUGIN_API CorvexController::setComponentState(IBStream* state)
 {
     if (!state)
         return kResultOk;
-    return ApplyState(state);
+    // Refused whole as the processor refuses it; the IR's name comes from its section.
+    StateValues values{};
+    std::shared_ptr<const ImpulseSource> impulse;
+    if (!ReadComponentState(state, values, impulse))
+        return kResultFalse;
+    const tresult result = ApplyValues(values);
+    const std::string name = impulse ? impulse->name : std::string();
+    if (name != m_sImpulseName)
+        ShowImpulse(name, {});
+    return result;
 }
 
 tresult PLUGIN_API CorvexController::setState(IBStream* state)
@@ -158,9 +173,54 @@ tresult PLUGIN_API CorvexController::notify(IMessage* message)
 {
     if (!message)
         return kInvalidArgument;
-    if (!message->getAttributes())
+    IAttributeList* attributes = message->getAttributes();
+    if (!attributes)
         return kResultFalse;
+    const char* id = message->getMessageID();
+    if (id && std::strcmp(id, kImpulseMessage) == 0) {
+        const std::string name = BinaryText(attributes, kNameAttribute);
+        const std::string error = BinaryText(attributes, kErrorAttribute);
+        ShowImpulse(name, error);
+        // The IR lives in the component state the host saves with the project.
+        if (error.empty())
+            setDirty(true);
+        return kResultOk;
+    }
     return EditControllerEx1::notify(message);
+}
+
+void CorvexController::LoadImpulseFile(const std::string& path)
+{
+    SendToProcessor(kLoadImpulseMessage, &path);
+}
+
+void CorvexController::ClearImpulse()
+{
+    SendToProcessor(kClearImpulseMessage, nullptr);
+}
+
+void CorvexController::SendToProcessor(const char* id, const std::string* path)
+{
+    IMessage* message = allocateMessage();
+    if (message) {
+        message->setMessageID(id);
+        if (IAttributeList* attributes = message->getAttributes(); attributes && path)
+            attributes->setBinary(kPathAttribute, path->data(), static_cast<uint32>(path->size()));
+    }
+    const bool sent = message && sendMessage(message) == kResultOk;
+    if (message)
+        message->release();
+    // The processor answers at once; a controller without one says so where the user looks.
+    if (!sent)
+        ShowImpulse(m_sImpulseName, "the plug-in's processor cannot be reached");
+}
+
+void CorvexController::ShowImpulse(const std::string& name, const std::string& error)
+{
+    m_sImpulseName = name;
+    for (std::size_t i = 0; i < m_views.size(); ++i)
+        if (CorvexEditorViewBase* view = m_views[i])
+            view->ShowImpulse(name, error);
 }
 
 tresult PLUGIN_API CorvexController::getMidiControllerAssignment(int32, int16, CtrlNumber, ParamID&)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "corvexstate.h"
@@ -46,6 +47,14 @@ public:
                                                    Steinberg::Vst::CtrlNumber midiControllerNumber,
                                                    ParamID& id) SMTG_OVERRIDE;
 
+    // The view's requests about the user cabinet IR, passed on to the processor; the outcome
+    // reaches every view through ShowImpulse.
+    void LoadImpulseFile(const std::string& path);
+    void ClearImpulse();
+    // The IR's name as the processor or the last component state gave it; empty: the built-in
+    // cabinet.
+    const std::string& ImpulseName() const { return m_sImpulseName; }
+
     // The attached views, in attachment order.
     const std::vector<CorvexEditorViewBase*>& Views() const { return m_views; }
 
@@ -57,9 +66,13 @@ public:
 
 private:
     tresult ApplyState(Steinberg::IBStream* state);
+    tresult ApplyValues(const StateValues& values);
+    void SendToProcessor(const char* id, const std::string* path);
     void DropView(Steinberg::Vst::EditorView* editor);
+    void ShowImpulse(const std::string& name, const std::string& error);
 
     std::vector<CorvexEditorViewBase*> m_views;
+    std::string m_sImpulseName;
 };
 
 } // namespace corvex

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "pluginterfaces/gui/iplugview.h"
 #include "pluginterfaces/vst/vsttypes.h"
 #include "public.sdk/source/vst/vsteditcontroller.h"
@@ -21,6 +23,9 @@ public:
     virtual void UpdateParameter(Steinberg::Vst::ParamID id, Steinberg::Vst::ParamValue value) = 0;
     // A notification from the controller, such as kForceRefresh.
     virtual void Notify(const char* notification) = 0;
+    // The user cabinet IR in use (name empty: the built-in cabinet) and, after a refused file,
+    // the reason (otherwise empty).
+    virtual void ShowImpulse(const std::string& name, const std::string& error) = 0;
 };
 
 // Creates the view named "editor" bound to controller, or returns nullptr. Defined exactly once

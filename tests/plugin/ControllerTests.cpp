@@ -5,8 +5,12 @@
 #include <cstring>
 #include <string>
 
+#include "ImpulseSection.h"
 #include "PluginTestSupport.h"
 #include "corvexcontroller.h"
+#include "corvexmessages.h"
+#include "pluginterfaces/vst/ivsthostapplication.h"
+#include "pluginterfaces/vst/ivstmessage.h"
 #include "pluginterfaces/vst/ivstmidicontrollers.h"
 #include "pluginterfaces/vst/ivstunits.h"
 
@@ -191,6 +195,10 @@ public:
         m_log.push_back(m_name + ":" + std::to_string(id) + "=" + std::to_string(value));
     }
     void Notify(const char* notification) override { m_log.push_back(m_name + ":" + notification); }
+    void ShowImpulse(const std::string& name, const std::string& error) override
+    {
+        m_log.push_back(m_name + ":IR " + name + "|" + error);
+    }
 
 private:
     std::vector<std::string>& m_log;
@@ -270,6 +278,88 @@ TEST_F(ControllerViews, OnlyAFullStateRestoreForcesARefresh)
     test::ScriptedStream broken(std::vector<char>(40, 0));
     EXPECT_EQ(controller->setState(&broken), kResultFalse);
     EXPECT_TRUE(log.empty()) << "a refused state neither sets values nor refreshes";
+}
+
+// A host's component handler that counts the times the project is marked changed.
+class DirtyCounter : public IComponentHandler, public IComponentHandler2 {
+public:
+    virtual ~DirtyCounter() = default;
+    int dirty = 0;
+    tresult PLUGIN_API beginEdit(ParamID) SMTG_OVERRIDE { return kResultOk; }
+    tresult PLUGIN_API performEdit(ParamID, ParamValue) SMTG_OVERRIDE { return kResultOk; }
+    tresult PLUGIN_API endEdit(ParamID) SMTG_OVERRIDE { return kResultOk; }
+    tresult PLUGIN_API restartComponent(int32) SMTG_OVERRIDE { return kResultOk; }
+    tresult PLUGIN_API setDirty(TBool state) SMTG_OVERRIDE
+    {
+        dirty += state ? 1 : 0;
+        return kResultOk;
+    }
+    tresult PLUGIN_API requestOpenEditor(FIDString) SMTG_OVERRIDE { return kResultFalse; }
+    tresult PLUGIN_API startGroupEdit() SMTG_OVERRIDE { return kResultOk; }
+    tresult PLUGIN_API finishGroupEdit() SMTG_OVERRIDE { return kResultOk; }
+    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) SMTG_OVERRIDE
+    {
+        QUERY_INTERFACE(iid, obj, FUnknown::iid, IComponentHandler)
+        QUERY_INTERFACE(iid, obj, IComponentHandler::iid, IComponentHandler)
+        QUERY_INTERFACE(iid, obj, IComponentHandler2::iid, IComponentHandler2)
+        *obj = nullptr;
+        return kNoInterface;
+    }
+    uint32 PLUGIN_API addRef() SMTG_OVERRIDE { return 1; }
+    uint32 PLUGIN_API release() SMTG_OVERRIDE { return 1; }
+};
+
+// What the processor answers, and what a component state carries, reaches every view; an
+// accepted file marks the project changed, a refused one does not.
+TEST_F(ControllerViews, TheIrInUseReachesEveryView)
+{
+    DirtyCounter handler;
+    controller->setComponentHandler(&handler);
+    first->attachedToParent();
+    second->attachedToParent();
+    auto answer = [&](const std::string& name, const std::string& error) {
+        FUnknownPtr<IHostApplication> host(test::HostContext());
+        IMessage* message = nullptr;
+        TUID cid;
+        IMessage::iid.toTUID(cid);
+        host->createInstance(cid, cid, reinterpret_cast<void**>(&message));
+        message->setMessageID(corvex::kImpulseMessage);
+        message->getAttributes()->setBinary(corvex::kNameAttribute, name.data(), static_cast<uint32>(name.size()));
+        message->getAttributes()->setBinary(corvex::kErrorAttribute, error.data(), static_cast<uint32>(error.size()));
+        EXPECT_EQ(controller->notify(message), kResultOk);
+        message->release();
+    };
+    answer("cab.wav", "");
+    answer("cab.wav", "'x.wav' is silent");
+    EXPECT_EQ(log, (std::vector<std::string>{"A:IR cab.wav|", "B:IR cab.wav|", "A:IR cab.wav|'x.wav' is silent",
+                                             "B:IR cab.wav|'x.wav' is silent"}));
+    EXPECT_EQ(handler.dirty, 1);
+
+    corvex::ImpulseSource hall;
+    hall.name = "hall.wav";
+    hall.sampleRate = 48000.0;
+    hall.channels = 1;
+    hall.frames = 64;
+    hall.samples = test::TestImpulse(1, 64);
+    const std::vector<std::uint8_t> section = corvex::EncodeImpulseSection(hall);
+    std::vector<char> state = test::StateBytes(test::DefaultStateFloats());
+    state.insert(state.end(), section.begin(), section.end());
+    for (const std::size_t size : {state.size(), corvex::kStateSize}) {
+        log.clear();
+        test::ScriptedStream stream(std::vector<char>(state.begin(), state.begin() + static_cast<std::ptrdiff_t>(size)));
+        ASSERT_EQ(controller->setComponentState(&stream), kResultOk);
+        const std::string shown = size == corvex::kStateSize ? "IR |" : "IR hall.wav|";
+        EXPECT_EQ(std::count(log.begin(), log.end(), "A:" + shown), 1) << shown;
+        EXPECT_EQ(std::count(log.begin(), log.end(), "B:" + shown), 1) << shown;
+    }
+    EXPECT_EQ(handler.dirty, 1) << "a restored state is no change";
+
+    // No processor is connected here: the view learns that.
+    log.clear();
+    controller->LoadImpulseFile("/nowhere/x.wav");
+    EXPECT_EQ(log, (std::vector<std::string>{"A:IR |the plug-in's processor cannot be reached",
+                                             "B:IR |the plug-in's processor cannot be reached"}));
+    controller->setComponentHandler(nullptr);
 }
 
 TEST_F(ControllerViews, TerminateForgetsTheViews)

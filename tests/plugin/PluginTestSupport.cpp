@@ -1,7 +1,9 @@
 #include "PluginTestSupport.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <fstream>
 
 #include "public.sdk/source/vst/hosting/hostclasses.h"
 
@@ -183,6 +185,48 @@ bool AllFinite(const float* samples, int n)
         if (!std::isfinite(samples[i]))
             return false;
     return true;
+}
+
+std::vector<float> TestImpulse(int channels, int frames, unsigned seed)
+{
+    std::vector<float> samples(static_cast<std::size_t>(channels) * frames);
+    std::uint32_t state = 2463534242u + seed;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        const double noise = static_cast<double>(state) / 4294967296.0 - 0.5;
+        samples[i] = static_cast<float>(noise * std::exp(-8.0 * static_cast<double>(i / channels) / frames));
+    }
+    return samples;
+}
+
+void WriteWave(const std::string& path, const std::vector<float>& samples, int channels, int sampleRate)
+{
+    std::string bytes;
+    auto put = [&](std::uint32_t value, int size) {
+        for (int b = 0; b < size; ++b)
+            bytes.push_back(static_cast<char>(value >> (8 * b)));
+    };
+    const auto data = static_cast<std::uint32_t>(samples.size() * 4);
+    bytes += "RIFF";
+    put(36 + data, 4);
+    bytes += "WAVEfmt ";
+    put(16, 4);
+    put(3, 2); // IEEE float
+    put(static_cast<std::uint32_t>(channels), 2);
+    put(static_cast<std::uint32_t>(sampleRate), 4);
+    put(static_cast<std::uint32_t>(sampleRate * channels * 4), 4);
+    put(static_cast<std::uint32_t>(channels * 4), 2);
+    put(32, 2);
+    bytes += "data";
+    put(data, 4);
+    for (float sample : samples) {
+        std::uint32_t bits = 0;
+        std::memcpy(&bits, &sample, 4);
+        put(bits, 4);
+    }
+    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 bool AllZero(const float* samples, int n)

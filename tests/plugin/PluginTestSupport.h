@@ -70,4 +70,10 @@ double ToneDb(const float* samples, int n, double frequency, double sampleRate);
 bool AllFinite(const float* samples, int n);
 bool AllZero(const float* samples, int n);
 
+// A cabinet-like IR for the tests: a decaying noise burst, the same for the same arguments,
+// interleaved, `channels` of `frames`.
+std::vector<float> TestImpulse(int channels, int frames, unsigned seed = 1);
+// Writes interleaved samples as a 32-bit float RIFF/WAVE file (every build reads that).
+void WriteWave(const std::string& path, const std::vector<float>& samples, int channels, int sampleRate);
+
 } // namespace test
