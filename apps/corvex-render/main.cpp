@@ -4,6 +4,8 @@
 #include "DemoPhrase.h"
 #include "FactoryPresets.h"
 #include "HostTempo.h"
+#include "ImpulseFile.h"
+#include "ImpulseSection.h"
 #include "ParamArguments.h"
 #include "PluginModule.h"
 #include "RenderHost.h"
@@ -56,6 +58,7 @@ struct Options {
     double tail = 0.0;
     bool tailGiven = false;
     std::string statePath;
+    std::string irPath;
     std::string presetName;
     std::string saveStatePath;
     std::string format;
@@ -138,6 +141,8 @@ void CheckArguments(const Options& o)
         inputs.push_back({"input", o.input});
     if (!o.statePath.empty())
         inputs.push_back({"--state", o.statePath});
+    if (!o.irPath.empty())
+        inputs.push_back({"--ir", o.irPath});
     if (!destination.empty())
         outputs.push_back({"output", destination});
     if (!o.saveStatePath.empty())
@@ -163,10 +168,43 @@ std::vector<unsigned char> ReadStateFile(const std::string& path)
     if (!file)
         throw Failure{kExitFailure, "cannot read --state file " + Quoted(path)};
     std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (bytes.size() != corvex::kStateSize)
+    if (bytes.size() < corvex::kStateSize)
         throw Failure{kExitUsage, "--state file " + Quoted(path) + " is " + std::to_string(bytes.size()) +
-                                      " bytes; a Corvex state is exactly " + std::to_string(corvex::kStateSize) + " bytes"};
+                                      " bytes; a Corvex state is " + std::to_string(corvex::kStateSize) +
+                                      " bytes, then the cabinet IR it carries, if any"};
+    // The plug-in would refuse a damaged section too; here the reason can be told.
+    corvex::ImpulseSource impulse;
+    std::string error;
+    if (bytes.size() > corvex::kStateSize &&
+        !corvex::DecodeImpulseSection(bytes.data() + corvex::kStateSize, bytes.size() - corvex::kStateSize, impulse,
+                                      error))
+        throw Failure{kExitFailure, "--state file " + Quoted(path) + ": its cabinet IR cannot be used: " + error};
     return bytes;
+}
+
+// The IR file as the section that follows a state's 80 bytes.
+std::vector<std::uint8_t> ImpulseSectionOf(const std::string& path)
+{
+    corvex::ImpulseSource impulse;
+    std::string error;
+    if (!corvex::ReadImpulseFile(path, impulse, error))
+        throw Failure{kExitFailure, "--ir " + Quoted(path) + " refused: " + error};
+    return corvex::EncodeImpulseSection(impulse);
+}
+
+// The cabinet a state plays through, for --verbose.
+std::string DescribeCabinet(const std::vector<unsigned char>& state)
+{
+    corvex::ImpulseSource impulse;
+    std::string error;
+    if (state.size() <= corvex::kStateSize ||
+        !corvex::DecodeImpulseSection(state.data() + corvex::kStateSize, state.size() - corvex::kStateSize, impulse,
+                                      error))
+        return "built-in";
+    char text[96];
+    std::snprintf(text, sizeof text, ", %d channel%s of %d frames at %g Hz", impulse.channels,
+                  impulse.channels == 1 ? "" : "s", impulse.frames, impulse.sampleRate);
+    return "IR " + Quoted(impulse.name) + text;
 }
 
 void ListParams(const std::vector<ModuleParam>& params)
@@ -239,6 +277,7 @@ int Run(const Options& o)
         state = ReadStateFile(o.statePath);
     else if (!o.presetName.empty())
         state = corvex::PresetState(*corvex::FindFactoryPreset(o.presetName));
+    const std::vector<std::uint8_t> impulse = o.irPath.empty() ? std::vector<std::uint8_t>() : ImpulseSectionOf(o.irPath);
 
     const bool dry = !o.demoDry.empty();
     std::unique_ptr<CRenderHost> plugin;
@@ -261,6 +300,14 @@ int Run(const Options& o)
         }
         if (o.bypass)
             changes.push_back({corvex::kBypass, 1.0});
+        // The IR travels inside the state, as a host would restore it: it replaces the one the
+        // state carries, and starts from the plug-in's own settings without --state or --preset.
+        if (!impulse.empty()) {
+            if (state.empty() && !plugin->GetState(state, error))
+                throw Failure{kExitFailure, error};
+            state.resize(corvex::kStateSize);
+            state.insert(state.end(), impulse.begin(), impulse.end());
+        }
         if (!state.empty() && !plugin->SetState(state, error))
             throw Failure{kExitFailure, error};
     }
@@ -358,6 +405,9 @@ int Run(const Options& o)
             std::printf("host: %d Hz, blocks of at most %d samples, tempo %g BPM\n", rate, blocks.maxBlock,
                         blocks.tempo);
             std::printf("plug-in tail: %u samples\n", static_cast<unsigned>(tailReported));
+            std::vector<unsigned char> held;
+            if (plugin->GetState(held, error))
+                std::printf("cabinet: %s\n", DescribeCabinet(held).c_str());
             std::printf("blocks: %lld process calls of %d to %d samples, %lld samples in all\n",
                         static_cast<long long>(blocks.blocks), blocks.smallest, blocks.largest,
                         static_cast<long long>(blocks.samples));
@@ -402,7 +452,13 @@ int main(int argc, char** argv)
     CLI::Option* tail = app.add_option("--tail", o.tail, "Seconds of silence processed after the input so delay and reverb ring out "
                                      "(default 0; 3 with --demo)")
         ->type_name("SECONDS");
-    app.add_option("--state", o.statePath, "Load an 80-byte component state before rendering")->type_name("FILE");
+    app.add_option("--state", o.statePath, "Load a component state before rendering (80 bytes, then the cabinet IR "
+                                           "it carries, as --save-state writes it)")
+        ->type_name("FILE");
+    app.add_option("--ir", o.irPath, "Play through this cabinet impulse response instead of the built-in cabinet: "
+                                     "any audio file libsndfile decodes, mono or stereo, 8 to 384 kHz, up to 10 s; "
+                                     "replaces the IR of --state, and --save-state keeps it")
+        ->type_name("FILE");
     app.add_option("--preset", o.presetName, "Start from a factory preset (see --list-presets); --set applies on top")
         ->type_name("NAME");
     app.add_option("--save-state", o.saveStatePath, "Save the component state after rendering")->type_name("FILE");
@@ -415,7 +471,8 @@ int main(int argc, char** argv)
     app.add_flag("--list-presets", o.listPresets, "Print the factory presets, and exit");
     app.add_flag("-q,--quiet", o.quiet, "No progress bar and no summary");
     app.add_flag("-v,--verbose", o.verbose, "Also print the module loaded, the block sizes and tempo handed to it, "
-                                             "the tail it reports and the silence rendered after the input");
+                                             "the tail it reports, the cabinet it plays through and the silence "
+                                             "rendered after the input");
 
     try {
         app.parse(argc, argv);

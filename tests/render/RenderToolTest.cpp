@@ -252,6 +252,29 @@ TEST_F(RenderTool, SavedStateRestoresTheSameSettings)
     EXPECT_TRUE(BitIdentical(set.samples, restored.samples));
 }
 
+// --save-state keeps the IR --ir gave: the state alone renders the same bits once the file is gone.
+TEST_F(RenderTool, TheIrTravelsInTheSavedState)
+{
+    WriteAudio(dir / "in.wav", Mono(PluckedTestSignal(48000, 0.5), 48000), kWavFloat);
+    std::vector<float> left(3000), right(3000);
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        left[i] = static_cast<float>(std::exp(-0.003 * i) * std::sin(0.3 * i));
+        right[i] = static_cast<float>(std::exp(-0.002 * i) * std::cos(0.17 * i));
+    }
+    WriteAudio(dir / "cab.wav", Stereo(left, right, 44100), SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    const Audio loaded = Render(Path("in.wav"), "loaded.wav", {"--ir", Path("cab.wav"), "--save-state", Path("s.state")});
+    EXPECT_GT(ReadBytes(dir / "s.state").size(), 80u);
+    std::filesystem::remove(dir / "cab.wav");
+    std::string report;
+    const Audio restored = Render(Path("in.wav"), "restored.wav", {"--state", Path("s.state"), "-v"}, &report);
+    EXPECT_TRUE(BitIdentical(restored.samples, loaded.samples));
+    EXPECT_NE(report.find("cabinet: IR \"cab.wav\", 2 channels of 3000 frames at 44100 Hz\n"), std::string::npos)
+        << report;
+    const Audio builtIn = Render(Path("in.wav"), "built-in.wav", {"-v"}, &report);
+    EXPECT_FALSE(BitIdentical(builtIn.samples, loaded.samples));
+    EXPECT_NE(report.find("cabinet: built-in\n"), std::string::npos) << report;
+}
+
 TEST_F(RenderTool, ListsTheModulesParameters)
 {
     const RunResult r = RunRender({"--list-params"});
@@ -303,6 +326,14 @@ TEST_F(RenderTool, BadInputFailsClearlyAndWritesNothing)
     WriteAudio(dir / "three.wav", surround, kWavFloat);
     std::ofstream(dir / "text.wav") << "not audio at all";
     std::ofstream(dir / "short.state") << std::string(79, '\0');
+    WriteAudio(dir / "silent-ir.wav", Mono(std::vector<float>(2000, 0.0f)), kWavFloat);
+    {
+        // A state whose IR section is cut short.
+        std::string state(80, '\0');
+        const float marker = 1.0f;
+        std::memcpy(state.data(), &marker, 4);
+        std::ofstream(dir / "cut.state", std::ios::binary) << state << "CVIR\x01";
+    }
     std::ofstream(dir / "not-a-module.so") << "not a shared library";
     const std::vector<std::string> before = dir.Entries();
     const std::vector<unsigned char> goodBytes = ReadBytes(dir / "good.wav");
@@ -335,8 +366,13 @@ TEST_F(RenderTool, BadInputFailsClearlyAndWritesNothing)
         {"tail", {"@good.wav", "@out.wav", "--tail", "-1"}, "--tail -1 is out of range"},
         {"format", {"@good.wav", "@out.wav", "--format", "mp3"}, "--format \"mp3\" is not a known format"},
         {"state size", {"@good.wav", "@out.wav", "--state", "@short.state"},
-         "is 79 bytes; a Corvex state is exactly 80 bytes"},
+         "is 79 bytes; a Corvex state is 80 bytes"},
         {"state missing", {"@good.wav", "@out.wav", "--state", "@none.state"}, "does not exist"},
+        {"state section", {"@good.wav", "@out.wav", "--state", "@cut.state"}, "its cabinet IR cannot be used: "},
+        {"ir silent", {"@good.wav", "@out.wav", "--ir", "@silent-ir.wav"},
+         "--ir \"" + Path("silent-ir.wav") + "\" refused: 'silent-ir.wav' is silent"},
+        {"ir missing", {"@good.wav", "@out.wav", "--ir", "@none.wav"}, "--ir \"" + Path("none.wav") + "\" refused: "},
+        {"ir overwritten", {"@good.wav", "@ir.wav", "--ir", "@ir.wav"}, "is the --ir file"},
         {"no module", {"@good.wav", "@out.wav", "--module", "@Missing.vst3"}, "Missing.vst3"},
         {"bad module", {"@good.wav", "@out.wav", "--module", "@not-a-module.so"}, "not-a-module.so"},
         {"overwrite input", {"@good.wav", "@good.wav"}, "never overwrites its input"},
