@@ -12,6 +12,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "ImpulseFile.h"
+#include "ImpulseSection.h"
+
 namespace corvex::live {
 
 namespace {
@@ -163,9 +166,16 @@ std::optional<std::vector<unsigned char>> ReadStateFile(const std::string& path,
     }
     std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     const std::string refused = "ignoring the state file \"" + path + "\" (";
-    if (bytes.size() != kStateSize) {
-        warning = refused + std::to_string(bytes.size()) + " bytes; a Corvex state is exactly " +
-                  std::to_string(kStateSize) + "); using the default settings";
+    if (bytes.size() < kStateSize) {
+        warning = refused + std::to_string(bytes.size()) + " bytes; a Corvex state is " + std::to_string(kStateSize) +
+                  " bytes, then its cabinet IR if any); using the default settings";
+        return std::nullopt;
+    }
+    ImpulseSource impulse;
+    std::string error;
+    if (bytes.size() > kStateSize &&
+        !DecodeImpulseSection(bytes.data() + kStateSize, bytes.size() - kStateSize, impulse, error)) {
+        warning = refused + "its cabinet IR: " + error + "); using the default settings";
         return std::nullopt;
     }
     for (std::size_t i = 0; i < kStateSize / kStateValueBytes; ++i) {
@@ -178,6 +188,17 @@ std::optional<std::vector<unsigned char>> ReadStateFile(const std::string& path,
         }
     }
     return bytes;
+}
+
+bool PutImpulseFile(std::vector<unsigned char>& state, const std::string& path, std::string& error)
+{
+    ImpulseSource impulse;
+    if (state.size() < kStateSize || !ReadImpulseFile(path, impulse, error))
+        return false;
+    const std::vector<std::uint8_t> section = EncodeImpulseSection(impulse);
+    state.resize(kStateSize);
+    state.insert(state.end(), section.begin(), section.end());
+    return true;
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error)

@@ -38,9 +38,14 @@ std::string SettingsDirectory();
 AudioSettings ReadAudioSettings(const std::string& path, std::string& warning);
 std::string FormatAudioSettings(const AudioSettings& settings);
 
-// A component state file: exactly 80 bytes, the marker 1.0 and 19 values in [0, 1]. Anything
-// else gives no state and a one-line warning; a missing file warns only if `required`.
+// A component state file: 80 bytes, the marker 1.0 and 19 values in [0, 1], then the cabinet IR
+// section the state carries, if any, whole. Anything else gives no state and a one-line warning;
+// a missing file warns only if `required`.
 std::optional<std::vector<unsigned char>> ReadStateFile(const std::string& path, bool required, std::string& warning);
+
+// Replaces the cabinet IR a state carries (or adds one) by the file at `path`; false, with the
+// state unchanged and the reason in `error`, when the file cannot serve as an IR.
+bool PutImpulseFile(std::vector<unsigned char>& state, const std::string& path, std::string& error);
 
 // Writes to a temporary file in the same folder, then renames it over `path`: a reader sees the
 // old file or the new one, never a part. Creates the folder if needed.

@@ -54,6 +54,7 @@ struct Options {
     bool noConnect = false;
     double tempo = 0.0;
     std::string statePath;
+    std::string irPath;
     bool noGui = false;
     std::string modulePath;
 };
@@ -74,11 +75,12 @@ std::vector<std::string> SplitPorts(const std::string& text)
     }
 }
 
-// The state as saved: the settings, with the meter and LED readings of the moment left out.
+// The state as saved: the settings, with the meter and LED readings of the moment left out; the
+// cabinet IR section after them as it is.
 std::string SettingsState(const std::vector<unsigned char>& state)
 {
     std::string bytes(state.begin(), state.end());
-    for (std::uint32_t id = corvex::kOutputLeftVumeter; id <= corvex::kCompressionLed && bytes.size() == corvex::kStateSize; ++id)
+    for (std::uint32_t id = corvex::kOutputLeftVumeter; id <= corvex::kCompressionLed && bytes.size() >= corvex::kStateSize; ++id)
         std::memset(&bytes[id * corvex::kStateValueBytes], 0, corvex::kStateValueBytes);
     return bytes;
 }
@@ -182,6 +184,18 @@ int Run(const Options& o, const CLI::App& app)
     if (state && !host->SetState(*state))
         Warn("the plug-in refused the state; using the default settings");
     std::string lastSaved = state && !explicitState ? SettingsState(*state) : std::string();
+    // The IR goes in with the state, as a host restores it, and is saved with it from then on.
+    if (!o.irPath.empty()) {
+        std::vector<unsigned char> withImpulse;
+        if (!host->GetState(withImpulse) || !PutImpulseFile(withImpulse, o.irPath, error)) {
+            Fail("--ir \"" + o.irPath + "\" refused: " + (error.empty() ? "the plug-in gave no state" : error));
+            return kExitFailure;
+        }
+        if (!host->SetState(withImpulse)) {
+            Fail("--ir \"" + o.irPath + "\": the plug-in refused the state carrying it");
+            return kExitFailure;
+        }
+    }
 
     std::unique_ptr<CAudioBackend> backend;
     if (settings.backend == "alsa") {
@@ -317,7 +331,12 @@ int main(int argc, char** argv)
     app.add_option("--tempo", o.tempo, "Tempo for the delay when no JACK transport gives one (default 120)")
         ->type_name("BPM")
         ->check(CLI::Range(kMinTempo, kMaxTempo));
-    app.add_option("--state", o.statePath, "Start from this 80-byte state (as corvex-render --save-state writes)")
+    app.add_option("--state", o.statePath, "Start from this state (as corvex-render --save-state writes: 80 bytes, "
+                                           "then the cabinet IR it carries)")
+        ->type_name("FILE");
+    app.add_option("--ir", o.irPath, "Play through this cabinet impulse response instead of the built-in cabinet "
+                                     "(any audio file libsndfile decodes, mono or stereo, 8 to 384 kHz, up to 10 s); "
+                                     "kept with the saved settings, so the next start plays through it too")
         ->type_name("FILE");
     app.add_flag("--no-gui", o.noGui, "Run without the editor window; a status line on a terminal");
     app.add_option("--module", o.modulePath,

@@ -30,11 +30,13 @@ std::size_t OutputBytes(std::size_t frames) { return (frames + kPlaybackPrefill 
 
 // Plays `frames` frames through the asoundrc's `device`, stops
 // corvex and returns what it wrote; empty when corvex did not start or stop cleanly.
-std::vector<unsigned char> PlayThrough(const ScratchDir& dir, const std::string& device, std::size_t frames)
+std::vector<unsigned char> PlayThrough(const ScratchDir& dir, const std::string& device, std::size_t frames,
+                                       const std::vector<std::string>& options = {})
 {
-    Child corvex({CorvexExe(), "--no-gui", "--alsa", device, "--rate", std::to_string(kRate), "--period",
-                  std::to_string(kPeriod)},
-                 AlsaEnvironment(dir), dir.Path());
+    std::vector<std::string> args{CorvexExe(), "--no-gui", "--alsa", device, "--rate", std::to_string(kRate),
+                                  "--period", std::to_string(kPeriod)};
+    args.insert(args.end(), options.begin(), options.end());
+    Child corvex(args, AlsaEnvironment(dir), dir.Path());
     if (!corvex.WaitForOutput("corvex: playing through ALSA device \"" + device + "\"", 20s)) {
         ADD_FAILURE() << corvex.Err();
         return {};
@@ -93,6 +95,51 @@ TEST(LiveAlsa, PlaysThroughAnAlsaDeviceAsTheRendererDoes)
     EXPECT_EQ(std::memcmp(out.data() + skip, rendered.samples.data(), frames * 2 * 4), 0);
 }
 
+// An IR given once is kept with the settings: the next plain start plays through it, file gone,
+// exactly as the renderer does with it.
+TEST(LiveAlsa, AnIrGivenOnceStaysForTheNextStart)
+{
+    ScratchDir dir;
+    WriteAsoundrc(dir);
+    const std::size_t frames = kPeriod * 100;
+    std::vector<float> phrase = render_test::PluckedTestSignal(kRate, 0.5);
+    phrase.resize(frames);
+    render_test::Audio in, impulse;
+    in.sampleRate = impulse.sampleRate = kRate;
+    in.channels = 2;
+    impulse.channels = 1;
+    {
+        std::ofstream raw(dir / "in.raw", std::ios::binary);
+        for (float v : phrase) {
+            raw.write(reinterpret_cast<const char*>(&v), 4);
+            raw.write(reinterpret_cast<const char*>(&v), 4);
+            in.samples.insert(in.samples.end(), {v, v});
+        }
+    }
+    for (int i = 0; i < 2400; ++i)
+        impulse.samples.push_back(static_cast<float>(std::exp(-0.002 * i) * std::sin(0.21 * i)));
+    render_test::WriteAudio(dir / "in.wav", in, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    render_test::WriteAudio(dir / "cab.wav", impulse, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    const auto result = render_test::RunRender({(dir / "in.wav").string(), (dir / "rendered.wav").string(), "--block",
+                                                std::to_string(kPeriod), "--ir", (dir / "cab.wav").string(),
+                                                "--format", "wav32f", "-q"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const render_test::Audio rendered = render_test::ReadAudio(dir / "rendered.wav");
+    ASSERT_EQ(rendered.samples.size(), frames * 2);
+
+    const std::size_t skip = kPlaybackPrefill * kPeriod * 2;
+    for (const bool given : {true, false}) {
+        SCOPED_TRACE(given ? "--ir given" : "plain start");
+        std::filesystem::remove(dir / "out.raw");
+        const std::vector<unsigned char> bytes =
+            PlayThrough(dir, "corvextest", frames,
+                        given ? std::vector<std::string>{"--ir", (dir / "cab.wav").string()} : std::vector<std::string>{});
+        ASSERT_GE(bytes.size(), OutputBytes(frames));
+        EXPECT_EQ(std::memcmp(bytes.data() + skip * 4, rendered.samples.data(), frames * 2 * 4), 0);
+        std::filesystem::remove(dir / "cab.wav");
+    }
+}
+
 TEST(LiveAlsa, ADeviceThatCannotBeOpenedIsNamedWithTheReason)
 {
     ScratchDir dir;
@@ -106,6 +153,12 @@ TEST(LiveAlsa, ADeviceThatCannotBeOpenedIsNamedWithTheReason)
     Child bad({CorvexExe(), "--no-gui", "--alsa", "corvextest", "--period", "3"}, AlsaEnvironment(dir), dir.Path());
     EXPECT_EQ(bad.Wait(20s), 2);
     EXPECT_NE(bad.Err().find("--period"), std::string::npos) << bad.Err();
+    // So does a cabinet IR that cannot be used.
+    Child noIr({CorvexExe(), "--no-gui", "--alsa", "corvextest", "--ir", (dir / "none.wav").string()},
+               AlsaEnvironment(dir), dir.Path());
+    EXPECT_EQ(noIr.Wait(20s), 1);
+    EXPECT_NE(noIr.Err().find("--ir \"" + (dir / "none.wav").string() + "\" refused: "), std::string::npos)
+        << noIr.Err();
 }
 
 // Sound cards rarely take float samples. A device that takes only integers (ALSA's linear

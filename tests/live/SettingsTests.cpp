@@ -106,7 +106,7 @@ TEST(LiveSettings, StateFilesAreCheckedWhole)
         EXPECT_EQ(w.find('\n'), std::string::npos);
     };
     refused(State(good).substr(0, 79), "79 bytes");
-    refused(State(good) + "x", "81 bytes");
+    refused(State(good) + "x", "its cabinet IR");
     refused("", "0 bytes");
     std::vector<float> bad = good;
     bad[0] = 0.0f;
