@@ -1,15 +1,18 @@
 #pragma once
 
 // What every reader of a component or controller state promises: a state is taken when its first
-// 80 bytes could be read, each value then as the plug-in sanitises it (clamped to [0, 1], a NaN
+// 80 bytes could be read (and, for a component state, what follows them is nothing or an IR
+// section that decodes), each value then as the plug-in sanitises it (clamped to [0, 1], a NaN
 // giving the parameter's default), and what it writes back is a whole state of values in [0, 1].
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "FuzzHost.h"
+#include "ImpulseSection.h"
 #include "StateLayout.h"
 #include "public.sdk/source/common/memorystream.h"
 
@@ -32,12 +35,29 @@ inline float Sanitised(float value, ParamID id)
     return value < 0.0f ? 0.0f : (value > 1.0f ? 1.0f : value);
 }
 
-// The state a getState wrote: 80 bytes, the marker, values in [0, 1]; and, when `sent` is given,
-// each value the sanitised one sent.
-inline void CheckWrittenState(Steinberg::MemoryStream& written, const std::vector<char>* sent)
+// Whether bytes after a state's 80 are an IR section the plug-in takes.
+inline bool IsImpulseSection(const char* data, std::size_t size)
 {
-    CORVEX_FUZZ_EXPECT(written.getSize() == static_cast<Steinberg::TSize>(kStateSize));
+    ImpulseSource source;
+    std::string error;
+    return DecodeImpulseSection(reinterpret_cast<const std::uint8_t*>(data), size, source, error);
+}
+
+// The state a getState wrote: the marker and values in [0, 1] in 80 bytes, then nothing, or for a
+// component state an IR section that decodes; when `sent` is given, each value the sanitised one
+// sent and the section the one sent (a section has one encoding).
+inline void CheckWrittenState(Steinberg::MemoryStream& written, const std::vector<char>* sent, bool component = false)
+{
+    const auto size = static_cast<std::size_t>(written.getSize());
+    CORVEX_FUZZ_EXPECT(component ? size >= kStateSize : size == kStateSize);
+    if (size < kStateSize)
+        return;
     const char* bytes = written.getData();
+    if (size > kStateSize)
+        CORVEX_FUZZ_EXPECT(IsImpulseSection(bytes + kStateSize, size - kStateSize));
+    if (sent && component)
+        CORVEX_FUZZ_EXPECT(size == sent->size() && std::memcmp(bytes + kStateSize, sent->data() + kStateSize,
+                                                               size - kStateSize) == 0);
     CORVEX_FUZZ_EXPECT(StateValue(bytes, 0) == kStateMarker);
     for (ParamID id = kFirstParam; id <= kLastParam; ++id) {
         const float value = StateValue(bytes, id);

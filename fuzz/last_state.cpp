@@ -5,6 +5,7 @@
 #include <string>
 
 #include "FuzzSupport.h"
+#include "ImpulseSection.h"
 #include "Settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -16,7 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CORVEX_FUZZ_EXPECT(state.has_value() == warning.empty());
     if (!state)
         return 0;
-    CORVEX_FUZZ_EXPECT(size == corvex::kStateSize && std::memcmp(state->data(), data, size) == 0);
+    CORVEX_FUZZ_EXPECT(size >= corvex::kStateSize && state->size() == size &&
+                       std::memcmp(state->data(), data, size) == 0);
+    // What follows the values is an IR section the plug-in takes.
+    corvex::ImpulseSource impulse;
+    std::string error;
+    CORVEX_FUZZ_EXPECT(size == corvex::kStateSize ||
+                       corvex::DecodeImpulseSection(data + corvex::kStateSize, size - corvex::kStateSize, impulse, error));
     for (std::size_t i = 1; i < corvex::kStateSize / corvex::kStateValueBytes; ++i) {
         float value = 0.0f;
         std::memcpy(&value, data + i * corvex::kStateValueBytes, sizeof value);
