@@ -77,6 +77,10 @@ void CImpulseLoader::Request(std::shared_ptr<const ImpulseSource> source, bool b
         const std::lock_guard<std::mutex> lock(m_mutex);
         if (bSourceChanged) {
             m_pCurrent = std::move(source);
+            m_dCurrentSeconds.store(m_pCurrent && m_pCurrent->sampleRate > 0.0
+                                        ? m_pCurrent->frames / m_pCurrent->sampleRate
+                                        : 0.0,
+                                    std::memory_order_relaxed);
         } else {
             // A rate change matters only to an IR.
             if (rate == m_dSampleRate)

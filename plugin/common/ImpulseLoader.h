@@ -44,6 +44,9 @@ public:
     void Clear() { Load(nullptr); }
     // What a state save writes.
     std::shared_ptr<const ImpulseSource> Current() const;
+    // The current source's length in seconds, 0 for the built-in cabinet. Lock-free, for the
+    // tail a host may ask for on any thread.
+    double CurrentSeconds() const { return m_dCurrentSeconds.load(std::memory_order_relaxed); }
     // The core's rate, to be given at every change: re-prepares the current source. An impulse
     // at another rate than the core's is never installed.
     void SetSampleRate(double rate);
@@ -68,6 +71,7 @@ private:
     std::condition_variable m_wake;
     std::condition_variable m_idle;
     std::shared_ptr<const ImpulseSource> m_pCurrent;
+    std::atomic<double> m_dCurrentSeconds{0.0};
     double m_dSampleRate = CProcessorCore::kInitialSampleRate;
     std::uint64_t m_iRequested = 0; // requests made
     std::uint64_t m_iHandedOver = 0; // requests whose result the inbox has had

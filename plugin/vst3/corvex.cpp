@@ -143,7 +143,12 @@ void Corvex::SettleImpulse()
 
 uint32 PLUGIN_API Corvex::getTailSamples()
 {
-    const std::int64_t tail = CProcessorCore::TailSamples(processSetup.sampleRate, m_fPublishedTempo.load());
+    // A user cabinet IR rings before the delay and reverb do.
+    const double rate = processSetup.sampleRate;
+    const std::int64_t tail = CProcessorCore::TailSamples(rate, m_fPublishedTempo.load()) +
+                              (std::isfinite(rate) && rate > 0.0
+                                   ? std::int64_t(std::ceil(m_impulses.CurrentSeconds() * rate))
+                                   : 0);
     return static_cast<uint32>(std::min<std::int64_t>(tail, kInfiniteTail - 1));
 }
 

@@ -1,6 +1,7 @@
 // The user cabinet IR through the built module: loaded by the controller's message, carried inside
 // the component state (so the file is no longer needed), refused whole when its section is damaged.
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <ostream>
@@ -149,6 +150,9 @@ TEST_P(ImpulseState, TravelsInTheStateAndPlaysTheSameBits)
     auto builtIn = NewInstance();
     const std::vector<float> cabinet = Play(*builtIn);
     EXPECT_FALSE(SameBits(cabinet, loaded)) << "the IR was not played";
+    // The tail the host is told grows by the IR's length at the session rate.
+    EXPECT_EQ(restored->Processor()->getTailSamples() - builtIn->Processor()->getTailSamples(),
+              static_cast<uint32>(std::ceil(static_cast<double>(c.frames) / c.rate * kRate)));
     auto cleared = NewInstance();
     ASSERT_TRUE(cleared->LoadState(state));
     ASSERT_TRUE(cleared->LoadState(std::vector<char>(state.begin(), state.begin() + corvex::kStateSize)));
