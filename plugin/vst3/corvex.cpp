@@ -351,8 +351,8 @@ void Corvex::SendImpulse(const std::string& error)
     if (IAttributeList* attributes = message->getAttributes()) {
         const std::shared_ptr<const ImpulseSource> source = m_impulses.Current();
         const std::string name = source ? source->name : std::string();
-        attributes->setBinary(kNameAttribute, name.data(), static_cast<uint32>(name.size()));
-        attributes->setBinary(kErrorAttribute, error.data(), static_cast<uint32>(error.size()));
+        SetBinaryText(attributes, kNameAttribute, name);
+        SetBinaryText(attributes, kErrorAttribute, error);
         sendMessage(message);
     }
     message->release();

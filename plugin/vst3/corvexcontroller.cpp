@@ -204,8 +204,8 @@ void CorvexController::SendToProcessor(const char* id, const std::string* path)
     IMessage* message = allocateMessage();
     if (message) {
         message->setMessageID(id);
-        if (IAttributeList* attributes = message->getAttributes(); attributes && path)
-            attributes->setBinary(kPathAttribute, path->data(), static_cast<uint32>(path->size()));
+        if (path)
+            SetBinaryText(message->getAttributes(), kPathAttribute, *path);
     }
     const bool sent = message && sendMessage(message) == kResultOk;
     if (message)

@@ -21,6 +21,14 @@ constexpr const char* kImpulseMessage = "Impulse";
 constexpr const char* kNameAttribute = "Name";
 constexpr const char* kErrorAttribute = "Error";
 
+// Sends a text as a binary attribute. An empty one is left out (BinaryText reads it back as
+// empty): the SDK's host attribute list never frees a zero-length binary.
+inline void SetBinaryText(Steinberg::Vst::IAttributeList* attributes, const char* id, const std::string& text)
+{
+    if (attributes && !text.empty())
+        attributes->setBinary(id, text.data(), static_cast<Steinberg::uint32>(text.size()));
+}
+
 // A text attribute as sent; empty when it is missing.
 inline std::string BinaryText(Steinberg::Vst::IAttributeList* attributes, const char* id)
 {
