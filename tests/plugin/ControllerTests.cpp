@@ -324,8 +324,8 @@ TEST_F(ControllerViews, TheIrInUseReachesEveryView)
         IMessage::iid.toTUID(cid);
         host->createInstance(cid, cid, reinterpret_cast<void**>(&message));
         message->setMessageID(corvex::kImpulseMessage);
-        message->getAttributes()->setBinary(corvex::kNameAttribute, name.data(), static_cast<uint32>(name.size()));
-        message->getAttributes()->setBinary(corvex::kErrorAttribute, error.data(), static_cast<uint32>(error.size()));
+        corvex::SetBinaryText(message->getAttributes(), corvex::kNameAttribute, name);
+        corvex::SetBinaryText(message->getAttributes(), corvex::kErrorAttribute, error);
         EXPECT_EQ(controller->notify(message), kResultOk);
         message->release();
     };
