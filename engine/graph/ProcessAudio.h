@@ -58,6 +58,15 @@ public:
     int Reset();
     // Runs the chain over n samples. Host input and output may be the same memory.
     int Process(const float* inL, const float* inR, float* outL, float* outR, int n);
+    // Process for a caller that holds the denormal guard itself and passes non-null buffers
+    // and n >= 1, as a host's every block does: a block within the scratch buffers goes
+    // straight to the chain without Process's re-checks, which small blocks feel.
+    int ProcessGuarded(const float* inL, const float* inR, float* outL, float* outR, int n)
+    {
+        if (n <= m_iBlockSize && m_bAllBlocks && m_aafBuffers)
+            return ProcessSlice(inL, inR, outL, outR, n);
+        return Process(inL, inR, outL, outR, n);
+    }
     void FreeBuffers();
     void DestroyBlocks();
 

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "base/ConsistencyCheck.h"
+#include "base/DenormalGuard.h"
 
 namespace corvex {
 namespace {
@@ -131,12 +132,10 @@ bool CProcessorCore::Run(const float* const* inputs, int inChannels, std::uint64
         outChannels = 0;
     if (inChannels < 1 || outChannels < 1)
         return true;
-    for (int c = 0; c < std::min(inChannels, 2); ++c)
-        if (!inputs[c])
-            return true;
-    for (int c = 0; c < std::min(outChannels, 2); ++c)
-        if (!outputs[c])
-            return true;
+    // The chain reads the left input, and the right one of a stereo bus.
+    const bool mono = inChannels < 2;
+    if (!inputs[0] || (!mono && !inputs[1]) || !outputs[0] || (outChannels >= 2 && !outputs[1]))
+        return true;
 
     const std::uint64_t inMask = ChannelMask(inChannels);
     const std::uint64_t outMask = ChannelMask(outChannels);
@@ -155,8 +154,6 @@ bool CProcessorCore::Run(const float* const* inputs, int inChannels, std::uint64
         return true;
     }
 
-    // The chain reads the left input, and the right one of a stereo bus.
-    const bool mono = inChannels < 2;
     const std::uint64_t usedMask = mono ? 1u : 3u;
     const bool allSilent = (inSilence & usedMask) == usedMask;
     if (!allSilent)
@@ -171,6 +168,8 @@ bool CProcessorCore::Run(const float* const* inputs, int inChannels, std::uint64
         return true;
     }
 
+    // The adapters hold a guard of their own; one here keeps the chain's bits whoever calls.
+    ScopedNoDenormals noDenormals;
     const bool silentL = inSilence & 1u;
     const bool silentR = !mono && (inSilence & 2u);
     const int slice = int(std::min(m_afZeros.size(), m_afDiscard.size()));
@@ -181,7 +180,7 @@ bool CProcessorCore::Run(const float* const* inputs, int inChannels, std::uint64
         float* outL = outputs[0] + done;
         float* outR = outChannels < 2 ? m_afDiscard.data() : outputs[1] + done;
         ++m_iGraphRuns;
-        if (!pAudioProcess->Process(inL, inR, outL, outR, count))
+        if (!pAudioProcess->ProcessGuarded(inL, inR, outL, outR, count))
             return false;
     }
     if (allSilent)
