@@ -117,12 +117,6 @@ std::int64_t CProcessorCore::TailSamples(double fs, float tempo)
     return std::int64_t(std::ceil(seconds * fs));
 }
 
-void CProcessorCore::BeginBlock()
-{
-    for (int i = 0; i < kIndicatorCount; ++i)
-        m_afOutputSnapshot[i] = m_afParamValues[kOutputLeftVumeter + i];
-}
-
 bool CProcessorCore::Run(const float* const* inputs, int inChannels, std::uint64_t inSilence, float* const* outputs,
                          int outChannels, int n, std::uint64_t& outSilence)
 {

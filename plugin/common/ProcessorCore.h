@@ -57,7 +57,11 @@ public:
     void SetTempo(double bpm);
 
     // Takes the indicators' values before a block, to tell afterwards which ones it changed.
-    void BeginBlock();
+    void BeginBlock()
+    {
+        for (int i = 0; i < kIndicatorCount; ++i)
+            m_afOutputSnapshot[i] = m_afParamValues[kOutputLeftVumeter + i];
+    }
     // One block of n > 0 samples over inChannels inputs and outChannels outputs (buffers may
     // alias). The chain reads the left input, and the right one when there are two; with one
     // output the right result is discarded; outputs past the second are zeroed. inSilence has a
