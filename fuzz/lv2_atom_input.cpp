@@ -5,8 +5,6 @@
 // before them. URIDs are numbered in a fixed order (see kUris), so seeds and the dictionary can
 // name them.
 
-#include <dlfcn.h>
-
 #include <lv2/atom/atom.h>
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/core/lv2.h>
@@ -22,14 +20,12 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "Lv2Ports.h"
+#include "Lv2FuzzHost.h"
 
+using namespace corvex::fuzz;
 using namespace corvex::lv2;
 
 namespace {
-
-constexpr double kSampleRate = 48000.0;
-constexpr std::uint32_t kBlock = 64;
 
 // URID n is kUris[n - 1]; other URIs the plug-in maps follow.
 const char* const kUris[] = {
@@ -40,22 +36,7 @@ const char* const kUris[] = {
     LV2_PATCH__value,  kImpulseUri,       LV2_ATOM__String, LV2_ATOM__Chunk,
 };
 
-std::vector<std::string> g_asUris(std::begin(kUris), std::end(kUris));
-
-LV2_URID Map(LV2_URID_Map_Handle, const char* uri)
-{
-    for (std::size_t i = 0; i < g_asUris.size(); ++i)
-        if (g_asUris[i] == uri)
-            return static_cast<LV2_URID>(i + 1);
-    g_asUris.emplace_back(uri);
-    return static_cast<LV2_URID>(g_asUris.size());
-}
-
-struct CHost {
-    const LV2_Descriptor* m_pDescriptor = nullptr;
-    LV2_Handle m_hInstance = nullptr;
-    float m_afAudio[4][kBlock] = {};
-    float m_afControls[kPortCount] = {};
+struct CHost : CLv2Instance {
     std::vector<std::uint64_t> m_aSequence; // 8-byte aligned, as hosts give it
     std::uint64_t m_aNotify[kAtomPortMinimumSize / sizeof(std::uint64_t)] = {};
 };
@@ -66,14 +47,8 @@ CHost g_host;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    const std::string binary = std::string(CORVEX_LV2_BUNDLE_PATH) + "/" + kBinaryName;
-    void* library = dlopen(binary.c_str(), RTLD_NOW | RTLD_LOCAL);
-    auto* entry = library ? reinterpret_cast<LV2_Descriptor_Function>(dlsym(library, "lv2_descriptor")) : nullptr;
-    g_host.m_pDescriptor = entry ? entry(0) : nullptr;
-    if (!g_host.m_pDescriptor) {
-        std::fprintf(stderr, "cannot load %s: %s\n", binary.c_str(), library ? "no plug-in" : dlerror());
-        std::exit(1);
-    }
+    g_asUris.assign(std::begin(kUris), std::end(kUris));
+    g_host.Load();
     static LV2_URID_Map map{nullptr, Map};
     static const std::int32_t maxBlock = kBlock;
     static const LV2_Options_Option options[] = {
@@ -85,18 +60,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     g_host.m_hInstance = g_host.m_pDescriptor->instantiate(g_host.m_pDescriptor, kSampleRate, CORVEX_LV2_BUNDLE_PATH, features);
     if (!g_host.m_hInstance)
         std::exit(1);
-    for (std::uint32_t port = 0; port < kPortCount; ++port) {
-        if (port <= kPortOutRight)
-            g_host.m_pDescriptor->connect_port(g_host.m_hInstance, port, g_host.m_afAudio[port]);
-        else if (port != kPortTime && port != kPortNotify)
-            g_host.m_pDescriptor->connect_port(g_host.m_hInstance, port, &g_host.m_afControls[port]);
-    }
-    for (std::uint32_t port = kPortFirstParam; port < kPortEnabled; ++port)
-        g_host.m_afControls[port] = corvex::kParamInfos[kPorts[port].id].defaultValue;
-    g_host.m_afControls[kPortEnabled] = 1.0f;
-    for (std::uint32_t i = 0; i < kBlock; ++i)
-        g_host.m_afAudio[0][i] = g_host.m_afAudio[1][i] = 0.5f * static_cast<float>(std::sin(0.05 * i));
-    g_host.m_pDescriptor->activate(g_host.m_hInstance);
+    g_host.ConnectAndActivate();
     return 0;
 }
 

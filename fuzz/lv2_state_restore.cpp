@@ -3,8 +3,6 @@
 // hosts load it; the input is the property's value. A section it accepts must play (finite
 // output) and save again as the very same bytes; one it refuses must leave the saved state as it was.
 
-#include <dlfcn.h>
-
 #include <lv2/atom/atom.h>
 #include <lv2/core/lv2.h>
 #include <lv2/state/state.h>
@@ -19,33 +17,16 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "Lv2Ports.h"
+#include "Lv2FuzzHost.h"
 
+using namespace corvex::fuzz;
 using namespace corvex::lv2;
 
 namespace {
 
-constexpr double kSampleRate = 48000.0;
-constexpr std::uint32_t kBlock = 64;
-
-std::vector<std::string> g_asUris;
-
-LV2_URID Map(LV2_URID_Map_Handle, const char* uri)
-{
-    for (std::size_t i = 0; i < g_asUris.size(); ++i)
-        if (g_asUris[i] == uri)
-            return static_cast<LV2_URID>(i + 1);
-    g_asUris.emplace_back(uri);
-    return static_cast<LV2_URID>(g_asUris.size());
-}
-
-struct CHost {
-    const LV2_Descriptor* m_pDescriptor = nullptr;
-    LV2_Handle m_hInstance = nullptr;
+struct CHost : CLv2Instance {
     const LV2_State_Interface* m_pState = nullptr;
     const LV2_Worker_Interface* m_pWorker = nullptr;
-    float m_afAudio[4][kBlock] = {};
-    float m_afControls[kPortCount] = {};
     LV2_URID m_key = 0, m_chunk = 0;
     // The property a restore reads, and what a save wrote.
     const std::uint8_t* m_pValue = nullptr;
@@ -115,14 +96,7 @@ void Run()
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    const std::string binary = std::string(CORVEX_LV2_BUNDLE_PATH) + "/" + kBinaryName;
-    void* library = dlopen(binary.c_str(), RTLD_NOW | RTLD_LOCAL);
-    auto* entry = library ? reinterpret_cast<LV2_Descriptor_Function>(dlsym(library, "lv2_descriptor")) : nullptr;
-    g_host.m_pDescriptor = entry ? entry(0) : nullptr;
-    if (!g_host.m_pDescriptor) {
-        std::fprintf(stderr, "cannot load %s: %s\n", binary.c_str(), library ? "no plug-in" : dlerror());
-        std::exit(1);
-    }
+    g_host.Load();
     static LV2_URID_Map map{nullptr, Map};
     static LV2_Worker_Schedule schedule{nullptr, Schedule};
     static const LV2_Feature mapFeature{LV2_URID__map, &map};
@@ -135,18 +109,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
         std::exit(1);
     g_host.m_key = Map(nullptr, kImpulseStateUri);
     g_host.m_chunk = Map(nullptr, LV2_ATOM__Chunk);
-    for (std::uint32_t port = 0; port < kPortCount; ++port) {
-        if (port <= kPortOutRight)
-            g_host.m_pDescriptor->connect_port(g_host.m_hInstance, port, g_host.m_afAudio[port]);
-        else if (port != kPortTime && port != kPortNotify)
-            g_host.m_pDescriptor->connect_port(g_host.m_hInstance, port, &g_host.m_afControls[port]);
-    }
-    for (std::uint32_t port = kPortFirstParam; port < kPortEnabled; ++port)
-        g_host.m_afControls[port] = corvex::kParamInfos[kPorts[port].id].defaultValue;
-    g_host.m_afControls[kPortEnabled] = 1.0f;
-    for (std::uint32_t i = 0; i < kBlock; ++i)
-        g_host.m_afAudio[0][i] = g_host.m_afAudio[1][i] = 0.5f * static_cast<float>(std::sin(0.05 * i));
-    g_host.m_pDescriptor->activate(g_host.m_hInstance);
+    g_host.ConnectAndActivate();
     return 0;
 }
 

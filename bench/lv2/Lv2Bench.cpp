@@ -55,50 +55,71 @@ const LilvPlugin* Plugin()
     return plugin;
 }
 
+// The plug-in instantiated at `rate` as a host does, with the URID map it keeps using.
+struct CInstance {
+    explicit CInstance(double rate) : m_pInstance(lilv_plugin_instantiate(Plugin(), rate, m_apFeatures)), m_dRate(rate)
+    {
+        if (m_pInstance == nullptr)
+            std::abort();
+    }
+    ~CInstance() { lilv_instance_free(m_pInstance); }
+
+    // Audio ports on `block` samples each, controls at their defaults.
+    void Connect(int block)
+    {
+        m_iBlock = block;
+        for (auto& channel : m_afAudio)
+            channel.assign(size_t(block), 0.0f);
+        std::vector<float> defaults(kPortCount);
+        lilv_plugin_get_port_ranges_float(Plugin(), nullptr, nullptr, defaults.data());
+        for (std::uint32_t port = 0; port < kPortCount; ++port) {
+            m_afControls[port] = std::isnan(defaults[port]) ? 0.0f : defaults[port];
+            if (port <= kPortOutRight)
+                lilv_instance_connect_port(m_pInstance, port, m_afAudio[port].data());
+            else if (port != kPortTime && port != kPortNotify) // both atom ports are optional
+                lilv_instance_connect_port(m_pInstance, port, &m_afControls[port]);
+        }
+    }
+
+    // Activates and times run() per block; the real-time factor as the counter realtime_x.
+    void RunTimed(benchmark::State& state)
+    {
+        lilv_instance_activate(m_pInstance);
+        std::int64_t position = 0;
+        for (auto _ : state) {
+            state.PauseTiming();
+            // A decaying plucked tone repeated, on the left input.
+            for (int i = 0; i < m_iBlock; ++i) {
+                const double t = double(position + i) / m_dRate;
+                m_afAudio[0][size_t(i)] = float(0.4 * std::exp(-6.0 * std::fmod(t, 0.5)) * std::sin(2.0 * M_PI * 110.0 * t));
+            }
+            position += m_iBlock;
+            state.ResumeTiming();
+            lilv_instance_run(m_pInstance, uint32_t(m_iBlock));
+            benchmark::DoNotOptimize(m_afAudio[2].data());
+        }
+        lilv_instance_deactivate(m_pInstance);
+        const double audioSeconds = double(state.iterations()) * m_iBlock / m_dRate;
+        state.counters["realtime_x"] = benchmark::Counter(audioSeconds, benchmark::Counter::kIsRate);
+    }
+
+    std::vector<std::string> m_asUris;
+    LV2_URID_Map m_map{&m_asUris, MapUri};
+    LV2_Feature m_mapFeature{LV2_URID__map, &m_map};
+    const LV2_Feature* m_apFeatures[2] = {&m_mapFeature, nullptr};
+    LilvInstance* m_pInstance;
+    double m_dRate;
+    int m_iBlock = 0;
+    std::vector<float> m_afAudio[4];
+    float m_afControls[kPortCount] = {};
+};
+
 void BM_RunRealTimeFactor(benchmark::State& state)
 {
-    const int block = int(state.range(0));
-    std::vector<std::string> uris;
-    LV2_URID_Map map{&uris, MapUri};
-    LV2_Feature mapFeature{LV2_URID__map, &map};
-    const LV2_Feature* features[] = {&mapFeature, nullptr};
-    LilvInstance* instance = lilv_plugin_instantiate(Plugin(), kRate, features);
-    if (instance == nullptr)
-        std::abort();
-
-    std::vector<float> audio[4];
-    for (auto& channel : audio)
-        channel.assign(size_t(block), 0.0f);
-    float controls[kPortCount] = {};
-    std::vector<float> defaults(kPortCount);
-    lilv_plugin_get_port_ranges_float(Plugin(), nullptr, nullptr, defaults.data());
-    for (std::uint32_t port = 0; port < kPortCount; ++port) {
-        controls[port] = std::isnan(defaults[port]) ? 0.0f : defaults[port];
-        if (port <= kPortOutRight)
-            lilv_instance_connect_port(instance, port, audio[port].data());
-        else if (port != kPortTime && port != kPortNotify) // both atom ports are optional
-            lilv_instance_connect_port(instance, port, &controls[port]);
-    }
-    lilv_instance_activate(instance);
-
-    std::int64_t position = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        // A decaying plucked tone repeated, on the left input.
-        for (int i = 0; i < block; ++i) {
-            const double t = double(position + i) / kRate;
-            audio[0][size_t(i)] = float(0.4 * std::exp(-6.0 * std::fmod(t, 0.5)) * std::sin(2.0 * M_PI * 110.0 * t));
-        }
-        position += block;
-        state.ResumeTiming();
-        lilv_instance_run(instance, uint32_t(block));
-        benchmark::DoNotOptimize(audio[2].data());
-    }
-    lilv_instance_deactivate(instance);
-    lilv_instance_free(instance);
-    const double audioSeconds = double(state.iterations()) * block / kRate;
-    state.counters["realtime_x"] = benchmark::Counter(audioSeconds, benchmark::Counter::kIsRate);
-    state.SetItemsProcessed(state.iterations() * block);
+    CInstance plugin(kRate);
+    plugin.Connect(int(state.range(0)));
+    plugin.RunTimed(state);
+    state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_RunRealTimeFactor)->Arg(64)->Arg(512)->Arg(4096)->Unit(benchmark::kMicrosecond);
 
@@ -138,53 +159,17 @@ const void* Retrieve(LV2_State_Handle handle, uint32_t key, size_t* size, uint32
 void BM_RunWithImpulse(benchmark::State& state)
 {
     constexpr double kImpulseRate = 48000.0;
-    const int block = int(state.range(0));
     const std::vector<std::uint8_t> section = ImpulseSection(int(state.range(1)));
-    std::vector<std::string> uris;
-    LV2_URID_Map map{&uris, MapUri};
-    LV2_Feature mapFeature{LV2_URID__map, &map};
-    const LV2_Feature* features[] = {&mapFeature, nullptr};
-    LilvInstance* instance = lilv_plugin_instantiate(Plugin(), kImpulseRate, features);
-    if (instance == nullptr)
-        std::abort();
-    std::vector<float> audio[4];
-    for (auto& channel : audio)
-        channel.assign(size_t(block), 0.0f);
-    float controls[kPortCount] = {};
-    std::vector<float> defaults(kPortCount);
-    lilv_plugin_get_port_ranges_float(Plugin(), nullptr, nullptr, defaults.data());
-    for (std::uint32_t port = 0; port < kPortCount; ++port) {
-        controls[port] = std::isnan(defaults[port]) ? 0.0f : defaults[port];
-        if (port <= kPortOutRight)
-            lilv_instance_connect_port(instance, port, audio[port].data());
-        else if (port != kPortTime && port != kPortNotify)
-            lilv_instance_connect_port(instance, port, &controls[port]);
-    }
-    const auto* stateInterface =
-        static_cast<const LV2_State_Interface*>(lilv_instance_get_extension_data(instance, LV2_STATE__interface));
-    const StateProperty property{MapUri(&uris, kImpulseStateUri), MapUri(&uris, LV2_ATOM__Chunk),
+    CInstance plugin(kImpulseRate);
+    plugin.Connect(int(state.range(0)));
+    const auto* stateInterface = static_cast<const LV2_State_Interface*>(
+        lilv_instance_get_extension_data(plugin.m_pInstance, LV2_STATE__interface));
+    const StateProperty property{MapUri(&plugin.m_asUris, kImpulseStateUri), MapUri(&plugin.m_asUris, LV2_ATOM__Chunk),
                                  state.range(1) > 0 ? &section : nullptr};
-    if (stateInterface->restore(lilv_instance_get_handle(instance), Retrieve,
+    if (stateInterface->restore(lilv_instance_get_handle(plugin.m_pInstance), Retrieve,
                                 const_cast<StateProperty*>(&property), 0, nullptr) != LV2_STATE_SUCCESS)
         std::abort();
-    lilv_instance_activate(instance);
-
-    std::int64_t position = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        for (int i = 0; i < block; ++i) {
-            const double t = double(position + i) / kImpulseRate;
-            audio[0][size_t(i)] = float(0.4 * std::exp(-6.0 * std::fmod(t, 0.5)) * std::sin(2.0 * M_PI * 110.0 * t));
-        }
-        position += block;
-        state.ResumeTiming();
-        lilv_instance_run(instance, uint32_t(block));
-        benchmark::DoNotOptimize(audio[2].data());
-    }
-    lilv_instance_deactivate(instance);
-    lilv_instance_free(instance);
-    const double audioSeconds = double(state.iterations()) * block / kImpulseRate;
-    state.counters["realtime_x"] = benchmark::Counter(audioSeconds, benchmark::Counter::kIsRate);
+    plugin.RunTimed(state);
 }
 BENCHMARK(BM_RunWithImpulse)->Args({256, 0})->Args({256, 500})->Unit(benchmark::kMicrosecond);
 
@@ -192,21 +177,15 @@ BENCHMARK(BM_RunWithImpulse)->Args({256, 0})->Args({256, 500})->Unit(benchmark::
 void BM_RestoreImpulse(benchmark::State& state)
 {
     const std::vector<std::uint8_t> section = ImpulseSection(int(state.range(0)));
-    std::vector<std::string> uris;
-    LV2_URID_Map map{&uris, MapUri};
-    LV2_Feature mapFeature{LV2_URID__map, &map};
-    const LV2_Feature* features[] = {&mapFeature, nullptr};
-    LilvInstance* instance = lilv_plugin_instantiate(Plugin(), kRate, features);
-    if (instance == nullptr)
-        std::abort();
-    const auto* stateInterface =
-        static_cast<const LV2_State_Interface*>(lilv_instance_get_extension_data(instance, LV2_STATE__interface));
-    const StateProperty property{MapUri(&uris, kImpulseStateUri), MapUri(&uris, LV2_ATOM__Chunk), &section};
+    CInstance plugin(kRate);
+    const auto* stateInterface = static_cast<const LV2_State_Interface*>(
+        lilv_instance_get_extension_data(plugin.m_pInstance, LV2_STATE__interface));
+    const StateProperty property{MapUri(&plugin.m_asUris, kImpulseStateUri), MapUri(&plugin.m_asUris, LV2_ATOM__Chunk),
+                                 &section};
     for (auto _ : state)
-        if (stateInterface->restore(lilv_instance_get_handle(instance), Retrieve, const_cast<StateProperty*>(&property),
-                                    0, nullptr) != LV2_STATE_SUCCESS)
+        if (stateInterface->restore(lilv_instance_get_handle(plugin.m_pInstance), Retrieve,
+                                    const_cast<StateProperty*>(&property), 0, nullptr) != LV2_STATE_SUCCESS)
             std::abort();
-    lilv_instance_free(instance);
 }
 BENCHMARK(BM_RestoreImpulse)->Arg(1000)->Unit(benchmark::kMillisecond);
 

@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -129,11 +128,7 @@ constexpr test::FileMagic kMagic = {'C', 'V', 'X', 'R', 'S', 'M', 'P', '1'};
 
 TEST(ImpulsePreparationAcrossSystems, WritesTheResampledImpulsesForOtherSystems)
 {
-    std::ofstream file(CORVEX_RESAMPLED_IMPULSE_WRITE, std::ios::binary | std::ios::trunc);
-    test::WriteMagic(file, kMagic);
-    for (const std::vector<float>& channel : AllResampled())
-        test::WriteRecord(file, channel);
-    ASSERT_TRUE(file.flush()) << "cannot write " << CORVEX_RESAMPLED_IMPULSE_WRITE;
+    ASSERT_TRUE(test::WriteRecords(CORVEX_RESAMPLED_IMPULSE_WRITE, kMagic, AllResampled()));
 }
 
 #endif
@@ -142,14 +137,12 @@ TEST(ImpulsePreparationAcrossSystems, WritesTheResampledImpulsesForOtherSystems)
 
 TEST(ImpulsePreparationAcrossSystems, EqualsTheLinuxResamplingBitForBit)
 {
-    std::ifstream file(CORVEX_RESAMPLED_IMPULSE_REFERENCE, std::ios::binary);
-    ASSERT_TRUE(file && test::ReadMagic(file, kMagic))
-        << "no Linux result at " << CORVEX_RESAMPLED_IMPULSE_REFERENCE << ": run the Linux tests first";
-    for (const std::vector<float>& channel : AllResampled()) {
-        std::vector<float> expected;
-        ASSERT_TRUE(test::ReadRecord(file, expected));
-        ASSERT_EQ(channel.size(), expected.size());
-        EXPECT_EQ(std::memcmp(channel.data(), expected.data(), channel.size() * sizeof(float)), 0);
+    const std::vector<std::vector<float>> all = AllResampled();
+    std::vector<std::vector<float>> reference;
+    ASSERT_TRUE(test::ReadRecords(CORVEX_RESAMPLED_IMPULSE_REFERENCE, kMagic, all.size(), reference));
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        ASSERT_EQ(all[i].size(), reference[i].size());
+        EXPECT_EQ(std::memcmp(all[i].data(), reference[i].data(), all[i].size() * sizeof(float)), 0);
     }
 }
 

@@ -11,7 +11,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
 namespace corvex {
@@ -50,16 +49,13 @@ std::vector<std::uint8_t> Render(float scale)
 
 TEST(PortableRender, WritesTheOffscreenRendersForOtherSystems)
 {
-    std::ofstream file(CORVEX_EDITOR_RENDER_WRITE, std::ios::binary | std::ios::trunc);
-    ASSERT_TRUE(file) << "cannot write " << CORVEX_EDITOR_RENDER_WRITE;
-    test::WriteMagic(file, kMagic);
+    std::vector<std::vector<std::uint8_t>> renders;
     for (float scale : kScales) {
-        const auto pixels = Render(scale);
-        ASSERT_FALSE(pixels.empty()) << "no render at " << scale;
-        EXPECT_EQ(Render(scale), pixels) << "the render at " << scale << " is not reproducible";
-        test::WriteRecord(file, pixels);
+        renders.push_back(Render(scale));
+        ASSERT_FALSE(renders.back().empty()) << "no render at " << scale;
+        EXPECT_EQ(Render(scale), renders.back()) << "the render at " << scale << " is not reproducible";
     }
-    ASSERT_TRUE(file.flush()) << "cannot write " << CORVEX_EDITOR_RENDER_WRITE;
+    ASSERT_TRUE(test::WriteRecords(CORVEX_EDITOR_RENDER_WRITE, kMagic, renders));
 }
 
 #endif
@@ -68,13 +64,11 @@ TEST(PortableRender, WritesTheOffscreenRendersForOtherSystems)
 
 TEST(PortableRender, EqualsTheLinuxRendersPixelForPixel)
 {
-    std::ifstream file(CORVEX_EDITOR_RENDER_REFERENCE, std::ios::binary);
-    ASSERT_TRUE(file) << "no Linux render at " << CORVEX_EDITOR_RENDER_REFERENCE
-                      << ": run the Linux tests (cmake --workflow --preset test) first";
-    ASSERT_TRUE(test::ReadMagic(file, kMagic)) << CORVEX_EDITOR_RENDER_REFERENCE << " is not an editor render file";
-    for (float scale : kScales) {
-        std::vector<std::uint8_t> expected;
-        ASSERT_TRUE(test::ReadRecord(file, expected)) << "file too short";
+    std::vector<std::vector<std::uint8_t>> reference;
+    ASSERT_TRUE(test::ReadRecords(CORVEX_EDITOR_RENDER_REFERENCE, kMagic, std::size(kScales), reference));
+    for (std::size_t k = 0; k < std::size(kScales); ++k) {
+        const float scale = kScales[k];
+        const std::vector<std::uint8_t>& expected = reference[k];
         const auto pixels = Render(scale);
         ASSERT_EQ(pixels.size(), expected.size()) << "scale " << scale;
         std::size_t differing = 0;

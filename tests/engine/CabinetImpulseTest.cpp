@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <fstream>
 #include <limits>
 #include <memory>
 #include <tuple>
@@ -368,12 +367,8 @@ test::Stereo PortableImpulseOutput()
 TEST(CabinetImpulsePortable, WritesTheOutputForOtherSystems)
 {
     const test::Stereo out = PortableImpulseOutput();
-    std::ofstream file(CORVEX_IMPULSE_OUTPUT_WRITE, std::ios::binary | std::ios::trunc);
-    ASSERT_TRUE(file) << "cannot write " << CORVEX_IMPULSE_OUTPUT_WRITE;
-    ::test::WriteMagic(file, kImpulseMagic);
-    ::test::WriteRecord(file, out.left);
-    ::test::WriteRecord(file, out.right);
-    ASSERT_TRUE(file.flush()) << "cannot write " << CORVEX_IMPULSE_OUTPUT_WRITE;
+    const std::vector<Signal> channels{out.left, out.right};
+    ASSERT_TRUE(::test::WriteRecords(CORVEX_IMPULSE_OUTPUT_WRITE, kImpulseMagic, channels));
 }
 
 #endif
@@ -382,16 +377,12 @@ TEST(CabinetImpulsePortable, WritesTheOutputForOtherSystems)
 
 TEST(CabinetImpulsePortable, MatchesTheLinuxOutput)
 {
-    std::ifstream file(CORVEX_IMPULSE_OUTPUT_REFERENCE, std::ios::binary);
-    ASSERT_TRUE(file) << "no Linux output at " << CORVEX_IMPULSE_OUTPUT_REFERENCE
-                      << ": run the Linux tests (cmake --workflow --preset test) first";
-    ASSERT_TRUE(::test::ReadMagic(file, kImpulseMagic)) << CORVEX_IMPULSE_OUTPUT_REFERENCE << " is not an impulse output file";
-    Signal left, right;
-    ASSERT_TRUE(::test::ReadRecord(file, left) && ::test::ReadRecord(file, right)) << "file too short";
+    std::vector<Signal> reference;
+    ASSERT_TRUE(::test::ReadRecords(CORVEX_IMPULSE_OUTPUT_REFERENCE, kImpulseMagic, 2, reference));
     const test::Stereo out = PortableImpulseOutput();
-    ASSERT_EQ(out.left.size(), left.size());
-    EXPECT_LT(ErrorDb(out.left, left), -100.0);
-    EXPECT_LT(ErrorDb(out.right, right), -100.0);
+    ASSERT_EQ(out.left.size(), reference[0].size());
+    EXPECT_LT(ErrorDb(out.left, reference[0]), -100.0);
+    EXPECT_LT(ErrorDb(out.right, reference[1]), -100.0);
 }
 
 #endif

@@ -9,7 +9,6 @@
 #include "PluginTestSupport.h"
 #include "corvexcontroller.h"
 #include "corvexmessages.h"
-#include "pluginterfaces/vst/ivsthostapplication.h"
 #include "pluginterfaces/vst/ivstmessage.h"
 #include "pluginterfaces/vst/ivstmidicontrollers.h"
 #include "pluginterfaces/vst/ivstunits.h"
@@ -318,12 +317,7 @@ TEST_F(ControllerViews, TheIrInUseReachesEveryView)
     first->attachedToParent();
     second->attachedToParent();
     auto answer = [&](const std::string& name, const std::string& error) {
-        FUnknownPtr<IHostApplication> host(test::HostContext());
-        IMessage* message = nullptr;
-        TUID cid;
-        IMessage::iid.toTUID(cid);
-        host->createInstance(cid, cid, reinterpret_cast<void**>(&message));
-        message->setMessageID(corvex::kImpulseMessage);
+        IMessage* message = test::NewMessage(corvex::kImpulseMessage);
         corvex::SetBinaryText(message->getAttributes(), corvex::kNameAttribute, name);
         corvex::SetBinaryText(message->getAttributes(), corvex::kErrorAttribute, error);
         EXPECT_EQ(controller->notify(message), kResultOk);

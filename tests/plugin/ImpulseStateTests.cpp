@@ -11,7 +11,6 @@
 #include "StateLayout.h"
 #include "corvexmessages.h"
 #include "corvexstate.h"
-#include "pluginterfaces/vst/ivsthostapplication.h"
 #include "pluginterfaces/vst/ivstmessage.h"
 
 using namespace Steinberg;
@@ -45,40 +44,10 @@ private:
     std::filesystem::path m_path;
 };
 
-// The messages the processor answers with, as its peer receives them.
-class ImpulseSpy : public IConnectionPoint {
-public:
-    virtual ~ImpulseSpy() = default;
-    std::vector<std::pair<std::string, std::string>> answers; // name, error
-    tresult PLUGIN_API connect(IConnectionPoint*) SMTG_OVERRIDE { return kResultOk; }
-    tresult PLUGIN_API disconnect(IConnectionPoint*) SMTG_OVERRIDE { return kResultOk; }
-    tresult PLUGIN_API notify(IMessage* message) SMTG_OVERRIDE
-    {
-        if (message && message->getMessageID() && std::strcmp(message->getMessageID(), corvex::kImpulseMessage) == 0)
-            answers.emplace_back(corvex::BinaryText(message->getAttributes(), corvex::kNameAttribute),
-                                 corvex::BinaryText(message->getAttributes(), corvex::kErrorAttribute));
-        return kResultOk;
-    }
-    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) SMTG_OVERRIDE
-    {
-        QUERY_INTERFACE(iid, obj, FUnknown::iid, IConnectionPoint)
-        QUERY_INTERFACE(iid, obj, IConnectionPoint::iid, IConnectionPoint)
-        *obj = nullptr;
-        return kNoInterface;
-    }
-    uint32 PLUGIN_API addRef() SMTG_OVERRIDE { return 1; }
-    uint32 PLUGIN_API release() SMTG_OVERRIDE { return 1; }
-};
-
 // What the controller sends when the view asks for a file (path given) or the built-in cabinet.
 tresult SendToProcessor(PluginInstance& plugin, const std::string* path)
 {
-    FUnknownPtr<IHostApplication> host(test::HostContext());
-    IMessage* message = nullptr;
-    TUID cid;
-    IMessage::iid.toTUID(cid);
-    host->createInstance(cid, cid, reinterpret_cast<void**>(&message));
-    message->setMessageID(path ? corvex::kLoadImpulseMessage : corvex::kClearImpulseMessage);
+    IMessage* message = test::NewMessage(path ? corvex::kLoadImpulseMessage : corvex::kClearImpulseMessage);
     if (path)
         message->getAttributes()->setBinary(corvex::kPathAttribute, path->data(), static_cast<uint32>(path->size()));
     FUnknownPtr<IConnectionPoint> processor(plugin.Component());
@@ -240,7 +209,12 @@ TEST_F(ImpulseMessages, AnswerWithTheNameOrTheReason)
     FUnknownPtr<IConnectionPoint> processor(plugin->Component());
     FUnknownPtr<IConnectionPoint> controller(plugin->Controller());
     processor->disconnect(controller);
-    ImpulseSpy spy;
+    // The processor's answers: the IR's name and the error.
+    using Answer = std::pair<std::string, std::string>;
+    test::RecordingPoint<Answer> spy(corvex::kImpulseMessage, [](IAttributeList& attributes) {
+        return std::make_pair(corvex::BinaryText(&attributes, corvex::kNameAttribute),
+                              corvex::BinaryText(&attributes, corvex::kErrorAttribute));
+    });
     ASSERT_EQ(processor->connect(&spy), kResultOk);
     std::vector<char> state;
     for (const std::string* path : {&good, &silent, &missing}) {
@@ -255,13 +229,13 @@ TEST_F(ImpulseMessages, AnswerWithTheNameOrTheReason)
     ASSERT_EQ(SendToProcessor(*plugin, nullptr), kResultOk);
     processor->disconnect(&spy);
 
-    ASSERT_EQ(spy.answers.size(), 4u);
-    EXPECT_EQ(spy.answers[0], std::make_pair(std::string("room.wav"), std::string()));
-    EXPECT_EQ(spy.answers[1].first, "room.wav");
-    EXPECT_NE(spy.answers[1].second.find("silent.wav"), std::string::npos) << spy.answers[1].second;
-    EXPECT_EQ(spy.answers[2].first, "room.wav");
-    EXPECT_NE(spy.answers[2].second.find("none.wav"), std::string::npos) << spy.answers[2].second;
-    EXPECT_EQ(spy.answers[3], std::make_pair(std::string(), std::string()));
+    ASSERT_EQ(spy.records.size(), 4u);
+    EXPECT_EQ(spy.records[0], std::make_pair(std::string("room.wav"), std::string()));
+    EXPECT_EQ(spy.records[1].first, "room.wav");
+    EXPECT_NE(spy.records[1].second.find("silent.wav"), std::string::npos) << spy.records[1].second;
+    EXPECT_EQ(spy.records[2].first, "room.wav");
+    EXPECT_NE(spy.records[2].second.find("none.wav"), std::string::npos) << spy.records[2].second;
+    EXPECT_EQ(spy.records[3], std::make_pair(std::string(), std::string()));
     ASSERT_TRUE(plugin->SaveState(after));
     EXPECT_EQ(after.size(), corvex::kStateSize);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "pluginterfaces/vst/ivsthostapplication.h"
 #include "public.sdk/source/vst/hosting/hostclasses.h"
 
 using namespace Steinberg;
@@ -19,6 +20,17 @@ FUnknown* HostContext()
 {
     static HostApplication* host = new HostApplication();
     return host;
+}
+
+IMessage* NewMessage(const char* id)
+{
+    FUnknownPtr<IHostApplication> host(HostContext());
+    IMessage* message = nullptr;
+    TUID cid;
+    IMessage::iid.toTUID(cid);
+    host->createInstance(cid, cid, reinterpret_cast<void**>(&message));
+    message->setMessageID(id);
+    return message;
 }
 
 std::vector<char> StateBytes(const std::vector<float>& values)

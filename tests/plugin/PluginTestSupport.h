@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "PluginModule.h"
 #include "ProcessBlock.h"
 #include "pluginterfaces/base/ibstream.h"
+#include "pluginterfaces/vst/ivstmessage.h"
 
 namespace test {
 
@@ -43,6 +45,44 @@ public:
     Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) SMTG_OVERRIDE;
     Steinberg::uint32 PLUGIN_API addRef() SMTG_OVERRIDE { return 1; }
     Steinberg::uint32 PLUGIN_API release() SMTG_OVERRIDE { return 1; }
+};
+
+// A message of this ID made by the host context, for the caller to release.
+Steinberg::Vst::IMessage* NewMessage(const char* id);
+
+// A connection point standing in for the controller: of the messages the processor sends, those
+// with the ID `id`, each as `read` makes it of their attributes.
+template <typename T>
+class RecordingPoint : public Steinberg::Vst::IConnectionPoint {
+public:
+    RecordingPoint(const char* id, T (*read)(Steinberg::Vst::IAttributeList&)) : m_id(id), m_read(read) {}
+    virtual ~RecordingPoint() = default;
+
+    std::vector<T> records;
+
+    Steinberg::tresult PLUGIN_API connect(IConnectionPoint*) SMTG_OVERRIDE { return Steinberg::kResultOk; }
+    Steinberg::tresult PLUGIN_API disconnect(IConnectionPoint*) SMTG_OVERRIDE { return Steinberg::kResultOk; }
+    Steinberg::tresult PLUGIN_API notify(Steinberg::Vst::IMessage* message) SMTG_OVERRIDE
+    {
+        if (!message || !message->getMessageID() || !message->getAttributes())
+            return Steinberg::kInvalidArgument;
+        if (std::strcmp(message->getMessageID(), m_id) == 0)
+            records.push_back(m_read(*message->getAttributes()));
+        return Steinberg::kResultOk;
+    }
+    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) SMTG_OVERRIDE
+    {
+        QUERY_INTERFACE(iid, obj, Steinberg::FUnknown::iid, IConnectionPoint)
+        QUERY_INTERFACE(iid, obj, IConnectionPoint::iid, IConnectionPoint)
+        *obj = nullptr;
+        return Steinberg::kNoInterface;
+    }
+    Steinberg::uint32 PLUGIN_API addRef() SMTG_OVERRIDE { return 1; }
+    Steinberg::uint32 PLUGIN_API release() SMTG_OVERRIDE { return 1; }
+
+private:
+    const char* m_id;
+    T (*m_read)(Steinberg::Vst::IAttributeList&);
 };
 
 // One processor and controller from the loaded module.

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -116,12 +115,7 @@ TEST_F(PortableOutput, WritesTheModuleOutputForOtherSystems)
     const auto outputs = RenderAll();
     // What is written must be reproducible here in the first place.
     EXPECT_EQ(RenderAll(), outputs);
-    std::ofstream file(CORVEX_MODULE_OUTPUT_WRITE, std::ios::binary | std::ios::trunc);
-    ASSERT_TRUE(file) << "cannot write " << CORVEX_MODULE_OUTPUT_WRITE;
-    test::WriteMagic(file, kMagic);
-    for (const auto& output : outputs)
-        test::WriteRecord(file, output);
-    ASSERT_TRUE(file.flush()) << "cannot write " << CORVEX_MODULE_OUTPUT_WRITE;
+    ASSERT_TRUE(test::WriteRecords(CORVEX_MODULE_OUTPUT_WRITE, kMagic, outputs));
 }
 
 #endif
@@ -130,14 +124,11 @@ TEST_F(PortableOutput, WritesTheModuleOutputForOtherSystems)
 
 TEST_F(PortableOutput, EqualsTheLinuxModuleBitForBit)
 {
-    std::ifstream file(CORVEX_MODULE_OUTPUT_REFERENCE, std::ios::binary);
-    ASSERT_TRUE(file) << "no Linux output at " << CORVEX_MODULE_OUTPUT_REFERENCE
-                      << ": run the Linux tests (cmake --workflow --preset test) first";
-    ASSERT_TRUE(test::ReadMagic(file, kMagic)) << CORVEX_MODULE_OUTPUT_REFERENCE << " is not a module output file";
+    std::vector<std::vector<float>> reference;
+    ASSERT_TRUE(test::ReadRecords(CORVEX_MODULE_OUTPUT_REFERENCE, kMagic, Cases().size(), reference));
     const auto outputs = RenderAll();
     for (size_t i = 0; i < Cases().size(); ++i) {
-        std::vector<float> expected;
-        ASSERT_TRUE(test::ReadRecord(file, expected)) << Cases()[i].name << ": file too short";
+        const std::vector<float>& expected = reference[i];
         ASSERT_EQ(outputs[i].size(), expected.size()) << Cases()[i].name;
         size_t differing = 0;
         size_t first = expected.size();

@@ -7,7 +7,6 @@
 
 #include "PluginTestSupport.h"
 #include "PresetFile.h"
-#include "pluginterfaces/vst/ivsthostapplication.h"
 #include "pluginterfaces/vst/ivstmessage.h"
 #include "public.sdk/source/common/memorystream.h"
 
@@ -135,38 +134,6 @@ TEST_F(StateStreams, APresetWhoseStateChunkRunsPastItsDataIsRefused)
     }
 }
 
-// A connection point standing in for the controller, recording what the processor sends.
-class SpyPoint : public IConnectionPoint {
-public:
-    virtual ~SpyPoint() = default;
-    std::vector<std::string> texts;
-    tresult PLUGIN_API connect(IConnectionPoint*) SMTG_OVERRIDE { return kResultOk; }
-    tresult PLUGIN_API disconnect(IConnectionPoint*) SMTG_OVERRIDE { return kResultOk; }
-    tresult PLUGIN_API notify(IMessage* message) SMTG_OVERRIDE
-    {
-        TChar text[256] = {};
-        if (!message || !message->getMessageID() || !message->getAttributes())
-            return kInvalidArgument;
-        if (std::strcmp(message->getMessageID(), "TextMessage") == 0 &&
-            message->getAttributes()->getString("Text", text, sizeof(text)) == kResultOk) {
-            std::string narrow;
-            for (TChar* c = text; *c; ++c)
-                narrow.push_back(static_cast<char>(*c));
-            texts.push_back(narrow);
-        }
-        return kResultOk;
-    }
-    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) SMTG_OVERRIDE
-    {
-        QUERY_INTERFACE(iid, obj, FUnknown::iid, IConnectionPoint)
-        QUERY_INTERFACE(iid, obj, IConnectionPoint::iid, IConnectionPoint)
-        *obj = nullptr;
-        return kNoInterface;
-    }
-    uint32 PLUGIN_API addRef() SMTG_OVERRIDE { return 1; }
-    uint32 PLUGIN_API release() SMTG_OVERRIDE { return 1; }
-};
-
 // A message from a host that gives it no attribute list.
 class AttributelessMessage : public IMessage {
 public:
@@ -189,23 +156,19 @@ private:
     const char* m_id;
 };
 
-IMessage* NewMessage(const char* id)
-{
-    FUnknownPtr<IHostApplication> host(test::HostContext());
-    IMessage* message = nullptr;
-    TUID cid;
-    IMessage::iid.toTUID(cid);
-    host->createInstance(cid, cid, reinterpret_cast<void**>(&message));
-    message->setMessageID(id);
-    return message;
-}
-
 class Messages : public test::PluginTest {};
 
 TEST_F(Messages, ActivationIsAnnouncedToTheConnectedPeer)
 {
     FUnknownPtr<IConnectionPoint> processor(plugin->Component());
-    SpyPoint spy;
+    test::RecordingPoint<std::string> spy("TextMessage", [](IAttributeList& attributes) {
+        TChar text[256] = {};
+        attributes.getString("Text", text, sizeof(text));
+        std::string narrow;
+        for (TChar* c = text; *c; ++c)
+            narrow.push_back(static_cast<char>(*c));
+        return narrow;
+    });
     FUnknownPtr<IConnectionPoint> controller(plugin->Controller());
     processor->disconnect(controller);
     ASSERT_EQ(processor->connect(&spy), kResultOk);
@@ -213,15 +176,15 @@ TEST_F(Messages, ActivationIsAnnouncedToTheConnectedPeer)
     plugin->Component()->setActive(true);
     plugin->Component()->setActive(false);
     processor->disconnect(&spy);
-    ASSERT_EQ(spy.texts.size(), 2u);
-    EXPECT_EQ(spy.texts[0], "Corvex::setActive (true)");
-    EXPECT_EQ(spy.texts[1], "Corvex::setActive (false)");
+    ASSERT_EQ(spy.records.size(), 2u);
+    EXPECT_EQ(spy.records[0], "Corvex::setActive (true)");
+    EXPECT_EQ(spy.records[1], "Corvex::setActive (false)");
 }
 
 TEST_F(Messages, TextIsPrintedVerbatim)
 {
     FUnknownPtr<IConnectionPoint> processor(plugin->Component());
-    IMessage* message = NewMessage("TextMessage");
+    IMessage* message = test::NewMessage("TextMessage");
     message->getAttributes()->setString("Text", STR16("100% %s %d %n done"));
     ::testing::internal::CaptureStderr();
     const tresult result = processor->notify(message);
@@ -236,23 +199,23 @@ TEST_F(Messages, BinaryAndOtherMessages)
     FUnknownPtr<IConnectionPoint> processor(plugin->Component());
     EXPECT_EQ(processor->notify(nullptr), kInvalidArgument);
 
-    IMessage* binary = NewMessage("BinaryMessage");
+    IMessage* binary = test::NewMessage("BinaryMessage");
     const char payload[3] = {1, 2, 3};
     binary->getAttributes()->setBinary("MyData", payload, sizeof payload);
     EXPECT_EQ(processor->notify(binary), kResultOk);
     binary->release();
 
     // Without "MyData" the base answers, and it knows no such message.
-    IMessage* bare = NewMessage("BinaryMessage");
+    IMessage* bare = test::NewMessage("BinaryMessage");
     EXPECT_EQ(processor->notify(bare), kResultFalse);
     bare->release();
-    IMessage* other = NewMessage("SomethingElse");
+    IMessage* other = test::NewMessage("SomethingElse");
     EXPECT_EQ(processor->notify(other), kResultFalse);
     other->release();
 
     // The controller accepts the processor's texts silently.
     FUnknownPtr<IConnectionPoint> controller(plugin->Controller());
-    IMessage* text = NewMessage("TextMessage");
+    IMessage* text = test::NewMessage("TextMessage");
     text->getAttributes()->setString("Text", STR16("Corvex::setActive (true)"));
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(controller->notify(text), kResultOk);
