@@ -10,12 +10,6 @@ ParamValueQueue::ParamValueQueue(ParamID id, int32 capacity) : m_id(id)
     m_points.reserve(static_cast<size_t>(capacity));
 }
 
-void ParamValueQueue::Reset(ParamID id)
-{
-    m_id = id;
-    m_points.clear();
-}
-
 tresult PLUGIN_API ParamValueQueue::addPoint(int32 sampleOffset, ParamValue value, int32& index)
 {
     index = getPointCount();
@@ -31,16 +25,11 @@ tresult PLUGIN_API ParamValueQueue::queryInterface(const TUID iid, void** obj)
     return kNoInterface;
 }
 
-ParameterChanges::ParameterChanges(int32 capacity)
+ParameterChanges::ParameterChanges(int32 capacity) : m_capacity(capacity)
 {
     m_queues.reserve(static_cast<size_t>(capacity));
     for (int32 i = 0; i < capacity; ++i)
         m_queues.emplace_back();
-}
-
-void ParameterChanges::Clear()
-{
-    m_count = 0;
 }
 
 ParamValueQueue* ParameterChanges::Find(ParamID id)
@@ -76,7 +65,7 @@ IParamValueQueue* PLUGIN_API ParameterChanges::addParameterData(const ParamID& i
             return &m_queues[static_cast<size_t>(i)];
         }
     }
-    if (m_count >= static_cast<int32>(m_queues.size()))
+    if (m_count >= m_capacity)
         return nullptr;
     index = m_count++;
     m_queues[static_cast<size_t>(index)].Reset(id);

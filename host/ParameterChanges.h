@@ -19,7 +19,11 @@ public:
     ParamValueQueue& operator=(ParamValueQueue&&) = default;
     virtual ~ParamValueQueue() = default;
 
-    void Reset(Steinberg::Vst::ParamID id);
+    void Reset(Steinberg::Vst::ParamID id)
+    {
+        m_id = id;
+        m_points.clear();
+    }
 
     Steinberg::Vst::ParamID PLUGIN_API getParameterId() SMTG_OVERRIDE { return m_id; }
     int32 PLUGIN_API getPointCount() SMTG_OVERRIDE { return static_cast<int32>(m_points.size()); }
@@ -55,7 +59,8 @@ public:
     explicit ParameterChanges(int32 capacity = 32);
     virtual ~ParameterChanges() = default;
 
-    void Clear();
+    // Inline, as hosts clear both lists once per block.
+    void Clear() { m_count = 0; }
     // Adds one point for id (creating its queue), returning false if the list is full.
     bool Add(Steinberg::Vst::ParamID id, Steinberg::Vst::ParamValue value, int32 sampleOffset = 0);
     // The queue for id, or nullptr.
@@ -74,6 +79,7 @@ public:
 
 private:
     std::vector<ParamValueQueue> m_queues;
+    int32 m_capacity;
     int32 m_count = 0;
 };
 

@@ -52,6 +52,18 @@ void ProcessBlock::SetInPlace(bool inPlace)
     outputBus.channelBuffers32 = m_outPointers.data();
 }
 
+void ProcessBlock::UseBuffers(float** in, float** out)
+{
+    inputBus.channelBuffers32 = in;
+    outputBus.channelBuffers32 = out;
+}
+
+void ProcessBlock::UseOwnBuffers()
+{
+    inputBus.channelBuffers32 = m_inPointers.data();
+    outputBus.channelBuffers32 = m_outPointers.data();
+}
+
 void ProcessBlock::SetTempo(double bpm)
 {
     context.tempo = bpm;

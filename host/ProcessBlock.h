@@ -43,6 +43,11 @@ public:
     float* Out(Steinberg::int32 channel) { return m_out[static_cast<size_t>(channel)].data(); }
     // Lets output channel c alias input channel c (in-place processing) or not.
     void SetInPlace(bool inPlace);
+    // Has the processor read from and write to the caller's channels (arrays of as many
+    // pointers as the buses have channels, alive until the next call) rather than In and Out,
+    // so that a host holding its audio elsewhere copies nothing. UseOwnBuffers goes back.
+    void UseBuffers(float** in, float** out);
+    void UseOwnBuffers();
 
     // Fills the process data for a block of numSamples (at most MaxSamples) and clears the
     // output parameter changes. The input changes, event list and context stay as set.

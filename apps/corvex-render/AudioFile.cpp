@@ -74,6 +74,14 @@ std::int64_t HeaderFrames(const std::string& path, int major, int subtype)
     return frames;
 }
 
+void Deinterleave(const float* from, float* left, float* right, long frames)
+{
+    for (long i = 0; i < frames; ++i) {
+        left[i] = from[2 * i];
+        right[i] = from[2 * i + 1];
+    }
+}
+
 std::string Lowercase(std::string s)
 {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -221,10 +229,18 @@ long CSndfileSource::Read(float* left, float* right, long frames)
                 continue;
         }
         const long count = std::min(frames - done, m_iChunkFrames - m_iChunkRead);
-        for (long i = 0; i < count; ++i) {
-            const std::size_t frame = static_cast<std::size_t>(m_iChunkRead + i) * width;
-            left[done + i] = m_afInterleaved[frame + l];
-            right[done + i] = m_afInterleaved[frame + r];
+        const float* from = m_afInterleaved.data() + static_cast<std::size_t>(m_iChunkRead) * width;
+        // A stereo or mono file's own channels, the usual case, in loops the compiler vectorises.
+        if (width == 2 && l == 0 && r == 1) {
+            Deinterleave(from, left + done, right + done, count);
+        } else if (width == 1) {
+            std::copy_n(from, count, left + done);
+            std::copy_n(from, count, right + done);
+        } else {
+            for (long i = 0; i < count; ++i, from += width) {
+                left[done + i] = from[l];
+                right[done + i] = from[r];
+            }
         }
         done += count;
         m_iChunkRead += count;

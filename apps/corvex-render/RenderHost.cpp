@@ -50,7 +50,7 @@ public:
     bool SetState(const std::vector<unsigned char>& bytes, std::string& error) override;
     bool GetState(std::vector<unsigned char>& bytes, std::string& error) override;
     bool Start(double sampleRate, int maxBlock, double tempo, std::string& error) override;
-    bool Process(const float* inLeft, const float* inRight, float* outLeft, float* outRight, int frames,
+    bool Process(float* inLeft, float* inRight, float* outLeft, float* outRight, int frames,
                  const std::vector<ParamSetting>& changes, bool& clipLed) override;
     void Stop() override;
     void RelayOutputValues();
@@ -65,6 +65,9 @@ private:
     std::unique_ptr<hosting::PluginModule> m_pModule;
     std::unique_ptr<hosting::PluginInstance> m_pInstance;
     std::unique_ptr<hosting::ProcessBlock> m_pBlock;
+    // The caller's channels the block's buses point at.
+    float* m_apfIn[2] = {};
+    float* m_apfOut[2] = {};
     std::vector<ModuleParam> m_aParams;
     std::string m_sLibrary;
     bool m_bActive = false;
@@ -131,6 +134,7 @@ bool CCorvexInstance::Start(double sampleRate, int maxBlock, double tempo, std::
     }
     m_bActive = true;
     m_pBlock = std::make_unique<hosting::ProcessBlock>(2, 2, maxBlock);
+    m_pBlock->UseBuffers(m_apfIn, m_apfOut);
     m_pBlock->SetTempo(tempo);
     m_pBlock->context.state |= ProcessContext::kPlaying;
     m_pBlock->context.sampleRate = sampleRate;
@@ -140,7 +144,7 @@ bool CCorvexInstance::Start(double sampleRate, int maxBlock, double tempo, std::
     return true;
 }
 
-bool CCorvexInstance::Process(const float* inLeft, const float* inRight, float* outLeft, float* outRight, int frames,
+bool CCorvexInstance::Process(float* inLeft, float* inRight, float* outLeft, float* outRight, int frames,
                               const std::vector<ParamSetting>& changes, bool& clipLed)
 {
     hosting::ProcessBlock& block = *m_pBlock;
@@ -149,15 +153,15 @@ bool CCorvexInstance::Process(const float* inLeft, const float* inRight, float* 
         block.inputChanges.Add(change.id, change.value);
         m_pInstance->Controller()->setParamNormalized(change.id, change.value);
     }
-    std::copy_n(inLeft, frames, block.In(0));
-    std::copy_n(inRight, frames, block.In(1));
+    m_apfIn[0] = inLeft;
+    m_apfIn[1] = inRight;
+    m_apfOut[0] = outLeft;
+    m_apfOut[1] = outRight;
     ProcessData& data = block.Prepare(frames);
     block.inputBus.silenceFlags = 0;
     block.outputBus.silenceFlags = 0;
     if (m_pInstance->Processor()->process(data) != kResultOk)
         return false;
-    std::copy_n(block.Out(0), frames, outLeft);
-    std::copy_n(block.Out(1), frames, outRight);
     block.context.projectTimeSamples += frames;
 
     // Output changes go to the controller as a host relays them: the latest value of each, at
@@ -165,13 +169,17 @@ bool CCorvexInstance::Process(const float* inLeft, const float* inRight, float* 
     for (int32 i = 0; i < block.outputChanges.getParameterCount(); ++i) {
         // Through the queue's own type: direct calls, once per block and output parameter.
         hosting::ParamValueQueue& queue = block.outputChanges.Queue(i);
+        const int32 points = queue.getPointCount();
+        if (points == 0)
+            continue;
         const ParamID id = queue.getParameterId();
         int32 offset = 0;
         ParamValue value = 0.0;
-        for (int32 p = 0; p < queue.getPointCount(); ++p)
-            if (queue.getPoint(p, offset, value) == kResultOk && id == corvex::kOuputClippingLed && value > 0.0)
-                clipLed = true;
-        if (queue.getPointCount() > 0 && id < static_cast<ParamID>(kParamTableSize)) {
+        if (id == corvex::kOuputClippingLed)
+            for (int32 p = 0; p < points; ++p)
+                if (queue.getPoint(p, offset, value) == kResultOk && value > 0.0)
+                    clipLed = true;
+        if (id < static_cast<ParamID>(kParamTableSize) && queue.getPoint(points - 1, offset, value) == kResultOk) {
             m_adRelayValues[id] = value;
             m_abRelayPending[id] = true;
         }

@@ -40,9 +40,11 @@ public:
     // Stereo buses, offline 32-bit processing at `sampleRate` with blocks of at most `maxBlock`.
     virtual bool Start(double sampleRate, int maxBlock, double tempo, std::string& error) = 0;
 
-    // One block. `changes` are sent as this block's input parameter changes (one point at offset
-    // 0 each). Sets `clipLed` if the processor reported the output clip LED lit.
-    virtual bool Process(const float* inLeft, const float* inRight, float* outLeft, float* outRight, int frames,
+    // One block, processed in the caller's buffers: the processor gets them as its bus channels
+    // (and may use the input ones as it pleases). `changes` are sent as this block's input
+    // parameter changes (one point at offset 0 each). Sets `clipLed` if the processor reported
+    // the output clip LED lit.
+    virtual bool Process(float* inLeft, float* inRight, float* outLeft, float* outRight, int frames,
                          const std::vector<ParamSetting>& changes, bool& clipLed) = 0;
 
     virtual void Stop() = 0;

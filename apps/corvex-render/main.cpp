@@ -25,6 +25,10 @@
 #include <fstream>
 #include <iterator>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 using namespace corvex::render;
@@ -224,6 +228,27 @@ std::string Decibels(float peak)
     return text;
 }
 
+// The largest magnitude in two channels and `peak`; NaNs are passed over.
+float PeakOf(const float* left, const float* right, long frames, float peak)
+{
+    long i = 0;
+#if defined(__SSE2__)
+    // maxps(x, m) keeps m where x is a NaN, as the scalar loop below does.
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    __m128 lanes = _mm_set1_ps(peak);
+    for (; i + 4 <= frames; i += 4) {
+        lanes = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(left + i), magnitude), lanes);
+        lanes = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(right + i), magnitude), lanes);
+    }
+    float held[4];
+    _mm_storeu_ps(held, lanes);
+    peak = std::max({held[0], held[1], held[2], held[3]});
+#endif
+    for (; i < frames; ++i)
+        peak = std::max({peak, std::fabs(left[i]), std::fabs(right[i])});
+    return peak;
+}
+
 // A file that ends before its header said, or that cannot be read to its end, is reported;
 // with --strict it fails the render and nothing is written.
 void ReportShortInput(const Options& o, const CSndfileSource& file, std::int64_t read, std::int64_t promised,
@@ -328,30 +353,38 @@ int Run(const Options& o)
     if (!writer)
         throw Failure{kExitFailure, error};
 
-    std::vector<float> inLeft(o.block), inRight(o.block), outLeft(o.block), outRight(o.block);
+    // Audio moves through in chunks of whole blocks, so that the files and the peak see few
+    // large calls however small the blocks the plug-in is handed.
+    const long block = o.block;
+    const long chunk = block * std::max(1L, kChunkFrames / block);
+    std::vector<float> inLeft(chunk), inRight(chunk), outLeft(chunk), outRight(chunk);
+    const std::vector<ParamSetting> noChanges;
     CProgressBar progress(totalFrames, rate, !o.quiet);
     const auto started = std::chrono::steady_clock::now();
     std::int64_t done = 0, tailDone = 0, inputFrames = 0;
     float peak = 0.0f;
     bool clipLed = false;
     bool sourceEnded = false;
-    while (true) {
+    const auto stopIfInterrupted = [&] {
         if (g_bInterrupted) {
             progress.Finish();
             writer->Discard();
             throw Failure{kExitInterrupted, "interrupted; no output written"};
         }
+    };
+    while (true) {
+        stopIfInterrupted();
         long frames = 0;
         if (!sourceEnded) {
-            frames = source->Read(inLeft.data(), inRight.data(), o.block);
+            frames = source->Read(inLeft.data(), inRight.data(), chunk);
             inputFrames += frames;
-            sourceEnded = frames < o.block;
+            sourceEnded = frames < chunk;
             if (sourceEnded && file)
                 ReportShortInput(o, *file, inputFrames, promisedFrames, *writer, progress);
         }
         // The tail continues with silence after the last input frame, in whole blocks as a host would.
-        if (frames < o.block && tailDone < tailFrames) {
-            const long extra = static_cast<long>(std::min<std::int64_t>(o.block - frames, tailFrames - tailDone));
+        if (frames < chunk && tailDone < tailFrames) {
+            const long extra = static_cast<long>(std::min<std::int64_t>(chunk - frames, tailFrames - tailDone));
             std::fill_n(inLeft.data() + frames, extra, 0.0f);
             std::fill_n(inRight.data() + frames, extra, 0.0f);
             frames += extra;
@@ -359,17 +392,20 @@ int Run(const Options& o)
         }
         if (frames == 0)
             break;
-        if (plugin) {
-            if (!plugin->Process(inLeft.data(), inRight.data(), outLeft.data(), outRight.data(),
-                                 static_cast<int>(frames), done == 0 ? changes : std::vector<ParamSetting>{}, clipLed))
+        for (long at = 0; at < frames; at += block) {
+            if (at > 0)
+                stopIfInterrupted();
+            const int count = static_cast<int>(std::min(block, frames - at));
+            if (!plugin) {
+                std::copy_n(inLeft.data() + at, count, outLeft.data() + at);
+                std::copy_n(inRight.data() + at, count, outRight.data() + at);
+            } else if (!plugin->Process(inLeft.data() + at, inRight.data() + at, outLeft.data() + at,
+                                        outRight.data() + at, count, done + at == 0 ? changes : noChanges, clipLed)) {
                 throw Failure{kExitFailure, "the plug-in failed to process the block at " +
-                                                std::to_string(static_cast<double>(done) / rate) + " s"};
-        } else {
-            std::copy_n(inLeft.data(), frames, outLeft.data());
-            std::copy_n(inRight.data(), frames, outRight.data());
+                                                std::to_string(static_cast<double>(done + at) / rate) + " s"};
+            }
         }
-        for (long i = 0; i < frames; ++i)
-            peak = std::max({peak, std::fabs(outLeft[i]), std::fabs(outRight[i])});
+        peak = PeakOf(outLeft.data(), outRight.data(), frames, peak);
         if (!writer->Write(outLeft.data(), outRight.data(), frames))
             throw Failure{kExitFailure, "cannot write output file " + Quoted(destination) + " (disk full?)"};
         done += frames;

@@ -1,6 +1,7 @@
 // The processor through the binary interface: buses, set-up, parameter changes, bypass,
 // silence, indicators, odd block shapes.
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -320,6 +321,57 @@ TEST_F(Processor, MonoBusesRunOnTheOneChannel)
         EXPECT_EQ(std::memcmp(input.data(), inPlace ? block.In(0) : block.Out(0), kBlock * sizeof(float)), 0);
         SetParameters({{19, 0.0}});
     }
+}
+
+// A host holding its audio in its own buffers (here one long stretch, cut at odd, unaligned
+// offsets) hears what the block's own channels give, and those stay untouched.
+TEST_F(Processor, CallersBuffersTakeTheBlocksPlace)
+{
+    constexpr int32 kTotal = 6 * kBlock;
+    std::vector<float> left(kTotal), right(kTotal);
+    test::FillSine(left.data(), kTotal, 220.0, kRate, 0.5);
+    test::FillSine(right.data(), kTotal, 330.0, kRate, 0.5);
+    auto render = [&](bool callers) {
+        plugin.reset();
+        plugin = NewInstance();
+        Start();
+        ProcessBlock block(2, 2, kBlock);
+        std::vector<float> inLeft = left, inRight = right, outLeft(kTotal), outRight(kTotal);
+        float* in[2] = {};
+        float* out[2] = {};
+        if (callers)
+            block.UseBuffers(in, out);
+        for (int32 at = 0, n = 0; at < kTotal; at += n) {
+            n = std::min(kTotal - at, at % 3 ? kBlock : 101);
+            in[0] = inLeft.data() + at;
+            in[1] = inRight.data() + at;
+            out[0] = outLeft.data() + at;
+            out[1] = outRight.data() + at;
+            if (!callers) {
+                std::copy_n(in[0], n, block.In(0));
+                std::copy_n(in[1], n, block.In(1));
+            }
+            EXPECT_EQ(Process(block, n), kResultOk);
+            if (!callers) {
+                std::copy_n(block.Out(0), n, out[0]);
+                std::copy_n(block.Out(1), n, out[1]);
+            }
+        }
+        if (callers) {
+            EXPECT_TRUE(test::AllZero(block.Out(0), kBlock) && test::AllZero(block.Out(1), kBlock));
+            block.UseOwnBuffers();
+            test::FillSine(block.In(0), kBlock, 220.0, kRate, 0.5);
+            EXPECT_EQ(Process(block, kBlock), kResultOk);
+            EXPECT_FALSE(test::AllZero(block.Out(0), kBlock)) << "back on its own channels";
+        }
+        outLeft.insert(outLeft.end(), outRight.begin(), outRight.end());
+        return outLeft;
+    };
+    const std::vector<float> own = render(false);
+    EXPECT_GT(test::RmsDb(own.data(), kTotal), -40.0);
+    const std::vector<float> callers = render(true);
+    ASSERT_EQ(callers.size(), own.size());
+    EXPECT_EQ(std::memcmp(callers.data(), own.data(), own.size() * sizeof(float)), 0);
 }
 
 TEST_F(Processor, TempoIsTakenOnlyWhenValid)

@@ -310,6 +310,29 @@ TEST_F(RenderTool, SummaryReportsDurationPeakAndClipLed)
     EXPECT_EQ(r.out, "");
 }
 
+// The reported peak is the largest magnitude of either channel, wherever in the render it falls.
+TEST_F(RenderTool, SummaryPeakIsTheLargestSampleOfEitherChannel)
+{
+    struct PeakCase {
+        int frames, at, channel;
+        float value;
+        const char* block;
+        const char* report;
+    };
+    const PeakCase cases[] = {
+        {4099, 4098, 1, -0.5f, "1024", "peak -6.0 dBFS"}, {4099, 2051, 0, 0.25f, "7", "peak -12.0 dBFS"},
+        {1000, 0, 1, -0.125f, "1", "peak -18.1 dBFS"},    {1000, 999, 0, 0.5f, "64", "peak -6.0 dBFS"},
+    };
+    for (const PeakCase& c : cases) {
+        std::vector<float> left(c.frames, 0.01f), right(c.frames, -0.01f);
+        (c.channel ? right : left)[c.at] = c.value;
+        WriteAudio(dir / "in.wav", Stereo(left, right), kWavFloat);
+        const RunResult r = RunRender({Path("in.wav"), Path("out.wav"), "--bypass", "--block", c.block});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.out.find(c.report), std::string::npos) << c.at << ": " << r.out;
+    }
+}
+
 struct BadCase {
     std::string name;
     std::vector<std::string> args; // "@" prefixes a name inside the scratch directory
