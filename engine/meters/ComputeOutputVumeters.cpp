@@ -2,17 +2,15 @@
 
 #include <cmath>
 
+#include "meters/PeakMagnitude.h"
+
 namespace corvex {
 namespace {
 
 // Largest magnitude of a channel, at most 1.0; a NaN never raises it.
 float PeakMagnitude(const float* afSamples, int n)
 {
-    float fPeak = 0.0f;
-    for (int i = 0; i < n; ++i) {
-        const float a = std::fabs(afSamples[i]);
-        fPeak = a > fPeak ? a : fPeak;
-    }
+    const float fPeak = LargestMagnitude(afSamples, n);
     return fPeak < 1.0f ? fPeak : 1.0f;
 }
 
