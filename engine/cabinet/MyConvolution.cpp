@@ -180,11 +180,6 @@ CCabinetImpulse* CMyConvolution::TakeRetired()
     return pOut;
 }
 
-int CMyConvolution::Taps() const
-{
-    return static_cast<int>(static_cast<float>(m_iBuffSizeToUse) * kTapShare);
-}
-
 bool CMyConvolution::IsStale(const CabinetVoicing& voicing, double dRate, float fSwitch) const
 {
     if (!m_iImpulseValid)
@@ -260,19 +255,9 @@ double CMyConvolution::WrappedSum(int& iCount) const
     return dSum;
 }
 
-int CMyConvolution::Process(const float* inL, const float*, float* outL, float* outR, int n)
+void CMyConvolution::UpdateVoicing(float fSwitch, double dRate)
 {
-    if (!CORVEX_CHECK(m_afParams) || !CORVEX_CHECK(m_pfSampleRate))
-        return 0;
-    // Named as the reports name them.
-    const int BuffSizeToUse = m_iBuffSizeToUse, lSize = m_lSize, lWriteCursor = m_lWriteCursor;
-    if (!CORVEX_CHECK(BuffSizeToUse <= BUFCONVOLUTIONSIZE) || !CORVEX_CHECK(lSize <= BUFCONVOLUTIONSIZE) ||
-        !CORVEX_CHECK(lWriteCursor < BUFCONVOLUTIONSIZE))
-        return 0;
-
-    const float fSwitch = Param(kDistortionOnOff);
     const CabinetVoicing& voicing = fSwitch == 0.0f ? kCleanVoicing : kDistortionVoicing;
-    const double dRate = *m_pfSampleRate;
     if (IsStale(voicing, dRate, fSwitch)) {
         BuildImpulse(voicing, dRate);
         m_iImpulseValid = 1;
@@ -286,6 +271,24 @@ int CMyConvolution::Process(const float* inL, const float*, float* outL, float* 
         m_fLevel = static_cast<float>(std::pow(10.0, static_cast<double>(voicing.fLevelDb / 20.0f)));
         m_pLevelVoicing = &voicing;
     }
+}
+
+int CMyConvolution::Process(const float* inL, const float*, float* outL, float* outR, int n)
+{
+    if (!CORVEX_CHECK(m_afParams) || !CORVEX_CHECK(m_pfSampleRate))
+        return 0;
+    // Named as the reports name them.
+    const int BuffSizeToUse = m_iBuffSizeToUse, lSize = m_lSize, lWriteCursor = m_lWriteCursor;
+    if (!CORVEX_CHECK(BuffSizeToUse <= BUFCONVOLUTIONSIZE) || !CORVEX_CHECK(lSize <= BUFCONVOLUTIONSIZE) ||
+        !CORVEX_CHECK(lWriteCursor < BUFCONVOLUTIONSIZE))
+        return 0;
+
+    const float fSwitch = Param(kDistortionOnOff);
+    const double dRate = *m_pfSampleRate;
+    // The switch selects the voicing, so the same switch and rate as at the last call leave the
+    // response, the weights it was built from and the level as they are.
+    if (!m_iImpulseValid || !SameValue(fSwitch, m_fBuiltSwitch) || !SameValue(dRate, m_dBuiltSampleRate))
+        UpdateVoicing(fSwitch, dRate);
     const float fLevel = m_fLevel;
     const int iTaps = Taps();
     if (iTaps != m_iPreparedTaps)

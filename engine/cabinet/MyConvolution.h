@@ -74,12 +74,14 @@ public:
     int ResponseLength() const { return m_iBuffSizeToUse; }
     int HistoryLength() const { return m_lSize; }
     // Leading entries of the response that take part in the convolution.
-    int Taps() const;
+    int Taps() const { return static_cast<int>(static_cast<float>(m_iBuffSizeToUse) * kTapShare); }
     // Number of impulse-response builds since construction.
     long BuildCount() const { return m_lBuildCount; }
 
 private:
     bool IsStale(const CabinetVoicing& voicing, double dRate, float fSwitch) const;
+    // The voicing of switch value fSwitch at dRate: the response rebuilt where stale, the level.
+    void UpdateVoicing(float fSwitch, double dRate);
     void BuildImpulse(const CabinetVoicing& voicing, double dRate);
     void PrepareTaps(int iTaps);
     static constexpr int kGroup = 4;

@@ -79,12 +79,18 @@ float CMyDelay::EighthNoteSamples()
     const float fLength = static_cast<float>(m_iLineLength);
     const auto fits = [fLength](float S) { return S >= 1.0f && S < fLength; };
 
+    m_iKnownLength = -1;
     float S = SamplesForTempo(m_pfTempo ? *m_pfTempo : kTempoWithoutHost, fs);
     if (m_pfTempo) {
-        if (fits(S))
+        if (fits(S)) {
             m_fLastTempo = *m_pfTempo;
-        else
+            // Only this outcome depends on nothing but the tempo, the rate and the line length.
+            m_fKnownTempo = *m_pfTempo;
+            m_fKnownRate = fs;
+            m_iKnownLength = m_iLineLength;
+        } else {
             S = SamplesForTempo(m_fLastTempo, fs);
+        }
     }
     if (fits(S))
         return S;
@@ -95,6 +101,22 @@ float CMyDelay::EighthNoteSamples()
         return fLength - 1.0f;
     }
     return 1.0f;
+}
+
+void CMyDelay::UpdateTaps()
+{
+    const float S = EighthNoteSamples();
+    m_fSamplesForDelay = S;
+    // A tap D = iD + f samples back reads f x line[w - iD - 1] + (1 - f) x line[w - iD]. Both
+    // taps move with the write index, so their indices advance by one per sample instead of
+    // being recomputed modulo the line. The left tap is an eighth note back, the right a
+    // quarter note (which may wrap past the line length).
+    m_iTapWholeL = static_cast<int>(S);
+    m_fTapFracL = S - static_cast<float>(m_iTapWholeL);
+    const float S2 = 2.0f * S;
+    const int iS2Whole = static_cast<int>(S2);
+    m_fTapFracR = S2 - static_cast<float>(iS2Whole);
+    m_iTapWholeR = iS2Whole % m_iLineLength;
 }
 
 int CMyDelay::Process(const float* inL, const float* inR, float* outL, float* outR, int n)
@@ -115,20 +137,14 @@ int CMyDelay::Process(const float* inL, const float* inR, float* outL, float* ou
     const float g = fLevel * kFeedbackPerLevel;
     const float d = 1.0f - fLevel;
 
-    const float S = EighthNoteSamples();
-    m_fSamplesForDelay = S;
+    // The taps of the last call hold while the host tempo, the rate and the line length do.
+    if (!m_pfTempo || *m_pfTempo != m_fKnownTempo || SampleRate() != m_fKnownRate || m_iLineLength != m_iKnownLength)
+        UpdateTaps();
     const int L = m_iLineLength;
-
-    // A tap D = iD + f samples back reads f x line[w - iD - 1] + (1 - f) x line[w - iD]. Both
-    // taps move with the write index, so their indices advance by one per sample instead of
-    // being recomputed modulo the line. The left tap is an eighth note back, the right a
-    // quarter note (which may wrap past the line length).
-    const int iS = static_cast<int>(S);
-    const float fFracL = S - static_cast<float>(iS);
-    const float S2 = 2.0f * S;
-    const int iS2Whole = static_cast<int>(S2);
-    const float fFracR = S2 - static_cast<float>(iS2Whole);
-    const int iS2 = iS2Whole % L;
+    const int iS = m_iTapWholeL;
+    const float fFracL = m_fTapFracL;
+    const int iS2 = m_iTapWholeR;
+    const float fFracR = m_fTapFracR;
 
     int w = m_iWriteIndice;
     const int iWrittenEnd = n < L - w ? w + n : L;

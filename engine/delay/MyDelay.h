@@ -37,6 +37,8 @@ public:
 
 private:
     float EighthNoteSamples();
+    // Sets the eighth note and the taps' whole and fractional parts from it.
+    void UpdateTaps();
 
     float* m_afLineL = nullptr;  // DELAYBUFFERSIZE entries
     float* m_afLineR = nullptr;  // DELAYBUFFERSIZE entries
@@ -46,6 +48,15 @@ private:
     int m_iBuffSizeToUse = 0;    // line length for the rate at SetSampleRate
     float m_fLastTempo = kInitialTempo; // last host tempo whose eighth note fitted the line
     float m_fSamplesForDelay = 0.0f;
+    // The taps: whole samples back (the right one within the line) and fractions.
+    int m_iTapWholeL = 0;
+    float m_fTapFracL = 0.0f;
+    int m_iTapWholeR = 0;
+    float m_fTapFracR = 0.0f;
+    // The host tempo, rate and line length the taps follow from alone (-1: none such).
+    float m_fKnownTempo = 0.0f;
+    float m_fKnownRate = 0.0f;
+    int m_iKnownLength = -1;
 };
 
 } // namespace corvex

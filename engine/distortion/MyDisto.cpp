@@ -69,12 +69,8 @@ float CMyDisto::DriveGain(float fLevel)
     return DbToGain(kDriveSpanDb * fLevel + kDriveFloorDb);
 }
 
-void CMyDisto::UpdateSections()
+void CMyDisto::UpdateSections(float fs)
 {
-    // The sections depend on nothing but the rate.
-    const float fs = SampleRate();
-    if (fs == m_fSectionsRate)
-        return;
     m_fSectionsRate = fs;
     for (int k = 0; k < kSectionCount; ++k) {
         const SectionSetting& setting = kSectionSettings[k];
@@ -89,7 +85,10 @@ int CMyDisto::Process(const float* inL, const float* inR, float* outL, float* ou
         return 0;
 
     // Coefficients follow the sample rate even while bypassed, so switching on needs no update.
-    UpdateSections();
+    // The sections depend on nothing but the rate.
+    const float fs = SampleRate();
+    if (fs != m_fSectionsRate)
+        UpdateSections(fs);
 
     if (!IsOn(kDistortionOnOff)) {
         PassThrough(inL, inR, outL, outR, n);

@@ -21,7 +21,8 @@ public:
     static float DriveGain(float fLevel);
 
 private:
-    void UpdateSections();
+    // Sets the sections for rate fs.
+    void UpdateSections(float fs);
 
     // P1-P3: pre-emphasis summed with the dry input ahead of the drive; H, M, L2: voice 2's
     // high-pass and mid boost before its clip and low-pass after it; L3-L6: low-passes behind

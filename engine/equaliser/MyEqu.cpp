@@ -17,12 +17,21 @@ int CMyEqu::Configure(const EffectConfiguration& configuration, bool bPostDisto)
     return 1;
 }
 
-const CMyEqu::Voicing& CMyEqu::CurrentVoicing() const
+void CMyEqu::UpdateBands(const Voicing& voicing, float fs)
 {
-    const bool bDistortion = IsOn(kDistortionOnOff);
-    if (m_bPostDisto)
-        return bDistortion ? kPostDistortionOn : kPostDistortionOff;
-    return bDistortion ? kPreDistortionOn : kPreDistortionOff;
+    // The bank has carried the memories since it was loaded; the bands take them back before the
+    // bank loads again with the new coefficients.
+    if (m_pBandsVoicing)
+        m_bank.Store(m_aBands);
+    for (int k = 0; k < kBandCount; ++k)
+        m_aBands[k].SetFilter(Biquad::kPeak, static_cast<double>(kCentreHz[k] / fs), kBandQ,
+                              kPeakGainPerValue * static_cast<double>(voicing.afBandDb[k]));
+    m_pBandsVoicing = &voicing;
+    m_fBandsRate = fs;
+    m_bank.Load(m_aBands, kBandCount);
+    if (m_bRightLive)
+        m_bankRight.TakeCoefficients(m_bank);
+    m_fOutputGain = static_cast<float>(std::pow(10.0, static_cast<double>(voicing.fOutputDb / 20.0f)));
 }
 
 int CMyEqu::Process(const float* inL, const float* inR, float* outL, float* outR, int n)
@@ -31,36 +40,16 @@ int CMyEqu::Process(const float* inL, const float* inR, float* outL, float* outR
         return 0;
 
     const Voicing& voicing = CurrentVoicing();
-    // The bands depend on nothing but the voicing and the rate.
+    // The bands depend on nothing but the voicing and the rate, the output gain on the voicing.
     const float fs = SampleRate();
-    if (&voicing != m_pBandsVoicing || fs != m_fBandsRate) {
-        // The bank has carried the memories since it was loaded; the bands take them back
-        // before the bank loads again with the new coefficients.
-        if (m_bBankLoaded)
-            m_bank.Store(m_aBands);
-        for (int k = 0; k < kBandCount; ++k)
-            m_aBands[k].SetFilter(Biquad::kPeak, static_cast<double>(kCentreHz[k] / fs), kBandQ,
-                                  kPeakGainPerValue * static_cast<double>(voicing.afBandDb[k]));
-        m_pBandsVoicing = &voicing;
-        m_fBandsRate = fs;
-        m_bBankLoaded = false;
-    }
+    if (&voicing != m_pBandsVoicing || fs != m_fBandsRate)
+        UpdateBands(voicing, fs);
     if (n <= 0)
         return 1;
 
-    if (m_pGainVoicing != &voicing) {
-        m_fOutputGain = static_cast<float>(std::pow(10.0, static_cast<double>(voicing.fOutputDb / 20.0f)));
-        m_pGainVoicing = &voicing;
-    }
     const float fOutputGain = m_fOutputGain;
     // The seven bands share their input, so they run side by side. The bank keeps their
     // coefficients and memories between blocks; only new coefficients load them again.
-    if (!m_bBankLoaded) {
-        m_bank.Load(m_aBands, kBandCount);
-        m_bBankLoaded = true;
-        if (m_bRightLive)
-            m_bankRight.TakeCoefficients(m_bank);
-    }
     float afBand[BiquadBank::kLanes];
     if (m_bStereoInput) {
         if (!m_bRightLive) {

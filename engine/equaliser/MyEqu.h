@@ -46,20 +46,25 @@ public:
     const Biquad& Band(int k) const { return m_aBands[k]; }
 
 private:
-    const Voicing& CurrentVoicing() const;
+    const Voicing& CurrentVoicing() const
+    {
+        const bool bDistortion = IsOn(kDistortionOnOff);
+        if (m_bPostDisto)
+            return bDistortion ? kPostDistortionOn : kPostDistortionOff;
+        return bDistortion ? kPreDistortionOn : kPreDistortionOff;
+    }
+    // Sets the bands for the voicing and rate and loads them into the bank, with the gain.
+    void UpdateBands(const Voicing& voicing, float fs);
 
     Biquad m_aBands[kBandCount];
     BiquadBank m_bank;
     EffectConfiguration m_configuration;
     bool m_bPostDisto = false;
-    // The voicing and rate the bands were last set for (a NaN rate never matches).
+    // The voicing and rate the bands were last set for (a NaN rate never matches). Once set, the
+    // bank holds the bands' coefficients and memories (stored back to the bands only when the
+    // voicing or rate changes), and the gain is the voicing's.
     const Voicing* m_pBandsVoicing = nullptr;
     float m_fBandsRate = 0.0f;
-    // The bank holds the bands' current coefficients and memories (stored back to the bands
-    // only when the voicing or rate changes).
-    bool m_bBankLoaded = false;
-    // The output gain of the voicing last used, kept because it changes only with the switch.
-    const Voicing* m_pGainVoicing = nullptr;
     float m_fOutputGain = 1.0f;
     // The right channel's bank: the left's coefficients, memories of its own. It starts from
     // the left's memories when the right input turns stereo, as the two inputs were equal.

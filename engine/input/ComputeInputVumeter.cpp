@@ -1,6 +1,6 @@
 #include "input/ComputeInputVumeter.h"
 
-#include <cmath>
+#include "meters/PeakMagnitude.h"
 
 namespace corvex {
 
@@ -9,11 +9,7 @@ int CComputeInputVumeter::Process(const float* inL, const float*, float*, float*
     if (!CORVEX_CHECK(m_afParams))
         return 0;
     // The right input is not read: after the source selector both channels are equal.
-    float fPeak = 0.0f;
-    for (int i = 0; i < n; ++i) {
-        const float a = std::fabs(inL[i]);
-        fPeak = a > fPeak ? a : fPeak; // a NaN never raises the peak
-    }
+    const float fPeak = LargestMagnitude(inL, n);
     const bool bClipped = kClipReference != 0.0f && fPeak / kClipReference > kClipThreshold;
     SetParam(kInputClippingLed, CountBlock(bClipped));
     return 1;

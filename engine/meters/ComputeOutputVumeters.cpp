@@ -2,17 +2,15 @@
 
 #include <cmath>
 
+#include "meters/PeakMagnitude.h"
+
 namespace corvex {
 namespace {
 
 // Largest magnitude of a channel, at most 1.0; a NaN never raises it.
 float PeakMagnitude(const float* afSamples, int n)
 {
-    float fPeak = 0.0f;
-    for (int i = 0; i < n; ++i) {
-        const float a = std::fabs(afSamples[i]);
-        fPeak = a > fPeak ? a : fPeak;
-    }
+    const float fPeak = LargestMagnitude(afSamples, n);
     return fPeak < 1.0f ? fPeak : 1.0f;
 }
 
@@ -24,20 +22,10 @@ float Normalised(float a)
     return (fLevel + M::kOffsetDb) * M::kScale;
 }
 
-// A peak at most this fraction of one already read reads strictly lower: the margin, about
-// -0.09 dB, dwarfs the rounding of log10.
-constexpr float kKnownPeakMargin = 0.99f;
-
 } // namespace
 
-float CComputeOutputVumeters::BlockReading(int c, float a, float fCurrent)
+float CComputeOutputVumeters::NewReading(int c, float a)
 {
-    // The reading rises with the magnitude, so such a peak reads no higher than the known
-    // reading; while that is within the meter and the LED's threshold, so is this one.
-    const float fKnown = m_afKnownReading[c];
-    if (a > 0.0f && a <= m_afKnownPeak[c] * kKnownPeakMargin && fKnown <= fCurrent && fCurrent >= 0.0f &&
-        fKnown <= kClipThreshold)
-        return 0.0f;
     const float fReading = Normalised(a);
     if (a > 0.0f) {
         m_afKnownPeak[c] = a;

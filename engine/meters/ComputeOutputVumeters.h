@@ -20,7 +20,21 @@ public:
 private:
     // The reading of channel c's block peak a, or 0.0 where the true reading could neither
     // raise fCurrent nor light the LED: then the same meter and LED follow, without a logarithm.
-    float BlockReading(int c, float a, float fCurrent);
+    float BlockReading(int c, float a, float fCurrent)
+    {
+        // The reading rises with the magnitude, so such a peak reads no higher than the known
+        // reading; while that is within the meter and the LED's threshold, so is this one.
+        const float fKnown = m_afKnownReading[c];
+        if (a > 0.0f && a <= m_afKnownPeak[c] * kKnownPeakMargin && fKnown <= fCurrent && fCurrent >= 0.0f &&
+            fKnown <= kClipThreshold)
+            return 0.0f;
+        return NewReading(c, a);
+    }
+    // A peak at most this fraction of one already read reads strictly lower: the margin, about
+    // -0.09 dB, dwarfs the rounding of log10.
+    static constexpr float kKnownPeakMargin = 0.99f;
+    // The reading of channel c's peak a through the logarithm, kept as the known one when a > 0.
+    float NewReading(int c, float a);
 
     // The last peak of each channel read through the logarithm (0: none yet), and its reading.
     float m_afKnownPeak[2] = {0.0f, 0.0f};

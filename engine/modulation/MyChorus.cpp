@@ -145,19 +145,18 @@ int CMyChorus::Process(const float* inL, const float* inR, float* outL, float* o
             std::memcpy(m_afLineRight, m_afLine, sizeof(float) * static_cast<size_t>(m_iLineLength));
             m_bRightLive = true;
         }
-        Run<true>(inL, inR, outL, outR, n, fs, fWet, fDry);
+        Run<true>(inL, inR, outL, outR, n, fs, c, fWet, fDry);
     } else {
         m_bRightLive = false;
-        Run<false>(inL, inR, outL, outR, n, fs, fWet, fDry);
+        Run<false>(inL, inR, outL, outR, n, fs, c, fWet, fDry);
     }
     return 1;
 }
 
 template <bool kStereo>
-void CMyChorus::Run(const float* inL, const float* inR, float* outL, float* outR, int n, float fs, float fWet,
-                    float fDry)
+void CMyChorus::Run(const float* inL, const float* inR, float* outL, float* outR, int n, float fs, float c,
+                    float fWet, float fDry)
 {
-    const float c = Level(kChorusSpeed);
     const float fHalf = static_cast<float>(m_iSize / 2);
     const float fGain = (c * kGainPerSpeed + kGainBase) * kGainScale;
     const float fOscLimit = fs * kOscillatorPeriodSeconds;

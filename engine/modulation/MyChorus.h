@@ -39,7 +39,9 @@ public:
 private:
     void OscillatorAt(int iCounter, float fs, float& fCos, float& fSin);
     template <bool kStereo>
-    void Run(const float* inL, const float* inR, float* outL, float* outR, int n, float fs, float fWet, float fDry);
+    // c: the level of "Chorus Speed".
+    void Run(const float* inL, const float* inR, float* outL, float* outR, int n, float fs, float c, float fWet,
+             float fDry);
 
     float* m_afLine = nullptr; // CHORUSBUFFERSIZE entries
     // The right input's line, used only while the right input is stereo; it starts as a copy of

@@ -68,6 +68,42 @@ TEST(DelayEcho, FractionalEighthNoteInterpolatesAndTempoChangesAtOnce)
     EXPECT_EQ(out.right[iFirst + 2], 0.0f);
 }
 
+// Blocks after the first at the same tempo, rate and line reuse the eighth note; any of the three
+// changing between blocks moves it at once.
+TEST(DelayEcho, EighthNoteFollowsTempoRateAndLineBetweenBlocks)
+{
+    struct Step {
+        float fTempo;
+        double dRate;
+        double dSizingRate; // non-zero: the line is sized again for this rate before the blocks
+        float fEighthNote;
+    };
+    const float fNan = std::numeric_limits<float>::quiet_NaN();
+    const Step aSteps[] = {
+        {120.0f, 44100.0, 0.0, 11025.0f},
+        {120.0f, 48000.0, 0.0, 12000.0f}, // the rate alone
+        {90.0f, 48000.0, 0.0, 16000.0f},  // the tempo alone
+        {fNan, 48000.0, 0.0, 16000.0f},   // unusable: the last usable tempo
+        {40.0f, 44100.0, 0.0, 33075.0f},
+        {40.0f, 44100.0, 1000.0, 32999.0f}, // the line alone, now too short for it
+        {90.0f, 44100.0, 0.0, 14700.0f},
+    };
+    test::CheckRecorder checks;
+    DelayRig rig(0.5f);
+    for (const Step& step : aSteps) {
+        rig.host.fTempo = step.fTempo;
+        if (step.dSizingRate != 0.0) {
+            rig.host.dSampleRate = step.dSizingRate;
+            rig.delay->SetSampleRate(&rig.host.dSampleRate);
+            rig.delay->Reset();
+        }
+        rig.host.dSampleRate = step.dRate;
+        ProcessAll(*rig.delay, Signal(128, 0.25f), Signal(128, 0.25f), 32);
+        EXPECT_FLOAT_EQ(rig.delay->SamplesForDelay(), step.fEighthNote) << step.fTempo << " BPM at " << step.dRate;
+    }
+    EXPECT_TRUE(checks.Saw("samplesfordelay < fbuffsizetouse"));
+}
+
 TEST(DelaySwitch, OffCopiesBitExactAndFreezesTheLines)
 {
     const Signal a = test::Noise(20000, 1, 0.5f), aR = test::Noise(20000, 2, 0.5f);
