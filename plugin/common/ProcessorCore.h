@@ -96,6 +96,9 @@ public:
 
 private:
     void ResetChain();
+    // Run for any bus layout, silence flags, bypass and block length.
+    bool RunAnyBus(const float* const* inputs, int inChannels, std::uint64_t inSilence, float* const* outputs,
+                   int outChannels, int n, std::uint64_t& outSilence);
 
     float m_afParamValues[kParamTableSize] = {};
     float m_afOutputSnapshot[kIndicatorCount] = {};
@@ -106,6 +109,8 @@ private:
     // Zeros for inputs flagged silent, and a sink for the right output of a mono bus.
     std::vector<float> m_afZeros;
     std::vector<float> m_afDiscard;
+    // The longest slice both of them cover.
+    int m_iSliceSamples = 0;
     // Samples since an input last carried signal; the chain stops once the tail has passed.
     std::int64_t m_iQuietSamples = 0;
 };

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "ProcessorCore.h"
@@ -103,5 +105,46 @@ TEST_P(ProcessorCoreTail, SilentInputStopsTheChainOnceTheTailHasPassed)
 
 INSTANTIATE_TEST_SUITE_P(TempoAndCabinet, ProcessorCoreTail,
                          ::testing::Values(TailCase{120.0, 0}, TailCase{240.0, 0}, TailCase{240.0, 88200}));
+
+// A host's stereo bus with signal takes a shorter path than other layouts; whatever the layout,
+// the left and right outputs carry the same bits and silence flags.
+struct LayoutCase {
+    int inChannels;
+    int outChannels;
+    std::uint64_t inSilence; // with the flagged inputs' samples at zero
+};
+
+class ProcessorCoreLayout : public ::testing::TestWithParam<LayoutCase> {};
+
+TEST_P(ProcessorCoreLayout, PlaysTheStereoBussBits)
+{
+    constexpr int kBlock = 32;
+    const LayoutCase c = GetParam();
+    CProcessorCore stereo, other;
+    for (CProcessorCore* core : {&stereo, &other}) {
+        ASSERT_TRUE(core->Prepare(44100.0, kBlock));
+        core->Activate();
+    }
+    std::vector<std::vector<float>> in(4, std::vector<float>(kBlock)), outStereo(2, std::vector<float>(kBlock)),
+        out(4, std::vector<float>(kBlock, 1.0f));
+    const float* inputs[] = {in[0].data(), in[1].data(), in[2].data(), in[3].data()};
+    float* outputsStereo[] = {outStereo[0].data(), outStereo[1].data()};
+    float* outputs[] = {out[0].data(), out[1].data(), out[2].data(), out[3].data()};
+    for (int b = 0; b < 40; ++b) {
+        for (int i = 0; i < kBlock; ++i)
+            for (int ch = 0; ch < 2; ++ch)
+                in[ch][i] = (c.inSilence >> ch & 1u) || b >= 30 ? 0.0f : 0.3f * std::sin(0.01f * (b * kBlock + i) * (ch + 1));
+        std::uint64_t silenceStereo = 0, silence = 0;
+        ASSERT_TRUE(stereo.Run(inputs, 2, 0, outputsStereo, 2, kBlock, silenceStereo));
+        ASSERT_TRUE(other.Run(inputs, c.inChannels, c.inSilence, outputs, c.outChannels, kBlock, silence));
+        for (int ch = 0; ch < 2; ++ch)
+            ASSERT_EQ(0, std::memcmp(out[ch].data(), outStereo[ch].data(), sizeof(float) * kBlock)) << "block " << b;
+        EXPECT_EQ(silence & 3u, silenceStereo) << "block " << b;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Buses, ProcessorCoreLayout,
+                         ::testing::Values(LayoutCase{2, 4, 0}, LayoutCase{4, 2, 0}, LayoutCase{2, 2, 2},
+                                           LayoutCase{2, 2, 1}));
 
 } // namespace
