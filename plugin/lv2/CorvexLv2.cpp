@@ -18,7 +18,6 @@
 #include "ImpulseFile.h"
 #include "ImpulsePreparation.h"
 #include "ImpulseSection.h"
-#include "base/DenormalGuard.h"
 
 namespace corvex::lv2 {
 
@@ -358,7 +357,7 @@ void CCorvexLv2::WriteNotifications()
 
 void CCorvexLv2::Run(std::uint32_t samples)
 {
-    ScopedNoDenormals noDenormals;
+    // The core holds the denormal guard over the chain.
     while (CCabinetImpulse* retired = m_core.TakeRetiredImpulse())
         Dispose(WorkKind::FreeImpulse, retired);
     if (ImpulseChange* restored = m_pRestored.exchange(nullptr, std::memory_order_acquire)) {

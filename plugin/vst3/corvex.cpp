@@ -8,7 +8,6 @@
 
 #include "ImpulseSection.h"
 #include "base/ConsistencyCheck.h"
-#include "base/DenormalGuard.h"
 #include "corvexids.h"
 #include "corvexmessages.h"
 #include "pluginterfaces/base/ibstream.h"
@@ -182,8 +181,10 @@ void Corvex::PublishIndicators()
 
 void Corvex::ReadTempo(const ProcessContext* context)
 {
-    if (!context || !(context->state & ProcessContext::kTempoValid))
+    // Hosts send the same tempo block after block.
+    if (!context || !(context->state & ProcessContext::kTempoValid) || context->tempo == m_dHostTempo)
         return;
+    m_dHostTempo = context->tempo;
     m_core.SetTempo(context->tempo);
     m_fPublishedTempo.store(m_core.Tempo(), std::memory_order_relaxed);
 }
@@ -214,7 +215,7 @@ bool Corvex::ReadParameterChanges(IParameterChanges* changes)
 
 tresult PLUGIN_API Corvex::process(ProcessData& data)
 {
-    ScopedNoDenormals noDenormals;
+    // The core holds the denormal guard over the chain.
     m_impulses.Service(m_core);
     ApplyPendingState();
     ReadTempo(data.processContext);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -81,6 +82,8 @@ private:
     std::atomic<std::uint32_t> m_uAppliedGeneration{0};
     std::atomic<float> m_afPublished[kParamTableSize];
     std::atomic<float> m_fPublishedTempo{kInitialTempo};
+    // The last tempo the host sent (audio thread); NaN before the first.
+    double m_dHostTempo = std::numeric_limits<double>::quiet_NaN();
 };
 
 } // namespace corvex
