@@ -318,28 +318,54 @@ bool Biquad::PlanReverbRun(CReverbPlan& plan, const CReverbRow& first, const CRe
     return true;
 }
 
-bool Biquad::ReverbPlanHolds(const CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second, int iCombs,
-                             int iAllPasses)
+inline bool Biquad::ReverbPlanFits(const CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second, int iCombs,
+                                   int iAllPasses)
 {
-    if (!plan.m_bCurrent || plan.m_apCombs[0] != first.aCombs || plan.m_apCombs[1] != second.aCombs ||
-        plan.m_apAllPasses[0] != first.aAllPasses || plan.m_apAllPasses[1] != second.aAllPasses ||
-        plan.m_iCombs != iCombs || plan.m_iAllPasses != iAllPasses || !(*plan.m_pdRate == plan.m_dRate))
-        return false;
-    // The stamps stand for every other setting the plan took; the positions move with each run.
-    const int w = first.aCombs[0].m_iWriteIndex;
-    for (int s = 0; s < iCombs; ++s) {
-        if (first.aCombs[s].m_uSettingsStamp != plan.m_aauStamp[0][s] ||
-            second.aCombs[s].m_uSettingsStamp != plan.m_aauStamp[1][s] || first.aCombs[s].m_iWriteIndex != w ||
-            second.aCombs[s].m_iWriteIndex != w)
+    return plan.m_bCurrent && plan.m_apCombs[0] == first.aCombs && plan.m_apCombs[1] == second.aCombs &&
+           plan.m_apAllPasses[0] == first.aAllPasses && plan.m_apAllPasses[1] == second.aAllPasses &&
+           plan.m_iCombs == iCombs && plan.m_iAllPasses == iAllPasses && *plan.m_pdRate == plan.m_dRate;
+}
+
+inline bool Biquad::AdvanceReverbPlan(CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second, int iCombs,
+                                      int iAllPasses, int w, int n)
+{
+    const int L = plan.m_iLineLength;
+    const int iNext = w + n < L ? w + n : w + n - L;
+    const int iEnd = n < L - w ? w + n : L;
+    const bool bMark = !plan.m_bLinesMarked;
+    // The stamps stand for every setting the plan took; the positions move with each run.
+    const auto advance = [&](Biquad& a, Biquad& b, int s) {
+        if (a.m_uSettingsStamp != plan.m_aauStamp[0][s] || b.m_uSettingsStamp != plan.m_aauStamp[1][s] ||
+            a.m_iWriteIndex != w || b.m_iWriteIndex != w)
             return false;
+        a.m_iWriteIndex = iNext;
+        b.m_iWriteIndex = iNext;
+        if (bMark) {
+            a.MarkWrittenTo(iEnd);
+            b.MarkWrittenTo(iEnd);
+        }
+        return true;
+    };
+    int s = 0;
+    while (s < iCombs && advance(first.aCombs[s], second.aCombs[s], s))
+        ++s;
+    if (s == iCombs) {
+        while (s < iCombs + iAllPasses && advance(first.aAllPasses[s - iCombs], second.aAllPasses[s - iCombs], s))
+            ++s;
     }
-    for (int s = 0; s < iAllPasses; ++s) {
-        if (first.aAllPasses[s].m_uSettingsStamp != plan.m_aauStamp[0][iCombs + s] ||
-            second.aAllPasses[s].m_uSettingsStamp != plan.m_aauStamp[1][iCombs + s] ||
-            first.aAllPasses[s].m_iWriteIndex != w || second.aAllPasses[s].m_iWriteIndex != w)
-            return false;
+    if (s == iCombs + iAllPasses) {
+        plan.m_bLinesMarked = plan.m_bLinesMarked || iEnd == L;
+        return true;
     }
-    return true;
+    // The run goes section by section after all: the positions go back (the entries marked are
+    // the ones it writes).
+    for (int t = 0; t < s; ++t) {
+        Biquad* const apPair[2] = {t < iCombs ? &first.aCombs[t] : &first.aAllPasses[t - iCombs],
+                                   t < iCombs ? &second.aCombs[t] : &second.aAllPasses[t - iCombs]};
+        apPair[0]->m_iWriteIndex = w;
+        apPair[1]->m_iWriteIndex = w;
+    }
+    return false;
 }
 
 void Biquad::ProcessReverbRunPair(CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second, int iCombs,
@@ -676,17 +702,25 @@ void Biquad::RunPairAvx2(Biquad& a, Biquad& b, const float* afInA, const float* 
 void Biquad::ReverbRunPairAvx2(CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second, int iCombs,
                                int iAllPasses, int n)
 {
-    const bool bPlanned = ReverbPlanHolds(plan, first, second, iCombs, iAllPasses) ||
-                          PlanReverbRun(plan, first, second, iCombs, iAllPasses);
-    const float fRun = static_cast<float>(n + 2);
+    // The plan is worked out afresh when it no longer fits the rows or a section's settings.
+    const int w = first.aCombs[0].m_iWriteIndex;
+    if (!ReverbPlanFits(plan, first, second, iCombs, iAllPasses))
+        PlanReverbRun(plan, first, second, iCombs, iAllPasses);
     // As RunPairedAvx2: every read of the run ahead of its writes.
-    if (!bPlanned || n < 1 || n > kMaxRun || !(plan.m_fMinDelay >= fRun && plan.m_fMaxDelay + fRun < plan.m_fLength)) {
+    const float fRun = static_cast<float>(n + 2);
+    bool bPlanned = plan.m_bCurrent && n >= 1 && n <= kMaxRun && plan.m_fMinDelay >= fRun &&
+                    plan.m_fMaxDelay + fRun < plan.m_fLength;
+    if (bPlanned && !AdvanceReverbPlan(plan, first, second, iCombs, iAllPasses, w, n)) {
+        bPlanned = PlanReverbRun(plan, first, second, iCombs, iAllPasses) && plan.m_fMinDelay >= fRun &&
+                   plan.m_fMaxDelay + fRun < plan.m_fLength &&
+                   AdvanceReverbPlan(plan, first, second, iCombs, iAllPasses, w, n);
+    }
+    if (!bPlanned) {
         ReverbRunEachAvx2(first, second, iCombs, iAllPasses, n);
         return;
     }
     const int iSections = iCombs + iAllPasses;
     const int L = plan.m_iLineLength;
-    const int w = first.aCombs[0].m_iWriteIndex;
     float* const(&aapfLine)[2][kMaxReverbSections] = plan.m_aapfLine;
     const float(&aafGain)[2][kMaxReverbSections] = plan.m_aafGain;
     const float(&afDelay)[kMaxReverbSections] = plan.m_afDelay;
@@ -760,24 +794,6 @@ void Biquad::ReverbRunPairAvx2(CReverbPlan& plan, const CReverbRow& first, const
         }
     }
 
-    const int iNext = w + n < L ? w + n : w + n - L;
-    for (const CReverbRow* pRow : {&first, &second}) {
-        for (int s = 0; s < iCombs; ++s)
-            pRow->aCombs[s].m_iWriteIndex = iNext;
-        for (int s = 0; s < iAllPasses; ++s)
-            pRow->aAllPasses[s].m_iWriteIndex = iNext;
-    }
-    // Once a run has reached the end of the lines, every later one only writes entries marked.
-    if (!plan.m_bLinesMarked) {
-        const int iEnd = n < L - w ? w + n : L;
-        for (const CReverbRow* pRow : {&first, &second}) {
-            for (int s = 0; s < iCombs; ++s)
-                pRow->aCombs[s].MarkWrittenTo(iEnd);
-            for (int s = 0; s < iAllPasses; ++s)
-                pRow->aAllPasses[s].MarkWrittenTo(iEnd);
-        }
-        plan.m_bLinesMarked = iEnd == L;
-    }
 }
 
 void Biquad::ReverbRunEachAvx2(const CReverbRow& first, const CReverbRow& second, int iCombs, int iAllPasses, int n)

@@ -174,9 +174,13 @@ private:
     // shares its length, write position and rate and each pair its delay.
     static bool PlanReverbRun(CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second, int iCombs,
                               int iAllPasses);
-    // plan is current for these rows and their positions (the delays aside, which depend on n).
-    static bool ReverbPlanHolds(const CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second, int iCombs,
-                                int iAllPasses);
+    // plan is current and was worked out for these rows, at the rate they now run at.
+    static bool ReverbPlanFits(const CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second, int iCombs,
+                               int iAllPasses);
+    // Where plan still holds for every section (its stamp and position w), moves each section's
+    // position on by n and marks what the run writes; otherwise false, the positions as they were.
+    static bool AdvanceReverbPlan(CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second, int iCombs,
+                                  int iAllPasses, int w, int n);
     // Notes that entries [w, w + n) of the line, wrapped, are about to be written.
     void MarkWritten(int w, int n) { MarkWrittenTo(n < m_iLineLength - w ? w + n : m_iLineLength); }
     void MarkWrittenTo(int iEnd)
