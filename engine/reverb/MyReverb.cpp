@@ -132,6 +132,15 @@ void CMyReverb::ApplyTimes(float fReverbTime, double dEnhancerDelay)
 
 int CMyReverb::Process(const float* inL, const float* inR, float* outL, float* outR, int n)
 {
+#if CORVEX_HAVE_AVX2_KERNELS
+    if (cpu::Active() == cpu::Level::kAvx2)
+        return ProcessAvx2(inL, inR, outL, outR, n);
+#endif
+    return ProcessBaseline(inL, inR, outL, outR, n);
+}
+
+int CMyReverb::ProcessBody(const float* inL, const float* inR, float* outL, float* outR, int n)
+{
     if (n <= 0)
         return 1;
     if (!CORVEX_CHECK(m_afParams) || !CORVEX_CHECK(m_bSectionsReady)) {
@@ -148,19 +157,7 @@ int CMyReverb::Process(const float* inL, const float* inR, float* outL, float* o
     const float fWet = IsOn(kReverbOnOff) ? kWetOn : 0.0f;
     const float fDry = 1.0f - fWet * kDryPerWet;
     const bool bEnhancer = dEnhancerDelay != 0.0;
-#if CORVEX_HAVE_AVX2_KERNELS
-    if (cpu::Active() == cpu::Level::kAvx2) {
-        RunsAvx2(inL, inR, outL, outR, n, fDry, fWet, bEnhancer);
-        return 1;
-    }
-#endif
-    RunsBaseline(inL, inR, outL, outR, n, fDry, fWet, bEnhancer);
-    return 1;
-}
 
-void CMyReverb::Runs(const float* inL, const float* inR, float* outL, float* outR, int n, float fDry, float fWet,
-                     bool bEnhancer)
-{
     static_assert(kRunLength <= Biquad::kMaxRun && kCombCount + kAllPassCount <= Biquad::kMaxReverbSections,
                   "a run takes every section together");
     float afL[kRunLength], afR[kRunLength];
@@ -169,9 +166,9 @@ void CMyReverb::Runs(const float* inL, const float* inR, float* outL, float* out
     float* const apfWetR[kAllPassCount] = {aafWetR[0], aafWetR[1]};
     const Biquad::CReverbRow rowL{m_aCombsL, m_aAllPassesL, afL, apfWetL};
     const Biquad::CReverbRow rowR{m_aCombsR, m_aAllPassesR, afR, apfWetR};
-    // Section by section over short runs of samples rather than sample by sample: each
-    // section's loop is tight and predictable, while every sample still meets the sections in
-    // the same order and sums in the same order, so the result is unchanged.
+    // Over short runs of samples rather than sample by sample: the sections' loops are tight
+    // and predictable, while every sample still meets the sections in the same order and sums
+    // in the same order, so the result is unchanged.
     for (int iStart = 0; iStart < n; iStart += kRunLength) {
         const int m = n - iStart < kRunLength ? n - iStart : kRunLength;
         for (int i = 0; i < m; ++i) {
@@ -190,19 +187,18 @@ void CMyReverb::Runs(const float* inL, const float* inR, float* outL, float* out
         for (int i = 0; i < m; ++i)
             outR[iStart + i] = fDry * afR[i] - (aafWetR[1][i] + aafWetR[0][i]) * kReverbScale * fWet;
     }
+    return 1;
 }
 
-void CMyReverb::RunsBaseline(const float* inL, const float* inR, float* outL, float* outR, int n, float fDry,
-                             float fWet, bool bEnhancer)
+int CMyReverb::ProcessBaseline(const float* inL, const float* inR, float* outL, float* outR, int n)
 {
-    Runs(inL, inR, outL, outR, n, fDry, fWet, bEnhancer);
+    return ProcessBody(inL, inR, outL, outR, n);
 }
 
 #if CORVEX_HAVE_AVX2_KERNELS
-void CMyReverb::RunsAvx2(const float* inL, const float* inR, float* outL, float* outR, int n, float fDry, float fWet,
-                         bool bEnhancer)
+int CMyReverb::ProcessAvx2(const float* inL, const float* inR, float* outL, float* outR, int n)
 {
-    Runs(inL, inR, outL, outR, n, fDry, fWet, bEnhancer);
+    return ProcessBody(inL, inR, outL, outR, n);
 }
 #endif
 

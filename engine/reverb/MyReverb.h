@@ -35,15 +35,12 @@ private:
     // Every section has had SetSampleRate and Reset.
     bool SectionsReady() const;
     void ApplyTimes(float fReverbTime, double dEnhancerDelay);
-    // Process past its settings, run by run; one body compiled for each instruction-set level,
-    // chosen once a block.
-    CORVEX_KERNEL_BODY void Runs(const float* inL, const float* inR, float* outL, float* outR, int n, float fDry,
-                                 float fWet, bool bEnhancer);
-    void RunsBaseline(const float* inL, const float* inR, float* outL, float* outR, int n, float fDry, float fWet,
-                      bool bEnhancer);
+    // Process, in one body compiled for each instruction-set level, the level chosen once a
+    // block.
+    CORVEX_KERNEL_BODY int ProcessBody(const float* inL, const float* inR, float* outL, float* outR, int n);
+    int ProcessBaseline(const float* inL, const float* inR, float* outL, float* outR, int n);
 #if CORVEX_HAVE_AVX2_KERNELS
-    CORVEX_TARGET_AVX2 void RunsAvx2(const float* inL, const float* inR, float* outL, float* outR, int n, float fDry,
-                                     float fWet, bool bEnhancer);
+    CORVEX_TARGET_AVX2 int ProcessAvx2(const float* inL, const float* inR, float* outL, float* outR, int n);
 #endif
 
     // The sections are held by value and Biquad is final, so their calls bind statically.
