@@ -326,9 +326,12 @@ inline bool Biquad::ReverbPlanFits(const CReverbPlan& plan, const CReverbRow& fi
            plan.m_iCombs == iCombs && plan.m_iAllPasses == iAllPasses && *plan.m_pdRate == plan.m_dRate;
 }
 
-inline bool Biquad::AdvanceReverbPlan(CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second, int iCombs,
-                                      int iAllPasses, int w, int n)
+template <int kCombs, int kAllPasses>
+inline bool Biquad::AdvanceReverbPlan(CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second,
+                                      int iCombsAny, int iAllPassesAny, int w, int n)
 {
+    const int iCombs = kCombs > 0 ? kCombs : iCombsAny;
+    const int iAllPasses = kCombs > 0 ? kAllPasses : iAllPassesAny;
     const int L = plan.m_iLineLength;
     const int iNext = w + n < L ? w + n : w + n - L;
     const int iEnd = n < L - w ? w + n : L;
@@ -347,11 +350,15 @@ inline bool Biquad::AdvanceReverbPlan(CReverbPlan& plan, const CReverbRow& first
         return true;
     };
     int s = 0;
-    while (s < iCombs && advance(first.aCombs[s], second.aCombs[s], s))
-        ++s;
+#pragma GCC unroll 8
+    for (; s < iCombs; ++s)
+        if (!advance(first.aCombs[s], second.aCombs[s], s))
+            break;
     if (s == iCombs) {
-        while (s < iCombs + iAllPasses && advance(first.aAllPasses[s - iCombs], second.aAllPasses[s - iCombs], s))
-            ++s;
+#pragma GCC unroll 8
+        for (; s < iCombs + iAllPasses; ++s)
+            if (!advance(first.aAllPasses[s - iCombs], second.aAllPasses[s - iCombs], s))
+                break;
     }
     if (s == iCombs + iAllPasses) {
         plan.m_bLinesMarked = plan.m_bLinesMarked || iEnd == L;
@@ -702,6 +709,19 @@ void Biquad::RunPairAvx2(Biquad& a, Biquad& b, const float* afInA, const float* 
 void Biquad::ReverbRunPairAvx2(CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second, int iCombs,
                                int iAllPasses, int n)
 {
+    // The reverb's shape with its section loops unrolled, any other with them as loops.
+    if (iCombs == kReverbCombs && iAllPasses == kReverbAllPasses)
+        ReverbRunShapedAvx2<kReverbCombs, kReverbAllPasses>(plan, first, second, iCombs, iAllPasses, n);
+    else
+        ReverbRunShapedAvx2<0, 0>(plan, first, second, iCombs, iAllPasses, n);
+}
+
+template <int kCombs, int kAllPasses>
+void Biquad::ReverbRunShapedAvx2(CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second, int iCombsAny,
+                                 int iAllPassesAny, int n)
+{
+    const int iCombs = kCombs > 0 ? kCombs : iCombsAny;
+    const int iAllPasses = kCombs > 0 ? kAllPasses : iAllPassesAny;
     // The plan is worked out afresh when it no longer fits the rows or a section's settings.
     const int w = first.aCombs[0].m_iWriteIndex;
     if (!ReverbPlanFits(plan, first, second, iCombs, iAllPasses))
@@ -710,10 +730,10 @@ void Biquad::ReverbRunPairAvx2(CReverbPlan& plan, const CReverbRow& first, const
     const float fRun = static_cast<float>(n + 2);
     bool bPlanned = plan.m_bCurrent && n >= 1 && n <= kMaxRun && plan.m_fMinDelay >= fRun &&
                     plan.m_fMaxDelay + fRun < plan.m_fLength;
-    if (bPlanned && !AdvanceReverbPlan(plan, first, second, iCombs, iAllPasses, w, n)) {
+    if (bPlanned && !AdvanceReverbPlan<kCombs, kAllPasses>(plan, first, second, iCombs, iAllPasses, w, n)) {
         bPlanned = PlanReverbRun(plan, first, second, iCombs, iAllPasses) && plan.m_fMinDelay >= fRun &&
                    plan.m_fMaxDelay + fRun < plan.m_fLength &&
-                   AdvanceReverbPlan(plan, first, second, iCombs, iAllPasses, w, n);
+                   AdvanceReverbPlan<kCombs, kAllPasses>(plan, first, second, iCombs, iAllPasses, w, n);
     }
     if (!bPlanned) {
         ReverbRunEachAvx2(first, second, iCombs, iAllPasses, n);
@@ -737,6 +757,7 @@ void Biquad::ReverbRunPairAvx2(CReverbPlan& plan, const CReverbRow& first, const
             __m256 sumFirst = _mm256_setzero_ps();
             __m256 sumSecond = _mm256_setzero_ps();
             const __m256 vWrite = EightWritesAvx2(v, vLength, vLast);
+#pragma GCC unroll 8
             for (int s = 0; s < iCombs; ++s) {
                 __m256 rFirst, rSecond;
                 ReadEightPairAtAvx2(first.aCombs[s], second.aCombs[s], aapfLine[0][s], aapfLine[1][s], vWrite, vLength,
@@ -750,6 +771,7 @@ void Biquad::ReverbRunPairAvx2(CReverbPlan& plan, const CReverbRow& first, const
             }
             sumFirst = WithoutNaNAvx2(sumFirst);
             sumSecond = WithoutNaNAvx2(sumSecond);
+#pragma GCC unroll 8
             for (int s = iCombs; s < iSections; ++s) {
                 __m256 rFirst, rSecond;
                 ReadEightPairAtAvx2(first.aAllPasses[s - iCombs], second.aAllPasses[s - iCombs], aapfLine[0][s],
@@ -793,7 +815,6 @@ void Biquad::ReverbRunPairAvx2(CReverbPlan& plan, const CReverbRow& first, const
                 v = 0;
         }
     }
-
 }
 
 void Biquad::ReverbRunEachAvx2(const CReverbRow& first, const CReverbRow& second, int iCombs, int iAllPasses, int n)

@@ -74,8 +74,11 @@ public:
         const float* afIn;
         float* const* apfOut;
     };
-    // The most sections of a row ProcessReverbRunPair takes through a run together.
+    // The most sections of a row ProcessReverbRunPair takes through a run together, and the
+    // shape of row its loops are unrolled for.
     static constexpr int kMaxReverbSections = 8;
+    static constexpr int kReverbCombs = 5;
+    static constexpr int kReverbAllPasses = 2;
     // What ProcessReverbRunPair derives from a reverb's sections (lines, gains, delays), kept by
     // their owner from run to run and worked out again only when a section's settings change.
     class CReverbPlan {
@@ -164,6 +167,12 @@ private:
     template <int kType, bool kSum>
     static CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY bool RunPairedAvx2(Biquad& a, Biquad& b, const float* afInA, const float* afInB,
                                                                     float* afOutA, float* afOutB, int n);
+    // ReverbRunPairAvx2 for rows of kCombs and kAllPasses sections, or with both 0, of the
+    // counts given.
+    template <int kCombs, int kAllPasses>
+    static CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY void ReverbRunShapedAvx2(CReverbPlan& plan, const CReverbRow& first,
+                                                                          const CReverbRow& second, int iCombsAny,
+                                                                          int iAllPassesAny, int n);
     static CORVEX_TARGET_AVX2 void ReverbRunPairAvx2(CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second,
                                                      int iCombs, int iAllPasses, int n);
     // ProcessReverbRunPair as RunsSummedPairAvx2 and RunPairAvx2 would run it, section by section.
@@ -179,8 +188,9 @@ private:
                                int iAllPasses);
     // Where plan still holds for every section (its stamp and position w), moves each section's
     // position on by n and marks what the run writes; otherwise false, the positions as they were.
-    static bool AdvanceReverbPlan(CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second, int iCombs,
-                                  int iAllPasses, int w, int n);
+    template <int kCombs, int kAllPasses>
+    static bool AdvanceReverbPlan(CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second, int iCombsAny,
+                                  int iAllPassesAny, int w, int n);
     // Notes that entries [w, w + n) of the line, wrapped, are about to be written.
     void MarkWritten(int w, int n) { MarkWrittenTo(n < m_iLineLength - w ? w + n : m_iLineLength); }
     void MarkWrittenTo(int iEnd)

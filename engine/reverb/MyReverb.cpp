@@ -160,6 +160,8 @@ int CMyReverb::ProcessBody(const float* inL, const float* inR, float* outL, floa
 
     static_assert(kRunLength <= Biquad::kMaxRun && kCombCount + kAllPassCount <= Biquad::kMaxReverbSections,
                   "a run takes every section together");
+    static_assert(kCombCount == Biquad::kReverbCombs && kAllPassCount == Biquad::kReverbAllPasses,
+                  "the rows take the kernel unrolled for them");
     float afL[kRunLength], afR[kRunLength];
     float aafWetL[kAllPassCount][kRunLength], aafWetR[kAllPassCount][kRunLength];
     float* const apfWetL[kAllPassCount] = {aafWetL[0], aafWetL[1]};
