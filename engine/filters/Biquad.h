@@ -66,6 +66,49 @@ public:
     // ProcessRun of a and b, which pair up as in ProcessRunsSummedPair where they can.
     static void ProcessRunPair(Biquad& a, Biquad& b, const float* afInA, const float* afInB, float* afOutA, float* afOutB,
                                int n);
+    // One channel of a reverb for ProcessReverbRunPair: combs summed on the input, and
+    // all-passes each run on that sum into a run of their own.
+    struct CReverbRow {
+        Biquad* aCombs;
+        Biquad* aAllPasses;
+        const float* afIn;
+        float* const* apfOut;
+    };
+    // The most sections of a row ProcessReverbRunPair takes through a run together, and the
+    // shape of row its loops are unrolled for.
+    static constexpr int kMaxReverbSections = 8;
+    static constexpr int kReverbCombs = 5;
+    static constexpr int kReverbAllPasses = 2;
+    // What ProcessReverbRunPair derives from a reverb's sections (lines, gains, delays), kept by
+    // their owner from run to run and worked out again only when a section's settings change.
+    class CReverbPlan {
+        friend class Biquad;
+        bool m_bCurrent = false;
+        bool m_bLinesMarked = false; // every line already marked written to its end
+        const Biquad* m_apCombs[2] = {};
+        const Biquad* m_apAllPasses[2] = {};
+        int m_iCombs = 0;
+        int m_iAllPasses = 0;
+        const double* m_pdRate = nullptr;
+        double m_dRate = 0.0;
+        int m_iLineLength = 0;
+        float m_fLength = 0.0f;
+        float m_fMinDelay = 0.0f;
+        float m_fMaxDelay = 0.0f;
+        // Section s of both rows, combs first.
+        unsigned m_aauStamp[2][kMaxReverbSections] = {};
+        float* m_aapfLine[2][kMaxReverbSections] = {};
+        float m_aafGain[2][kMaxReverbSections] = {};
+        float m_afDelay[kMaxReverbSections] = {};
+    };
+    // A reverb's two channels: ProcessRunsSummedPair of the comb rows into zeroed sums, then
+    // ProcessRunPair of each all-pass pair on the sums, with those calls' bits. Where every
+    // line shares its length, write position and rate, and each pair its delay, as a reverb's
+    // lines do, the run goes eight samples at a time through every section, the sums held in
+    // registers, after checks that compare each section's settings stamp and write position
+    // with the plan. Outputs may coincide with inputs but not overlap them otherwise.
+    static void ProcessReverbRunPair(CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second, int iCombs,
+                                     int iAllPasses, int n);
     int Reset() override;
     int SetSampleRate(const double* pfSampleRate) override;
     int Process(const float*, const float*, float*, float*, int) override;
@@ -124,11 +167,34 @@ private:
     template <int kType, bool kSum>
     static CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY bool RunPairedAvx2(Biquad& a, Biquad& b, const float* afInA, const float* afInB,
                                                                     float* afOutA, float* afOutB, int n);
+    // ReverbRunPairAvx2 for rows of kCombs and kAllPasses sections, or with both 0, of the
+    // counts given.
+    template <int kCombs, int kAllPasses>
+    static CORVEX_TARGET_AVX2 CORVEX_KERNEL_BODY void ReverbRunShapedAvx2(CReverbPlan& plan, const CReverbRow& first,
+                                                                          const CReverbRow& second, int iCombsAny,
+                                                                          int iAllPassesAny, int n);
+    static CORVEX_TARGET_AVX2 void ReverbRunPairAvx2(CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second,
+                                                     int iCombs, int iAllPasses, int n);
+    // ProcessReverbRunPair as RunsSummedPairAvx2 and RunPairAvx2 would run it, section by section.
+    static CORVEX_TARGET_AVX2 void ReverbRunEachAvx2(const CReverbRow& first, const CReverbRow& second, int iCombs,
+                                                     int iAllPasses, int n);
 #endif
+    // Works plan out afresh for these rows; false, leaving it not current, unless every line
+    // shares its length, write position and rate and each pair its delay.
+    static bool PlanReverbRun(CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second, int iCombs,
+                              int iAllPasses);
+    // plan is current and was worked out for these rows, at the rate they now run at.
+    static bool ReverbPlanFits(const CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second, int iCombs,
+                               int iAllPasses);
+    // Where plan still holds for every section (its stamp and position w), moves each section's
+    // position on by n and marks what the run writes; otherwise false, the positions as they were.
+    template <int kCombs, int kAllPasses>
+    static bool AdvanceReverbPlan(CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second, int iCombsAny,
+                                  int iAllPassesAny, int w, int n);
     // Notes that entries [w, w + n) of the line, wrapped, are about to be written.
-    void MarkWritten(int w, int n)
+    void MarkWritten(int w, int n) { MarkWrittenTo(n < m_iLineLength - w ? w + n : m_iLineLength); }
+    void MarkWrittenTo(int iEnd)
     {
-        const int iEnd = n < m_iLineLength - w ? w + n : m_iLineLength;
         if (iEnd > m_iDirtyEnd)
             m_iDirtyEnd = iEnd;
     }
@@ -149,6 +215,7 @@ private:
     int m_iCapacity = 0;                          // three seconds at the current rate
     int m_iDirtyEnd = 0;                          // every entry from here on holds zero
     bool m_bCoefficientsCurrent = false;          // the coefficients match the settings above
+    unsigned m_uSettingsStamp = 0;                // changes with any setting a run derives from
 };
 
 // Defined here so owners that run sections per sample can inline them.

@@ -1,8 +1,7 @@
 #include "reverb/MyReverb.h"
 
-#include <algorithm>
 #include <cmath>
-#include <cstring>
+#include <initializer_list>
 
 namespace corvex {
 namespace {
@@ -46,15 +45,15 @@ CMyReverb::CMyReverb()
                 {Biquad::kComb, kInitialCombDecay, 2 * kInitialCombStep},
                 {Biquad::kComb, kInitialCombDecay, 3 * kInitialCombStep},
                 {Biquad::kComb, kInitialCombDecay, 4 * kInitialCombStep}},
-      m_allPassAL(Biquad::kAllPass, kInitialAllPassADecay, kAllPassASeconds),
-      m_allPassBL(Biquad::kAllPass, kInitialAllPassBDecay, kAllPassBSeconds),
+      m_aAllPassesL{{Biquad::kAllPass, kInitialAllPassADecay, kAllPassASeconds},
+                    {Biquad::kAllPass, kInitialAllPassBDecay, kAllPassBSeconds}},
       m_aCombsR{{Biquad::kComb, kInitialCombDecay, 0 * kInitialCombStep},
                 {Biquad::kComb, kInitialCombDecay, 1 * kInitialCombStep},
                 {Biquad::kComb, kInitialCombDecay, 2 * kInitialCombStep},
                 {Biquad::kComb, kInitialCombDecay, 3 * kInitialCombStep},
                 {Biquad::kComb, kInitialCombDecay, 4 * kInitialCombStep}},
-      m_allPassAR(Biquad::kAllPass, kInitialAllPassADecay, kAllPassASeconds),
-      m_allPassBR(Biquad::kAllPass, kInitialAllPassBDecay, kAllPassBSeconds)
+      m_aAllPassesR{{Biquad::kAllPass, kInitialAllPassADecay, kAllPassASeconds},
+                    {Biquad::kAllPass, kInitialAllPassBDecay, kAllPassBSeconds}}
 {
     Reset();
 }
@@ -67,11 +66,11 @@ int CMyReverb::SetSampleRate(const double* pfSampleRate)
         m_aCombsL[k].SetSampleRate(pfSampleRate);
         m_aCombsR[k].SetSampleRate(pfSampleRate);
     }
+    for (int k = 0; k < kAllPassCount; ++k) {
+        m_aAllPassesL[k].SetSampleRate(pfSampleRate);
+        m_aAllPassesR[k].SetSampleRate(pfSampleRate);
+    }
     m_enhancerDelay.SetSampleRate(pfSampleRate);
-    m_allPassAL.SetSampleRate(pfSampleRate);
-    m_allPassBL.SetSampleRate(pfSampleRate);
-    m_allPassAR.SetSampleRate(pfSampleRate);
-    m_allPassBR.SetSampleRate(pfSampleRate);
     m_bSectionsReady = SectionsReady();
     return 1;
 }
@@ -82,22 +81,22 @@ int CMyReverb::Reset()
         m_aCombsL[k].Reset();
         m_aCombsR[k].Reset();
     }
+    for (int k = 0; k < kAllPassCount; ++k) {
+        m_aAllPassesL[k].Reset();
+        m_aAllPassesR[k].Reset();
+    }
     m_enhancerDelay.Reset();
-    m_allPassAL.Reset();
-    m_allPassBL.Reset();
-    m_allPassAR.Reset();
-    m_allPassBR.Reset();
     m_bSectionsReady = SectionsReady();
     return 1;
 }
 
 bool CMyReverb::SectionsReady() const
 {
-    bool bReady = m_enhancerDelay.LineLength() >= 1 && m_allPassAL.LineLength() >= 1 &&
-                  m_allPassBL.LineLength() >= 1 && m_allPassAR.LineLength() >= 1 &&
-                  m_allPassBR.LineLength() >= 1;
+    bool bReady = m_enhancerDelay.LineLength() >= 1;
     for (int k = 0; k < kCombCount; ++k)
         bReady = bReady && m_aCombsL[k].LineLength() >= 1 && m_aCombsR[k].LineLength() >= 1;
+    for (int k = 0; k < kAllPassCount; ++k)
+        bReady = bReady && m_aAllPassesL[k].LineLength() >= 1 && m_aAllPassesR[k].LineLength() >= 1;
     return bReady;
 }
 
@@ -111,20 +110,20 @@ void CMyReverb::ApplyTimes(float fReverbTime, double dEnhancerDelay)
         m_aCombsR[k].SetDecayTime(dCombDecay);
     }
     m_enhancerDelay.SetDecayTime(0.0);
-    m_allPassAL.SetDecayTime(dAllPassADecay);
-    m_allPassAR.SetDecayTime(dAllPassADecay);
-    m_allPassBL.SetDecayTime(dAllPassBDecay);
-    m_allPassBR.SetDecayTime(dAllPassBDecay);
+    for (Biquad* aAllPasses : {m_aAllPassesL, m_aAllPassesR}) {
+        aAllPasses[0].SetDecayTime(dAllPassADecay);
+        aAllPasses[1].SetDecayTime(dAllPassBDecay);
+    }
 
     for (int k = 0; k < kCombCount; ++k) {
         m_aCombsL[k].SetDelayTime(CombSeconds(k));
         m_aCombsR[k].SetDelayTime(CombSeconds(k));
     }
     m_enhancerDelay.SetDelayTime(dEnhancerDelay);
-    m_allPassAL.SetDelayTime(kAllPassASeconds);
-    m_allPassAR.SetDelayTime(kAllPassASeconds);
-    m_allPassBL.SetDelayTime(kAllPassBSeconds);
-    m_allPassBR.SetDelayTime(kAllPassBSeconds);
+    for (Biquad* aAllPasses : {m_aAllPassesL, m_aAllPassesR}) {
+        aAllPasses[0].SetDelayTime(kAllPassASeconds);
+        aAllPasses[1].SetDelayTime(kAllPassBSeconds);
+    }
 
     m_bTimesApplied = true;
     m_fAppliedReverbTime = fReverbTime;
@@ -132,6 +131,15 @@ void CMyReverb::ApplyTimes(float fReverbTime, double dEnhancerDelay)
 }
 
 int CMyReverb::Process(const float* inL, const float* inR, float* outL, float* outR, int n)
+{
+#if CORVEX_HAVE_AVX2_KERNELS
+    if (cpu::Active() == cpu::Level::kAvx2)
+        return ProcessAvx2(inL, inR, outL, outR, n);
+#endif
+    return ProcessBaseline(inL, inR, outL, outR, n);
+}
+
+int CMyReverb::ProcessBody(const float* inL, const float* inR, float* outL, float* outR, int n)
 {
     if (n <= 0)
         return 1;
@@ -150,16 +158,21 @@ int CMyReverb::Process(const float* inL, const float* inR, float* outL, float* o
     const float fDry = 1.0f - fWet * kDryPerWet;
     const bool bEnhancer = dEnhancerDelay != 0.0;
 
-    // Section by section over short runs of samples rather than sample by sample: each
-    // section's loop is tight and predictable, while every sample still meets the sections in
-    // the same order and sums in the same order, so the result is unchanged.
+    static_assert(kRunLength <= Biquad::kMaxRun && kCombCount + kAllPassCount <= Biquad::kMaxReverbSections,
+                  "a run takes every section together");
+    static_assert(kCombCount == Biquad::kReverbCombs && kAllPassCount == Biquad::kReverbAllPasses,
+                  "the rows take the kernel unrolled for them");
+    float afL[kRunLength], afR[kRunLength];
+    float aafWetL[kAllPassCount][kRunLength], aafWetR[kAllPassCount][kRunLength];
+    float* const apfWetL[kAllPassCount] = {aafWetL[0], aafWetL[1]};
+    float* const apfWetR[kAllPassCount] = {aafWetR[0], aafWetR[1]};
+    const Biquad::CReverbRow rowL{m_aCombsL, m_aAllPassesL, afL, apfWetL};
+    const Biquad::CReverbRow rowR{m_aCombsR, m_aAllPassesR, afR, apfWetR};
+    // Over short runs of samples rather than sample by sample: the sections' loops are tight
+    // and predictable, while every sample still meets the sections in the same order and sums
+    // in the same order, so the result is unchanged.
     for (int iStart = 0; iStart < n; iStart += kRunLength) {
         const int m = n - iStart < kRunLength ? n - iStart : kRunLength;
-        float afL[kRunLength], afR[kRunLength];
-        float afSumL[kRunLength], afSumR[kRunLength];
-        float afAL[kRunLength], afBL[kRunLength], afAR[kRunLength], afBR[kRunLength];
-        std::fill_n(afSumL, m, 0.0f);
-        std::fill_n(afSumR, m, 0.0f);
         for (int i = 0; i < m; ++i) {
             afL[i] = Sanitised(inL[iStart + i]);
             afR[i] = Sanitised(inR[iStart + i]);
@@ -168,17 +181,27 @@ int CMyReverb::Process(const float* inL, const float* inR, float* outL, float* o
         if (bEnhancer)
             m_enhancerDelay.ProcessRun(afR, afR, m);
 
-        // The two channels' combs share their times and positions: their reads pair up.
-        Biquad::ProcessRunsSummedPair(m_aCombsL, m_aCombsR, kCombCount, afL, afR, afSumL, afSumR, m);
-        // The all-passes sit side by side on the comb sum, not in series; the channels' pair up.
-        Biquad::ProcessRunPair(m_allPassAL, m_allPassAR, afSumL, afSumR, afAL, afAR, m);
-        Biquad::ProcessRunPair(m_allPassBL, m_allPassBR, afSumL, afSumR, afBL, afBR, m);
+        // The two channels' sections share their times and positions: their reads pair up. The
+        // all-passes sit side by side on the comb sum, not in series.
+        Biquad::ProcessReverbRunPair(m_runPlan, rowL, rowR, kCombCount, kAllPassCount, m);
         for (int i = 0; i < m; ++i)
-            outL[iStart + i] = fDry * afL[i] - (afBL[i] + afAL[i]) * kReverbScale * fWet;
+            outL[iStart + i] = fDry * afL[i] - (aafWetL[1][i] + aafWetL[0][i]) * kReverbScale * fWet;
         for (int i = 0; i < m; ++i)
-            outR[iStart + i] = fDry * afR[i] - (afBR[i] + afAR[i]) * kReverbScale * fWet;
+            outR[iStart + i] = fDry * afR[i] - (aafWetR[1][i] + aafWetR[0][i]) * kReverbScale * fWet;
     }
     return 1;
 }
+
+int CMyReverb::ProcessBaseline(const float* inL, const float* inR, float* outL, float* outR, int n)
+{
+    return ProcessBody(inL, inR, outL, outR, n);
+}
+
+#if CORVEX_HAVE_AVX2_KERNELS
+int CMyReverb::ProcessAvx2(const float* inL, const float* inR, float* outL, float* outR, int n)
+{
+    return ProcessBody(inL, inR, outL, outR, n);
+}
+#endif
 
 } // namespace corvex

@@ -11,6 +11,7 @@ namespace corvex {
 class CMyReverb final : public CMyEffect {
 public:
     static constexpr int kCombCount = 5;
+    static constexpr int kAllPassCount = 2; // A, then B
 
     CMyReverb();
 
@@ -24,25 +25,31 @@ public:
 
     const Biquad& EnhancerDelay() const { return m_enhancerDelay; }
     const Biquad& LeftComb(int k) const { return m_aCombsL[k]; }
-    const Biquad& LeftAllPassA() const { return m_allPassAL; }
-    const Biquad& LeftAllPassB() const { return m_allPassBL; }
+    const Biquad& LeftAllPassA() const { return m_aAllPassesL[0]; }
+    const Biquad& LeftAllPassB() const { return m_aAllPassesL[1]; }
     const Biquad& RightComb(int k) const { return m_aCombsR[k]; }
-    const Biquad& RightAllPassA() const { return m_allPassAR; }
-    const Biquad& RightAllPassB() const { return m_allPassBR; }
+    const Biquad& RightAllPassA() const { return m_aAllPassesR[0]; }
+    const Biquad& RightAllPassB() const { return m_aAllPassesR[1]; }
 
 private:
     // Every section has had SetSampleRate and Reset.
     bool SectionsReady() const;
     void ApplyTimes(float fReverbTime, double dEnhancerDelay);
+    // Process, in one body compiled for each instruction-set level, the level chosen once a
+    // block.
+    CORVEX_KERNEL_BODY int ProcessBody(const float* inL, const float* inR, float* outL, float* outR, int n);
+    int ProcessBaseline(const float* inL, const float* inR, float* outL, float* outR, int n);
+#if CORVEX_HAVE_AVX2_KERNELS
+    CORVEX_TARGET_AVX2 int ProcessAvx2(const float* inL, const float* inR, float* outL, float* outR, int n);
+#endif
 
     // The sections are held by value and Biquad is final, so their calls bind statically.
     Biquad m_enhancerDelay;
     Biquad m_aCombsL[kCombCount];
-    Biquad m_allPassAL;
-    Biquad m_allPassBL;
+    Biquad m_aAllPassesL[kAllPassCount];
     Biquad m_aCombsR[kCombCount];
-    Biquad m_allPassAR;
-    Biquad m_allPassBR;
+    Biquad m_aAllPassesR[kAllPassCount];
+    Biquad::CReverbPlan m_runPlan;
 
     // SectionsReady as of the last SetSampleRate or Reset, the only calls that change it.
     bool m_bSectionsReady = false;

@@ -225,6 +225,112 @@ TEST(CpuDispatch, PairedRowsMatchEachRowRunOnItsOwnAtEveryLevel)
     }
 }
 
+// A reverb's two rows of sections at 16 kHz: lines of 48,000 entries, combs far longer than a
+// run, all-pass B (27 samples) shorter than the longer runs.
+struct ReverbRow {
+    static constexpr int kCombs = 5;
+    static constexpr int kAllPasses = 2;
+    Biquad aCombs[kCombs]{{Biquad::kComb, 1.2, 0.0397},
+                          {Biquad::kComb, 1.2, 0.0432},
+                          {Biquad::kComb, 1.2, 0.0467},
+                          {Biquad::kComb, 1.2, 0.0502},
+                          {Biquad::kComb, 1.2, 0.0537}};
+    Biquad aAllPasses[kAllPasses]{{Biquad::kAllPass, 0.1, 0.005}, {Biquad::kAllPass, 0.05, 0.0017}};
+
+    explicit ReverbRow(const double* pdRate)
+    {
+        for (Biquad* aSections : {aCombs, aAllPasses})
+            for (int s = 0; s < (aSections == aCombs ? kCombs : kAllPasses); ++s) {
+                aSections[s].SetSampleRate(pdRate);
+                aSections[s].Reset();
+            }
+    }
+};
+
+// ProcessReverbRunPair with one plan kept from run to run while settings change on both rows
+// or one, a section runs alone, the rate moves under the sections and the lines are reset: at
+// every level and on every run, the bits of the section-by-section calls it stands for, for
+// the reverb's rows and for shorter ones.
+TEST(CpuDispatch, ReverbRunPairMatchesItsSectionsAtEveryLevel)
+{
+    LevelRestorer restore;
+    constexpr int kCombs = ReverbRow::kCombs, kAllPasses = ReverbRow::kAllPasses, kChangeEvery = 4000;
+    const std::vector<float> aInput[2] = {test::Noise(60000, 47, 0.8f), test::Noise(60000, 48, 0.8f)};
+    const auto change = [](int iChange, ReverbRow* aRows, double& dRate, const float* afIn) {
+        float afAlone[5];
+        switch (iChange % 7) {
+        case 0: // a comb of both rows
+            aRows[0].aCombs[2].SetDelayTime(0.0449 + 0.0001 * iChange);
+            aRows[1].aCombs[2].SetDelayTime(0.0449 + 0.0001 * iChange);
+            break;
+        case 1: // gains of one row
+            aRows[1].aCombs[3].SetDecayTime(0.9 + 0.01 * iChange);
+            aRows[1].aAllPasses[0].SetDecayTime(0.3 + 0.01 * iChange);
+            break;
+        case 2: // a pair apart
+            aRows[1].aAllPasses[1].SetDelayTime(0.0019);
+            break;
+        case 3: // and together again
+            aRows[1].aAllPasses[1].SetDelayTime(0.0017);
+            break;
+        case 4:
+            dRate += 7.0;
+            break;
+        case 5: // a position apart
+            aRows[0].aCombs[1].ProcessRun(afIn, afAlone, 5);
+            break;
+        default: // every position back together
+            for (ReverbRow* pRow : {&aRows[0], &aRows[1]})
+                for (Biquad* aSections : {pRow->aCombs, pRow->aAllPasses})
+                    for (int s = 0; s < (aSections == pRow->aCombs ? kCombs : kAllPasses); ++s)
+                        aSections[s].Reset();
+            break;
+        }
+    };
+    const struct {
+        int iCombs, iAllPasses;
+    } aShapes[] = {{kCombs, kAllPasses}, {3, 1}};
+    for (cpu::Level level : LevelsToCompare()) {
+        for (const auto& shape : aShapes) {
+            ASSERT_EQ(cpu::SetActive(level), level);
+            double dRate = 16000.0;
+            ReverbRow aPlanned[2] = {ReverbRow(&dRate), ReverbRow(&dRate)};
+            ReverbRow aEach[2] = {ReverbRow(&dRate), ReverbRow(&dRate)};
+            Biquad::CReverbPlan plan;
+            float aaafGot[2][kAllPasses][Biquad::kMaxRun], aaafWant[2][kAllPasses][Biquad::kMaxRun];
+            float aafSum[2][Biquad::kMaxRun];
+            float* const aapfGot[2][kAllPasses] = {{aaafGot[0][0], aaafGot[0][1]}, {aaafGot[1][0], aaafGot[1][1]}};
+            size_t at = 0;
+            int iChanges = 0;
+            for (int n = 1; at + static_cast<size_t>(n) <= aInput[0].size(); n = n % Biquad::kMaxRun + 1) {
+                if (at >= static_cast<size_t>((iChanges + 1) * kChangeEvery)) {
+                    change(iChanges, aPlanned, dRate, aInput[0].data() + at);
+                    change(iChanges, aEach, dRate, aInput[0].data() + at);
+                    ++iChanges;
+                }
+                const float* const afInA = aInput[0].data() + at;
+                const float* const afInB = aInput[1].data() + at;
+                const Biquad::CReverbRow rowA{aPlanned[0].aCombs, aPlanned[0].aAllPasses, afInA, aapfGot[0]};
+                const Biquad::CReverbRow rowB{aPlanned[1].aCombs, aPlanned[1].aAllPasses, afInB, aapfGot[1]};
+                Biquad::ProcessReverbRunPair(plan, rowA, rowB, shape.iCombs, shape.iAllPasses, n);
+                std::memset(aafSum, 0, sizeof aafSum);
+                Biquad::ProcessRunsSummedPair(aEach[0].aCombs, aEach[1].aCombs, shape.iCombs, afInA, afInB, aafSum[0],
+                                              aafSum[1], n);
+                for (int k = 0; k < shape.iAllPasses; ++k)
+                    Biquad::ProcessRunPair(aEach[0].aAllPasses[k], aEach[1].aAllPasses[k], aafSum[0], aafSum[1],
+                                           aaafWant[0][k], aaafWant[1][k], n);
+                for (int c = 0; c < 2; ++c)
+                    for (int k = 0; k < shape.iAllPasses; ++k)
+                        ASSERT_EQ(std::memcmp(aaafGot[c][k], aaafWant[c][k], sizeof(float) * static_cast<size_t>(n)), 0)
+                            << "level " << static_cast<int>(level) << ", " << shape.iCombs << " combs, row " << c
+                            << ", all-pass " << k << ", sample " << at << ", changes " << iChanges;
+                at += static_cast<size_t>(n);
+            }
+            EXPECT_GE(iChanges, 14);
+        }
+    }
+}
+
 TEST(CpuDispatch, WholeChainGivesTheSameBitsAtEveryLevel)
 {
     LevelRestorer restore;
