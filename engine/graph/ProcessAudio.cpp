@@ -202,27 +202,13 @@ int CProcessAudio::Process(const float* inL, const float* inR, float* outL, floa
     return iResult;
 }
 
-void CProcessAudio::SanitiseInput(float* afLeft, float* afRight, int n)
-{
-    // NaN would stick in recursive filter memories that nothing clears, and an infinite or
-    // huge sample would overflow fixed-point sums or turn later filters non-finite.
-    for (int i = 0; i < n; ++i) {
-        float l = afLeft[i];
-        float r = afRight[i];
-        l = l == l ? std::clamp(l, -kInputCeiling, kInputCeiling) : 0.0f;
-        r = r == r ? std::clamp(r, -kInputCeiling, kInputCeiling) : 0.0f;
-        afLeft[i] = l;
-        afRight[i] = r;
-    }
-}
-
 int CProcessAudio::ProcessSlice(const float* inL, const float* inR, float* outL, float* outR, int n)
 {
     float** B = m_aafBuffers;
 
+    // The selector also makes the samples safe for the rest of the chain.
     if (!m_apBlocks[kSourceSelector]->Process(inL, inR, B[2], B[3], n))
         return 0;
-    SanitiseInput(B[2], B[3], n);
     if (!m_apBlocks[kInputGain]->Process(B[2], B[3], B[4], B[5], n))
         return 0;
     if (!m_apBlocks[kInputMeter]->Process(B[4], B[5], nullptr, nullptr, n))

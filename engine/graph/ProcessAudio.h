@@ -37,9 +37,6 @@ public:
     static constexpr int kDefaultBufferCount = 24;
     // The highest rate every line (delay, reverb, chorus, cabinet) holds its full time at.
     static constexpr double kMaxSampleRate = 192000.0;
-    // The chain's entry keeps samples within this magnitude: far above any real signal, far
-    // below what could overflow the gate/compressor's fixed-point window sum.
-    static constexpr float kInputCeiling = 1000.0f;
 
     CProcessAudio();
     ~CProcessAudio();
@@ -91,7 +88,6 @@ public:
 
 private:
     int ProcessSlice(const float* inL, const float* inR, float* outL, float* outR, int n);
-    static void SanitiseInput(float* afLeft, float* afRight, int n);
 
     int m_iBlockSize = 0;
     const double* m_pfSampleRate = nullptr;

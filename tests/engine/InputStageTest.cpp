@@ -53,6 +53,32 @@ TEST(InputSelector, LeftWhenOnRightWhenExactlyZero)
     EXPECT_TRUE(SameBits(Select(1e-30f, signal, silence).right, signal));
 }
 
+// The chain's entry: NaN is silence, magnitudes stop at the ceiling, everything else passes
+// bit for bit, at every position of a block of any length.
+TEST(InputSelector, MakesEverySampleSafeAndKeepsTheRest)
+{
+    constexpr float kCeiling = CEffectSourceSelector::kInputCeiling;
+    const float kInf = std::numeric_limits<float>::infinity();
+    const struct {
+        float in, out;
+    } cases[] = {{std::numeric_limits<float>::quiet_NaN(), 0.0f}, {kInf, kCeiling}, {-kInf, -kCeiling},
+                 {1e30f, kCeiling}, {-1001.0f, -kCeiling}, {kCeiling, kCeiling}, {-0.0f, -0.0f},
+                 {1e-40f, 1e-40f}, {-0.25f, -0.25f}};
+    for (int n : {1, 7, 64}) {
+        for (const auto& c : cases) {
+            for (int at = 0; at < n; ++at) {
+                std::vector<float> in = test::Noise(n, 4);
+                std::vector<float> expected = in;
+                in[static_cast<size_t>(at)] = c.in;
+                expected[static_cast<size_t>(at)] = c.out;
+                const auto out = Select(1.0f, in, in);
+                ASSERT_TRUE(SameBits(out.left, expected) && SameBits(out.right, expected))
+                    << c.in << " at " << at << " of " << n;
+            }
+        }
+    }
+}
+
 TEST(InputSelector, RefusesToRunWithoutParameterTable)
 {
     test::CheckRecorder checks;
