@@ -7,10 +7,9 @@
 namespace corvex {
 namespace {
 
-// Largest magnitude of a channel, at most 1.0; a NaN never raises it.
-float PeakMagnitude(const float* afSamples, int n)
+// A channel's largest magnitude, at most 1.0.
+float Capped(float fPeak)
 {
-    const float fPeak = LargestMagnitude(afSamples, n);
     return fPeak < 1.0f ? fPeak : 1.0f;
 }
 
@@ -44,8 +43,11 @@ int CComputeOutputVumeters::Process(const float* inL, const float* inR, float*, 
     // The reading rises monotonically with the magnitude, so the block's largest reading is
     // the reading of its largest magnitude: one logarithm per block instead of one per sample.
     // The block peak starts at 0.0, which the floor (a sample of exactly 0) also maps to.
-    const float fReadingL = BlockReading(0, PeakMagnitude(inL, n), Param(kOutputLeftVumeter));
-    const float fReadingR = BlockReading(1, PeakMagnitude(inR, n), Param(kOutputRightVumeter));
+    // A NaN never raises a peak.
+    float fPeakL, fPeakR;
+    LargestMagnitudes(inL, inR, n, fPeakL, fPeakR);
+    const float fReadingL = BlockReading(0, Capped(fPeakL), Param(kOutputLeftVumeter));
+    const float fReadingR = BlockReading(1, Capped(fPeakR), Param(kOutputRightVumeter));
     const float fMaxL = fReadingL > 0.0f ? fReadingL : 0.0f;
     const float fMaxR = fReadingR > 0.0f ? fReadingR : 0.0f;
 

@@ -37,4 +37,35 @@ inline float LargestMagnitude(const float* afSamples, int n)
     return fPeak;
 }
 
+// LargestMagnitude of two channels of n samples each, in one pass.
+inline void LargestMagnitudes(const float* afFirst, const float* afSecond, int n, float& fFirst, float& fSecond)
+{
+    int i = 0;
+    float fPeakA = 0.0f, fPeakB = 0.0f;
+#if defined(CORVEX_PEAK_SSE2)
+    constexpr int kPeakLanes = 4;
+    if (n >= kPeakLanes) {
+        const __m128 vMagnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+        __m128 vPeakA = _mm_setzero_ps(), vPeakB = _mm_setzero_ps();
+        for (; i + kPeakLanes <= n; i += kPeakLanes) {
+            vPeakA = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(afFirst + i), vMagnitude), vPeakA);
+            vPeakB = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(afSecond + i), vMagnitude), vPeakB);
+        }
+        // The lanes hold no NaN, so the order they meet in does not matter.
+        vPeakA = _mm_max_ps(vPeakA, _mm_shuffle_ps(vPeakA, vPeakA, _MM_SHUFFLE(1, 0, 3, 2)));
+        vPeakB = _mm_max_ps(vPeakB, _mm_shuffle_ps(vPeakB, vPeakB, _MM_SHUFFLE(1, 0, 3, 2)));
+        fPeakA = _mm_cvtss_f32(_mm_max_ss(vPeakA, _mm_shuffle_ps(vPeakA, vPeakA, _MM_SHUFFLE(0, 0, 0, 1))));
+        fPeakB = _mm_cvtss_f32(_mm_max_ss(vPeakB, _mm_shuffle_ps(vPeakB, vPeakB, _MM_SHUFFLE(0, 0, 0, 1))));
+    }
+#endif
+    for (; i < n; ++i) {
+        const float a = std::fabs(afFirst[i]);
+        const float b = std::fabs(afSecond[i]);
+        fPeakA = a > fPeakA ? a : fPeakA;
+        fPeakB = b > fPeakB ? b : fPeakB;
+    }
+    fFirst = fPeakA;
+    fSecond = fPeakB;
+}
+
 } // namespace corvex

@@ -163,12 +163,8 @@ void CImpulseLoader::Park(CCabinetImpulse* pImpulse) noexcept
     m_apParked[m_iParked++] = pImpulse;
 }
 
-void CImpulseLoader::Service(CProcessorCore& core) noexcept
+void CImpulseLoader::Exchange(CProcessorCore& core) noexcept
 {
-    // The built-in cabinet with nothing on its way: nothing can come back, and the count
-    // already says so, since only this thread writes it.
-    if (m_iParked == 0 && m_iHeldByCore == 0 && !m_pInbox.load(std::memory_order_relaxed))
-        return;
     // Whatever comes back below always finds room: at most two per call.
     if (m_iParked <= kParkedMax - 2) {
         // Until the count is right again at the end, the worker must keep watching: what the

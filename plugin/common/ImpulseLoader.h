@@ -56,9 +56,17 @@ public:
     // Audio thread, at the start of each block: installs what the worker prepared into the core
     // and parks the impulses the core hands back for the worker to free. Never allocates, locks
     // or frees.
-    void Service(CProcessorCore& core) noexcept;
+    void Service(CProcessorCore& core) noexcept
+    {
+        // The built-in cabinet with nothing on its way: nothing can come back, and the count
+        // already says so, since only this thread writes it.
+        if (m_iParked != 0 || m_iHeldByCore != 0 || m_pInbox.load(std::memory_order_relaxed))
+            Exchange(core);
+    }
 
 private:
+    // Service's work when there is some.
+    void Exchange(CProcessorCore& core) noexcept;
     void Request(std::shared_ptr<const ImpulseSource> source, bool bSourceChanged, double rate);
     void Work();
     // Worker: frees what the outbox holds.
