@@ -9,6 +9,17 @@
 namespace corvex {
 namespace {
 
+// The sections, read from memory at every sample. Left to itself the compiler hoists their
+// fifty coefficients out of the sample loop into stack copies it reads back from there: a
+// copy at every block and, with the register pressure, more spills at every sample.
+inline Biquad* ReadAfresh(Biquad* aSections)
+{
+#if defined(__GNUC__)
+    asm("" : "+r"(aSections));
+#endif
+    return aSections;
+}
+
 struct SectionSetting {
     int iType;
     float fFrequency; // Hz
@@ -103,19 +114,19 @@ int CMyDisto::Process(const float* inL, const float* inR, float* outL, float* ou
     }
     const float G = m_fDriveGain;
     const float S = m_fOutputScale;
-    Biquad& P1 = m_aSections[kP1];
-    Biquad& P2 = m_aSections[kP2];
-    Biquad& P3 = m_aSections[kP3];
-    Biquad& H = m_aSections[kH];
-    Biquad& M = m_aSections[kM];
-    Biquad& L2 = m_aSections[kL2];
-    Biquad& L3 = m_aSections[kL3];
-    Biquad& L4 = m_aSections[kL4];
-    Biquad& L5 = m_aSections[kL5];
-    Biquad& L6 = m_aSections[kL6];
-
     // Every section is a filter type (kSectionSettings): no type dispatch per sample.
     for (int i = 0; i < n; ++i) {
+        Biquad* const aSections = ReadAfresh(m_aSections);
+        Biquad& P1 = aSections[kP1];
+        Biquad& P2 = aSections[kP2];
+        Biquad& P3 = aSections[kP3];
+        Biquad& H = aSections[kH];
+        Biquad& M = aSections[kM];
+        Biquad& L2 = aSections[kL2];
+        Biquad& L3 = aSections[kL3];
+        Biquad& L4 = aSections[kL4];
+        Biquad& L5 = aSections[kL5];
+        Biquad& L6 = aSections[kL6];
         const float x = inL[i];
         const float p1 = P1.ProcessFilter(x);
         const float p2 = P2.ProcessFilter(x);

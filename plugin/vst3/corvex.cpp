@@ -259,10 +259,10 @@ void Corvex::SendIndicatorChanges(IParameterChanges* changes)
     if (!changes)
         return;
     for (int32 i = 0; i < kIndicatorCount; ++i) {
-        const ParamID id = kOutputLeftVumeter + static_cast<ParamID>(i);
-        const float value = m_core.Indicator(i);
         if (!m_core.IndicatorChanged(i))
             continue;
+        const ParamID id = kOutputLeftVumeter + static_cast<ParamID>(i);
+        const float value = m_core.Indicator(i);
         int32 queueIndex = 0;
         if (IParamValueQueue* queue = changes->addParameterData(id, queueIndex)) {
             int32 pointIndex = 0;
