@@ -14,6 +14,7 @@ public:
     using tresult = Steinberg::tresult;
     using int32 = Steinberg::int32;
 
+    // Room for capacity points is made here; a queue given more grows (off the audio path).
     explicit ParamValueQueue(Steinberg::Vst::ParamID id = 0, int32 capacity = 16);
     ParamValueQueue(ParamValueQueue&&) = default;
     ParamValueQueue& operator=(ParamValueQueue&&) = default;
@@ -22,14 +23,16 @@ public:
     void Reset(Steinberg::Vst::ParamID id)
     {
         m_id = id;
-        m_points.clear();
+        m_count = 0;
     }
+    // The value of point index, below getPointCount().
+    Steinberg::Vst::ParamValue Value(int32 index) const { return m_points[static_cast<size_t>(index)].value; }
 
     Steinberg::Vst::ParamID PLUGIN_API getParameterId() SMTG_OVERRIDE { return m_id; }
-    int32 PLUGIN_API getPointCount() SMTG_OVERRIDE { return static_cast<int32>(m_points.size()); }
+    int32 PLUGIN_API getPointCount() SMTG_OVERRIDE { return m_count; }
     tresult PLUGIN_API getPoint(int32 index, int32& sampleOffset, Steinberg::Vst::ParamValue& value) SMTG_OVERRIDE
     {
-        if (index < 0 || index >= getPointCount())
+        if (index < 0 || index >= m_count)
             return Steinberg::kResultFalse;
         sampleOffset = m_points[static_cast<size_t>(index)].offset;
         value = m_points[static_cast<size_t>(index)].value;
@@ -46,7 +49,14 @@ private:
         int32 offset;
         Steinberg::Vst::ParamValue value;
     };
+    // Out of line (other compilers ignore the attribute), so that adding within the slots saves
+    // no registers for it.
+    [[gnu::noinline]] tresult AddPastSlots(int32 sampleOffset, Steinberg::Vst::ParamValue value, int32& index);
+
     Steinberg::Vst::ParamID m_id;
+    int32 m_count = 0;
+    // The points' slots, all made up front, so that adding one within them only writes it.
+    int32 m_slots;
     std::vector<Point> m_points;
 };
 

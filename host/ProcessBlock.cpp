@@ -1,7 +1,5 @@
 #include "ProcessBlock.h"
 
-#include <algorithm>
-
 using namespace Steinberg;
 using namespace Steinberg::Vst;
 
@@ -42,6 +40,14 @@ ProcessBlock::ProcessBlock(int32 inChannels, int32 outChannels, int32 maxSamples
     outputBus.numChannels = outChannels;
     outputBus.channelBuffers32 = m_outPointers.data();
     SetTempo(120.0);
+    m_fixed.processMode = kRealtime;
+    m_fixed.symbolicSampleSize = kSample32;
+    m_fixed.numInputs = 1;
+    m_fixed.numOutputs = 1;
+    m_fixed.inputs = &inputBus;
+    m_fixed.outputs = &outputBus;
+    m_fixed.inputParameterChanges = &inputChanges;
+    m_fixed.outputParameterChanges = &outputChanges;
 }
 
 void ProcessBlock::SetInPlace(bool inPlace)
@@ -68,30 +74,6 @@ void ProcessBlock::SetTempo(double bpm)
 {
     context.tempo = bpm;
     context.state |= ProcessContext::kTempoValid;
-}
-
-ProcessData& ProcessBlock::Prepare(int32 numSamples)
-{
-    outputChanges.Clear();
-    m_data.processMode = kRealtime;
-    m_data.symbolicSampleSize = kSample32;
-    m_data.numSamples = std::min(numSamples, m_maxSamples);
-    m_data.numInputs = 1;
-    m_data.numOutputs = 1;
-    m_data.inputs = &inputBus;
-    m_data.outputs = &outputBus;
-    m_data.inputParameterChanges = &inputChanges;
-    m_data.outputParameterChanges = &outputChanges;
-    m_data.inputEvents = sendEvents ? &events : nullptr;
-    m_data.outputEvents = nullptr;
-    m_data.processContext = sendContext ? &context : nullptr;
-    ++m_sizes.blocks;
-    if (m_data.numSamples > 0) {
-        m_sizes.samples += m_data.numSamples;
-        m_sizes.smallest = m_sizes.smallest ? std::min(m_sizes.smallest, m_data.numSamples) : m_data.numSamples;
-        m_sizes.largest = std::max(m_sizes.largest, m_data.numSamples);
-    }
-    return m_data;
 }
 
 } // namespace corvex::hosting

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <vector>
 
 #include "ParameterChanges.h"
@@ -37,6 +38,9 @@ struct BlockSizeCount {
 class ProcessBlock {
 public:
     ProcessBlock(Steinberg::int32 inChannels, Steinberg::int32 outChannels, Steinberg::int32 maxSamples);
+    // The process data points into the block itself.
+    ProcessBlock(const ProcessBlock&) = delete;
+    ProcessBlock& operator=(const ProcessBlock&) = delete;
 
     Steinberg::int32 MaxSamples() const { return m_maxSamples; }
     float* In(Steinberg::int32 channel) { return m_in[static_cast<size_t>(channel)].data(); }
@@ -50,8 +54,25 @@ public:
     void UseOwnBuffers();
 
     // Fills the process data for a block of numSamples (at most MaxSamples) and clears the
-    // output parameter changes. The input changes, event list and context stay as set.
-    Steinberg::Vst::ProcessData& Prepare(Steinberg::int32 numSamples);
+    // output parameter changes. The input changes, event list and context stay as set. Every
+    // field is written again, as the caller or a processor may have changed any. Inline, as
+    // hosts call it once per block.
+    Steinberg::Vst::ProcessData& Prepare(Steinberg::int32 numSamples)
+    {
+        const Steinberg::int32 n = std::min(numSamples, m_maxSamples);
+        outputChanges.Clear();
+        m_data = m_fixed;
+        m_data.numSamples = n;
+        m_data.inputEvents = sendEvents ? &events : nullptr;
+        m_data.processContext = sendContext ? &context : nullptr;
+        ++m_sizes.blocks;
+        if (n > 0) {
+            m_sizes.samples += n;
+            if (n != m_lastSize)
+                CountSize(n);
+        }
+        return m_data;
+    }
     // The tempo as a host with a valid tempo sends it.
     void SetTempo(double bpm);
     // The block sizes Prepare has handed out since construction (blocks of no samples included
@@ -68,13 +89,25 @@ public:
     bool sendEvents = false;
 
 private:
+    // Smallest and largest move only when the size does, as most blocks repeat the last one's.
+    void CountSize(Steinberg::int32 n)
+    {
+        m_sizes.smallest = m_sizes.smallest ? std::min(m_sizes.smallest, n) : n;
+        m_sizes.largest = std::max(m_sizes.largest, n);
+        m_lastSize = n;
+    }
+
     Steinberg::int32 m_maxSamples;
     std::vector<std::vector<float>> m_in;
     std::vector<std::vector<float>> m_out;
     std::vector<float*> m_inPointers;
     std::vector<float*> m_outPointers;
+    // What every block's process data starts from: all but its size, events and context, which
+    // the caller may switch between blocks.
+    Steinberg::Vst::ProcessData m_fixed{};
     Steinberg::Vst::ProcessData m_data{};
     BlockSizeCount m_sizes;
+    Steinberg::int32 m_lastSize = 0; // of the last block with samples
 };
 
 } // namespace corvex::hosting

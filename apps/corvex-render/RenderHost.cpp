@@ -50,9 +50,11 @@ public:
     bool SetState(const std::vector<unsigned char>& bytes, std::string& error) override;
     bool GetState(std::vector<unsigned char>& bytes, std::string& error) override;
     bool Start(double sampleRate, int maxBlock, double tempo, std::string& error) override;
-    bool Process(float* inLeft, float* inRight, float* outLeft, float* outRight, int frames,
-                 const std::vector<ParamSetting>& changes, bool& clipLed) override;
+    bool Process(float* inLeft, float* inRight, float* outLeft, float* outRight, long frames, int block,
+                 const std::vector<ParamSetting>& changes, const std::atomic<bool>& stop, bool& clipLed,
+                 long& processed) override;
     void Stop() override;
+    void TakeOutputChanges(bool& clipLed);
     void RelayOutputValues();
     const std::string& LoadedLibrary() const override { return m_sLibrary; }
     std::uint32_t TailSamples() const override { return m_pInstance->Processor()->getTailSamples(); }
@@ -144,50 +146,72 @@ bool CCorvexInstance::Start(double sampleRate, int maxBlock, double tempo, std::
     return true;
 }
 
-bool CCorvexInstance::Process(float* inLeft, float* inRight, float* outLeft, float* outRight, int frames,
-                              const std::vector<ParamSetting>& changes, bool& clipLed)
+bool CCorvexInstance::Process(float* inLeft, float* inRight, float* outLeft, float* outRight, long frames, int blockSize,
+                              const std::vector<ParamSetting>& changes, const std::atomic<bool>& stop, bool& clipLed,
+                              long& processed)
 {
     hosting::ProcessBlock& block = *m_pBlock;
+    IAudioProcessor* processor = m_pInstance->Processor();
     block.inputChanges.Clear();
     for (const ParamSetting& change : changes) {
         block.inputChanges.Add(change.id, change.value);
         m_pInstance->Controller()->setParamNormalized(change.id, change.value);
     }
+    // The buses point at each block in turn.
     m_apfIn[0] = inLeft;
     m_apfIn[1] = inRight;
     m_apfOut[0] = outLeft;
     m_apfOut[1] = outRight;
-    ProcessData& data = block.Prepare(frames);
-    block.inputBus.silenceFlags = 0;
-    block.outputBus.silenceFlags = 0;
-    if (m_pInstance->Processor()->process(data) != kResultOk)
-        return false;
-    block.context.projectTimeSamples += frames;
+    for (long at = 0; at < frames;) {
+        const int count = static_cast<int>(std::min<long>(blockSize, frames - at));
+        ProcessData& data = block.Prepare(count);
+        block.inputBus.silenceFlags = 0;
+        block.outputBus.silenceFlags = 0;
+        if (processor->process(data) != kResultOk) {
+            processed = at;
+            return false;
+        }
+        block.inputChanges.Clear(); // the changes went with the first block
+        block.context.projectTimeSamples += count;
+        TakeOutputChanges(clipLed);
+        m_iSamplesSinceRelay += count;
+        if (m_iSamplesSinceRelay >= m_iRelayInterval)
+            RelayOutputValues();
+        m_apfIn[0] += count;
+        m_apfIn[1] += count;
+        m_apfOut[0] += count;
+        m_apfOut[1] += count;
+        at += count;
+        if (at < frames && stop) {
+            processed = at;
+            return true;
+        }
+    }
+    processed = frames;
+    return true;
+}
 
-    // Output changes go to the controller as a host relays them: the latest value of each, at
-    // the rate a display refreshes, not once per block.
-    for (int32 i = 0; i < block.outputChanges.getParameterCount(); ++i) {
+// Output changes go to the controller as a host relays them: the latest value of each, at the
+// rate a display refreshes, not once per block.
+void CCorvexInstance::TakeOutputChanges(bool& clipLed)
+{
+    hosting::ParameterChanges& changes = m_pBlock->outputChanges;
+    for (int32 i = 0; i < changes.getParameterCount(); ++i) {
         // Through the queue's own type: direct calls, once per block and output parameter.
-        hosting::ParamValueQueue& queue = block.outputChanges.Queue(i);
+        hosting::ParamValueQueue& queue = changes.Queue(i);
         const int32 points = queue.getPointCount();
         if (points == 0)
             continue;
         const ParamID id = queue.getParameterId();
-        int32 offset = 0;
-        ParamValue value = 0.0;
         if (id == corvex::kOuputClippingLed)
             for (int32 p = 0; p < points; ++p)
-                if (queue.getPoint(p, offset, value) == kResultOk && value > 0.0)
+                if (queue.Value(p) > 0.0)
                     clipLed = true;
-        if (id < static_cast<ParamID>(kParamTableSize) && queue.getPoint(points - 1, offset, value) == kResultOk) {
-            m_adRelayValues[id] = value;
+        if (id < static_cast<ParamID>(kParamTableSize)) {
+            m_adRelayValues[id] = queue.Value(points - 1);
             m_abRelayPending[id] = true;
         }
     }
-    m_iSamplesSinceRelay += frames;
-    if (m_iSamplesSinceRelay >= m_iRelayInterval)
-        RelayOutputValues();
-    return true;
 }
 
 void CCorvexInstance::RelayOutputValues()

@@ -2,6 +2,7 @@
 
 #include "ParamArguments.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -40,12 +41,16 @@ public:
     // Stereo buses, offline 32-bit processing at `sampleRate` with blocks of at most `maxBlock`.
     virtual bool Start(double sampleRate, int maxBlock, double tempo, std::string& error) = 0;
 
-    // One block, processed in the caller's buffers: the processor gets them as its bus channels
-    // (and may use the input ones as it pleases). `changes` are sent as this block's input
-    // parameter changes (one point at offset 0 each). Sets `clipLed` if the processor reported
-    // the output clip LED lit.
-    virtual bool Process(float* inLeft, float* inRight, float* outLeft, float* outRight, int frames,
-                         const std::vector<ParamSetting>& changes, bool& clipLed) = 0;
+    // `frames` of the caller's buffers, handed to the processor in blocks of `block` frames (the
+    // last may be shorter): it gets each block's part of them as its bus channels (and may use
+    // the input ones as it pleases). `changes` are sent as the first block's input parameter
+    // changes (one point at offset 0 each). Sets `clipLed` if the processor reported the output
+    // clip LED lit. Before each block but the first, stops if `stop` is set. Returns false if the
+    // processor refused a block; `processed` is the frames before the block it stopped at or
+    // that was refused, otherwise `frames`.
+    virtual bool Process(float* inLeft, float* inRight, float* outLeft, float* outRight, long frames, int block,
+                         const std::vector<ParamSetting>& changes, const std::atomic<bool>& stop, bool& clipLed,
+                         long& processed) = 0;
 
     virtual void Stop() = 0;
 

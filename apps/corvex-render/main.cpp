@@ -392,18 +392,19 @@ int Run(const Options& o)
         }
         if (frames == 0)
             break;
-        for (long at = 0; at < frames; at += block) {
-            if (at > 0)
-                stopIfInterrupted();
-            const int count = static_cast<int>(std::min(block, frames - at));
-            if (!plugin) {
-                std::copy_n(inLeft.data() + at, count, outLeft.data() + at);
-                std::copy_n(inRight.data() + at, count, outRight.data() + at);
-            } else if (!plugin->Process(inLeft.data() + at, inRight.data() + at, outLeft.data() + at,
-                                        outRight.data() + at, count, done + at == 0 ? changes : noChanges, clipLed)) {
+        if (!plugin) {
+            std::copy_n(inLeft.data(), frames, outLeft.data());
+            std::copy_n(inRight.data(), frames, outRight.data());
+        } else {
+            // The plug-in gets the chunk block by block; an interrupt stops it between blocks.
+            long processed = 0;
+            if (!plugin->Process(inLeft.data(), inRight.data(), outLeft.data(), outRight.data(), frames,
+                                 static_cast<int>(block), done == 0 ? changes : noChanges, g_bInterrupted, clipLed,
+                                 processed))
                 throw Failure{kExitFailure, "the plug-in failed to process the block at " +
-                                                std::to_string(static_cast<double>(done + at) / rate) + " s"};
-            }
+                                                std::to_string(static_cast<double>(done + processed) / rate) + " s"};
+            if (processed < frames)
+                stopIfInterrupted();
         }
         peak = PeakOf(outLeft.data(), outRight.data(), frames, peak);
         if (!writer->Write(outLeft.data(), outRight.data(), frames))

@@ -94,9 +94,13 @@ TEST_F(Processor, LastQueuePointWinsAndOnlyParametersCount)
     ProcessBlock block(2, 2, kBlock);
     int32 index = 0;
     auto* queue = block.inputChanges.addParameterData(5, index);
-    queue->addPoint(0, 0.1, index);
-    queue->addPoint(100, 0.2, index);
-    queue->addPoint(200, 0.3, index);
+    // More points than a host queue is made with room for.
+    constexpr int32 kPoints = 40;
+    for (int32 p = 0; p < kPoints - 1; ++p)
+        queue->addPoint(p, 0.1 + 0.005 * p, index);
+    queue->addPoint(kBlock - 1, 0.3, index);
+    EXPECT_EQ(index, kPoints - 1);
+    ASSERT_EQ(queue->getPointCount(), kPoints);
     for (ParamID outside : {0u, 20u, 1000u, 0xFFFFFFFFu})
         block.inputChanges.Add(outside, 0.5);
     // A queue without points changes nothing.
