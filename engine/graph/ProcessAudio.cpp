@@ -223,9 +223,12 @@ int CProcessAudio::ProcessSlice(const float* inL, const float* inR, float* outL,
         return 0;
     // A stereo user impulse gives the right output a response of its own, which the
     // equaliser and the chorus then carry on the right.
-    const bool bStereo = m_apBlocks[kCabinet]->StereoOutput();
-    m_apBlocks[kPostEqualiser]->SetStereoInput(bStereo);
-    m_apBlocks[kChorus]->SetStereoInput(bStereo);
+    const int iStereo = m_apBlocks[kCabinet]->StereoOutput() ? 1 : 0;
+    if (iStereo != m_iStereoRouted) {
+        m_apBlocks[kPostEqualiser]->SetStereoInput(iStereo != 0);
+        m_apBlocks[kChorus]->SetStereoInput(iStereo != 0);
+        m_iStereoRouted = iStereo;
+    }
     if (!m_apBlocks[kPostEqualiser]->Process(B[12], B[13], B[14], B[15], n))
         return 0;
     if (!m_apBlocks[kChorus]->Process(B[14], B[15], B[16], B[17], n))
@@ -263,6 +266,8 @@ void CProcessAudio::DestroyBlocks()
 std::unique_ptr<CMyEffect> CProcessAudio::ExchangeBlock(BlockId id, std::unique_ptr<CMyEffect> pBlock)
 {
     m_apBlocks[id].swap(pBlock);
+    // A new block learns the routing at the next run.
+    m_iStereoRouted = kRoutingUnknown;
     if (id == kCabinet)
         m_pCabinet = dynamic_cast<CMyConvolution*>(m_apBlocks[id].get());
     m_bAllBlocks = true;

@@ -102,6 +102,10 @@ private:
     // Process checks one flag per block of audio rather than every block of the chain.
     bool m_bAllBlocks = false;
     CMyConvolution* m_pCabinet = nullptr;
+    // Whether the equaliser and chorus after the cabinet were last told of a stereo input (1)
+    // or not (0): they are told again only when it changes.
+    static constexpr int kRoutingUnknown = -1;
+    int m_iStereoRouted = kRoutingUnknown;
 };
 
 } // namespace corvex

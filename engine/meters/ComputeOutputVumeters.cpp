@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "base/ExactMath.h"
 #include "meters/PeakMagnitude.h"
 
 namespace corvex {
@@ -17,7 +18,7 @@ float Capped(float fPeak)
 float Normalised(float a)
 {
     using M = CComputeOutputVumeters;
-    const float fLevel = a == 0.0f ? M::kFloorDb : M::kDbFactor * static_cast<float>(std::log10(static_cast<double>(a)));
+    const float fLevel = a == 0.0f ? M::kFloorDb : M::kDbFactor * Log10ToFloat(static_cast<double>(a));
     return (fLevel + M::kOffsetDb) * M::kScale;
 }
 

@@ -219,7 +219,9 @@ tresult PLUGIN_API Corvex::process(ProcessData& data)
     m_impulses.Service(m_core);
     ApplyPendingState();
     ReadTempo(data.processContext);
-    const bool bChanged = ReadParameterChanges(data.inputParameterChanges);
+    // Most blocks bring no changes.
+    IParameterChanges* const changes = data.inputParameterChanges;
+    const bool bChanged = changes && changes->getParameterCount() > 0 && ReadParameterChanges(changes);
     if (IEventList* events = data.inputEvents) {
         Event event{};
         for (int32 i = 0, count = events->getEventCount(); i < count; ++i)
