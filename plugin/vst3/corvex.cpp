@@ -173,12 +173,6 @@ void Corvex::PublishValues()
         m_afPublished[id].store(m_core.Param(id), std::memory_order_relaxed);
 }
 
-void Corvex::PublishIndicators()
-{
-    for (ParamID id = kOutputLeftVumeter; id <= kCompressionLed; ++id)
-        m_afPublished[id].store(m_core.Param(id), std::memory_order_relaxed);
-}
-
 void Corvex::ReadTempo(const ProcessContext* context)
 {
     // Hosts send the same tempo block after block.
@@ -245,27 +239,26 @@ tresult PLUGIN_API Corvex::process(ProcessData& data)
         out.silenceFlags = silence;
     }
 
-    if (result == kResultOk)
-        SendIndicatorChanges(data.outputParameterChanges);
     // Between blocks only the host's changes and the chain's indicators move the values (a
-    // restored state publishes itself).
+    // restored state and an activation publish themselves).
     if (bChanged)
         PublishValues();
-    else
-        PublishIndicators();
+    ReportIndicatorChanges(result == kResultOk ? data.outputParameterChanges : nullptr);
     return result;
 }
 
-void Corvex::SendIndicatorChanges(IParameterChanges* changes)
+void Corvex::ReportIndicatorChanges(IParameterChanges* changes)
 {
-    if (!changes)
-        return;
+    // An indicator the block left alone is published already.
     for (int32 i = 0; i < kIndicatorCount; ++i) {
         if (!m_core.IndicatorChanged(i))
             continue;
         const ParamID id = kOutputLeftVumeter + static_cast<ParamID>(i);
         const float value = m_core.Indicator(i);
+        m_afPublished[id].store(value, std::memory_order_relaxed);
         int32 queueIndex = 0;
+        if (!changes)
+            continue;
         if (IParamValueQueue* queue = changes->addParameterData(id, queueIndex)) {
             int32 pointIndex = 0;
             queue->addPoint(0, static_cast<ParamValue>(value), pointIndex);

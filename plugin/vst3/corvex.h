@@ -59,9 +59,9 @@ private:
     void ReadTempo(const Steinberg::Vst::ProcessContext* context);
     void ApplyPendingState();
     void PublishValues();
-    // PublishValues for the meters and LEDs alone, which the chain writes every block.
-    void PublishIndicators();
-    void SendIndicatorChanges(Steinberg::Vst::IParameterChanges* changes);
+    // Publishes the meters and LEDs the last block changed, and sends them to the host's
+    // changes when there are such.
+    void ReportIndicatorChanges(Steinberg::Vst::IParameterChanges* changes);
     void AddStereoBuses();
     // Activation: installs the IR being prepared, if any, before the chain is reset.
     void SettleImpulse();
