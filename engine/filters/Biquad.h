@@ -109,6 +109,14 @@ public:
     // with the plan. Outputs may coincide with inputs but not overlap them otherwise.
     static void ProcessReverbRunPair(CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second, int iCombs,
                                      int iAllPasses, int n);
+#if CORVEX_HAVE_AVX2_KERNELS
+    // ProcessReverbRunPair for a caller that already runs at the AVX2 level.
+    static void ProcessReverbRunPairAvx2(CReverbPlan& plan, const CReverbRow& first, const CReverbRow& second,
+                                         int iCombs, int iAllPasses, int n)
+    {
+        ReverbRunPairAvx2(plan, first, second, iCombs, iAllPasses, n);
+    }
+#endif
     int Reset() override;
     int SetSampleRate(const double* pfSampleRate) override;
     int Process(const float*, const float*, float*, float*, int) override;

@@ -139,6 +139,7 @@ int CMyReverb::Process(const float* inL, const float* inR, float* outL, float* o
     return ProcessBaseline(inL, inR, outL, outR, n);
 }
 
+template <bool kAvx2>
 int CMyReverb::ProcessBody(const float* inL, const float* inR, float* outL, float* outR, int n)
 {
     if (n <= 0)
@@ -183,7 +184,12 @@ int CMyReverb::ProcessBody(const float* inL, const float* inR, float* outL, floa
 
         // The two channels' sections share their times and positions: their reads pair up. The
         // all-passes sit side by side on the comb sum, not in series.
-        Biquad::ProcessReverbRunPair(m_runPlan, rowL, rowR, kCombCount, kAllPassCount, m);
+#if CORVEX_HAVE_AVX2_KERNELS
+        if (kAvx2)
+            Biquad::ProcessReverbRunPairAvx2(m_runPlan, rowL, rowR, kCombCount, kAllPassCount, m);
+        else
+#endif
+            Biquad::ProcessReverbRunPair(m_runPlan, rowL, rowR, kCombCount, kAllPassCount, m);
         for (int i = 0; i < m; ++i)
             outL[iStart + i] = fDry * afL[i] - (aafWetL[1][i] + aafWetL[0][i]) * kReverbScale * fWet;
         for (int i = 0; i < m; ++i)
@@ -194,13 +200,13 @@ int CMyReverb::ProcessBody(const float* inL, const float* inR, float* outL, floa
 
 int CMyReverb::ProcessBaseline(const float* inL, const float* inR, float* outL, float* outR, int n)
 {
-    return ProcessBody(inL, inR, outL, outR, n);
+    return ProcessBody<false>(inL, inR, outL, outR, n);
 }
 
 #if CORVEX_HAVE_AVX2_KERNELS
 int CMyReverb::ProcessAvx2(const float* inL, const float* inR, float* outL, float* outR, int n)
 {
-    return ProcessBody(inL, inR, outL, outR, n);
+    return ProcessBody<true>(inL, inR, outL, outR, n);
 }
 #endif
 

@@ -37,6 +37,7 @@ private:
     void ApplyTimes(float fReverbTime, double dEnhancerDelay);
     // Process, in one body compiled for each instruction-set level, the level chosen once a
     // block.
+    template <bool kAvx2>
     CORVEX_KERNEL_BODY int ProcessBody(const float* inL, const float* inR, float* outL, float* outR, int n);
     int ProcessBaseline(const float* inL, const float* inR, float* outL, float* outR, int n);
 #if CORVEX_HAVE_AVX2_KERNELS
