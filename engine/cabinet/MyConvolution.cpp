@@ -304,7 +304,8 @@ int CMyConvolution::Process(const float* inL, const float*, float* outL, float* 
     return 1;
 }
 
-void CMyConvolution::RunBuiltIn(const float* inL, float* outL, float* outR, int n, int iTaps, float fLevel)
+// Inlined into Process, whose every block with the built-in cabinet calls it.
+CORVEX_KERNEL_BODY void CMyConvolution::RunBuiltIn(const float* inL, float* outL, float* outR, int n, int iTaps, float fLevel)
 {
     const bool bContiguous = iTaps > 0 && iTaps <= m_lSize && m_iNonZeroTaps == iTaps;
     // A group writes its later inputs before the sums of its earlier outputs read the ring, so

@@ -223,7 +223,9 @@ int CProcessAudio::ProcessSlice(const float* inL, const float* inR, float* outL,
         return 0;
     // A stereo user impulse gives the right output a response of its own, which the
     // equaliser and the chorus then carry on the right.
-    const int iStereo = m_apBlocks[kCabinet]->StereoOutput() ? 1 : 0;
+    // The cabinet's own type answers without a virtual call.
+    const bool bStereo = m_pCabinet ? m_pCabinet->StereoOutput() : m_apBlocks[kCabinet]->StereoOutput();
+    const int iStereo = bStereo ? 1 : 0;
     if (iStereo != m_iStereoRouted) {
         m_apBlocks[kPostEqualiser]->SetStereoInput(iStereo != 0);
         m_apBlocks[kChorus]->SetStereoInput(iStereo != 0);
