@@ -9,6 +9,15 @@
 
 namespace corvex {
 
+#if defined(CORVEX_PEAK_SSE2)
+// The largest of four lanes holding no NaN, which then meet in any order.
+inline float LargestLane(__m128 v)
+{
+    v = _mm_max_ps(v, _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 0, 3, 2)));
+    return _mm_cvtss_f32(_mm_max_ss(v, _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 0, 0, 1))));
+}
+#endif
+
 // The largest |x| of n samples, 0.0 for none; a NaN never raises it. The largest value does not
 // depend on the order the samples are compared in, so four lanes keep peaks of their own and
 // meet at the end.
@@ -24,10 +33,7 @@ inline float LargestMagnitude(const float* afSamples, int n)
         // max_ps(a, p) is a > p ? a : p, lane by lane: a NaN a keeps p.
         for (; i + kPeakLanes <= n; i += kPeakLanes)
             vPeak = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(afSamples + i), vMagnitude), vPeak);
-        alignas(16) float afPeak[kPeakLanes];
-        _mm_store_ps(afPeak, vPeak);
-        for (int k = 0; k < kPeakLanes; ++k)
-            fPeak = afPeak[k] > fPeak ? afPeak[k] : fPeak;
+        fPeak = LargestLane(vPeak);
     }
 #endif
     for (; i < n; ++i) {
@@ -51,11 +57,8 @@ inline void LargestMagnitudes(const float* afFirst, const float* afSecond, int n
             vPeakA = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(afFirst + i), vMagnitude), vPeakA);
             vPeakB = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(afSecond + i), vMagnitude), vPeakB);
         }
-        // The lanes hold no NaN, so the order they meet in does not matter.
-        vPeakA = _mm_max_ps(vPeakA, _mm_shuffle_ps(vPeakA, vPeakA, _MM_SHUFFLE(1, 0, 3, 2)));
-        vPeakB = _mm_max_ps(vPeakB, _mm_shuffle_ps(vPeakB, vPeakB, _MM_SHUFFLE(1, 0, 3, 2)));
-        fPeakA = _mm_cvtss_f32(_mm_max_ss(vPeakA, _mm_shuffle_ps(vPeakA, vPeakA, _MM_SHUFFLE(0, 0, 0, 1))));
-        fPeakB = _mm_cvtss_f32(_mm_max_ss(vPeakB, _mm_shuffle_ps(vPeakB, vPeakB, _MM_SHUFFLE(0, 0, 0, 1))));
+        fPeakA = LargestLane(vPeakA);
+        fPeakB = LargestLane(vPeakB);
     }
 #endif
     for (; i < n; ++i) {
