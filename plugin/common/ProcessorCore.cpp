@@ -184,7 +184,7 @@ bool CProcessorCore::RunAnyBus(const float* const* inputs, int inChannels, std::
         return true;
     }
 
-    // The adapters hold a guard of their own; one here keeps the chain's bits whoever calls.
+    // The core holds the chain's denormal guard, for every adapter and caller.
     ScopedNoDenormals noDenormals;
     const bool silentL = inSilence & 1u;
     const bool silentR = !mono && (inSilence & 2u);

@@ -256,9 +256,9 @@ void Corvex::ReportIndicatorChanges(IParameterChanges* changes)
         const ParamID id = kOutputLeftVumeter + static_cast<ParamID>(i);
         const float value = m_core.Indicator(i);
         m_afPublished[id].store(value, std::memory_order_relaxed);
-        int32 queueIndex = 0;
         if (!changes)
             continue;
+        int32 queueIndex = 0;
         if (IParamValueQueue* queue = changes->addParameterData(id, queueIndex)) {
             int32 pointIndex = 0;
             queue->addPoint(0, static_cast<ParamValue>(value), pointIndex);
