@@ -256,15 +256,6 @@ const void* PortValue(const char* symbol, void* user, uint32_t* size, uint32_t* 
     return nullptr;
 }
 
-void SetPortValue(const char* symbol, void* user, const void* value, uint32_t size, uint32_t type)
-{
-    auto* instance = static_cast<Lv2Instance*>(user);
-    ASSERT_EQ(type, Lv2World::Get().Urid(LV2_ATOM__Float));
-    ASSERT_EQ(size, sizeof(float));
-    for (std::uint32_t port = 0; port < kPortCount; ++port)
-        if (std::strcmp(kPorts[port].symbol, symbol) == 0)
-            std::memcpy(&instance->Control(port), value, sizeof(float));
-}
 
 struct PropertyStore {
     LV2_URID key;
@@ -291,6 +282,16 @@ std::string Lv2Instance::SaveState()
     lilv_free(text);
     lilv_state_free(state);
     return turtle;
+}
+
+void Lv2Instance::SetPortValue(const char* symbol, void* user, const void* value, uint32_t size, uint32_t type)
+{
+    auto* instance = static_cast<Lv2Instance*>(user);
+    ASSERT_EQ(type, Lv2World::Get().Urid(LV2_ATOM__Float));
+    ASSERT_EQ(size, sizeof(float));
+    for (std::uint32_t port = 0; port < kPortCount; ++port)
+        if (std::strcmp(kPorts[port].symbol, symbol) == 0)
+            std::memcpy(&instance->Control(port), value, sizeof(float));
 }
 
 void Lv2Instance::RestoreState(const std::string& turtle)

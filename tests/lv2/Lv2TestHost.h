@@ -77,6 +77,8 @@ public:
     std::string SaveState();
     // Restores a saved state as hosts do through lilv: the plug-in's properties and the ports' values.
     void RestoreState(const std::string& turtle);
+    // lilv's port-value callback for a state or preset set on the instance given as user.
+    static void SetPortValue(const char* symbol, void* user, const void* value, uint32_t size, uint32_t type);
     // The plug-in's state interface called directly with one property (key, bytes of type).
     LV2_State_Status RestoreProperty(const char* key, const std::vector<std::uint8_t>& value, LV2_URID type);
     // What the plug-in stores under key, and its type (0 when it stores nothing under it).

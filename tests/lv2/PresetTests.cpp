@@ -125,23 +125,13 @@ std::map<std::string, const LilvNode*> Lv2Presets(std::vector<LilvNode*>& keep)
     return presets;
 }
 
-void SetPortValue(const char* symbol, void* user, const void* value, uint32_t size, uint32_t type)
-{
-    auto* instance = static_cast<Lv2Instance*>(user);
-    ASSERT_EQ(type, Lv2World::Get().Urid(LV2_ATOM__Float));
-    ASSERT_EQ(size, sizeof(float));
-    for (std::uint32_t port = 0; port < kPortCount; ++port)
-        if (std::strcmp(kPorts[port].symbol, symbol) == 0)
-            instance->Control(port) = *static_cast<const float*>(value);
-}
-
 // Applies an LV2 preset the way hosts do: lilv reads its port values from the bundle.
 void ApplyLv2Preset(Lv2Instance& instance, const LilvNode* preset)
 {
     LilvState* state = lilv_state_new_from_world(Lv2World::Get().World(), Lv2World::Get().Map(), preset);
     ASSERT_NE(state, nullptr);
     EXPECT_EQ(lilv_state_get_num_properties(state), 0u);
-    lilv_state_emit_port_values(state, SetPortValue, &instance);
+    lilv_state_emit_port_values(state, Lv2Instance::SetPortValue, &instance);
     lilv_state_free(state);
 }
 
