@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+
+#include "base/Parameters.h"
+
+namespace corvex {
+
+// The default MIDI map every format and program reads: one Control Change per user control and
+// Bypass, taken from MIDI's undefined controllers so none collides with what instruments and
+// pedals already send, and Program Change for the presets.
+struct MidiBinding {
+    int controller; // Control Change number, 0 to 127
+    ParamID id;
+};
+
+// Controllers 20 to 31 reach parameters 1 to 12 in identifier order (CC = 19 + identifier);
+// Expression (CC 11) also drives Distortion Level, the level a player puts on a pedal; Bypass is
+// CC 102.
+constexpr int kMidiBindingCount = 14;
+extern const MidiBinding kMidiMap[kMidiBindingCount];
+
+constexpr int kMidiControllerCount = 128;
+constexpr int kMidiValueMax = 127;
+constexpr int kMidiSwitchOn = 64; // 64 to 127 switch on, 0 to 63 off
+constexpr int kMidiChannelCount = 16;
+
+// The parameter a controller reaches by default, or 0 for none.
+ParamID DefaultMidiParam(int controller);
+// The first controller bound to a parameter by default, or -1 for none.
+int DefaultMidiController(ParamID id);
+
+// A controller value as the parameter takes it: a switch is on from 64, a level is value / 127
+// (as hosts convert a mapped controller). Out-of-range values are clamped.
+double MidiControlValue(ParamID id, int value);
+
+// The normalised value of the program-change parameter that selects program `index` of
+// `count` (the inverse of ProgramIndex), as hosts convert it.
+double ProgramValue(int index, int count);
+// The program a normalised program-change value selects, in [0, count - 1] (0 when count < 1).
+int ProgramIndex(double value, int count);
+
+// A MIDI channel message as the live programs receive it, status byte included.
+struct MidiMessage {
+    std::uint8_t status = 0;
+    std::uint8_t data1 = 0;
+    std::uint8_t data2 = 0;
+};
+
+// What a Control Change or Program Change on a listened channel asks for. `channel` is 0 to 15,
+// or -1 for every channel (omni).
+struct MidiAction {
+    enum class Kind { None, Control, Program } kind = Kind::None;
+    int controller = 0; // Control
+    int value = 0;      // Control: 0 to 127; Program: the program number
+};
+MidiAction DecodeMidi(const MidiMessage& message, int channel);
+
+} // namespace corvex
