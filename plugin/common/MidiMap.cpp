@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace corvex {
 
@@ -58,6 +59,29 @@ int ProgramIndex(double value, int count)
     if (count < 2 || !(value > 0.0))
         return 0;
     return std::min(count - 1, static_cast<int>(std::floor(std::min(value, 1.0) * (count - 1) + 0.5)));
+}
+
+std::vector<MidiBinding> DefaultMidiMap()
+{
+    return std::vector<MidiBinding>(std::begin(kMidiMap), std::end(kMidiMap));
+}
+
+std::string FormatMidiMap(const std::vector<MidiBinding>& bindings, int programCount)
+{
+    std::vector<MidiBinding> sorted = bindings;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const MidiBinding& a, const MidiBinding& b) { return a.controller < b.controller; });
+    std::string text;
+    for (const MidiBinding& binding : sorted) {
+        if (!IsParameter(binding.id))
+            continue;
+        text += "CC " + std::to_string(binding.controller) + (binding.controller < 10 ? "    " : binding.controller < 100 ? "   " : "  ");
+        text += std::string(kParamInfos[binding.id].title) + "\n";
+    }
+    if (programCount > 0)
+        text += "PC 0-" + std::to_string(std::min(programCount, kMidiValueMax + 1) - 1) +
+                "  Preset: Program Change n selects preset n + 1 of the list\n";
+    return text;
 }
 
 MidiAction DecodeMidi(const MidiMessage& message, int channel)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "base/Parameters.h"
 
@@ -39,6 +41,11 @@ double MidiControlValue(ParamID id, int value);
 double ProgramValue(int index, int count);
 // The program a normalised program-change value selects, in [0, count - 1] (0 when count < 1).
 int ProgramIndex(double value, int count);
+
+// What --list-midi prints: one line per controller, "CC <n>  <parameter title>", in controller
+// order, then the Program Change line for `programCount` presets.
+std::string FormatMidiMap(const std::vector<MidiBinding>& bindings, int programCount);
+std::vector<MidiBinding> DefaultMidiMap();
 
 // A MIDI channel message as the live programs receive it, status byte included.
 struct MidiMessage {
