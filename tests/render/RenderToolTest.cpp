@@ -427,6 +427,18 @@ TEST_F(RenderTool, TheIrTravelsInTheSavedState)
     const Audio builtIn = Render(Path("in.wav"), "built-in.wav", {"-v"}, &report);
     EXPECT_FALSE(BitIdentical(builtIn.samples, loaded.samples));
     EXPECT_NE(report.find("cabinet: built-in\n"), std::string::npos) << report;
+
+    // A preset change keeps it: changed to the same settings mid-phrase, the fresh chain plays
+    // the IR as the outgoing one did, not the built-in cabinet.
+    const Audio changed = Render(Path("in.wav"), "changed.wav", {"--state", Path("s.state"), "--at", "0.2:preset=Corvex Default"});
+    const Audio changedBuiltIn = Render(Path("in.wav"), "changed-built-in.wav", {"--at", "0.2:preset=Corvex Default"});
+    double offIr = 0.0, offBuiltIn = 0.0;
+    for (std::int64_t i = 0.3 * 48000; i < loaded.Frames(); ++i)
+        for (int c = 0; c < 2; ++c) {
+            offIr += std::pow(double(changed.Sample(i, c)) - loaded.Sample(i, c), 2.0);
+            offBuiltIn += std::pow(double(changed.Sample(i, c)) - changedBuiltIn.Sample(i, c), 2.0);
+        }
+    EXPECT_LT(offIr * 100.0, offBuiltIn) << offIr << " " << offBuiltIn;
 }
 
 TEST_F(RenderTool, ListsTheModulesParameters)
