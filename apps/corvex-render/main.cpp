@@ -13,6 +13,7 @@
 #include "RenderHost.h"
 #include "ProgressBar.h"
 #include "StateLayout.h"
+#include "UserPresets.h"
 #include "version.h"
 
 #include <CLI/CLI.hpp>
@@ -96,6 +97,20 @@ bool SameFile(const std::string& a, const std::string& b)
     return std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec);
 }
 
+// The factory presets and the user's, read once; the files skipped are reported once.
+const std::vector<corvex::PresetEntry>& Presets()
+{
+    static const std::vector<corvex::PresetEntry> presets = [] {
+        std::vector<std::string> skipped;
+        std::vector<corvex::PresetEntry> list =
+            corvex::PresetList(corvex::ReadUserPresets(corvex::UserPresetDirectory(), skipped));
+        for (const std::string& message : skipped)
+            std::fprintf(stderr, "corvex-render: warning: %s\n", message.c_str());
+        return list;
+    }();
+    return presets;
+}
+
 // Argument checks that need neither files nor the module.
 void CheckArguments(const Options& o)
 {
@@ -104,11 +119,11 @@ void CheckArguments(const Options& o)
         throw Failure{kExitUsage, "give either INPUT OUTPUT, --demo OUT or --demo-dry OUT, not several"};
     if (!o.presetName.empty() && !o.statePath.empty())
         throw Failure{kExitUsage, "give either --preset or --state, not both"};
-    if (!o.presetName.empty() && !corvex::FindFactoryPreset(o.presetName)) {
+    if (!o.presetName.empty() && !corvex::FindPreset(Presets(), o.presetName)) {
         std::string names;
-        for (const corvex::FactoryPreset& preset : corvex::kFactoryPresets)
+        for (const corvex::PresetEntry& preset : Presets())
             names += (names.empty() ? "" : ", ") + Quoted(preset.name);
-        throw Failure{kExitUsage, "--preset " + Quoted(o.presetName) + " is not a factory preset; accepted: " + names};
+        throw Failure{kExitUsage, "--preset " + Quoted(o.presetName) + " is no preset of the list; accepted: " + names};
     }
     if (!o.midiPath.empty() && renders == 0)
         throw Failure{kExitUsage, "--midi plays along a render; give INPUT OUTPUT or --demo OUT"};
@@ -356,8 +371,10 @@ int Run(const Options& o)
     std::vector<unsigned char> state;
     if (!o.statePath.empty())
         state = ReadStateFile(o.statePath);
-    else if (!o.presetName.empty())
-        state = corvex::PresetState(*corvex::FindFactoryPreset(o.presetName));
+    else if (!o.presetName.empty()) {
+        const corvex::PresetEntry& preset = *corvex::FindPreset(Presets(), o.presetName);
+        state = corvex::PresetState({preset.name.c_str(), "", "", preset.values});
+    }
     const std::vector<std::uint8_t> impulse = o.irPath.empty() ? std::vector<std::uint8_t>() : ImpulseSectionOf(o.irPath);
 
     std::vector<TimedMidi> midi;
@@ -575,7 +592,8 @@ int main(int argc, char** argv)
                                      "any audio file libsndfile decodes, mono or stereo, 8 to 384 kHz, up to 10 s; "
                                      "replaces the IR of --state, and --save-state keeps it")
         ->type_name("FILE");
-    app.add_option("--preset", o.presetName, "Start from a factory preset (see --list-presets); --set applies on top")
+    app.add_option("--preset", o.presetName, "Start from a preset, a factory one or your own (see --list-presets); "
+                                             "--set applies on top")
         ->type_name("NAME");
     app.add_option("--save-state", o.saveStatePath, "Save the component state after rendering")->type_name("FILE");
     app.add_option("--format", o.format, "Output format: wav16, wav24, wav32f, flac16, flac24, aiff16, aiff24, "
@@ -594,7 +612,8 @@ int main(int argc, char** argv)
     app.add_flag("--list-midi", o.listMidi, "Print the MIDI controllers and Program Changes the plug-in answers, "
                                             "and exit");
     app.add_flag("--list-params", o.listParams, "Print the parameters the plug-in reports, and exit");
-    app.add_flag("--list-presets", o.listPresets, "Print the factory presets, and exit");
+    app.add_flag("--list-presets", o.listPresets, "Print the presets: the factory ones, then yours (the VST 3 user "
+                                                  "preset folder), in Program Change order, and exit");
     app.add_flag("-q,--quiet", o.quiet, "No progress bar and no summary");
     app.add_flag("-v,--verbose", o.verbose, "Also print the module loaded, the block sizes and tempo handed to it, "
                                              "the tail it reports, the cabinet it plays through and the silence "
@@ -615,8 +634,11 @@ int main(int argc, char** argv)
         return 0;
     }
     if (o.listPresets) {
-        for (const corvex::FactoryPreset& preset : corvex::kFactoryPresets)
-            std::printf("%-18s %s\n", preset.name, preset.description);
+        for (const corvex::PresetEntry& preset : Presets()) {
+            const corvex::FactoryPreset* factory = corvex::FindFactoryPreset(preset.name);
+            std::printf("%-18s %s\n", preset.name.c_str(),
+                        factory ? factory->description : ("yours: " + preset.path).c_str());
+        }
         return 0;
     }
     std::signal(SIGINT, OnSignal);

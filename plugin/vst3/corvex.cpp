@@ -69,6 +69,9 @@ tresult PLUGIN_API Corvex::initialize(FUnknown* context)
         return result;
     AddStereoBuses();
     addEventInput(STR16("Event In"), 1);
+    std::vector<std::string> skipped; // the controller reports them
+    for (const PresetEntry& preset : PresetList(ReadUserPresets(UserPresetDirectory(), skipped)))
+        m_aPrograms.push_back(preset.values);
     return kResultOk;
 }
 
@@ -204,8 +207,8 @@ bool Corvex::ReadParameterChanges(IParameterChanges* changes)
         // A parameter has one value per block: the last point's.
         if (queue->getPoint(queue->getPointCount() - 1, offset, value) != kResultOk || std::isnan(value))
             continue;
-        if (id == kProgramParam)
-            ApplyProgram(ProgramIndex(value, kFactoryPresetCount));
+        if (id == kProgramParam && !m_aPrograms.empty())
+            ApplyProgram(ProgramIndex(value, static_cast<int>(m_aPrograms.size())));
         else
             m_core.SetParam(id, value);
         taken = true;
@@ -213,9 +216,22 @@ bool Corvex::ReadParameterChanges(IParameterChanges* changes)
     return taken;
 }
 
+void Corvex::TakeMailedPreset()
+{
+    const std::uint32_t generation = m_uMailedGeneration.load(std::memory_order_acquire);
+    if (generation == m_uTakenMailGeneration)
+        return;
+    m_uTakenMailGeneration = generation;
+    float values[CPresetChange::kPresetControls];
+    for (int i = 0; i < CPresetChange::kPresetControls; ++i)
+        values[i] = m_afMailedPreset[i].load(std::memory_order_relaxed);
+    m_core.ChangePreset(values);
+    m_bReportControls = true;
+}
+
 void Corvex::ApplyProgram(int index)
 {
-    m_core.ChangePreset(kFactoryPresets[index].values.data());
+    m_core.ChangePreset(m_aPrograms[static_cast<std::size_t>(index)].data());
     m_bReportControls = true;
 }
 
@@ -224,6 +240,7 @@ tresult PLUGIN_API Corvex::process(ProcessData& data)
     // The core holds the denormal guard over the chain.
     m_impulses.Service(m_core);
     ApplyPendingState();
+    TakeMailedPreset();
     ReadTempo(data.processContext);
     // Most blocks bring no changes.
     IParameterChanges* const changes = data.inputParameterChanges;
@@ -349,6 +366,23 @@ tresult PLUGIN_API Corvex::notify(IMessage* message)
         else
             m_impulses.LoadFile(path, error);
         SendImpulse(error);
+        return kResultOk;
+    }
+    if (id && attributes && std::strcmp(id, kChangePresetMessage) == 0) {
+        // A preset of the user's that the program list may not hold yet.
+        const void* data = nullptr;
+        uint32 size = 0;
+        if (attributes->getBinary(kValuesAttribute, data, size) != kResultOk || !data ||
+            size != sizeof(float) * CPresetChange::kPresetControls)
+            return kResultFalse;
+        float values[CPresetChange::kPresetControls];
+        std::memcpy(values, data, sizeof values);
+        for (float value : values)
+            if (!(value >= 0.0f && value <= 1.0f))
+                return kResultFalse;
+        for (int i = 0; i < CPresetChange::kPresetControls; ++i)
+            m_afMailedPreset[i].store(values[i], std::memory_order_relaxed);
+        m_uMailedGeneration.fetch_add(1, std::memory_order_release);
         return kResultOk;
     }
     if (id && attributes && std::strcmp(id, kClearImpulseMessage) == 0) {

@@ -10,6 +10,7 @@
 
 #include "ImpulseLoader.h"
 #include "ProcessorCore.h"
+#include "UserPresets.h"
 #include "base/Parameters.h"
 #include "corvexstate.h"
 #include "sdk/AudioEffectBase.h"
@@ -59,6 +60,7 @@ private:
     void ReadTempo(const Steinberg::Vst::ProcessContext* context);
     // A program-change parameter's choice: the preset's 12 controls at once, reported back.
     void ApplyProgram(int index);
+    void TakeMailedPreset();
     void ReportControls(Steinberg::Vst::IParameterChanges* changes);
     void ApplyPendingState();
     void PublishValues();
@@ -89,6 +91,12 @@ private:
     double m_dHostTempo = std::numeric_limits<double>::quiet_NaN();
     // A program was applied in this block (audio thread).
     bool m_bReportControls = false;
+    // The program list's controls, read at initialisation (as the controller reads its names).
+    std::vector<PresetControls> m_aPrograms;
+    // A preset's controls sent by message (corvex's own presets), for the next block.
+    std::atomic<float> m_afMailedPreset[CPresetChange::kPresetControls];
+    std::atomic<std::uint32_t> m_uMailedGeneration{0};
+    std::uint32_t m_uTakenMailGeneration = 0;
 };
 
 } // namespace corvex

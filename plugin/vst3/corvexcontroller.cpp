@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "base/ConsistencyCheck.h"
 #include "corvexmessages.h"
 #include "FactoryPresets.h"
 #include "MidiMap.h"
+#include "UserPresets.h"
 #include "corvexparameters.h"
 #include "pluginterfaces/base/ustring.h"
 #include "pluginterfaces/vst/ivstmessage.h"
@@ -37,10 +39,15 @@ tresult PLUGIN_API CorvexController::initialize(FUnknown* context)
     const tresult result = EditControllerEx1::initialize(context);
     if (result != kResultOk)
         return result;
+    // The factory presets, then the user's, as every program lists them.
+    std::vector<std::string> skipped;
+    m_aPresets = PresetList(ReadUserPresets(UserPresetDirectory(), skipped));
+    for (const std::string& message : skipped)
+        std::fprintf(stderr, "[Corvex] %s\n", message.c_str());
     auto* programs = new ProgramList(kProgramListName, kProgramListId, kUnit1Id);
-    for (const FactoryPreset& preset : kFactoryPresets) {
+    for (const PresetEntry& preset : m_aPresets) {
         String128 name = {};
-        UString(name, str16BufferSize(String128)).fromAscii(preset.name);
+        UString(name, str16BufferSize(String128)).fromAscii(preset.name.c_str());
         programs->addProgram(name);
     }
     addUnit(new Unit(kUnit1Name, kUnit1Id, kRootUnitId, kProgramListId));
@@ -123,8 +130,8 @@ tresult PLUGIN_API CorvexController::setParamNormalized(ParamID tag, ParamValue 
         return kResultFalse;
     const tresult result = EditControllerEx1::setParamNormalized(tag, value);
     // Choosing a program sets its controls as the processor does.
-    if (tag == kProgramParam && result == kResultOk) {
-        const FactoryPreset& preset = kFactoryPresets[ProgramIndex(value, kFactoryPresetCount)];
+    if (tag == kProgramParam && result == kResultOk && !m_aPresets.empty()) {
+        const PresetEntry& preset = m_aPresets[ProgramIndex(value, static_cast<int>(m_aPresets.size()))];
         for (ParamID id = kFirstParam; id <= kReverbLevel; ++id)
             setParamNormalized(id, static_cast<ParamValue>(preset.values[id - kFirstParam]));
     }

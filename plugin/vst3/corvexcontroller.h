@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "UserPresets.h"
 #include "corvexstate.h"
 #include "editorhook.h"
 #include "pluginterfaces/vst/ivstmidicontrollers.h"
@@ -73,6 +74,8 @@ private:
 
     std::vector<CorvexEditorViewBase*> m_views;
     std::string m_sImpulseName;
+    // The program list's presets, read at initialisation.
+    std::vector<PresetEntry> m_aPresets;
 };
 
 } // namespace corvex

@@ -2,6 +2,7 @@
 #include "Lv2TestHost.h"
 #include "PluginTestSupport.h"
 #include "PresetFile.h"
+#include "UserPresets.h"
 #include "PresetFolder.h"
 #include "RenderTestSupport.h"
 #include "DemoPhrase.h"
@@ -286,6 +287,15 @@ TEST(FactoryPresets, TheSdksPresetFileReadsOursAndWeReadTheSdks)
     EXPECT_EQ(parsed.classId, plugin->ClassId());
     const std::vector<unsigned char> expected = PresetState(preset);
     EXPECT_EQ(parsed.componentState, std::vector<char>(expected.begin(), expected.end()));
+
+    // A user's preset as corvex saves it loads as a host loads it from its preset menu.
+    PresetControls mine = preset.values;
+    mine[kDistortionLevel - 1] = 0.9f;
+    std::vector<char> saved = EncodePresetFile("Mine", mine);
+    Steinberg::MemoryStream user(saved.data(), Steinberg::TSize(saved.size()));
+    ASSERT_TRUE(Vst::PresetFile::loadPreset(&user, kCorvexProcessorUID, plugin->Component(), plugin->Controller()));
+    EXPECT_EQ(plugin->Controller()->getParamNormalized(kDistortionLevel), double(0.9f));
+    EXPECT_EQ(std::string(kProcessorClassId), plugin->ClassId());
 }
 
 TEST(FactoryPresets, DamagedOrForeignVstPresetsAreRefusedWithNothingChanged)
@@ -382,7 +392,7 @@ TEST(FactoryPresets, CorvexRenderListsThemAndRendersOneAsLv2applyDoesWithItsValu
 
     const render_test::RunResult unknown = render_test::RunRender({input.string(), (dir / "x.wav").string(), "--preset", "Djent"});
     EXPECT_EQ(unknown.exitCode, 2);
-    EXPECT_NE(unknown.err.find("\"Djent\" is not a factory preset; accepted: \"Corvex Default\""), std::string::npos)
+    EXPECT_NE(unknown.err.find("\"Djent\" is no preset of the list; accepted: \"Corvex Default\""), std::string::npos)
         << unknown.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "x.wav"));
 }

@@ -138,10 +138,16 @@ TEST_F(Processor, ClampsHostValuesAndIgnoresNaN)
 
 TEST_F(Processor, ProgramChangeAppliesThePresetAndReportsItsControls)
 {
+    // Those of the program list, which holds the user's presets after the factory ones.
+    const auto ProgramCount = [this] {
+        ParameterInfo info{};
+        plugin->Controller()->getParameterInfo(19, info);
+        return info.stepCount + 1;
+    };
     Start();
     for (int program = corvex::kFactoryPresetCount - 1; program >= 0; --program) {
         ProcessBlock block(2, 2, kBlock);
-        block.inputChanges.Add(corvex::kProgramParam, corvex::ProgramValue(program, corvex::kFactoryPresetCount));
+        block.inputChanges.Add(corvex::kProgramParam, corvex::ProgramValue(program, ProgramCount()));
         ASSERT_EQ(Process(block, kBlock), kResultOk);
         const auto values = corvex::PresetValues(corvex::kFactoryPresets[program]);
         const std::vector<float> state = ComponentState();

@@ -1,4 +1,7 @@
 #include "RenderTestSupport.h"
+#include "FactoryPresets.h"
+#include "UserPresets.h"
+#include "VstPresetFile.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -378,6 +381,42 @@ TEST_F(RenderTool, PresetChangeKeepsTheTrailsRinging)
                                   {"--preset", "Ambient Clean", "--at", Exact(kChange) + ":Delay ON OFF=off"});
     EXPECT_TRUE(SameBefore(switched, kept, kChange));
     EXPECT_LT(Energy(switched, kChange, kChange + 1.0), Energy(kept, kChange, kChange + 1.0));
+}
+
+// The user's presets where hosts keep them: listed after the factory ones, rendered by name,
+// changed to mid-render; damaged and foreign files are named and left alone.
+TEST_F(RenderTool, FindsTheUsersPresetsInTheVst3Folder)
+{
+    const char* home = std::getenv("HOME");
+    const std::string savedHome = home ? home : "";
+    setenv("HOME", dir.Path().c_str(), 1);
+    const std::string folder = corvex::UserPresetDirectory();
+    corvex::PresetControls mine = corvex::FindFactoryPreset("Crunch")->values;
+    mine[corvex::kDistortionLevel - 1] = 0.9f;
+    std::string error;
+    ASSERT_TRUE(corvex::SaveUserPreset(folder, "My Crunch", mine, false, error)) << error;
+    std::ofstream(std::filesystem::path(folder) / "Broken.vstpreset") << "not a preset";
+    const std::vector<char> foreign = corvex::BuildVstPreset({std::string(32, 'A'), std::vector<char>(80, '\0'), {}});
+    std::ofstream(std::filesystem::path(folder) / "Foreign.vstpreset", std::ios::binary).write(foreign.data(), foreign.size());
+    const std::vector<unsigned char> broken = ReadBytes(std::filesystem::path(folder) / "Broken.vstpreset");
+
+    const RunResult list = RunRender({"--list-presets"});
+    EXPECT_NE(list.out.find("Wide Lead"), std::string::npos);
+    EXPECT_GT(list.out.find("My Crunch"), list.out.find("Wide Lead")) << list.out;
+    EXPECT_EQ(list.out.find("Broken"), std::string::npos);
+    EXPECT_NE(list.err.find("Broken.vstpreset\": not a VST 3 preset"), std::string::npos) << list.err;
+    EXPECT_NE(list.err.find("Foreign.vstpreset\": another plug-in's preset"), std::string::npos) << list.err;
+
+    WriteAudio(dir / "in.wav", Mono(PluckedTestSignal(kRate, 1.0)), kWavFloat);
+    const Audio byName = Render(Path("in.wav"), "mine.wav", {"--preset", "my crunch"});
+    const Audio bySettings = Render(Path("in.wav"), "set.wav", {"--preset", "Crunch", "--set", "Distortion Level=0.9"});
+    EXPECT_TRUE(BitIdentical(byName.samples, bySettings.samples));
+    const Audio changed = Render(Path("in.wav"), "changed.wav", {"--preset", "Crunch", "--at", "0.5:preset=My Crunch"});
+    const Audio crunch = Render(Path("in.wav"), "crunch.wav", {"--preset", "Crunch"});
+    EXPECT_TRUE(SameBefore(changed, crunch, 0.5));
+    EXPECT_FALSE(BitIdentical(changed.samples, crunch.samples));
+    EXPECT_EQ(ReadBytes(std::filesystem::path(folder) / "Broken.vstpreset"), broken);
+    setenv("HOME", savedHome.c_str(), 1);
 }
 
 TEST_F(RenderTool, ListsTheMidiMap)
