@@ -1,5 +1,8 @@
 #include "EditorWindow.h"
 
+// Before Xlib, whose None macro would take the name of a MIDI action kind.
+#include "LiveHost.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -8,7 +11,6 @@
 #include <cstdlib>
 
 #include "EditorHost.h"
-#include "LiveHost.h"
 #include "XEmbed.h"
 #include "pluginterfaces/gui/iplugview.h"
 
