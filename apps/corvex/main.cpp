@@ -291,7 +291,7 @@ int Run(const Options& o, const CLI::App& app)
         if (backend->Lost(lost))
             quit = true;
         if (window) {
-            window->FollowViewSize();
+            window->Tick();
             if (window->CloseRequested())
                 quit = true;
         }
