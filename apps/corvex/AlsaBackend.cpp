@@ -20,6 +20,8 @@ constexpr auto kRingFullWait = std::chrono::milliseconds(1);
 // Sample formats in order of preference: the float the plug-in works in, then integers.
 constexpr snd_pcm_format_t kFormats[] = {SND_PCM_FORMAT_FLOAT_LE, SND_PCM_FORMAT_S32_LE, SND_PCM_FORMAT_S16_LE};
 
+void Quiet(const char*, int, const char*, int, const char*, ...) {}
+
 void Deinterleave(const unsigned char* bytes, snd_pcm_format_t format, float* left, float* right, int frames)
 {
     for (int i = 0; i < frames; ++i) {
@@ -284,7 +286,10 @@ bool CAlsaBackend::Lost(std::string& why) const
 bool CAlsaBackend::OpenSequencer(std::string& error)
 {
     const std::string& named = m_options.midiInput;
+    // A machine without a sequencer is no fault: alsa-lib's own complaint is kept off stderr.
+    snd_lib_error_set_handler(&Quiet);
     int result = snd_seq_open(&m_pSequencer, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK);
+    snd_lib_error_set_handler(nullptr);
     if (result < 0) {
         m_pSequencer = nullptr;
         // Without a sequencer corvex plays on, with no MIDI input, unless one was asked for.
