@@ -98,7 +98,13 @@ void CProcessorCore::ResetChain()
 
 void CProcessorCore::SetParam(ParamID id, double value)
 {
-    if (IsParameter(id) && !std::isnan(value))
+    if (!IsParameter(id) || std::isnan(value))
+        return;
+    // A switch from outside reads as its host shows it: on from half way (a MIDI controller from
+    // 64), as the step count of 1 makes it.
+    if (kParamInfos[id].stepCount == 1)
+        m_afParamValues[id] = value >= kSwitchOnFrom ? 1.0f : 0.0f;
+    else
         m_afParamValues[id] = value < 0.0 ? 0.0f : value > 1.0 ? 1.0f : float(value);
 }
 

@@ -46,7 +46,9 @@ public:
     double SampleRate() const { return m_dSampleRate; }
 
     float Param(ParamID id) const { return IsParameter(id) ? m_afParamValues[id] : 0.0f; }
-    // Stores a value from outside, clamped to [0, 1]; NaN and unknown identifiers change nothing.
+    static constexpr double kSwitchOnFrom = 0.5;
+    // Stores a value from outside, clamped to [0, 1], a switch's as 0 or 1; NaN and unknown
+    // identifiers change nothing.
     void SetParam(ParamID id, double value);
     // Stores a value as it is (a restored state, already sanitised).
     void SetParamExact(ParamID id, float value) { if (IsParameter(id)) m_afParamValues[id] = value; }

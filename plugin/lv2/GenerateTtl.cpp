@@ -4,6 +4,7 @@
 
 #include "FactoryPresets.h"
 #include "Lv2Ports.h"
+#include "MidiMap.h"
 #include "version.h"
 
 #include <cstdio>
@@ -24,6 +25,7 @@ const char* const kPrefixes = R"(@prefix atom:  <http://lv2plug.in/ns/ext/atom#>
 @prefix doap:  <http://usefulinc.com/ns/doap#> .
 @prefix foaf:  <http://xmlns.com/foaf/0.1/> .
 @prefix lv2:   <http://lv2plug.in/ns/lv2core#> .
+@prefix midi:  <http://lv2plug.in/ns/ext/midi#> .
 @prefix opts:  <http://lv2plug.in/ns/ext/options#> .
 @prefix patch: <http://lv2plug.in/ns/ext/patch#> .
 @prefix pset:  <http://lv2plug.in/ns/ext/presets#> .
@@ -34,6 +36,7 @@ const char* const kPrefixes = R"(@prefix atom:  <http://lv2plug.in/ns/ext/atom#>
 @prefix ui:    <http://lv2plug.in/ns/extensions/ui#> .
 @prefix urid:  <http://lv2plug.in/ns/ext/urid#> .
 @prefix work:  <http://lv2plug.in/ns/ext/worker#> .
+@prefix xsd:   <http://www.w3.org/2001/XMLSchema#> .
 
 )";
 
@@ -107,6 +110,10 @@ void WritePort(std::ostream& out, std::uint32_t index)
             << "        lv2:minimum 0.0 ;\n        lv2:maximum 1.0";
         if (info.kind == ParamKind::Switch || info.kind == ParamKind::Led)
             out << " ;\n        lv2:portProperty lv2:toggled";
+        // The default controller, on any channel, for hosts that offer it; they learn the rest.
+        if (const int controller = DefaultMidiController(port.id); port.kind == PortKind::ControlIn && controller >= 0)
+            out << " ;\n        midi:binding [\n            a midi:Controller ;\n"
+                << "            midi:controllerNumber \"" << controller << "\"^^xsd:byte\n        ]";
     } else if (port.kind == PortKind::Enabled) {
         out << " ;\n        lv2:designation lv2:enabled ;\n"
             << "        lv2:default 1 ;\n        lv2:minimum 0 ;\n        lv2:maximum 1 ;\n"

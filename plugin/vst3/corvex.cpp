@@ -6,10 +6,13 @@
 #include <cstring>
 #include <limits>
 
+#include "FactoryPresets.h"
 #include "ImpulseSection.h"
+#include "MidiMap.h"
 #include "base/ConsistencyCheck.h"
 #include "corvexids.h"
 #include "corvexmessages.h"
+#include "corvexparameters.h"
 #include "pluginterfaces/base/ibstream.h"
 #include "pluginterfaces/vst/ivstevents.h"
 #include "pluginterfaces/vst/ivstmessage.h"
@@ -194,17 +197,28 @@ bool Corvex::ReadParameterChanges(IParameterChanges* changes)
         if (!queue)
             continue;
         const ParamID id = queue->getParameterId();
-        if (!IsParameter(id))
+        if (!IsParameter(id) && id != kProgramParam)
             continue;
         int32 offset = 0;
         ParamValue value = 0.0;
         // A parameter has one value per block: the last point's.
-        if (queue->getPoint(queue->getPointCount() - 1, offset, value) == kResultOk) {
+        if (queue->getPoint(queue->getPointCount() - 1, offset, value) != kResultOk || std::isnan(value))
+            continue;
+        if (id == kProgramParam)
+            ApplyProgram(ProgramIndex(value, kFactoryPresetCount));
+        else
             m_core.SetParam(id, value);
-            taken = true;
-        }
+        taken = true;
     }
     return taken;
+}
+
+void Corvex::ApplyProgram(int index)
+{
+    const FactoryPreset& preset = kFactoryPresets[index];
+    for (ParamID id = kFirstParam; id <= kReverbLevel; ++id)
+        m_core.SetParamExact(id, preset.values[id - kFirstParam]);
+    m_bReportControls = true;
 }
 
 tresult PLUGIN_API Corvex::process(ProcessData& data)
@@ -244,7 +258,24 @@ tresult PLUGIN_API Corvex::process(ProcessData& data)
     if (bChanged)
         PublishValues();
     ReportIndicatorChanges(result == kResultOk ? data.outputParameterChanges : nullptr);
+    if (m_bReportControls)
+        ReportControls(data.outputParameterChanges);
     return result;
+}
+
+void Corvex::ReportControls(IParameterChanges* changes)
+{
+    // A program sets the controls behind the host's back: the host and the controller follow.
+    m_bReportControls = false;
+    if (!changes)
+        return;
+    for (ParamID id = kFirstParam; id <= kReverbLevel; ++id) {
+        int32 queueIndex = 0;
+        if (IParamValueQueue* queue = changes->addParameterData(id, queueIndex)) {
+            int32 pointIndex = 0;
+            queue->addPoint(0, static_cast<ParamValue>(m_core.Param(id)), pointIndex);
+        }
+    }
 }
 
 void Corvex::ReportIndicatorChanges(IParameterChanges* changes)

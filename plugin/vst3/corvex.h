@@ -57,6 +57,9 @@ private:
     // True when a change was taken over.
     bool ReadParameterChanges(Steinberg::Vst::IParameterChanges* changes);
     void ReadTempo(const Steinberg::Vst::ProcessContext* context);
+    // A program-change parameter's choice: the preset's 12 controls at once, reported back.
+    void ApplyProgram(int index);
+    void ReportControls(Steinberg::Vst::IParameterChanges* changes);
     void ApplyPendingState();
     void PublishValues();
     // Publishes the meters and LEDs the last block changed, and sends them to the host's
@@ -84,6 +87,8 @@ private:
     std::atomic<float> m_fPublishedTempo{kInitialTempo};
     // The last tempo the host sent (audio thread); NaN before the first.
     double m_dHostTempo = std::numeric_limits<double>::quiet_NaN();
+    // A program was applied in this block (audio thread).
+    bool m_bReportControls = false;
 };
 
 } // namespace corvex

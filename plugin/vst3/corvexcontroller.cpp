@@ -6,7 +6,10 @@
 
 #include "base/ConsistencyCheck.h"
 #include "corvexmessages.h"
+#include "FactoryPresets.h"
+#include "MidiMap.h"
 #include "corvexparameters.h"
+#include "pluginterfaces/base/ustring.h"
 #include "pluginterfaces/vst/ivstmessage.h"
 #include "public.sdk/source/vst/vstparameters.h"
 
@@ -34,10 +37,20 @@ tresult PLUGIN_API CorvexController::initialize(FUnknown* context)
     const tresult result = EditControllerEx1::initialize(context);
     if (result != kResultOk)
         return result;
-    addUnit(new Unit(kUnit1Name, kUnit1Id, kRootUnitId, kNoProgramListId));
+    auto* programs = new ProgramList(kProgramListName, kProgramListId, kUnit1Id);
+    for (const FactoryPreset& preset : kFactoryPresets) {
+        String128 name = {};
+        UString(name, str16BufferSize(String128)).fromAscii(preset.name);
+        programs->addProgram(name);
+    }
+    addUnit(new Unit(kUnit1Name, kUnit1Id, kRootUnitId, kProgramListId));
+    addProgramList(programs);
     RegisterParameters(parameters);
     for (ParamID id = kFirstParam; id <= kLastParam; ++id)
         setParamNormalized(id, static_cast<ParamValue>(kParamInfos[id].defaultValue));
+    // After the 19, so their indices stay those projects know.
+    if (Parameter* program = programs->getParameter())
+        parameters.addParameter(program);
     return kResultOk;
 }
 
@@ -109,6 +122,12 @@ tresult PLUGIN_API CorvexController::setParamNormalized(ParamID tag, ParamValue 
     if (std::isnan(value))
         return kResultFalse;
     const tresult result = EditControllerEx1::setParamNormalized(tag, value);
+    // Choosing a program sets its controls as the processor does.
+    if (tag == kProgramParam && result == kResultOk) {
+        const FactoryPreset& preset = kFactoryPresets[ProgramIndex(value, kFactoryPresetCount)];
+        for (ParamID id = kFirstParam; id <= kReverbLevel; ++id)
+            setParamNormalized(id, static_cast<ParamValue>(preset.values[id - kFirstParam]));
+    }
     // A view may detach itself while being updated; walk a stable index range.
     for (size_t i = 0; i < m_views.size(); ++i)
         if (CorvexEditorViewBase* view = m_views[i])
@@ -223,10 +242,21 @@ void CorvexController::ShowImpulse(const std::string& name, const std::string& e
             view->ShowImpulse(name, error);
 }
 
-tresult PLUGIN_API CorvexController::getMidiControllerAssignment(int32, int16, CtrlNumber, ParamID&)
+tresult PLUGIN_API CorvexController::getMidiControllerAssignment(int32 busIndex, int16 channel, CtrlNumber number,
+                                                                ParamID& id)
 {
-    // No parameter is a MIDI-controlled one; naming none keeps hosts from mapping garbage.
-    return kResultFalse;
+    // One map for the event bus's every channel.
+    if (busIndex != 0 || channel < 0 || channel >= kMidiChannelCount)
+        return kResultFalse;
+    if (number == kCtrlProgramChange) {
+        id = kProgramParam;
+        return kResultTrue;
+    }
+    const ParamID mapped = DefaultMidiParam(number);
+    if (mapped == 0)
+        return kResultFalse;
+    id = mapped;
+    return kResultTrue;
 }
 
 } // namespace corvex

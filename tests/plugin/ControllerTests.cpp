@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <set>
 #include <string>
 
+#include "FactoryPresets.h"
 #include "ImpulseSection.h"
+#include "MidiMap.h"
 #include "PluginTestSupport.h"
 #include "corvexcontroller.h"
 #include "corvexmessages.h"
+#include "corvexparameters.h"
 #include "pluginterfaces/vst/ivstmessage.h"
 #include "pluginterfaces/vst/ivstmidicontrollers.h"
 #include "pluginterfaces/vst/ivstunits.h"
@@ -57,10 +61,10 @@ const Expected kExpected[19] = {
 
 class Controller : public test::PluginTest {};
 
-TEST_F(Controller, PublishesTheNineteenParameters)
+TEST_F(Controller, PublishesTheNineteenParametersThenThePrograms)
 {
     IEditController* controller = plugin->Controller();
-    ASSERT_EQ(controller->getParameterCount(), 19);
+    ASSERT_EQ(controller->getParameterCount(), 20);
     for (int32 index = 0; index < 19; ++index) {
         ParameterInfo info{};
         ASSERT_EQ(controller->getParameterInfo(index, info), kResultOk);
@@ -77,7 +81,12 @@ TEST_F(Controller, PublishesTheNineteenParameters)
         EXPECT_EQ(controller->getParamNormalized(info.id), static_cast<double>(expected.defaultValue));
     }
     ParameterInfo info{};
-    EXPECT_NE(controller->getParameterInfo(19, info), kResultOk);
+    ASSERT_EQ(controller->getParameterInfo(19, info), kResultOk);
+    EXPECT_EQ(info.id, corvex::kProgramParam);
+    EXPECT_EQ(info.flags, ParameterInfo::kCanAutomate | ParameterInfo::kIsList | ParameterInfo::kIsProgramChange);
+    EXPECT_EQ(info.stepCount, corvex::kFactoryPresetCount - 1);
+    EXPECT_EQ(info.unitId, 1);
+    EXPECT_NE(controller->getParameterInfo(20, info), kResultOk);
     EXPECT_NE(controller->getParameterInfo(-1, info), kResultOk);
     EXPECT_EQ(controller->setParamNormalized(0, 0.5), kResultFalse);
     EXPECT_EQ(controller->setParamNormalized(20, 0.5), kResultFalse);
@@ -102,7 +111,7 @@ TEST_F(Controller, DisplaysAndClampsLikeThePlainSdkParameter)
     EXPECT_EQ(controller->getParamNormalized(9), static_cast<double>(0.1f));
 }
 
-TEST_F(Controller, OneUnitNoProgramsNoMidiMapping)
+TEST_F(Controller, UnitOneListsThePresetsAndMidiReachesEveryControl)
 {
     FUnknownPtr<IUnitInfo> units(plugin->Controller());
     ASSERT_TRUE(units);
@@ -111,20 +120,51 @@ TEST_F(Controller, OneUnitNoProgramsNoMidiMapping)
     ASSERT_EQ(units->getUnitInfo(0, unit), kResultOk);
     EXPECT_EQ(unit.id, 1);
     EXPECT_EQ(unit.parentUnitId, kRootUnitId);
-    EXPECT_EQ(unit.programListId, kNoProgramListId);
     EXPECT_EQ(Narrow(unit.name), "Unit1");
-    EXPECT_EQ(units->getProgramListCount(), 0);
     EXPECT_NE(units->getUnitInfo(1, unit), kResultOk);
     EXPECT_NE(units->getUnitInfo(-1, unit), kResultOk);
+    ASSERT_EQ(units->getProgramListCount(), 1);
+    ProgramListInfo list{};
+    ASSERT_EQ(units->getProgramListInfo(0, list), kResultOk);
+    EXPECT_EQ(list.id, unit.programListId);
+    ASSERT_EQ(list.programCount, corvex::kFactoryPresetCount);
+    for (int32 program = 0; program < list.programCount; ++program) {
+        String128 name = {};
+        ASSERT_EQ(units->getProgramName(list.id, program, name), kResultOk);
+        EXPECT_EQ(Narrow(name), corvex::kFactoryPresets[program].name);
+    }
 
+    // Every channel of the event bus: the default map, Program Change on the program list's
+    // parameter, nothing else (no read-only indicator, no About button).
     FUnknownPtr<IMidiMapping> midi(plugin->Controller());
     ASSERT_TRUE(midi);
-    ParamID id = 12345;
-    for (int16 channel : {0, 5, 15})
-        for (CtrlNumber number : {CtrlNumber(7), CtrlNumber(1), CtrlNumber(kPitchBend)})
-            EXPECT_EQ(midi->getMidiControllerAssignment(0, channel, number, id), kResultFalse);
-    EXPECT_EQ(midi->getMidiControllerAssignment(1, 0, 7, id), kResultFalse);
-    EXPECT_EQ(id, 12345u);
+    std::set<ParamID> reached;
+    for (int16 channel = 0; channel < 16; ++channel) {
+        for (CtrlNumber number = 0; number <= kCtrlProgramChange; ++number) {
+            ParamID id = 12345;
+            const bool mapped = midi->getMidiControllerAssignment(0, channel, number, id) == kResultTrue;
+            const ParamID expected = number == kCtrlProgramChange ? corvex::kProgramParam
+                                     : number < 128               ? corvex::DefaultMidiParam(number)
+                                                                  : 0;
+            ASSERT_EQ(mapped, expected != 0) << "channel " << channel << ", controller " << number;
+            if (mapped) {
+                EXPECT_EQ(id, expected) << "controller " << number;
+                reached.insert(id);
+            }
+        }
+    }
+    const std::set<ParamID> controls = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 19, corvex::kProgramParam};
+    EXPECT_EQ(reached, controls);
+    ParamID untouched = 12345;
+    EXPECT_EQ(midi->getMidiControllerAssignment(1, 0, 20, untouched), kResultFalse);
+    EXPECT_EQ(midi->getMidiControllerAssignment(0, 16, 20, untouched), kResultFalse);
+    EXPECT_EQ(untouched, 12345u);
+
+    // Choosing a program moves its controls in the controller as in the processor.
+    IEditController* controller = plugin->Controller();
+    ASSERT_EQ(controller->setParamNormalized(corvex::kProgramParam, corvex::ProgramValue(4, list.programCount)),
+              kResultOk);
+    EXPECT_EQ(controller->getParamNormalized(5), double(corvex::kFactoryPresets[4].values[4]));
 
     FUnknownPtr<IEditController2> second(plugin->Controller());
     ASSERT_TRUE(second);

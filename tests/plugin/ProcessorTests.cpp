@@ -6,7 +6,10 @@
 #include <cstring>
 #include <string>
 
+#include "FactoryPresets.h"
+#include "MidiMap.h"
 #include "PluginTestSupport.h"
+#include "corvexparameters.h"
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/vstspeaker.h"
 
@@ -101,7 +104,7 @@ TEST_F(Processor, LastQueuePointWinsAndOnlyParametersCount)
     queue->addPoint(kBlock - 1, 0.3, index);
     EXPECT_EQ(index, kPoints - 1);
     ASSERT_EQ(queue->getPointCount(), kPoints);
-    for (ParamID outside : {0u, 20u, 1000u, 0xFFFFFFFFu})
+    for (ParamID outside : {0u, 20u, 21u, 999u, 0xFFFFFFFFu})
         block.inputChanges.Add(outside, 0.5);
     // A queue without points changes nothing.
     int32 emptyIndex = 0;
@@ -120,12 +123,36 @@ TEST_F(Processor, LastQueuePointWinsAndOnlyParametersCount)
 TEST_F(Processor, ClampsHostValuesAndIgnoresNaN)
 {
     Start();
-    SetParameters({{3, 1.5}, {5, -0.25}, {9, std::nan("")}, {11, 1e300}});
+    // Switches read as the host shows them, on from half way (a MIDI controller's 64 of 127).
+    SetParameters({{3, 1.5}, {5, -0.25}, {9, std::nan("")}, {11, 1e300}, {2, 63.0 / 127}, {6, 64.0 / 127},
+                   {19, 0.25}});
     std::vector<float> state = ComponentState();
     EXPECT_EQ(state[3], 1.0f);
     EXPECT_EQ(state[5], 0.0f);
     EXPECT_EQ(state[9], 0.1f) << "NaN keeps the previous value";
     EXPECT_EQ(state[11], 1.0f);
+    EXPECT_EQ(state[2], 0.0f);
+    EXPECT_EQ(state[6], 1.0f);
+    EXPECT_EQ(state[19], 0.0f);
+}
+
+TEST_F(Processor, ProgramChangeAppliesThePresetAndReportsItsControls)
+{
+    Start();
+    for (int program = corvex::kFactoryPresetCount - 1; program >= 0; --program) {
+        ProcessBlock block(2, 2, kBlock);
+        block.inputChanges.Add(corvex::kProgramParam, corvex::ProgramValue(program, corvex::kFactoryPresetCount));
+        ASSERT_EQ(Process(block, kBlock), kResultOk);
+        const auto values = corvex::PresetValues(corvex::kFactoryPresets[program]);
+        const std::vector<float> state = ComponentState();
+        std::vector<ParamID> reported;
+        for (int32 i = 0; i < block.outputChanges.getParameterCount(); ++i)
+            reported.push_back(block.outputChanges.getParameterData(i)->getParameterId());
+        for (ParamID id = 1; id <= 12; ++id) {
+            EXPECT_EQ(state[id], values[id]) << "program " << program << ", id " << id;
+            EXPECT_NE(std::find(reported.begin(), reported.end(), id), reported.end()) << "id " << id;
+        }
+    }
 }
 
 TEST_F(Processor, ZeroSampleBlockFlushesChangesOnly)

@@ -279,11 +279,13 @@ TEST_F(RenderTool, ListsTheModulesParameters)
 {
     const RunResult r = RunRender({"--list-params"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 20); // header and 19 parameters
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 21); // header, 19 parameters and the programs
     EXPECT_NE(r.out.find("16   Ouput Clipping Led"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("3    Compressor Level           0.8000    automatable"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("19   Bypass                     0.0000    bypass"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("13   Output Left Vumeter        0.0000    read-only"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("1000 Presets                    0.0000    automatable,list,program-change"), std::string::npos)
+        << r.out;
 }
 
 TEST_F(RenderTool, SummaryReportsDurationPeakAndClipLed)
