@@ -162,7 +162,7 @@ std::string FormatMidiMap(const MidiControllerMap& map, int programCount)
     }
     if (programCount > 0)
         text += "Program Change 0-" + std::to_string(programCount - 1) +
-                "  the preset of that number: factory presets first, then the user's\n";
+                "  the preset of that number in the list, counted from 0\n";
     else
         text += "Program Change  no presets\n";
     return text;

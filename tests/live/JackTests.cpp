@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "FactoryPresets.h"
 #include "LiveTestSupport.h"
 
 using namespace live_test;
@@ -248,6 +249,38 @@ TEST(LiveJack, AnXrunIsCountedOnTheStatusLineAndAtExit)
     EXPECT_GE(counted, static_cast<long long>(heard)) << terminal.Out();
     EXPECT_TRUE(WaitUntil([&] { return static_cast<long long>(server.Xruns()) >= counted; }, 10s))
         << "corvex counted " << counted << " xruns, the server reported " << server.Xruns();
+}
+
+// A foot controller on another JACK client: Program Change and Control Change are followed (and
+// saved as the knobs are), the wiring is remembered, and the next start plays on from there.
+TEST(LiveJack, ProgramAndControlChangesFromAnotherClientAreFollowedAndKept)
+{
+    ScratchDir dir;
+    MidiSender pedal;
+    ASSERT_TRUE(pedal.Ok());
+    const auto saved = [&] { return StateFloats(render_test::ReadBytes(dir / "corvex" / "last.state")); };
+    std::vector<float> want(20, 0.0f);
+    want[0] = 1.0f;
+    const corvex::FactoryPreset& preset = corvex::kFactoryPresets[3];
+    for (std::size_t id = 1; id <= 12; ++id)
+        want[id] = preset.values[id - 1];
+    want[5] = 16.0f / 127;
+    {
+        Child corvex({CorvexExe(), "--no-gui", "--midi-in", MidiSender::kPort}, CorvexEnvironment(dir.Path()), dir.Path());
+        ASSERT_TRUE(corvex.WaitForOutput("corvex: MIDI input Corvex:midi_in, channel omni", kStartLimit)) << corvex.Err();
+        ASSERT_TRUE(pedal.Send({{0xC0, 3}, {0xB0, 24, 16}}, 10s));
+        EXPECT_TRUE(WaitUntil([&] { return saved() == want; }, 20s)) << "the preset and the level";
+        corvex.Signal(SIGTERM);
+        ASSERT_EQ(corvex.Wait(kExitLimit), 0) << corvex.Err();
+    }
+    Child again({CorvexExe(), "--no-gui"}, CorvexEnvironment(dir.Path()), dir.Path());
+    ASSERT_TRUE(again.WaitForOutput(kPlaying, kStartLimit)) << again.Err();
+    ASSERT_TRUE(pedal.Send({{0xB0, 29, 0}}, 10s));
+    want[10] = 0.0f;
+    EXPECT_TRUE(WaitUntil([&] { return saved() == want; }, 20s)) << "the reverb switched off, the rest kept";
+    again.Signal(SIGTERM);
+    EXPECT_EQ(again.Wait(kExitLimit), 0) << again.Err();
+    EXPECT_EQ(again.Err(), "");
 }
 
 TEST(LiveJack, CorruptSettingsGiveAWarningAndTheDefaults)
