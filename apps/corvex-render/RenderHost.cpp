@@ -5,6 +5,7 @@
 #include "PluginModule.h"
 #include "ProcessBlock.h"
 
+#include <pluginterfaces/vst/ivstmidicontrollers.h>
 #include <public.sdk/source/vst/hosting/hostclasses.h>
 
 #include <algorithm>
@@ -50,9 +51,10 @@ public:
     bool SetState(const std::vector<unsigned char>& bytes, std::string& error) override;
     bool GetState(std::vector<unsigned char>& bytes, std::string& error) override;
     bool Start(double sampleRate, int maxBlock, double tempo, std::string& error) override;
+    void Schedule(std::vector<TimedChange> changes) override;
+    bool MidiAssignment(int channel, int controller, std::uint32_t& id) const override;
     bool Process(float* inLeft, float* inRight, float* outLeft, float* outRight, long frames, int block,
-                 const std::vector<ParamSetting>& changes, const std::atomic<bool>& stop, bool& clipLed,
-                 long& processed) override;
+                 const std::atomic<bool>& stop, bool& clipLed, long& processed) override;
     void Stop() override;
     void TakeOutputChanges(bool& clipLed);
     void RelayOutputValues();
@@ -71,6 +73,9 @@ private:
     float* m_apfIn[2] = {};
     float* m_apfOut[2] = {};
     std::vector<ModuleParam> m_aParams;
+    std::vector<TimedChange> m_aScheduled;
+    std::size_t m_iNextChange = 0;
+    std::int64_t m_iFrame = 0; // frames handed to the processor so far
     std::string m_sLibrary;
     bool m_bActive = false;
     // Output values waiting to reach the controller, by identifier.
@@ -143,36 +148,56 @@ bool CCorvexInstance::Start(double sampleRate, int maxBlock, double tempo, std::
     m_pBlock->context.projectTimeSamples = 0;
     m_iRelayInterval = std::max(1, static_cast<int>(sampleRate / kRelaysPerSecond));
     m_iSamplesSinceRelay = 0;
+    m_iFrame = 0;
+    return true;
+}
+
+void CCorvexInstance::Schedule(std::vector<TimedChange> changes)
+{
+    m_aScheduled = std::move(changes);
+    m_iNextChange = 0;
+}
+
+bool CCorvexInstance::MidiAssignment(int channel, int controller, std::uint32_t& id) const
+{
+    FUnknownPtr<IMidiMapping> mapping(m_pInstance->Controller());
+    ParamID assigned = 0;
+    if (!mapping || mapping->getMidiControllerAssignment(0, static_cast<int16>(channel),
+                                                         static_cast<CtrlNumber>(controller), assigned) != kResultTrue)
+        return false;
+    id = assigned;
     return true;
 }
 
 bool CCorvexInstance::Process(float* inLeft, float* inRight, float* outLeft, float* outRight, long frames, int blockSize,
-                              const std::vector<ParamSetting>& changes, const std::atomic<bool>& stop, bool& clipLed,
-                              long& processed)
+                              const std::atomic<bool>& stop, bool& clipLed, long& processed)
 {
     hosting::ProcessBlock& block = *m_pBlock;
     IAudioProcessor* processor = m_pInstance->Processor();
-    block.inputChanges.Clear();
-    for (const ParamSetting& change : changes) {
-        block.inputChanges.Add(change.id, change.value);
-        m_pInstance->Controller()->setParamNormalized(change.id, change.value);
-    }
     // The buses point at each block in turn.
     m_apfIn[0] = inLeft;
     m_apfIn[1] = inRight;
     m_apfOut[0] = outLeft;
     m_apfOut[1] = outRight;
     for (long at = 0; at < frames;) {
-        const int count = static_cast<int>(std::min<long>(blockSize, frames - at));
-        ProcessData& data = block.Prepare(count);
+        long count = std::min<long>(blockSize, frames - at);
+        block.inputChanges.Clear();
+        for (; m_iNextChange < m_aScheduled.size() && m_aScheduled[m_iNextChange].frame <= m_iFrame; ++m_iNextChange) {
+            const ParamSetting& change = m_aScheduled[m_iNextChange].setting;
+            block.inputChanges.Add(change.id, change.value);
+            m_pInstance->Controller()->setParamNormalized(change.id, change.value);
+        }
+        if (m_iNextChange < m_aScheduled.size())
+            count = static_cast<long>(std::min<std::int64_t>(count, m_aScheduled[m_iNextChange].frame - m_iFrame));
+        ProcessData& data = block.Prepare(static_cast<int>(count));
         block.inputBus.silenceFlags = 0;
         block.outputBus.silenceFlags = 0;
         if (processor->process(data) != kResultOk) {
             processed = at;
             return false;
         }
-        block.inputChanges.Clear(); // the changes went with the first block
         block.context.projectTimeSamples += count;
+        m_iFrame += count;
         TakeOutputChanges(clipLed);
         m_iSamplesSinceRelay += count;
         if (m_iSamplesSinceRelay >= m_iRelayInterval)

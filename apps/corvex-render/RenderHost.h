@@ -23,6 +23,12 @@ struct BlockCounts {
     double tempo = 0.0; // what the process context carries
 };
 
+// A parameter change at a frame counted from the start of the render.
+struct TimedChange {
+    std::int64_t frame = 0;
+    ParamSetting setting;
+};
+
 class CRenderHost {
 public:
     virtual ~CRenderHost() = default;
@@ -41,16 +47,23 @@ public:
     // Stereo buses, offline 32-bit processing at `sampleRate` with blocks of at most `maxBlock`.
     virtual bool Start(double sampleRate, int maxBlock, double tempo, std::string& error) = 0;
 
+    // The parameter changes to hand over while processing, sorted by frame (equal frames keep
+    // their order). A change is sent to the processor with the block that starts at its frame,
+    // a block being cut short there if need be, and to the controller, as a sample-accurate host
+    // does; changes at frame 0 go with the first block.
+    virtual void Schedule(std::vector<TimedChange> changes) = 0;
+    // The parameter a DAW routes a MIDI controller (or Program Change, kCtrlProgramChange) of a
+    // channel to, as the controller's IMidiMapping answers; false for none.
+    virtual bool MidiAssignment(int channel, int controller, std::uint32_t& id) const = 0;
+
     // `frames` of the caller's buffers, handed to the processor in blocks of `block` frames (the
-    // last may be shorter): it gets each block's part of them as its bus channels (and may use
-    // the input ones as it pleases). `changes` are sent as the first block's input parameter
-    // changes (one point at offset 0 each). Sets `clipLed` if the processor reported the output
-    // clip LED lit. Before each block but the first, stops if `stop` is set. Returns false if the
-    // processor refused a block; `processed` is the frames before the block it stopped at or
-    // that was refused, otherwise `frames`.
+    // last may be shorter, and a scheduled change cuts one): it gets each block's part of them
+    // as its bus channels (and may use the input ones as it pleases). Sets `clipLed` if the
+    // processor reported the output clip LED lit. Before each block but the first, stops if
+    // `stop` is set. Returns false if the processor refused a block; `processed` is the frames
+    // before the block it stopped at or that was refused, otherwise `frames`.
     virtual bool Process(float* inLeft, float* inRight, float* outLeft, float* outRight, long frames, int block,
-                         const std::vector<ParamSetting>& changes, const std::atomic<bool>& stop, bool& clipLed,
-                         long& processed) = 0;
+                         const std::atomic<bool>& stop, bool& clipLed, long& processed) = 0;
 
     virtual void Stop() = 0;
 

@@ -6,6 +6,8 @@
 #include "HostTempo.h"
 #include "ImpulseFile.h"
 #include "ImpulseSection.h"
+#include "MidiFile.h"
+#include "MidiMap.h"
 #include "ParamArguments.h"
 #include "PluginModule.h"
 #include "RenderHost.h"
@@ -14,6 +16,7 @@
 #include "version.h"
 
 #include <CLI/CLI.hpp>
+#include <pluginterfaces/vst/ivstmidicontrollers.h>
 
 #include <algorithm>
 #include <atomic>
@@ -73,6 +76,8 @@ struct Options {
     bool verbose = false;
     std::string channels;
     bool strict = false;
+    std::string midiPath;
+    bool listMidi = false;
 };
 
 struct Failure {
@@ -104,6 +109,10 @@ void CheckArguments(const Options& o)
             names += (names.empty() ? "" : ", ") + Quoted(preset.name);
         throw Failure{kExitUsage, "--preset " + Quoted(o.presetName) + " is not a factory preset; accepted: " + names};
     }
+    if (!o.midiPath.empty() && renders == 0)
+        throw Failure{kExitUsage, "--midi plays along a render; give INPUT OUTPUT or --demo OUT"};
+    if (!o.midiPath.empty() && !o.demoDry.empty())
+        throw Failure{kExitUsage, "--midi needs the plug-in; --demo-dry renders without it"};
     if (renders == 0 && !o.listParams)
         throw Failure{kExitUsage, "nothing to do: give INPUT OUTPUT, --demo OUT, --demo-dry OUT or --list-params "
                                   "(see --help)"};
@@ -147,6 +156,8 @@ void CheckArguments(const Options& o)
         inputs.push_back({"--state", o.statePath});
     if (!o.irPath.empty())
         inputs.push_back({"--ir", o.irPath});
+    if (!o.midiPath.empty())
+        inputs.push_back({"--midi", o.midiPath});
     if (!destination.empty())
         outputs.push_back({"output", destination});
     if (!o.saveStatePath.empty())
@@ -209,6 +220,34 @@ std::string DescribeCabinet(const std::vector<unsigned char>& state)
     std::snprintf(text, sizeof text, ", %d channel%s of %d frames at %g Hz", impulse.channels,
                   impulse.channels == 1 ? "" : "s", impulse.frames, impulse.sampleRate);
     return "IR " + Quoted(impulse.name) + text;
+}
+
+// A MIDI file's Control and Program Changes as a DAW hands them to the plug-in: a controller
+// the controller's IMidiMapping assigns becomes value / 127 of its parameter, Program Change n
+// the program-change parameter's n-th entry; the rest is dropped.
+std::vector<TimedChange> MidiChanges(const std::vector<TimedMidi>& messages, const CRenderHost& plugin, int rate)
+{
+    constexpr int kChannelMask = 0x0F;
+    constexpr int kKindMask = 0xF0;
+    constexpr int kProgramChange = 0xC0;
+    std::vector<TimedChange> changes;
+    for (const TimedMidi& timed : messages) {
+        const int channel = timed.message.status & kChannelMask;
+        const bool program = (timed.message.status & kKindMask) == kProgramChange;
+        std::uint32_t id = 0;
+        if (!plugin.MidiAssignment(channel, program ? int(Steinberg::Vst::kCtrlProgramChange) : int(timed.message.data1), id))
+            continue;
+        double value = timed.message.data2 / double(corvex::kMidiValueMax);
+        if (program) {
+            const auto param = std::find_if(plugin.Params().begin(), plugin.Params().end(),
+                                            [id](const ModuleParam& p) { return p.id == id; });
+            if (param == plugin.Params().end() || param->stepCount <= 0 || timed.message.data1 > param->stepCount)
+                continue;
+            value = timed.message.data1 / double(param->stepCount);
+        }
+        changes.push_back({std::llround(timed.seconds * rate), {id, value}});
+    }
+    return changes;
 }
 
 void ListParams(const std::vector<ModuleParam>& params)
@@ -304,6 +343,10 @@ int Run(const Options& o)
         state = corvex::PresetState(*corvex::FindFactoryPreset(o.presetName));
     const std::vector<std::uint8_t> impulse = o.irPath.empty() ? std::vector<std::uint8_t>() : ImpulseSectionOf(o.irPath);
 
+    std::vector<TimedMidi> midi;
+    if (!o.midiPath.empty() && !ReadMidiFile(o.midiPath, midi, error))
+        throw Failure{kExitFailure, error};
+
     const bool dry = !o.demoDry.empty();
     std::unique_ptr<CRenderHost> plugin;
     std::vector<ParamSetting> changes;
@@ -347,8 +390,18 @@ int Run(const Options& o)
     const std::int64_t promisedFrames = source->Frames();
     const std::int64_t totalFrames = std::max<std::int64_t>(promisedFrames, 0) + tailFrames;
 
-    if (plugin && !plugin->Start(rate, o.block, o.tempo, error))
-        throw Failure{kExitFailure, error};
+    if (plugin) {
+        std::vector<TimedChange> scheduled;
+        for (const ParamSetting& change : changes)
+            scheduled.push_back({0, change});
+        const std::vector<TimedChange> played = MidiChanges(midi, *plugin, rate);
+        scheduled.insert(scheduled.end(), played.begin(), played.end());
+        std::stable_sort(scheduled.begin(), scheduled.end(),
+                         [](const TimedChange& a, const TimedChange& b) { return a.frame < b.frame; });
+        plugin->Schedule(std::move(scheduled));
+        if (!plugin->Start(rate, o.block, o.tempo, error))
+            throw Failure{kExitFailure, error};
+    }
     auto writer = CStereoFileWriter::Create(destination, format, rate, error);
     if (!writer)
         throw Failure{kExitFailure, error};
@@ -358,7 +411,6 @@ int Run(const Options& o)
     const long block = o.block;
     const long chunk = block * std::max(1L, kChunkFrames / block);
     std::vector<float> inLeft(chunk), inRight(chunk), outLeft(chunk), outRight(chunk);
-    const std::vector<ParamSetting> noChanges;
     CProgressBar progress(totalFrames, rate, !o.quiet);
     const auto started = std::chrono::steady_clock::now();
     std::int64_t done = 0, tailDone = 0, inputFrames = 0;
@@ -399,8 +451,7 @@ int Run(const Options& o)
             // The plug-in gets the chunk block by block; an interrupt stops it between blocks.
             long processed = 0;
             if (!plugin->Process(inLeft.data(), inRight.data(), outLeft.data(), outRight.data(), frames,
-                                 static_cast<int>(block), done == 0 ? changes : noChanges, g_bInterrupted, clipLed,
-                                 processed))
+                                 static_cast<int>(block), g_bInterrupted, clipLed, processed))
                 throw Failure{kExitFailure, "the plug-in failed to process the block at " +
                                                 std::to_string(static_cast<double>(done + processed) / rate) + " s"};
             if (processed < frames)
@@ -504,6 +555,11 @@ int main(int argc, char** argv)
     app.add_option("--module", o.modulePath, std::string("Corvex.vst3 bundle to load (default: ") +
                                                 corvex::hosting::kDefaultModuleOrder + ")")
         ->type_name("PATH");
+    app.add_option("--midi", o.midiPath, "Play a Standard MIDI File's Control and Program Changes along the render "
+                                         "at their times, as a DAW hands them to the plug-in (see --list-midi)")
+        ->type_name("FILE.mid");
+    app.add_flag("--list-midi", o.listMidi, "Print the MIDI controllers and Program Changes the plug-in answers, "
+                                            "and exit");
     app.add_flag("--list-params", o.listParams, "Print the parameters the plug-in reports, and exit");
     app.add_flag("--list-presets", o.listPresets, "Print the factory presets, and exit");
     app.add_flag("-q,--quiet", o.quiet, "No progress bar and no summary");
@@ -521,6 +577,10 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
 
+    if (o.listMidi) {
+        std::fputs(corvex::FormatMidiMap(corvex::DefaultMidiMap(), corvex::kFactoryPresetCount).c_str(), stdout);
+        return 0;
+    }
     if (o.listPresets) {
         for (const corvex::FactoryPreset& preset : corvex::kFactoryPresets)
             std::printf("%-18s %s\n", preset.name, preset.description);

@@ -184,7 +184,7 @@ int Run(const Options& o, const CLI::App& app)
         return kExitFailure;
     }
     if (o.listMidi) {
-        std::printf("%s", corvex::FormatMidiMap(settings.midiMap, host->ProgramCount()).c_str());
+        std::printf("%s", corvex::FormatMidiMap(settings.midiMap.Bindings(), host->ProgramCount()).c_str());
         return kExitOk;
     }
     host->SetMidiChannel(settings.midiChannel);

@@ -1,8 +1,8 @@
 #include "MidiMap.h"
 
 #include <algorithm>
-#include <iterator>
 #include <cmath>
+#include <iterator>
 
 namespace corvex {
 
@@ -64,6 +64,29 @@ int ProgramIndex(double value, int count)
     if (count < 2 || !(value > 0.0))
         return 0;
     return std::min(count - 1, static_cast<int>(std::floor(std::min(value, 1.0) * (count - 1) + 0.5)));
+}
+
+std::vector<MidiBinding> DefaultMidiMap()
+{
+    return std::vector<MidiBinding>(std::begin(kMidiMap), std::end(kMidiMap));
+}
+
+std::string FormatMidiMap(const std::vector<MidiBinding>& bindings, int programCount)
+{
+    std::vector<MidiBinding> sorted = bindings;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const MidiBinding& a, const MidiBinding& b) { return a.controller < b.controller; });
+    std::string text;
+    for (const MidiBinding& binding : sorted) {
+        if (!IsParameter(binding.id))
+            continue;
+        text += "CC " + std::to_string(binding.controller) + (binding.controller < 10 ? "    " : binding.controller < 100 ? "   " : "  ");
+        text += std::string(kParamInfos[binding.id].title) + "\n";
+    }
+    if (programCount > 0)
+        text += "PC 0-" + std::to_string(std::min(programCount, kMidiValueMax + 1) - 1) +
+                "  Preset: Program Change n selects preset n + 1 of the list\n";
+    return text;
 }
 
 MidiAction DecodeMidi(const MidiMessage& message, int channel)
@@ -140,6 +163,15 @@ int MidiControllerMap::ControllerOf(ParamID id) const
     return -1;
 }
 
+std::vector<MidiBinding> MidiControllerMap::Bindings() const
+{
+    std::vector<MidiBinding> bindings;
+    for (int c = 0; c < kMidiControllerCount; ++c)
+        if (params[c] != 0)
+            bindings.push_back({c, params[c]});
+    return bindings;
+}
+
 bool MidiControllerMap::operator==(const MidiControllerMap& other) const
 {
     return std::equal(std::begin(params), std::end(params), std::begin(other.params)) &&
@@ -149,23 +181,6 @@ bool MidiControllerMap::operator==(const MidiControllerMap& other) const
 bool IsMidiControllable(ParamID id)
 {
     return (id >= kInputSelection && id <= kReverbLevel) || id == kBypass;
-}
-
-std::string FormatMidiMap(const MidiControllerMap& map, int programCount)
-{
-    std::string text;
-    for (int c = 0; c < kMidiControllerCount; ++c) {
-        if (!IsParameter(map.params[c]))
-            continue;
-        text += "CC " + std::to_string(c) + "  " + kParamInfos[map.params[c]].title;
-        text += map.toggles[c] ? " (each press toggles)\n" : "\n";
-    }
-    if (programCount > 0)
-        text += "Program Change 0-" + std::to_string(programCount - 1) +
-                "  the preset of that number in the list, counted from 0\n";
-    else
-        text += "Program Change  no presets\n";
-    return text;
 }
 
 } // namespace corvex

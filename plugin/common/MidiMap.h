@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/Parameters.h"
 
@@ -40,6 +41,11 @@ double MidiControlValue(ParamID id, int value);
 double ProgramValue(int index, int count);
 // The program a normalised program-change value selects, in [0, count - 1] (0 when count < 1).
 int ProgramIndex(double value, int count);
+
+// What --list-midi prints: one line per controller, "CC <n>  <parameter title>", in controller
+// order, then the Program Change line for `programCount` presets.
+std::string FormatMidiMap(const std::vector<MidiBinding>& bindings, int programCount);
+std::vector<MidiBinding> DefaultMidiMap();
 
 // A MIDI channel message as the live programs receive it, status byte included.
 struct MidiMessage {
@@ -86,14 +92,12 @@ struct MidiControllerMap {
     void Forget(ParamID id);
     // The first controller reaching `id`, or -1.
     int ControllerOf(ParamID id) const;
+    // The bound controllers in controller order, as FormatMidiMap takes them.
+    std::vector<MidiBinding> Bindings() const;
     bool operator==(const MidiControllerMap& other) const;
 };
 
 // The parameters a controller may be bound to: the twelve user controls and Bypass.
 bool IsMidiControllable(ParamID id);
-
-// The map as --list-midi prints it: one line per bound controller ("CC <n>  <title>"), then the
-// Program Change line for `programCount` presets.
-std::string FormatMidiMap(const MidiControllerMap& map, int programCount);
 
 } // namespace corvex

@@ -36,7 +36,6 @@ const char* const kPrefixes = R"(@prefix atom:  <http://lv2plug.in/ns/ext/atom#>
 @prefix ui:    <http://lv2plug.in/ns/extensions/ui#> .
 @prefix urid:  <http://lv2plug.in/ns/ext/urid#> .
 @prefix work:  <http://lv2plug.in/ns/ext/worker#> .
-@prefix xsd:   <http://www.w3.org/2001/XMLSchema#> .
 
 )";
 
@@ -113,7 +112,7 @@ void WritePort(std::ostream& out, std::uint32_t index)
         // The default controller, on any channel, for hosts that offer it; they learn the rest.
         if (const int controller = DefaultMidiController(port.id); port.kind == PortKind::ControlIn && controller >= 0)
             out << " ;\n        midi:binding [\n            a midi:Controller ;\n"
-                << "            midi:controllerNumber \"" << controller << "\"^^xsd:byte\n        ]";
+                << "            midi:controllerNumber " << controller << "\n        ]";
     } else if (port.kind == PortKind::Enabled) {
         out << " ;\n        lv2:designation lv2:enabled ;\n"
             << "        lv2:default 1 ;\n        lv2:minimum 0 ;\n        lv2:maximum 1 ;\n"

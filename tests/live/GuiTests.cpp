@@ -267,7 +267,7 @@ TEST(LiveGui, LearningThroughTheContextMenu)
 
     Child list({CorvexExe(), "--list-midi"}, CorvexEnvironment(dir.Path()), dir.Path());
     ASSERT_EQ(list.Wait(20s), 0) << list.Err();
-    EXPECT_NE(list.Out().find("CC 40  Distortion Level\nCC 102"), std::string::npos) << list.Out();
+    EXPECT_NE(list.Out().find("CC 40   Distortion Level\nCC 102"), std::string::npos) << list.Out();
     EXPECT_EQ(list.Out().find("CC 24"), std::string::npos) << list.Out();
     EXPECT_EQ(list.Out().find("Distortion ON OFF"), std::string::npos) << list.Out();
 }

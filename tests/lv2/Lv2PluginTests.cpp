@@ -1,4 +1,5 @@
 #include "Lv2TestHost.h"
+#include "MidiMap.h"
 #include "PluginTestSupport.h"
 #include "RenderTestSupport.h"
 
@@ -6,6 +7,7 @@
 #include <sndfile.h>
 
 #include <lv2/core/lv2.h>
+#include <lv2/midi/midi.h>
 
 #include <algorithm>
 #include <cmath>
@@ -99,6 +101,19 @@ std::string NodeString(const LilvNode* node)
     return node != nullptr ? lilv_node_as_string(node) : "";
 }
 
+// The controller a port's midi:binding names, or -1.
+int BoundController(LilvWorld* w, const LilvPlugin* plugin, const LilvPort* port)
+{
+    LilvNode* bindingUri = lilv_new_uri(w, LV2_MIDI__binding);
+    LilvNode* numberUri = lilv_new_uri(w, LV2_MIDI_PREFIX "controllerNumber");
+    LilvNode* binding = lilv_port_get(plugin, port, bindingUri);
+    LilvNode* number = binding != nullptr ? lilv_world_get(w, binding, numberUri, nullptr) : nullptr;
+    const int controller = number != nullptr ? lilv_node_as_int(number) : -1;
+    for (LilvNode* node : {bindingUri, numberUri, binding, number})
+        lilv_node_free(node);
+    return controller;
+}
+
 TEST(Lv2Plugin, ThePortsCarryTheVst3ParametersNamesRangesDefaultsAndToggles)
 {
     Lv2World& world = Lv2World::Get();
@@ -131,6 +146,7 @@ TEST(Lv2Plugin, ThePortsCarryTheVst3ParametersNamesRangesDefaultsAndToggles)
         EXPECT_EQ(def[index], kParamInfos[id].defaultValue); // bit for bit, 0.8f included
         const bool isSwitch = kParamInfos[id].kind == ParamKind::Switch || kParamInfos[id].kind == ParamKind::Led;
         EXPECT_EQ(lilv_port_has_property(plugin, port, toggled), isSwitch);
+        EXPECT_EQ(BoundController(w, plugin, port), IsIndicator(id) ? -1 : corvex::DefaultMidiController(id));
         ++parameters;
     }
     EXPECT_EQ(parameters, 17);

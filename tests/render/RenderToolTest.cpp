@@ -234,6 +234,85 @@ TEST_F(RenderTool, SettingByTitleAndByIdentifierAgree)
     EXPECT_FALSE(BitIdentical(byTitle.samples, defaults.samples));
 }
 
+// A Standard MIDI File of one track at 120 BPM, 96 ticks to the quarter (one tick: 1/192 s), of
+// channel messages at times in seconds.
+void WriteMidiFile(const std::filesystem::path& path, const std::vector<std::pair<double, std::vector<int>>>& events)
+{
+    std::string track;
+    long lastTick = 0;
+    for (const auto& [seconds, bytes] : events) {
+        const long tick = std::lround(seconds * 192.0);
+        unsigned long delta = static_cast<unsigned long>(tick - lastTick);
+        lastTick = tick;
+        std::string varLength(1, static_cast<char>(delta & 0x7F));
+        while ((delta >>= 7) > 0)
+            varLength.insert(varLength.begin(), static_cast<char>(0x80 | (delta & 0x7F)));
+        track += varLength;
+        for (int byte : bytes)
+            track += static_cast<char>(byte);
+    }
+    track += std::string("\x00\xFF\x2F\x00", 4);
+    const auto be32 = [](std::size_t n) {
+        return std::string{char(n >> 24), char((n >> 16) & 0xFF), char((n >> 8) & 0xFF), char(n & 0xFF)};
+    };
+    std::ofstream(path, std::ios::binary) << std::string("MThd\0\0\0\x06\0\0\0\x01\0\x60", 14) << "MTrk"
+                                          << be32(track.size()) << track;
+}
+
+std::string Exact(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+struct MidiCase {
+    const char* name;
+    std::vector<int> message;             // sent at 0 s
+    std::vector<std::string> equivalent;  // the options that must give the same bits
+};
+
+// A DAW's way: controllers through the controller's IMidiMapping as value / 127, Program Change
+// on the program list's parameter; at 0 s the same bits as the settings they stand for.
+TEST_F(RenderTool, MidiAtTheStartActsAsTheSettingsItStandsFor)
+{
+    WriteAudio(dir / "in.wav", Mono(PluckedTestSignal(kRate, 1.0)), kWavFloat);
+    const std::vector<MidiCase> cases = {
+        {"level", {0xB0, 24, 100}, {"--set", "Distortion Level=" + Exact(100 / 127.0)}},
+        {"expression, channel 10", {0xB9, 11, 100}, {"--set", "Distortion Level=" + Exact(100 / 127.0)}},
+        {"switch below 64", {0xB3, 26, 63}, {"--set", "Delay ON OFF=0"}},
+        {"program", {0xC0, 3}, {"--preset", "Crunch"}},
+        {"unmapped controller", {0xB0, 7, 0}, {}},
+        {"program past the list", {0xC0, 10}, {}},
+    };
+    for (const MidiCase& c : cases) {
+        WriteMidiFile(dir / "start.mid", {{0.0, c.message}});
+        const Audio played = Render(Path("in.wav"), "played.wav", {"--midi", Path("start.mid")});
+        const Audio set = Render(Path("in.wav"), "set.wav", c.equivalent);
+        EXPECT_TRUE(BitIdentical(played.samples, set.samples)) << c.name;
+    }
+    // The table above is not vacuous: these settings are heard.
+    EXPECT_FALSE(BitIdentical(Render(Path("in.wav"), "a.wav", {"--preset", "Crunch"}).samples,
+                              Render(Path("in.wav"), "b.wav").samples));
+
+    // Later: the samples before the change's frame are those of a render without it.
+    WriteMidiFile(dir / "later.mid", {{0.5, {0xB0, 24, 127}}});
+    const Audio later = Render(Path("in.wav"), "later.wav", {"--midi", Path("later.mid"), "--block", "1000"});
+    const Audio none = Render(Path("in.wav"), "none.wav", {"--block", "1000"});
+    const std::size_t change = 2 * static_cast<std::size_t>(kRate / 2);
+    ASSERT_EQ(later.samples.size(), none.samples.size());
+    EXPECT_EQ(std::memcmp(later.samples.data(), none.samples.data(), change * sizeof(float)), 0);
+    EXPECT_FALSE(BitIdentical(later.samples, none.samples));
+}
+
+TEST_F(RenderTool, ListsTheMidiMap)
+{
+    const RunResult r = RunRender({"--list-midi"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (const char* line : {"CC 11   Distortion Level\n", "CC 20   Input Selection\n", "CC 102  Bypass\n", "PC 0-9  "})
+        EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
+}
+
 TEST_F(RenderTool, SavedStateRestoresTheSameSettings)
 {
     WriteAudio(dir / "in.wav", Mono(PluckedTestSignal(kRate, 1.0)), kWavFloat);
@@ -398,6 +477,10 @@ TEST_F(RenderTool, BadInputFailsClearlyAndWritesNothing)
          "--ir \"" + Path("silent-ir.wav") + "\" refused: 'silent-ir.wav' is silent"},
         {"ir missing", {"@good.wav", "@out.wav", "--ir", "@none.wav"}, "--ir \"" + Path("none.wav") + "\" refused: "},
         {"ir overwritten", {"@good.wav", "@ir.wav", "--ir", "@ir.wav"}, "is the --ir file"},
+        {"midi missing", {"@good.wav", "@out.wav", "--midi", "@none.mid"}, "cannot read --midi file"},
+        {"midi not midi", {"@good.wav", "@out.wav", "--midi", "@text.wav"},
+         "--midi file \"" + Path("text.wav") + "\": it is no Standard MIDI File (no MThd header)"},
+        {"midi without render", {"--midi", "@text.wav"}, "--midi plays along a render"},
         {"no module", {"@good.wav", "@out.wav", "--module", "@Missing.vst3"}, "Missing.vst3"},
         {"bad module", {"@good.wav", "@out.wav", "--module", "@not-a-module.so"}, "not-a-module.so"},
         {"overwrite input", {"@good.wav", "@good.wav"}, "never overwrites its input"},
