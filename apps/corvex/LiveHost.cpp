@@ -396,7 +396,7 @@ void CLiveHost::ApplyMidi(const MidiEvent& event, int frames)
         m_abWatched[c] = kParamInfos[m_iAudioLearning].stepCount == 1;
         m_midiLearned.Push({c, m_iAudioLearning, false});
         m_iAudioLearning = 0;
-    } else if (m_abWatched[c]) {
+    } else if (m_abWatched[c] && m_audioMap.params[c] != 0) {
         // A learned switch's controller: on twice running is a footswitch that only sends 127.
         m_abWatched[c] = action.value >= kMidiSwitchOn && last < kMidiSwitchOn;
         if (action.value >= kMidiSwitchOn && last >= kMidiSwitchOn) {
