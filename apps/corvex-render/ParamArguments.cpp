@@ -83,9 +83,9 @@ std::string ClosestTitle(const std::string& wanted, const std::vector<ModulePara
 }
 
 bool ParseSetting(const std::string& argument, const std::vector<ModuleParam>& params, ParamSetting& setting,
-                  std::string& error)
+                  std::string& error, const std::string& label)
 {
-    const std::string quoted = "--set \"" + argument + "\"";
+    const std::string quoted = label.empty() ? "--set \"" + argument + "\"" : label;
     const auto equals = argument.rfind('=');
     if (equals == std::string::npos) {
         error = quoted + ": expected TITLE=VALUE or ID=VALUE, e.g. --set \"Distortion Level=0.8\"";
@@ -134,6 +134,35 @@ bool ParseSetting(const std::string& argument, const std::vector<ModuleParam>& p
     }
     setting = {param->id, value};
     return true;
+}
+
+bool ParseAt(const std::string& argument, const std::vector<ModuleParam>& params, TimedArgument& change,
+             std::string& error)
+{
+    const std::string quoted = "--at \"" + argument + "\"";
+    const auto colon = argument.find(':');
+    double seconds = 0.0;
+    if (colon == std::string::npos || !ParseWhole(Trim(argument.substr(0, colon)), seconds)) {
+        error = quoted + ": expected SECONDS:NAME=VALUE or SECONDS:preset=NAME, e.g. --at \"12.5:Delay ON OFF=off\"";
+        return false;
+    }
+    if (!std::isfinite(seconds) || seconds < 0.0) {
+        error = quoted + ": time " + Trim(argument.substr(0, colon)) + " is out of range; accepted: 0 seconds or later";
+        return false;
+    }
+    const std::string rest = argument.substr(colon + 1);
+    const auto equals = rest.find('=');
+    change.seconds = seconds;
+    change.preset.clear();
+    if (equals != std::string::npos && EqualsIgnoringCase(Trim(rest.substr(0, equals)), "preset")) {
+        change.preset = Trim(rest.substr(equals + 1));
+        if (change.preset.empty()) {
+            error = quoted + ": no preset named";
+            return false;
+        }
+        return true;
+    }
+    return ParseSetting(rest, params, change.setting, error, quoted);
 }
 
 std::string DescribeFlags(std::int32_t flags)

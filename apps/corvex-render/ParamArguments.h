@@ -29,9 +29,21 @@ int EditDistance(const std::string& a, const std::string& b);
 std::string ClosestTitle(const std::string& wanted, const std::vector<ModuleParam>& params);
 
 // Parses "TITLE=VALUE" or "ID=VALUE" (VALUE a number in [0, 1], or on/off) into `setting`;
-// on failure returns false and a message that names the argument.
+// on failure returns false and a message that names the argument (as `label` gives it, --set's
+// by default).
 bool ParseSetting(const std::string& argument, const std::vector<ModuleParam>& params, ParamSetting& setting,
-                  std::string& error);
+                  std::string& error, const std::string& label = {});
+
+// An --at argument: a parameter change, or a preset change (`preset` names the preset), at a
+// time in seconds from the start.
+struct TimedArgument {
+    double seconds = 0.0;
+    std::string preset;
+    ParamSetting setting{};
+};
+// Parses "SECONDS:NAME=VALUE" (as --set takes NAME=VALUE) or "SECONDS:preset=NAME".
+bool ParseAt(const std::string& argument, const std::vector<ModuleParam>& params, TimedArgument& change,
+             std::string& error);
 
 // "automatable", "read-only", "bypass", … for --list-params.
 std::string DescribeFlags(std::int32_t flags);

@@ -6,6 +6,7 @@
 #include "ProcessBlock.h"
 
 #include <pluginterfaces/vst/ivstmidicontrollers.h>
+#include <pluginterfaces/vst/ivstunits.h>
 #include <public.sdk/source/vst/hosting/hostclasses.h>
 
 #include <algorithm>
@@ -48,6 +49,8 @@ public:
 
     bool Load(const std::string& modulePath, std::string& error);
     const std::vector<ModuleParam>& Params() const override { return m_aParams; }
+    const std::vector<std::string>& ProgramNames() const override { return m_aProgramNames; }
+    std::uint32_t ProgramParam() const override { return m_iProgramParam; }
     bool SetState(const std::vector<unsigned char>& bytes, std::string& error) override;
     bool GetState(std::vector<unsigned char>& bytes, std::string& error) override;
     bool Start(double sampleRate, int maxBlock, double tempo, std::string& error) override;
@@ -73,6 +76,8 @@ private:
     float* m_apfIn[2] = {};
     float* m_apfOut[2] = {};
     std::vector<ModuleParam> m_aParams;
+    std::vector<std::string> m_aProgramNames;
+    std::uint32_t m_iProgramParam = 0;
     std::vector<TimedChange> m_aScheduled;
     std::size_t m_iNextChange = 0;
     std::int64_t m_iFrame = 0; // frames handed to the processor so far
@@ -109,6 +114,23 @@ bool CCorvexInstance::Load(const std::string& modulePath, std::string& error)
         ParameterInfo info{};
         if (controller->getParameterInfo(i, info) == kResultOk)
             m_aParams.push_back({info.id, ToUtf8(info.title), info.defaultNormalizedValue, info.flags, info.stepCount});
+    }
+    // The program list of the unit its program-change parameter belongs to.
+    FUnknownPtr<IUnitInfo> units(controller);
+    for (const ModuleParam& param : m_aParams) {
+        if (!(param.flags & ParameterInfo::kIsProgramChange) || !units)
+            continue;
+        ProgramListInfo list{};
+        for (int32 i = 0; i < units->getProgramListCount() && m_aProgramNames.empty(); ++i) {
+            if (units->getProgramListInfo(i, list) != kResultOk || list.programCount != param.stepCount + 1)
+                continue;
+            for (int32 program = 0; program < list.programCount; ++program) {
+                String128 name = {};
+                units->getProgramName(list.id, program, name);
+                m_aProgramNames.push_back(ToUtf8(name));
+            }
+            m_iProgramParam = param.id;
+        }
     }
     return true;
 }

@@ -39,6 +39,10 @@ public:
 
     // The parameters as the controller reports them, in its order.
     virtual const std::vector<ModuleParam>& Params() const = 0;
+    // The presets of the controller's program list, in its order, and the program-change
+    // parameter that selects them (0 for none).
+    virtual const std::vector<std::string>& ProgramNames() const = 0;
+    virtual std::uint32_t ProgramParam() const = 0;
 
     // Hands a component state to the processor and the controller.
     virtual bool SetState(const std::vector<unsigned char>& bytes, std::string& error) = 0;

@@ -78,6 +78,7 @@ struct Options {
     bool strict = false;
     std::string midiPath;
     bool listMidi = false;
+    std::vector<std::string> at;
 };
 
 struct Failure {
@@ -250,6 +251,22 @@ std::vector<TimedChange> MidiChanges(const std::vector<TimedMidi>& messages, con
     return changes;
 }
 
+// The program-change parameter's value that selects the preset `name` (any case).
+ParamSetting ProgramSetting(const CRenderHost& plugin, const std::string& name, const std::string& argument)
+{
+    const std::vector<std::string>& names = plugin.ProgramNames();
+    std::string accepted;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (names[i].size() == name.size() &&
+            std::equal(name.begin(), name.end(), names[i].begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+            }))
+            return {plugin.ProgramParam(), names.size() > 1 ? double(i) / double(names.size() - 1) : 0.0};
+        accepted += (accepted.empty() ? "" : ", ") + Quoted(names[i]);
+    }
+    throw Failure{kExitUsage, argument + ": no preset named " + Quoted(name) + "; accepted: " + accepted};
+}
+
 void ListParams(const std::vector<ModuleParam>& params)
 {
     std::printf("%-4s %-26s %-9s %s\n", "id", "title", "default", "flags");
@@ -350,6 +367,7 @@ int Run(const Options& o)
     const bool dry = !o.demoDry.empty();
     std::unique_ptr<CRenderHost> plugin;
     std::vector<ParamSetting> changes;
+    std::vector<TimedArgument> timed;
     if (!dry || o.listParams) {
         const std::string modulePath =
             o.modulePath.empty() ? corvex::hosting::DefaultModulePath(CORVEX_RENDER_BUILT_MODULE) : o.modulePath;
@@ -368,6 +386,14 @@ int Run(const Options& o)
         }
         if (o.bypass)
             changes.push_back({corvex::kBypass, 1.0});
+        for (const std::string& argument : o.at) {
+            TimedArgument change;
+            if (!ParseAt(argument, plugin->Params(), change, error))
+                throw Failure{kExitUsage, error};
+            if (!change.preset.empty())
+                change.setting = ProgramSetting(*plugin, change.preset, "--at \"" + argument + "\"");
+            timed.push_back(change);
+        }
         // The IR travels inside the state, as a host would restore it: it replaces the one the
         // state carries, and starts from the plug-in's own settings without --state or --preset.
         if (!impulse.empty()) {
@@ -396,6 +422,8 @@ int Run(const Options& o)
             scheduled.push_back({0, change});
         const std::vector<TimedChange> played = MidiChanges(midi, *plugin, rate);
         scheduled.insert(scheduled.end(), played.begin(), played.end());
+        for (const TimedArgument& change : timed)
+            scheduled.push_back({std::llround(change.seconds * rate), change.setting});
         std::stable_sort(scheduled.begin(), scheduled.end(),
                          [](const TimedChange& a, const TimedChange& b) { return a.frame < b.frame; });
         plugin->Schedule(std::move(scheduled));
@@ -555,6 +583,11 @@ int main(int argc, char** argv)
     app.add_option("--module", o.modulePath, std::string("Corvex.vst3 bundle to load (default: ") +
                                                 corvex::hosting::kDefaultModuleOrder + ")")
         ->type_name("PATH");
+    app.add_option("--at", o.at, "At a time in the render, set a parameter (\"12.5:Delay ON OFF=off\", as --set "
+                                 "takes it) or change to a preset as Program Change does (\"30:preset=Clean\": "
+                                 "crossfaded, the echoes ringing on); sample-accurate, repeatable")
+        ->type_name("SECONDS:NAME=VALUE")
+        ->allow_extra_args(false);
     app.add_option("--midi", o.midiPath, "Play a Standard MIDI File's Control and Program Changes along the render "
                                          "at their times, as a DAW hands them to the plug-in (see --list-midi)")
         ->type_name("FILE.mid");

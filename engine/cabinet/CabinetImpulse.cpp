@@ -142,6 +142,13 @@ std::unique_ptr<CCabinetImpulse> CCabinetImpulse::Create(const float* left, cons
 
 CCabinetImpulse::~CCabinetImpulse() = default;
 
+void CCabinetImpulse::AttachSpare(std::unique_ptr<CCabinetImpulse> pSpare)
+{
+    m_pSpare = std::move(pSpare);
+    if (m_pSpare)
+        m_pSpare->m_pOwner = this;
+}
+
 void CCabinetImpulse::Build(const float* left, const float* right, int frames, double sampleRate)
 {
     m_iChannels = right ? 2 : 1;

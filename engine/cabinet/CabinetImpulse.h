@@ -48,6 +48,13 @@ public:
     // response's energy (the channels' mean) to that of BuiltInCabinetResponse for the voicing.
     float Scale(bool distorted) const { return distorted ? m_fScaleDistorted : m_fScaleClean; }
 
+    // A second impulse of the same response with running state of its own, for a second chain
+    // (a preset change's outgoing sound), owned by this one. Off the audio thread.
+    void AttachSpare(std::unique_ptr<CCabinetImpulse> pSpare);
+    CCabinetImpulse* Spare() const { return m_pSpare.get(); }
+    // The impulse a spare belongs to; itself for any other.
+    CCabinetImpulse* Owner() { return m_pOwner ? m_pOwner : this; }
+
     // Audio thread. Clears the running state (only when it has run since the last clear).
     void Reset();
     // Audio thread. Convolves n samples of in with the response, unscaled; a mono response
@@ -91,6 +98,8 @@ private:
     int m_iLevels = 0;
     Level m_aLevels[kLevelCount];
     bool m_bRunning = false;
+    std::unique_ptr<CCabinetImpulse> m_pSpare;
+    CCabinetImpulse* m_pOwner = nullptr;
 };
 
 } // namespace corvex

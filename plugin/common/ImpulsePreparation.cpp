@@ -53,8 +53,15 @@ std::unique_ptr<CCabinetImpulse> PrepareImpulse(const ImpulseSource& source, dou
         const std::vector<std::vector<float>> channels = ResampleImpulse(source, sessionRate);
         if (channels.empty())
             return nullptr;
-        return CCabinetImpulse::Create(channels[0].data(), channels.size() > 1 ? channels[1].data() : nullptr,
-                                       static_cast<int>(channels[0].size()), sessionRate);
+        const float* right = channels.size() > 1 ? channels[1].data() : nullptr;
+        const int frames = static_cast<int>(channels[0].size());
+        // The processor core plays each IR in two chains, so that a preset change keeps it.
+        std::unique_ptr<CCabinetImpulse> impulse = CCabinetImpulse::Create(channels[0].data(), right, frames, sessionRate);
+        std::unique_ptr<CCabinetImpulse> spare = CCabinetImpulse::Create(channels[0].data(), right, frames, sessionRate);
+        if (!impulse || !spare)
+            return nullptr;
+        impulse->AttachSpare(std::move(spare));
+        return impulse;
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

@@ -14,8 +14,9 @@ namespace corvex {
 // rate that is not positive. Off the audio thread.
 std::vector<std::vector<float>> ResampleImpulse(const ImpulseSource& source, double rate);
 
-// The engine's impulse for a source ImpulseProblem accepts, at the session's rate; nullptr for
-// one ResampleImpulse cannot resample or when the memory cannot be had. Off the audio thread.
+// The engine's impulse for a source ImpulseProblem accepts, at the session's rate, with its spare
+// (CCabinetImpulse::AttachSpare) for the processor core's second chain; nullptr for one
+// ResampleImpulse cannot resample or when the memory cannot be had. Off the audio thread.
 std::unique_ptr<CCabinetImpulse> PrepareImpulse(const ImpulseSource& source, double sessionRate);
 
 } // namespace corvex

@@ -7,6 +7,7 @@
 
 #include "base/ConsistencyCheck.h"
 #include "base/DenormalGuard.h"
+#include "cabinet/CabinetImpulse.h"
 
 namespace corvex {
 namespace {
@@ -55,6 +56,7 @@ CProcessorCore::CProcessorCore()
     CORVEX_CHECK(pAudioProcess->Init());
     for (ParamID id = kFirstParam; id <= kLastParam; ++id)
         pAudioProcess->SetParamPointer(id, &m_afParamValues[id]);
+    m_change.Create(&m_dSampleRate, &m_fTempo, kInitialBlockSize, kScratchBufferCount);
 
     m_afZeros.assign(size_t(pAudioProcess->BlockSize()), 0.0f);
     m_afDiscard.assign(size_t(pAudioProcess->BlockSize()), 0.0f);
@@ -62,7 +64,14 @@ CProcessorCore::CProcessorCore()
     m_iQuietSamples = std::numeric_limits<std::int64_t>::max();
 }
 
-CProcessorCore::~CProcessorCore() = default;
+CProcessorCore::~CProcessorCore()
+{
+    // The chains would free the spares their owners free too.
+    std::vector<CCabinetImpulse*> owners;
+    m_change.ReleaseImpulses(*pAudioProcess, owners);
+    for (CCabinetImpulse* pImpulse : owners)
+        delete pImpulse;
+}
 
 bool CProcessorCore::Prepare(double sampleRate, int maxBlockSize)
 {
@@ -79,6 +88,7 @@ bool CProcessorCore::Prepare(double sampleRate, int maxBlockSize)
     m_iSliceSamples = int(std::min(m_afZeros.size(), m_afDiscard.size()));
     // The blocks re-derive their rate-dependent sizes before the reset sizes their lines.
     pAudioProcess->RefreshSampleRate();
+    m_change.Prepare(pAudioProcess->BlockSize());
     ResetChain();
     return true;
 }
@@ -92,6 +102,7 @@ void CProcessorCore::Activate()
 
 void CProcessorCore::ResetChain()
 {
+    m_change.Settle(m_afParamValues);
     pAudioProcess->Reset();
     m_iQuietSamples = std::numeric_limits<std::int64_t>::max();
 }
@@ -106,6 +117,13 @@ void CProcessorCore::SetParam(ParamID id, double value)
         m_afParamValues[id] = value >= kSwitchOnFrom ? 1.0f : 0.0f;
     else
         m_afParamValues[id] = value < 0.0 ? 0.0f : value > 1.0 ? 1.0f : float(value);
+}
+
+void CProcessorCore::ChangePreset(const float* values)
+{
+    m_change.Request(values);
+    if (m_iQuietSamples >= TailSamples(m_dSampleRate, m_fTempo) + pAudioProcess->ImpulseTailSamples())
+        m_change.Settle(m_afParamValues);
 }
 
 void CProcessorCore::SetTempo(double bpm)
@@ -132,8 +150,8 @@ bool CProcessorCore::Run(const float* const* inputs, int inChannels, std::uint64
     // scratch buffers. It takes the general path's result without its bookkeeping, which
     // small blocks feel.
     if (inputs && outputs && inChannels == 2 && outChannels == 2 && (inSilence & 3u) == 0 && n >= 1 &&
-        n <= m_iSliceSamples && m_afParamValues[kBypass] == 0.0f && inputs[0] && inputs[1] && outputs[0] &&
-        outputs[1]) {
+        n <= m_iSliceSamples && m_afParamValues[kBypass] == 0.0f && !m_change.Busy() && inputs[0] && inputs[1] &&
+        outputs[0] && outputs[1]) {
         m_iQuietSamples = 0;
         ++m_iGraphRuns;
         ScopedNoDenormals noDenormals;
@@ -164,6 +182,9 @@ bool CProcessorCore::RunAnyBus(const float* const* inputs, int inChannels, std::
     const size_t bytes = sizeof(float) * size_t(n);
 
     if (m_afParamValues[kBypass] != 0.0f) {
+        // Bypassed, the trails stop and a preset change applies at once.
+        if (m_change.Busy())
+            m_change.Settle(m_afParamValues);
         for (int c = 0; c < outChannels; ++c) {
             if (!outputs[c])
                 continue;
@@ -182,7 +203,8 @@ bool CProcessorCore::RunAnyBus(const float* const* inputs, int inChannels, std::
         m_iQuietSamples = 0;
     // The tail (a division and a ceil) matters only once the input is silent. A user cabinet
     // IR rings before the delay and reverb do, so its length comes on top.
-    if (allSilent && m_iQuietSamples >= TailSamples(m_dSampleRate, m_fTempo) + pAudioProcess->ImpulseTailSamples()) {
+    if (allSilent && !m_change.Busy() &&
+        m_iQuietSamples >= TailSamples(m_dSampleRate, m_fTempo) + pAudioProcess->ImpulseTailSamples()) {
         for (int c = 0; c < outChannels; ++c)
             if (outputs[c])
                 std::memset(outputs[c], 0, bytes);
@@ -202,7 +224,8 @@ bool CProcessorCore::RunAnyBus(const float* const* inputs, int inChannels, std::
         float* outL = outputs[0] + done;
         float* outR = outChannels < 2 ? m_afDiscard.data() : outputs[1] + done;
         ++m_iGraphRuns;
-        if (!pAudioProcess->ProcessGuarded(inL, inR, outL, outR, count))
+        if (!(m_change.Busy() ? m_change.Process(pAudioProcess, m_afParamValues, inL, inR, outL, outR, count)
+                              : pAudioProcess->ProcessGuarded(inL, inR, outL, outR, count)))
             return false;
     }
     if (allSilent)

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "PresetChange.h"
 #include "base/Parameters.h"
 #include "graph/ProcessAudio.h"
 
@@ -45,13 +46,30 @@ public:
     void Activate();
     double SampleRate() const { return m_dSampleRate; }
 
-    float Param(ParamID id) const { return IsParameter(id) ? m_afParamValues[id] : 0.0f; }
+    // A preset change waiting for its fade to start already counts.
+    float Param(ParamID id) const
+    {
+        if (!IsParameter(id))
+            return 0.0f;
+        if (id <= kReverbLevel && m_change.Pending())
+            return m_change.PendingValues()[id - kFirstParam];
+        return m_afParamValues[id];
+    }
     static constexpr double kSwitchOnFrom = 0.5;
     // Stores a value from outside, clamped to [0, 1], a switch's as 0 or 1; NaN and unknown
     // identifiers change nothing.
     void SetParam(ParamID id, double value);
     // Stores a value as it is (a restored state, already sanitised).
     void SetParamExact(ParamID id, float value) { if (IsParameter(id)) m_afParamValues[id] = value; }
+
+    // Audio thread: changes parameters 1 to 12 to `values` as a preset change (CPresetChange):
+    // crossfaded, the outgoing delay and reverb ringing on. A parameter set alone still acts at
+    // once.
+    // One asked for while nothing sounds (before the first signal after a reset, or once the
+    // tail of the last has passed) applies at once, as a restored state would.
+    void ChangePreset(const float* values);
+    // True while a preset change fades or its outgoing trails ring.
+    bool PresetChanging() const { return m_change.Busy(); }
 
     float Tempo() const { return m_fTempo; }
     // A host tempo in beats per minute: ignored unless finite and positive, clamped to
@@ -92,8 +110,8 @@ public:
     // Audio thread: installs a user cabinet impulse (nullptr: the built-in cabinet) with a
     // crossfade, and hands back impulses no longer in use, for freeing off the audio thread
     // (CMyConvolution::ExchangeImpulse and TakeRetired tell when).
-    CCabinetImpulse* ExchangeImpulse(CCabinetImpulse* pImpulse) { return pAudioProcess->ExchangeImpulse(pImpulse); }
-    CCabinetImpulse* TakeRetiredImpulse() { return pAudioProcess->TakeRetiredImpulse(); }
+    CCabinetImpulse* ExchangeImpulse(CCabinetImpulse* pImpulse) { return m_change.ExchangeImpulse(*pAudioProcess, pImpulse); }
+    CCabinetImpulse* TakeRetiredImpulse() { return m_change.TakeRetiredImpulse(*pAudioProcess); }
     std::int64_t GraphRuns() const { return m_iGraphRuns; }
 
 private:
@@ -106,7 +124,8 @@ private:
     float m_afOutputSnapshot[kIndicatorCount] = {};
     float m_fTempo = kInitialTempo;
     double m_dSampleRate = kInitialSampleRate;
-    std::unique_ptr<CProcessAudio> pAudioProcess;
+    std::unique_ptr<CProcessAudio> pAudioProcess; // the live chain
+    CPresetChange m_change;
     std::int64_t m_iGraphRuns = 0;
     // Zeros for inputs flagged silent, and a sink for the right output of a mono bus.
     std::vector<float> m_afZeros;

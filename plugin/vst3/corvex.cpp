@@ -215,9 +215,7 @@ bool Corvex::ReadParameterChanges(IParameterChanges* changes)
 
 void Corvex::ApplyProgram(int index)
 {
-    const FactoryPreset& preset = kFactoryPresets[index];
-    for (ParamID id = kFirstParam; id <= kReverbLevel; ++id)
-        m_core.SetParamExact(id, preset.values[id - kFirstParam]);
+    m_core.ChangePreset(kFactoryPresets[index].values.data());
     m_bReportControls = true;
 }
 

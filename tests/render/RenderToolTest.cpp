@@ -305,6 +305,81 @@ TEST_F(RenderTool, MidiAtTheStartActsAsTheSettingsItStandsFor)
     EXPECT_FALSE(BitIdentical(later.samples, none.samples));
 }
 
+// The largest second difference of either channel over frames [from, to): what a click raises.
+float SecondDifferencePeak(const Audio& a, double from, double to)
+{
+    float peak = 0.0f;
+    const std::int64_t first = std::max<std::int64_t>(1, std::llround(from * a.sampleRate));
+    const std::int64_t last = std::min<std::int64_t>(a.Frames() - 1, std::llround(to * a.sampleRate));
+    for (std::int64_t i = first; i < last; ++i)
+        for (int c = 0; c < a.channels; ++c)
+            peak = std::max(peak, std::fabs(a.Sample(i + 1, c) - 2.0f * a.Sample(i, c) + a.Sample(i - 1, c)));
+    return peak;
+}
+
+double Energy(const Audio& a, double from, double to)
+{
+    double sum = 0.0;
+    for (std::int64_t i = std::llround(from * a.sampleRate); i < std::llround(to * a.sampleRate); ++i)
+        for (int c = 0; c < a.channels; ++c)
+            sum += double(a.Sample(i, c)) * a.Sample(i, c);
+    return sum;
+}
+
+bool SameBefore(const Audio& a, const Audio& b, double seconds)
+{
+    const std::size_t count = static_cast<std::size_t>(std::llround(seconds * a.sampleRate)) * a.channels;
+    return a.samples.size() >= count && b.samples.size() >= count &&
+           std::memcmp(a.samples.data(), b.samples.data(), count * sizeof(float)) == 0;
+}
+
+// A held tone changed between clean presets at eight points of its wave: the 45 ms around the
+// change are no rougher than twice the steady sound before and after; before it, not a bit moves.
+TEST_F(RenderTool, PresetChangeAtAnyMomentOfTheWaveAddsNoClick)
+{
+    constexpr double kTone = 196.0, kChange = 1.0, kHalfWindow = 0.0225;
+    std::vector<float> tone(static_cast<std::size_t>(2.0 * kRate));
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = static_cast<float>(0.3 * std::sin(2.0 * M_PI * kTone * double(i) / kRate));
+    WriteAudio(dir / "tone.wav", Mono(tone), kWavFloat);
+    const Audio held = Render(Path("tone.wav"), "held.wav", {"--preset", "Clean"});
+    for (int phase = 0; phase < 8; ++phase) {
+        const double at = kChange + phase / (8.0 * kTone);
+        const Audio changed =
+            Render(Path("tone.wav"), "changed.wav", {"--preset", "Clean", "--at", Exact(at) + ":preset=Chorus Clean"});
+        const float steady = std::max(SecondDifferencePeak(changed, at - 0.3, at - 0.1),
+                                      SecondDifferencePeak(changed, at + 0.3, at + 0.5));
+        const float around = SecondDifferencePeak(changed, at - kHalfWindow, at + kHalfWindow);
+        EXPECT_LT(around, 2.0f * steady) << "phase " << phase << "/8";
+        EXPECT_TRUE(SameBefore(changed, held, at)) << "phase " << phase << "/8";
+        EXPECT_FALSE(BitIdentical(changed.samples, held.samples));
+        std::printf("change at phase %d/8: second difference %.5f around it, %.5f steady\n", phase, around, steady);
+    }
+}
+
+// A phrase ending in silence, changed to a dry preset once it has ended: its echoes and reverb
+// ring on as they would have.
+TEST_F(RenderTool, PresetChangeKeepsTheTrailsRinging)
+{
+    constexpr double kPhrase = 1.0, kChange = 1.1;
+    std::vector<float> phrase = PluckedTestSignal(kRate, kPhrase);
+    phrase.resize(static_cast<std::size_t>(3.0 * kRate), 0.0f);
+    WriteAudio(dir / "phrase.wav", Mono(phrase), kWavFloat);
+    const Audio kept = Render(Path("phrase.wav"), "kept.wav", {"--preset", "Ambient Clean"});
+    const Audio changed = Render(Path("phrase.wav"), "changed.wav",
+                                 {"--preset", "Ambient Clean", "--at", Exact(kChange) + ":preset=Tight Rhythm"});
+    const double ratioDb = 10.0 * std::log10(Energy(changed, kChange, kChange + 1.0) / Energy(kept, kChange, kChange + 1.0));
+    EXPECT_GT(ratioDb, -3.0);
+    EXPECT_LT(ratioDb, 3.0);
+    EXPECT_TRUE(SameBefore(changed, kept, kChange));
+    std::printf("trails over the second after the change: %+.2f dB against no change\n", ratioDb);
+    // A parameter moved alone acts at once: the delay switched off stops its echoes.
+    const Audio switched = Render(Path("phrase.wav"), "switched.wav",
+                                  {"--preset", "Ambient Clean", "--at", Exact(kChange) + ":Delay ON OFF=off"});
+    EXPECT_TRUE(SameBefore(switched, kept, kChange));
+    EXPECT_LT(Energy(switched, kChange, kChange + 1.0), Energy(kept, kChange, kChange + 1.0));
+}
+
 TEST_F(RenderTool, ListsTheMidiMap)
 {
     const RunResult r = RunRender({"--list-midi"});
@@ -477,6 +552,12 @@ TEST_F(RenderTool, BadInputFailsClearlyAndWritesNothing)
          "--ir \"" + Path("silent-ir.wav") + "\" refused: 'silent-ir.wav' is silent"},
         {"ir missing", {"@good.wav", "@out.wav", "--ir", "@none.wav"}, "--ir \"" + Path("none.wav") + "\" refused: "},
         {"ir overwritten", {"@good.wav", "@ir.wav", "--ir", "@ir.wav"}, "is the --ir file"},
+        {"at time", {"@good.wav", "@out.wav", "--at", "-1:Delay ON OFF=0"}, "time -1 is out of range"},
+        {"at form", {"@good.wav", "@out.wav", "--at", "Delay ON OFF=0"}, "expected SECONDS:NAME=VALUE"},
+        {"at setting", {"@good.wav", "@out.wav", "--at", "1:Distortion Level=2"},
+         "--at \"1:Distortion Level=2\": value 2 is outside the accepted range [0, 1]"},
+        {"at preset", {"@good.wav", "@out.wav", "--at", "1:preset=Brown Sound"},
+         "no preset named \"Brown Sound\"; accepted: \"Corvex Default\""},
         {"midi missing", {"@good.wav", "@out.wav", "--midi", "@none.mid"}, "cannot read --midi file"},
         {"midi not midi", {"@good.wav", "@out.wav", "--midi", "@text.wav"},
          "--midi file \"" + Path("text.wav") + "\": it is no Standard MIDI File (no MThd header)"},
