@@ -293,9 +293,11 @@ bool CAlsaBackend::OpenSequencer(std::string& error)
     if (result < 0) {
         m_pSequencer = nullptr;
         // Without a sequencer corvex plays on, with no MIDI input, unless one was asked for.
-        if (!named.empty())
+        if (!named.empty() && !m_options.midiRemembered)
             error = "cannot open the ALSA sequencer for the MIDI input \"" + named + "\": " + snd_strerror(result);
-        return named.empty();
+        else if (!named.empty())
+            m_sMidiNotice = "no ALSA sequencer for the MIDI port \"" + named + "\" (" + snd_strerror(result) + ")";
+        return named.empty() || m_options.midiRemembered;
     }
     snd_seq_set_client_name(m_pSequencer, "Corvex");
     m_iMidiPort = snd_seq_create_simple_port(m_pSequencer, "midi_in", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
@@ -310,7 +312,9 @@ bool CAlsaBackend::OpenSequencer(std::string& error)
     result = snd_seq_parse_address(m_pSequencer, &source, named.c_str());
     if (result >= 0)
         result = snd_seq_connect_from(m_pSequencer, m_iMidiPort, source.client, source.port);
-    if (result < 0) {
+    if (result < 0 && m_options.midiRemembered) {
+        m_sMidiNotice = "the MIDI port \"" + named + "\" is not there; the MIDI input stays unwired";
+    } else if (result < 0) {
         error = "cannot connect the ALSA sequencer port \"" + named + "\" to corvex: " + snd_strerror(result) +
                 " (aconnect -i lists the ports)";
         return false;

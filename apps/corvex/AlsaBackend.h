@@ -34,6 +34,7 @@ public:
         int rate = 48000;
         int period = 128;
         std::string midiInput; // a sequencer port ("20:0", "Launch Control:0"); empty: none
+        bool midiRemembered = false; // from the settings: a missing port leaves the input unwired
     };
 
     explicit CAlsaBackend(Options options) : m_options(std::move(options)) {}
@@ -49,6 +50,7 @@ public:
     bool Lost(std::string& why) const override;
     std::string Describe() const override;
     std::string MidiPortName() const override;
+    std::string MidiNotice() const override { return m_sMidiNotice; }
 
 private:
     // Number of periods in the playback buffer: one being played, one being written.
@@ -80,6 +82,7 @@ private:
     int m_iMidiPort = -1;
     std::thread m_midiThread;
     CRingMidiEvents m_midi;
+    std::string m_sMidiNotice;
 };
 
 } // namespace corvex::live

@@ -55,6 +55,8 @@ public:
     virtual std::string Describe() const = 0;
     // The MIDI input port's name as other programs see it, or empty without one.
     virtual std::string MidiPortName() const = 0;
+    // After Start: why a remembered MIDI port was left unwired (it is gone), or empty.
+    virtual std::string MidiNotice() const = 0;
 };
 
 } // namespace corvex::live

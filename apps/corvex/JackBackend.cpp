@@ -156,6 +156,11 @@ bool CJackBackend::Start(CAudioClient& client, std::string& error)
     // Named ports must exist before anything starts.
     std::vector<std::string> named = m_options.inputs;
     named.insert(named.end(), m_options.outputs.begin(), m_options.outputs.end());
+    // A controller unplugged since it was remembered must not keep the guitar silent.
+    if (!m_options.midiInput.empty() && m_options.midiRemembered && !jack_port_by_name(m_pClient, m_options.midiInput.c_str())) {
+        m_sMidiNotice = "the MIDI port \"" + m_options.midiInput + "\" is not there; the MIDI input stays unwired";
+        m_options.midiInput.clear();
+    }
     if (!m_options.midiInput.empty())
         named.push_back(m_options.midiInput);
     for (const std::string& name : named)

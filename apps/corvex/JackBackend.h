@@ -37,6 +37,7 @@ public:
         std::vector<std::string> outputs; // empty: the first physical playback ports
         bool connect = true;
         std::string midiInput; // empty: none
+        bool midiRemembered = false; // from the settings: a missing port leaves the input unwired
     };
 
     explicit CJackBackend(Options options) : m_options(std::move(options)) {}
@@ -52,6 +53,7 @@ public:
     bool Lost(std::string& why) const override;
     std::string Describe() const override;
     std::string MidiPortName() const override;
+    std::string MidiNotice() const override { return m_sMidiNotice; }
 
     // The client's full port names, in_1, in_2, out_1, out_2.
     std::vector<std::string> PortNames() const;
@@ -69,6 +71,7 @@ private:
     jack_port_t* m_apOut[2] = {};
     jack_port_t* m_pMidiIn = nullptr;
     CJackMidiEvents m_midiEvents;
+    std::string m_sMidiNotice;
     CAudioClient* m_pAudioClient = nullptr;
     bool m_bActive = false;
     // Processing begins with the first period in which an input is connected, so a take starts

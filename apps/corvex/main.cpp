@@ -213,13 +213,15 @@ int Run(const Options& o, const CLI::App& app)
     std::unique_ptr<CAudioBackend> backend;
     if (settings.backend == "alsa") {
         backend = std::make_unique<CAlsaBackend>(
-            CAlsaBackend::Options{settings.device, settings.rate, settings.period, settings.alsaMidiInput});
+            CAlsaBackend::Options{settings.device, settings.rate, settings.period, settings.alsaMidiInput,
+                                  !app.count("--midi-in")});
     } else {
         CJackBackend::Options jack;
         jack.inputs = settings.inputs;
         jack.outputs = settings.outputs;
         jack.connect = settings.connect;
         jack.midiInput = settings.midiInput;
+        jack.midiRemembered = !app.count("--midi-in");
         backend = std::make_unique<CJackBackend>(jack);
     }
     if (!backend->Open(error)) {
@@ -241,6 +243,8 @@ int Run(const Options& o, const CLI::App& app)
     const double latencyMs = 1000.0 * backend->Period() / backend->SampleRate();
     std::printf("corvex: playing through %s at %.0f Hz, %d frames per period (%.1f ms)\n", backend->Describe().c_str(),
                 backend->SampleRate(), backend->Period(), latencyMs);
+    if (!backend->MidiNotice().empty())
+        Warn(backend->MidiNotice());
     if (!backend->MidiPortName().empty())
         std::printf("corvex: MIDI input %s, channel %s\n", backend->MidiPortName().c_str(),
                     FormatMidiChannel(settings.midiChannel).c_str());

@@ -356,6 +356,19 @@ TEST(LiveJack, AMissingPortIsNamed)
     Child badList({CorvexExe(), "--no-gui", "--out", "system:playback_1"}, CorvexEnvironment(dir.Path()), dir.Path());
     EXPECT_EQ(badList.Wait(kExitLimit), 2);
     EXPECT_NE(badList.Err().find("--out"), std::string::npos) << badList.Err();
+
+    // A MIDI port named is needed; one remembered that has gone (a controller unplugged) is not.
+    Child midi({CorvexExe(), "--no-gui", "--midi-in", "pedal:gone"}, CorvexEnvironment(dir.Path()), dir.Path());
+    EXPECT_EQ(midi.Wait(kExitLimit), 1);
+    EXPECT_NE(midi.Err().find("\"pedal:gone\""), std::string::npos) << midi.Err();
+    std::filesystem::create_directories(dir / "corvex");
+    std::ofstream(dir / "corvex" / "audio.conf") << "midi-in = pedal:gone\n";
+    Child remembered({CorvexExe(), "--no-gui"}, CorvexEnvironment(dir.Path()), dir.Path());
+    ASSERT_TRUE(remembered.WaitForOutput(kPlaying, kStartLimit)) << remembered.Err();
+    remembered.Signal(SIGTERM);
+    EXPECT_EQ(remembered.Wait(kExitLimit), 0);
+    EXPECT_NE(remembered.Err().find("warning: the MIDI port \"pedal:gone\" is not there"), std::string::npos)
+        << remembered.Err();
 }
 
 TEST(LiveJack, PortsNamedOnTheCommandLineAreConnected)
