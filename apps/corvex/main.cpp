@@ -57,6 +57,9 @@ struct Options {
     std::string irPath;
     bool noGui = false;
     std::string modulePath;
+    std::string midiInput;
+    std::string midiChannel;
+    bool listMidi = false;
 };
 
 void Warn(const std::string& text) { std::fprintf(stderr, "corvex: warning: %s\n", text.c_str()); }
@@ -162,6 +165,10 @@ int Run(const Options& o, const CLI::App& app)
         settings.connect = true;
     if (app.count("--tempo"))
         settings.tempo = o.tempo;
+    if (app.count("--midi-in"))
+        (settings.backend == "alsa" ? settings.alsaMidiInput : settings.midiInput) = o.midiInput;
+    if (app.count("--midi-channel"))
+        ParseMidiChannel(o.midiChannel, settings.midiChannel); // checked by main
     if (settings.backend == "jack" && (app.count("--rate") || app.count("--period"))) {
         Fail("--rate and --period set an ALSA device; JACK runs at its server's rate and period");
         return kExitUsage;
@@ -176,6 +183,12 @@ int Run(const Options& o, const CLI::App& app)
         Fail(error);
         return kExitFailure;
     }
+    if (o.listMidi) {
+        std::printf("%s", corvex::FormatMidiMap(settings.midiMap.Bindings(), host->ProgramCount()).c_str());
+        return kExitOk;
+    }
+    host->SetMidiChannel(settings.midiChannel);
+    host->SetMidiMap(settings.midiMap);
     warning.clear();
     const bool explicitState = !o.statePath.empty();
     const auto state = ReadStateFile(explicitState ? o.statePath : statePath, explicitState, warning);
@@ -199,12 +212,16 @@ int Run(const Options& o, const CLI::App& app)
 
     std::unique_ptr<CAudioBackend> backend;
     if (settings.backend == "alsa") {
-        backend = std::make_unique<CAlsaBackend>(CAlsaBackend::Options{settings.device, settings.rate, settings.period});
+        backend = std::make_unique<CAlsaBackend>(
+            CAlsaBackend::Options{settings.device, settings.rate, settings.period, settings.alsaMidiInput,
+                                  !app.count("--midi-in")});
     } else {
         CJackBackend::Options jack;
         jack.inputs = settings.inputs;
         jack.outputs = settings.outputs;
         jack.connect = settings.connect;
+        jack.midiInput = settings.midiInput;
+        jack.midiRemembered = !app.count("--midi-in");
         backend = std::make_unique<CJackBackend>(jack);
     }
     if (!backend->Open(error)) {
@@ -226,6 +243,11 @@ int Run(const Options& o, const CLI::App& app)
     const double latencyMs = 1000.0 * backend->Period() / backend->SampleRate();
     std::printf("corvex: playing through %s at %.0f Hz, %d frames per period (%.1f ms)\n", backend->Describe().c_str(),
                 backend->SampleRate(), backend->Period(), latencyMs);
+    if (!backend->MidiNotice().empty())
+        Warn(backend->MidiNotice());
+    if (!backend->MidiPortName().empty())
+        std::printf("corvex: MIDI input %s, channel %s\n", backend->MidiPortName().c_str(),
+                    FormatMidiChannel(settings.midiChannel).c_str());
     std::fflush(stdout);
 
     corvex::hosting::EditorHost runLoop;
@@ -239,7 +261,17 @@ int Run(const Options& o, const CLI::App& app)
         }
     }
 
+    // What learning changed is kept like the rest of the settings, as soon as it is made.
+    auto saveMidiMap = [&]() {
+        if (host->MidiMap() == settings.midiMap)
+            return;
+        settings.midiMap = host->MidiMap();
+        std::string why;
+        if (!WriteFileAtomically(audioPath, FormatAudioSettings(settings), why))
+            Warn(why);
+    };
     auto saveState = [&]() {
+        saveMidiMap();
         std::vector<unsigned char> now;
         if (!host->GetState(now))
             return;
@@ -259,10 +291,11 @@ int Run(const Options& o, const CLI::App& app)
     CTickHandler tick;
     tick.onTimer_ = [&]() {
         host->Dispatch();
+        saveMidiMap();
         if (backend->Lost(lost))
             quit = true;
         if (window) {
-            window->FollowViewSize();
+            window->Tick();
             if (window->CloseRequested())
                 quit = true;
         }
@@ -338,6 +371,13 @@ int main(int argc, char** argv)
                                      "(any audio file libsndfile decodes, mono or stereo, 8 to 384 kHz, up to 10 s); "
                                      "kept with the saved settings, so the next start plays through it too")
         ->type_name("FILE");
+    app.add_option("--midi-in", o.midiInput, "Wire the MIDI input to this port at start: a JACK MIDI port "
+                                             "(jack_lsp -t), or with --alsa an ALSA sequencer port (aconnect -i: 20:0)")
+        ->type_name("PORT");
+    app.add_option("--midi-channel", o.midiChannel, "The MIDI channel listened to: 1 to 16, or omni for all (the default)")
+        ->type_name("N|omni");
+    app.add_flag("--list-midi", o.listMidi, "Print which controller reaches which control (the default map as learning "
+                                            "changed it) and what Program Change selects, then exit");
     app.add_flag("--no-gui", o.noGui, "Run without the editor window; a status line on a terminal");
     app.add_option("--module", o.modulePath,
                    std::string("The Corvex.vst3 bundle to load (default: ") + corvex::hosting::kDefaultModuleOrder + ")")->type_name("PATH");
@@ -356,7 +396,7 @@ int main(int argc, char** argv)
     }
     // Names are saved one to a line: a line break in one would make the next start refuse the file.
     const std::pair<const char*, const std::string*> names[] = {
-        {"--alsa", &o.alsaDevice}, {"--in", &o.inputs}, {"--out", &o.outputs}};
+        {"--alsa", &o.alsaDevice}, {"--in", &o.inputs}, {"--out", &o.outputs}, {"--midi-in", &o.midiInput}};
     for (const auto& [name, value] : names) {
         if (value->find_first_of("\r\n") != std::string::npos) {
             Fail(std::string(name) + " takes names without line breaks");
@@ -369,6 +409,11 @@ int main(int argc, char** argv)
         std::snprintf(text, sizeof text, "--tempo %g is out of range; accepted: %g to %g BPM", o.tempo, kMinTempo,
                       kMaxTempo);
         Fail(text);
+        return kExitUsage;
+    }
+    int channel = 0;
+    if (app.count("--midi-channel") && !ParseMidiChannel(o.midiChannel, channel)) {
+        Fail("--midi-channel \"" + o.midiChannel + "\" is out of range; accepted: 1 to 16, or omni");
         return kExitUsage;
     }
     if (app.count("--in")) {
