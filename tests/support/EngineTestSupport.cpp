@@ -84,6 +84,47 @@ std::vector<float> Noise(int n, unsigned uSeed, float fAmplitude)
     return out;
 }
 
+std::vector<float> PluckedString(double dF0, double dStiffness, double dSampleRate, double dSeconds,
+                                 double dPluck, double dNoiseDb, unsigned uSeed)
+{
+    constexpr double kPluckPosition = 0.13;  // of the string's length from the bridge
+    constexpr double kFundamentalDecay = 1.5; // seconds to 1/e, shorter for each partial up
+    constexpr double kDecayPerPartial = 0.25;
+    constexpr double kPeak = 0.3;
+    constexpr double kHighestPartial = 6000.0;
+    std::mt19937 rng(uSeed);
+    std::uniform_real_distribution<double> phase(0.0, 2.0 * M_PI);
+    std::vector<double> string(static_cast<size_t>(dSeconds * dSampleRate), 0.0);
+    const size_t start = static_cast<size_t>(dPluck * dSampleRate);
+    for (int k = 1;; ++k) {
+        const double f = k * dF0 * std::sqrt(1.0 + dStiffness * k * k);
+        if (f > std::min(kHighestPartial, 0.45 * dSampleRate))
+            break;
+        const double amplitude = std::fabs(std::sin(M_PI * k * kPluckPosition)) / k;
+        const double decay = 1.0 / (kFundamentalDecay / (1.0 + kDecayPerPartial * (k - 1)) * dSampleRate);
+        const double turn = 2.0 * M_PI * f / dSampleRate, offset = phase(rng);
+        for (size_t i = start; i < string.size(); ++i) {
+            const double t = static_cast<double>(i - start);
+            string[i] += amplitude * std::exp(-decay * t) * std::sin(turn * t + offset);
+        }
+    }
+    double peak = 0.0, power = 0.0;
+    const size_t second = std::min(string.size(), start + static_cast<size_t>(dSampleRate));
+    for (size_t i = start; i < second; ++i) {
+        peak = std::max(peak, std::fabs(string[i]));
+        power += string[i] * string[i];
+    }
+    const double gain = peak > 0.0 ? kPeak / peak : 0.0;
+    const double noise = dNoiseDb < 0.0 && second > start
+                             ? gain * std::sqrt(3.0 * power / (second - start)) * std::pow(10.0, dNoiseDb / 20.0)
+                             : 0.0;
+    std::uniform_real_distribution<double> white(-noise, noise); // uniform: RMS = width / sqrt(3)
+    std::vector<float> out(string.size());
+    for (size_t i = 0; i < string.size(); ++i)
+        out[i] = static_cast<float>(gain * string[i] + (noise > 0.0 ? white(rng) : 0.0));
+    return out;
+}
+
 double ToneLevelDb(const std::vector<float>& signal, double dFrequency, double dSampleRate)
 {
     double re = 0.0, im = 0.0;
