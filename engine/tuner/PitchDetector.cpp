@@ -21,11 +21,13 @@ constexpr double kLagMargin = 1.04;
 // The refinement's window: this many periods (so that the second partial, this many bins away,
 // lies beyond the main lobe and in the -92 dB side lobes), or this long for high notes, whose
 // frequency needs more time than periods to resolve to a cent in noise.
-constexpr double kRefinePeriods = 6.0;
+constexpr double kRefinePeriods = 5.0;
 constexpr double kMinRefineSeconds = 0.05;
-// The two windows compared lie this far apart.
+// The two windows compared lie this many periods apart, and at least so long: far for precision
+// in noise, or near while the far one still holds the attack.
 constexpr double kAdvancePeriods = 2.0;
-constexpr double kMinAdvanceSeconds = 0.025;
+constexpr double kNearAdvanceSeconds = 0.025;
+constexpr double kFarAdvanceSeconds = 0.06;
 constexpr int kWindowStep = 8; // window lengths are rounded to this, so the window is seldom remade
 
 // Refusals. Below this RMS (about -66 dBFS) is silence.
@@ -35,10 +37,14 @@ constexpr double kMinClarity = 0.85;
 // Key maxima this close to the highest one count as a period; the first of them is taken, so
 // a period is not mistaken for two.
 constexpr double kPeakShare = 0.9;
-// The first partial refined must stay this close to the period's estimate (a semitone) and hold
-// at least this share of the window's power, else what was found was not its fundamental.
-constexpr double kMaxRefineRatio = 1.06;
-constexpr double kMinFundamentalShare = 0.02;
+// The first partial refined must stay this close to the period's estimate (a third of a
+// semitone: far more than stiffness moves the period) and hold at least this share of the
+// window's power (-23 dB), else what was found was not the fundamental.
+constexpr double kMaxRefineRatio = 1.02;
+constexpr double kMinFundamentalShare = 0.005;
+// The two windows' first partials must be this close in magnitude: a string ringing on, not a
+// pluck's attack that the older window barely holds, nor a string being damped.
+constexpr double kMinSteadiness = 0.85;
 
 constexpr int kBlackmanTerms = 4;
 constexpr double kBlackmanHarris[kBlackmanTerms] = {0.35875, 0.48829, 0.14128, 0.01168};
@@ -78,7 +84,7 @@ CPitchDetector::CPitchDetector(double dSampleRate)
     m_iNsdfWindow = NextPowerOfTwo(static_cast<int>(std::ceil(kNsdfPeriods * m_dRate / kMinHertz)));
     const double dLongest = kLagMargin * m_dRate / kMinHertz;
     const int iSpan = static_cast<int>(std::ceil(std::max(kRefinePeriods * dLongest, kMinRefineSeconds * m_dRate) +
-                                                 std::max(kAdvancePeriods * dLongest, kMinAdvanceSeconds * m_dRate))) +
+                                                 std::max(kAdvancePeriods * dLongest, kFarAdvanceSeconds * m_dRate))) +
                       kWindowStep;
     m_afFrame.assign(std::max(iSpan, m_iNsdfWindow), 0.0f);
     m_afHistory.assign(NextPowerOfTwo(static_cast<int>(m_afFrame.size())), 0.0f);
@@ -269,6 +275,39 @@ void CPitchDetector::WindowedPartial(double dOmega, int iEnd, int iLength, doubl
     dIm = adIm[0] + adIm[1] + adIm[2] + adIm[3];
 }
 
+bool CPitchDetector::Refine(double dPeriod, int iLength, int iAdvance, double& dOmega, double& dMagnitude) const
+{
+    // A period apart first, where the phase cannot wrap for any error of the estimate below half
+    // the frequency; then the full advance, twice, as the estimate's own error biases the phase
+    // by its product with the shift of the two windows' weight (the pluck's attack).
+    const int iFrame = static_cast<int>(m_afFrame.size());
+    const double dEstimate = kTwoPi / dPeriod;
+    dOmega = dEstimate;
+    const int aiAdvances[] = {std::max(1, static_cast<int>(std::lround(dPeriod))), iAdvance, iAdvance};
+    double dRe = 0.0, dIm = 0.0, dOldRe = 0.0, dOldIm = 0.0;
+    for (int iStep : aiAdvances) {
+        WindowedPartial(dOmega, iFrame - iStep, iLength, dOldRe, dOldIm);
+        WindowedPartial(dOmega, iFrame, iLength, dRe, dIm);
+        const double dTurn = std::atan2(dIm * dOldRe - dRe * dOldIm, dRe * dOldRe + dIm * dOldIm);
+        dOmega += Wrap(dTurn - dOmega * iStep) / iStep;
+    }
+    dMagnitude = std::hypot(dRe, dIm);
+    const double dOld = std::hypot(dOldRe, dOldIm);
+    // The older window's tapered start weighs an attack too little for the magnitudes to show
+    // it: its first quarter must also hold about the power of the newest quarter.
+    const int iQuarter = iLength / 4;
+    const float* afOldest = m_afFrame.data() + iFrame - iAdvance - iLength;
+    const float* afNewest = m_afFrame.data() + iFrame - iQuarter;
+    double dOldest = 0.0, dNewest = 0.0;
+    for (int i = 0; i < iQuarter; ++i) {
+        dOldest += static_cast<double>(afOldest[i]) * afOldest[i];
+        dNewest += static_cast<double>(afNewest[i]) * afNewest[i];
+    }
+    return dOmega < dEstimate * kMaxRefineRatio && dOmega * kMaxRefineRatio > dEstimate &&
+           dOld >= kMinSteadiness * dMagnitude && dMagnitude >= kMinSteadiness * dOld &&
+           dOldest >= kMinSteadiness * kMinSteadiness * dNewest;
+}
+
 PitchReading CPitchDetector::Detect(double dReference)
 {
     PitchReading reading;
@@ -287,27 +326,16 @@ PitchReading CPitchDetector::Detect(double dReference)
     if (!McLeodEstimate(m_afFrame.data(), iFrame, dPeriod, dClarity) || dClarity < kMinClarity)
         return reading;
 
-    const int iLength =
-        std::min(iFrame / 2, kWindowStep * static_cast<int>(std::lround(
-                                               std::max(kRefinePeriods * dPeriod, kMinRefineSeconds * m_dRate) / kWindowStep)));
+    const double dLength = std::max(kRefinePeriods * dPeriod, kMinRefineSeconds * m_dRate);
+    const int iLength = std::min(iFrame - static_cast<int>(std::ceil(kAdvancePeriods * dPeriod)),
+                                 kWindowStep * static_cast<int>(std::lround(dLength / kWindowStep)));
     MakeWindow(iLength);
-    const int iAdvance = std::min(iFrame - iLength, static_cast<int>(std::lround(
-                                                         std::max(kAdvancePeriods * dPeriod, kMinAdvanceSeconds * m_dRate))));
-    // A period apart first, where the phase cannot wrap for any error of the estimate below half
-    // the frequency; then the full advance, twice, as the estimate's own error biases the phase
-    // by its product with the shift of the two windows' weight (the pluck's attack).
-    const double dEstimate = kTwoPi / dPeriod;
-    double dOmega = dEstimate;
-    const int aiAdvances[] = {std::max(1, static_cast<int>(std::lround(dPeriod))), iAdvance, iAdvance};
-    double dRe = 0.0, dIm = 0.0;
-    for (int iStep : aiAdvances) {
-        double dOldRe, dOldIm;
-        WindowedPartial(dOmega, iFrame - iStep, iLength, dOldRe, dOldIm);
-        WindowedPartial(dOmega, iFrame, iLength, dRe, dIm);
-        const double dTurn = std::atan2(dIm * dOldRe - dRe * dOldIm, dRe * dOldRe + dIm * dOldIm);
-        dOmega += Wrap(dTurn - dOmega * iStep) / iStep;
-    }
-    if (!(dOmega > 0.0) || dOmega > dEstimate * kMaxRefineRatio || dOmega * kMaxRefineRatio < dEstimate)
+    const auto advance = [&](double dSeconds) {
+        return std::min(iFrame - iLength, static_cast<int>(std::lround(std::max(kAdvancePeriods * dPeriod, dSeconds * m_dRate))));
+    };
+    double dOmega = 0.0, dMagnitude = 0.0;
+    if (!Refine(dPeriod, iLength, advance(kFarAdvanceSeconds), dOmega, dMagnitude) &&
+        !Refine(dPeriod, iLength, advance(kNearAdvanceSeconds), dOmega, dMagnitude))
         return reading;
 
     double dWindowPower = 0.0;
@@ -315,10 +343,11 @@ PitchReading CPitchDetector::Detect(double dReference)
     for (int i = 0; i < iLength; ++i)
         dWindowPower += m_adWindow[i] * x[i] * x[i];
     dWindowPower /= m_dWindowSum;
-    const double dAmplitude = 2.0 * std::hypot(dRe, dIm) / m_dWindowSum;
+    const double dAmplitude = 2.0 * dMagnitude / m_dWindowSum;
     if (0.5 * dAmplitude * dAmplitude < kMinFundamentalShare * dWindowPower)
         return reading;
 
+    // The range, with the lags' margin for a string tuned from a little below or above it.
     reading.dHertz = dOmega * m_dRate / kTwoPi;
     if (reading.dHertz < kMinHertz / kLagMargin || reading.dHertz > kMaxHertz * kLagMargin)
         return PitchReading();

@@ -20,8 +20,10 @@ struct PitchReading {
 // the McLeod normalised square difference; since stiff strings stretch their upper partials
 // (partial k at k f0 sqrt(1 + B k^2)), that period reads a few cents sharp, so the frequency is
 // then taken from the first partial alone: the phase advance of its windowed spectrum between
-// two windows a few periods apart. The input is low-passed and decimated to about 11 to 12 kHz.
-// Everything is allocated by the constructor; Push and Detect neither allocate nor lock.
+// two windows a few periods apart. There is no reading for silence, noise, chords, a fundamental
+// too weak to refine on, nor while the windows still hold the pluck's attack (a reading then
+// would be cents off). The input is low-passed and decimated to about 11 to 12 kHz. Everything
+// is allocated by the constructor; Push and Detect neither allocate nor lock.
 class CPitchDetector {
 public:
     static constexpr double kMinHertz = 27.5;
@@ -55,6 +57,11 @@ private:
     // iEnd samples into m_afFrame, and its magnitude.
     void WindowedPartial(double dOmega, int iEnd, int iLength, double& dRe, double& dIm) const;
     void MakeWindow(int iLength);
+    // The first partial's frequency dOmega (radians per sample) and magnitude, from its phase
+    // advance between the window of iLength samples that ends the frame and the one iAdvance
+    // earlier; false when it strays from the period's estimate or the two windows' magnitudes
+    // differ (an attack, a damped string).
+    bool Refine(double dPeriod, int iLength, int iAdvance, double& dOmega, double& dMagnitude) const;
 
     double m_dRate;        // the decimated rate
     int m_iFactor;         // input samples per decimated sample
