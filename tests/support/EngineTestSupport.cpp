@@ -89,39 +89,30 @@ std::vector<float> PluckedString(double dF0, double dStiffness, double dSampleRa
 {
     constexpr double kPluckPosition = 0.13;  // of the string's length from the bridge
     constexpr double kFundamentalDecay = 1.5; // seconds to 1/e, shorter for each partial up
-    constexpr double kDecayPerPartial = 0.25;
-    constexpr double kPeak = 0.3;
-    constexpr double kHighestPartial = 6000.0;
     std::mt19937 rng(uSeed);
     std::uniform_real_distribution<double> phase(0.0, 2.0 * M_PI);
     std::vector<double> string(static_cast<size_t>(dSeconds * dSampleRate), 0.0);
     const size_t start = static_cast<size_t>(dPluck * dSampleRate);
-    for (int k = 1;; ++k) {
-        const double f = k * dF0 * std::sqrt(1.0 + dStiffness * k * k);
-        if (f > std::min(kHighestPartial, 0.45 * dSampleRate))
-            break;
-        const double amplitude = std::fabs(std::sin(M_PI * k * kPluckPosition)) / k;
-        const double decay = 1.0 / (kFundamentalDecay / (1.0 + kDecayPerPartial * (k - 1)) * dSampleRate);
-        const double turn = 2.0 * M_PI * f / dSampleRate, offset = phase(rng);
-        for (size_t i = start; i < string.size(); ++i) {
-            const double t = static_cast<double>(i - start);
-            string[i] += amplitude * std::exp(-decay * t) * std::sin(turn * t + offset);
-        }
+    for (int k = 1; k * dF0 * std::sqrt(1.0 + dStiffness * k * k) < std::min(6000.0, 0.45 * dSampleRate); ++k) {
+        const double turn = 2.0 * M_PI * k * dF0 * std::sqrt(1.0 + dStiffness * k * k) / dSampleRate;
+        const double decay = (1.0 + 0.25 * (k - 1)) / (kFundamentalDecay * dSampleRate), offset = phase(rng);
+        for (size_t i = start; i < string.size(); ++i)
+            string[i] += std::fabs(std::sin(M_PI * k * kPluckPosition)) / k * std::exp(-decay * (i - start)) *
+                         std::sin(turn * (i - start) + offset);
     }
-    double peak = 0.0, power = 0.0;
+    // Peaks at 0.3; uniform noise of RMS width / sqrt(3).
     const size_t second = std::min(string.size(), start + static_cast<size_t>(dSampleRate));
+    double peak = 0.0, power = 0.0;
     for (size_t i = start; i < second; ++i) {
         peak = std::max(peak, std::fabs(string[i]));
-        power += string[i] * string[i];
+        power += string[i] * string[i] / static_cast<double>(second - start);
     }
-    const double gain = peak > 0.0 ? kPeak / peak : 0.0;
-    const double noise = dNoiseDb < 0.0 && second > start
-                             ? gain * std::sqrt(3.0 * power / (second - start)) * std::pow(10.0, dNoiseDb / 20.0)
-                             : 0.0;
-    std::uniform_real_distribution<double> white(-noise, noise); // uniform: RMS = width / sqrt(3)
+    const double gain = peak > 0.0 ? 0.3 / peak : 0.0;
+    std::uniform_real_distribution<double> white(-1.0, 1.0);
+    const double noise = dNoiseDb < 0.0 ? gain * std::sqrt(3.0 * power) * std::pow(10.0, dNoiseDb / 20.0) : 0.0;
     std::vector<float> out(string.size());
     for (size_t i = 0; i < string.size(); ++i)
-        out[i] = static_cast<float>(gain * string[i] + (noise > 0.0 ? white(rng) : 0.0));
+        out[i] = static_cast<float>(gain * string[i] + (noise > 0.0 ? noise * white(rng) : 0.0));
     return out;
 }
 
