@@ -125,14 +125,15 @@ std::map<std::string, const LilvNode*> Lv2Presets(std::vector<LilvNode*>& keep)
     return presets;
 }
 
-// Applies an LV2 preset the way hosts do: lilv reads its port values from the bundle.
+// Applies an LV2 preset the way hosts do: lilv reads it from the bundle, restores its one
+// property (it holds the controls only) and sets its ports.
 void ApplyLv2Preset(Lv2Instance& instance, const LilvNode* preset)
 {
     LilvState* state = lilv_state_new_from_world(Lv2World::Get().World(), Lv2World::Get().Map(), preset);
     ASSERT_NE(state, nullptr);
-    EXPECT_EQ(lilv_state_get_num_properties(state), 0u);
-    lilv_state_emit_port_values(state, Lv2Instance::SetPortValue, &instance);
+    EXPECT_EQ(lilv_state_get_num_properties(state), 1u);
     lilv_state_free(state);
+    instance.ApplyPreset(preset);
 }
 
 double RmsDb(const std::vector<float>& samples)
