@@ -4,6 +4,7 @@
 #include "PresetFile.h"
 #include "PresetFolder.h"
 #include "RenderTestSupport.h"
+#include "StateLayout.h"
 #include "DemoPhrase.h"
 #include "corvexids.h"
 
@@ -285,7 +286,12 @@ TEST(FactoryPresets, TheSdksPresetFileReadsOursAndWeReadTheSdks)
     std::string error;
     ASSERT_TRUE(hosting::ParseVstPreset(sdkBytes, parsed, error)) << error;
     EXPECT_EQ(parsed.classId, plugin->ClassId());
-    const std::vector<unsigned char> expected = PresetState(preset);
+    // Saved back as a project's state: the same values behind the plain marker.
+    std::vector<unsigned char> expected = PresetState(preset);
+    float marker = 0.0f;
+    std::memcpy(&marker, expected.data(), sizeof marker);
+    EXPECT_EQ(marker, kPresetStateMarker);
+    std::memcpy(expected.data(), &kStateMarker, sizeof kStateMarker);
     EXPECT_EQ(parsed.componentState, std::vector<char>(expected.begin(), expected.end()));
 }
 
