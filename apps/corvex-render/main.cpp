@@ -491,7 +491,9 @@ int Run(const Options& o)
     std::vector<TimedArgument> timed;
     if (!dry || o.listParams) {
         const std::string modulePath =
-            o.modulePath.empty() ? corvex::hosting::DefaultModulePath(CORVEX_RENDER_BUILT_MODULE) : o.modulePath;
+            o.modulePath.empty()
+                ? corvex::hosting::DefaultModulePath(CORVEX_RENDER_BUILT_MODULE, CORVEX_RENDER_BUILT_DIR)
+                : o.modulePath;
         plugin = CRenderHost::Load(modulePath, error);
         if (!plugin)
             throw Failure{kExitFailure, error};

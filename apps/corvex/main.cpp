@@ -177,7 +177,7 @@ int Run(const Options& o, const CLI::App& app)
     // The plug-in, and the settings it starts with.
     std::string error;
     const std::string modulePath =
-        o.modulePath.empty() ? corvex::hosting::DefaultModulePath(CORVEX_BUILT_MODULE) : o.modulePath;
+        o.modulePath.empty() ? corvex::hosting::DefaultModulePath(CORVEX_BUILT_MODULE, CORVEX_BUILT_DIR) : o.modulePath;
     auto host = CLiveHost::Load(modulePath, error);
     if (!host) {
         Fail(error);
