@@ -402,7 +402,7 @@ float InputSelection(const Options& o)
     // Titles and identifiers are the module's: ask it, as a render does.
     std::string error;
     const std::string modulePath =
-        o.modulePath.empty() ? corvex::hosting::DefaultModulePath(CORVEX_RENDER_BUILT_MODULE) : o.modulePath;
+        o.modulePath.empty() ? corvex::hosting::DefaultModulePath(CORVEX_RENDER_BUILT_MODULE, CORVEX_RENDER_BUILT_DIR) : o.modulePath;
     const std::unique_ptr<CRenderHost> plugin = CRenderHost::Load(modulePath, error);
     if (!plugin)
         throw Failure{kExitFailure, error};
