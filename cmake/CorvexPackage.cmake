@@ -56,9 +56,18 @@ if(NOT WIN32)
     set(_pages)
     foreach(program IN LISTS _programs)
       set(_page "${CMAKE_BINARY_DIR}/package/${program}.1")
+      # A cross build's program answers through its emulator, from a script help2man can run.
+      set(_run_program $<TARGET_FILE:${program}>)
+      if(CMAKE_CROSSCOMPILING_EMULATOR)
+        set(_run_program "${CMAKE_BINARY_DIR}/package/emulated/${program}")
+        list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " _emulator)
+        file(GENERATE OUTPUT "${_run_program}"
+          CONTENT "#!/bin/sh\nexec ${_emulator} \"$<TARGET_FILE:${program}>\" \"$@\"\n"
+          FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+      endif()
       add_custom_command(OUTPUT "${_page}.gz"
         COMMAND "${CORVEX_HELP2MAN}" --no-info --section=1 "--name=${_summary_${program}}" --output=${_page}
-                $<TARGET_FILE:${program}>
+                "${_run_program}"
         COMMAND gzip -9nf "${_page}"
         DEPENDS ${program}
         COMMENT "Writing the manual page of ${program}"
@@ -87,8 +96,13 @@ if(NOT WIN32)
   install(FILES "${PROJECT_SOURCE_DIR}/packaging/copyright" "${_changelog}" DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/corvex
     COMPONENT ${_install})
 
-  execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE _arch OUTPUT_STRIP_TRAILING_WHITESPACE
-    ERROR_QUIET)
+  # Debian's name for the target's architecture.
+  if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+    set(_arch arm64)
+  else()
+    execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE _arch OUTPUT_STRIP_TRAILING_WHITESPACE
+      ERROR_QUIET)
+  endif()
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -99,13 +113,45 @@ if(NOT WIN32)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Corvex is a guitar amplifier and effects processor: gate/compressor,\n"
-    "distortion, speaker cabinet, chorus, tempo-synced delay, reverb and an\n"
-    "output limiter behind an amp-panel editor. This package holds the VST 3\n"
-    "and LV2 plug-ins with their factory presets, corvex (play live on JACK or\n"
-    "ALSA) and corvex-render (render audio files offline).")
+  if(TARGET corvex)
+    set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+      "Corvex is a guitar amplifier and effects processor: gate/compressor,\n"
+      "distortion, speaker cabinet, chorus, tempo-synced delay, reverb and an\n"
+      "output limiter behind an amp-panel editor. This package holds the VST 3\n"
+      "and LV2 plug-ins with their factory presets, corvex (play live on JACK or\n"
+      "ALSA) and corvex-render (render audio files offline).")
+  else()
+    # The headless build, for pedalboards and boards without a desktop.
+    set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "guitar amplifier and effects, as headless VST 3 and LV2 plug-ins")
+    set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+      "Corvex is a guitar amplifier and effects processor: gate/compressor,\n"
+      "distortion, speaker cabinet, chorus, tempo-synced delay, reverb and an\n"
+      "output limiter. This package holds the VST 3 and LV2 plug-ins without\n"
+      "their editor, for pedalboard hosts, with their factory presets, and\n"
+      "corvex-render (render audio files offline).")
+  endif()
   string(REPLACE ";" "" CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
+
+  # The two bundles, stripped, in a tarball for boards and hosts that take plug-ins as files
+  # (unpacked into ~/.vst3 and ~/.lv2, or a device's plug-in folder).
+  set(CORVEX_BUNDLES_TARBALL "${CPACK_OUTPUT_FILE_PREFIX}/corvex-bundles_${PROJECT_VERSION}_${_arch}.tar.gz"
+    CACHE INTERNAL "")
+  if(TARGET corvex_lv2 AND CMAKE_STRIP)
+    set(_stage "${CMAKE_BINARY_DIR}/package/bundles")
+    add_custom_command(OUTPUT "${CORVEX_BUNDLES_TARBALL}"
+      COMMAND "${CMAKE_COMMAND}" -E rm -rf "${_stage}"
+      COMMAND "${CMAKE_COMMAND}" -E copy_directory "${CORVEX_BUNDLE_DIR}" "${_stage}/Corvex.vst3"
+      COMMAND "${CMAKE_COMMAND}" -E copy_directory "${CORVEX_LV2_BUNDLE_DIR}" "${_stage}/Corvex.lv2"
+      COMMAND "${CMAKE_STRIP}" --strip-unneeded "${_stage}/Corvex.vst3/Contents/${_vst3_arch}/Corvex.so"
+              "${_stage}/Corvex.lv2/$<TARGET_FILE_NAME:corvex_lv2>"
+      COMMAND "${CMAKE_COMMAND}" -E make_directory "${CPACK_OUTPUT_FILE_PREFIX}"
+      COMMAND "${CMAKE_COMMAND}" -E chdir "${_stage}" "${CMAKE_COMMAND}" -E tar czf "${CORVEX_BUNDLES_TARBALL}"
+              Corvex.vst3 Corvex.lv2
+      DEPENDS Corvex ${_lv2_targets}
+      COMMENT "Packing Corvex.vst3 and Corvex.lv2 into ${CORVEX_BUNDLES_TARBALL}"
+      VERBATIM)
+    add_custom_target(corvex-bundles DEPENDS "${CORVEX_BUNDLES_TARBALL}")
+  endif()
 else()
   # Windows: a .zip of the bundle for copying by hand, and Corvex-<version>-setup.exe (NSIS; makensis
   # runs on the build machine, Debian's package "nsis"). The presets come from the native build,

@@ -27,6 +27,10 @@ test_packages=(
   valgrind                   # scripts/count-instructions.sh counts instructions with callgrind
   libsoxr-dev                # the IR benchmark weighs libsoxr against libsamplerate
   clang libfuzzer-14-dev     # the fuzz targets (libFuzzer)
+  g++-aarch64-linux-gnu qemu-user   # the aarch64 cross build and its tests under qemu-aarch64
+  # The aarch64 build's libraries, through multiarch. That build is headless (no editor, no
+  # corvex): their arm64 libraries (libpng, D-Bus, X11) would pin, and so upgrade, the build machine's.
+  libsndfile1-dev:arm64 libsamplerate0-dev:arm64 libfftw3-dev:arm64 liblilv-dev:arm64
 )
 
 case "${1-}" in
@@ -41,6 +45,9 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 export DEBIAN_FRONTEND=noninteractive
+if [ "${1-}" = --tests ] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+  $SUDO dpkg --add-architecture arm64
+fi
 $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends "${packages[@]}"
 # The Windows cross build compiles libsamplerate from Debian's source (no MinGW build is packaged).

@@ -7,6 +7,7 @@
 #include "MidiMap.h"
 #include "version.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -20,12 +21,22 @@ namespace {
 // The project every Corvex plug-in belongs to: its maintainer is named once, here.
 const char* const kProjectUri = "https://corvex.example.org/lv2";
 
+// What pedalboard hosts (MOD) show: the maker, and a name short enough for a pedal's footswitch
+// label and a plug-in block.
+const char kModBrand[] = "Corvex";
+const char kModLabel[] = "Corvex Amp";
+constexpr std::size_t kModLabelMaximum = 16;
+static_assert(sizeof kModLabel - 1 <= kModLabelMaximum, "MOD hosts cut labels after 16 characters");
+// The files MOD's file manager offers for the Cabinet IR: its impulse-response and cabinet folders.
+const char kModIrFileTypes[] = "ir,cabsim";
+
 const char* const kPrefixes = R"(@prefix atom:  <http://lv2plug.in/ns/ext/atom#> .
 @prefix bufsz: <http://lv2plug.in/ns/ext/buf-size#> .
 @prefix doap:  <http://usefulinc.com/ns/doap#> .
 @prefix foaf:  <http://xmlns.com/foaf/0.1/> .
 @prefix lv2:   <http://lv2plug.in/ns/lv2core#> .
 @prefix midi:  <http://lv2plug.in/ns/ext/midi#> .
+@prefix mod:   <http://moddevices.com/ns/mod#> .
 @prefix opts:  <http://lv2plug.in/ns/ext/options#> .
 @prefix patch: <http://lv2plug.in/ns/ext/patch#> .
 @prefix pset:  <http://lv2plug.in/ns/ext/presets#> .
@@ -143,6 +154,8 @@ std::string PluginTtl()
            "cabinet, chorus, tempo-synced delay and reverb.\" ;\n"
         << "    doap:license <https://spdx.org/licenses/GPL-3.0-or-later> ;\n"
         << "    lv2:project <" << kProjectUri << "> ;\n"
+        << "    mod:brand " << Quoted(kModBrand) << " ;\n"
+        << "    mod:label " << Quoted(kModLabel) << " ;\n"
         << "    lv2:minorVersion 0 ;\n"
         << "    lv2:microVersion 0 ;\n"
         // Restore prepares an IR on its own thread and hands it to run() through an atomic slot,
@@ -170,6 +183,7 @@ std::string PluginTtl()
         << "    rdfs:label \"Cabinet IR\" ;\n"
         << "    rdfs:comment \"An impulse response file replacing the built-in cabinet; an empty path brings it "
            "back.\" ;\n"
+        << "    mod:fileTypes " << Quoted(kModIrFileTypes) << " ;\n"
         << "    rdfs:range atom:Path .\n";
     // What the factory presets carry besides their ports.
     out << "\n<" << kControlsOnlyUri << ">\n"

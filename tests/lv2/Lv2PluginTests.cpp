@@ -165,6 +165,35 @@ TEST(Lv2Plugin, ThePortsCarryTheVst3ParametersNamesRangesDefaultsAndToggles)
         lilv_node_free(node);
 }
 
+// What pedalboard hosts read: MOD's brand and short label, and the kinds of file its file manager
+// offers for the Cabinet IR.
+TEST(Lv2Plugin, TheTtlNamesItAndItsIrFilesForPedalboardHosts)
+{
+    constexpr const char* kMod = "http://moddevices.com/ns/mod#";
+    struct Expected {
+        const char* subject;
+        const char* property;
+        const char* value;
+    };
+    const Expected table[] = {{kPluginUri, "brand", "Corvex"},
+                              {kPluginUri, "label", "Corvex Amp"},
+                              {kImpulseUri, "fileTypes", "ir,cabsim"}};
+    Lv2World& world = Lv2World::Get();
+    ASSERT_NE(world.Plugin(), nullptr);
+    ASSERT_EQ(lilv_plugin_get_num_ports(world.Plugin()), kPortCount); // loads corvex.ttl
+    LilvWorld* w = world.World();
+    for (const Expected& expected : table) {
+        SCOPED_TRACE(expected.property);
+        LilvNode* subject = lilv_new_uri(w, expected.subject);
+        LilvNode* property = lilv_new_uri(w, (std::string(kMod) + expected.property).c_str());
+        LilvNode* value = lilv_world_get(w, subject, property, nullptr);
+        EXPECT_EQ(NodeString(value), expected.value);
+        EXPECT_LE(NodeString(value).size(), 16u); // MOD cuts labels after 16 characters
+        for (LilvNode* node : {subject, property, value})
+            lilv_node_free(node);
+    }
+}
+
 TEST(Lv2Plugin, BlocksOfAnySizeGiveTheVst3ModulesBits)
 {
     const Stereo in = TestInput(1.5);
