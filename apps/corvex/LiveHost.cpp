@@ -10,6 +10,8 @@
 #include "pluginterfaces/gui/iplugview.h"
 #include "pluginterfaces/vst/ivstcontextmenu.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
+#include "base/Parameters.h"
+#include "input/EffectSourceSelector.h"
 #include "public.sdk/source/vst/hosting/hostclasses.h"
 
 using namespace Steinberg;
@@ -317,6 +319,9 @@ void CLiveHost::ProcessPeriod(const float* inL, const float* inR, float* outL, f
     MidiEvent event;
     while (midi && midi->Next(event))
         ApplyMidi(event, std::min(frames, block.MaxSamples()));
+
+    if (m_pTunerRing != nullptr)
+        m_pTunerRing->Write(CEffectSourceSelector::Selected(inL, inR, float(m_adCurrent[kInputSelection])), frames);
 
     const double tempo = transportTempo >= kMinTempo && transportTempo <= kMaxTempo ? transportTempo : m_dTempo;
     block.SetTempo(tempo);

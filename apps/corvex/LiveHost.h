@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "AudioBackend.h"
+#include "SampleRing.h"
 #include "SpscRing.h"
 
 namespace Steinberg {
@@ -75,6 +76,10 @@ public:
     void ProcessPeriod(const float* inL, const float* inR, float* outL, float* outR, int frames,
                        double transportTempo, CMidiEvents* midi = nullptr) override;
 
+    // The tuner of `corvex --tuner`, set before Start (not owned): each period the audio thread
+    // copies the selected input (as "Input Selection" stands) into the ring, for the
+    // user-interface thread to analyse. Null (the default): nothing is copied.
+    void SetTunerRing(CSampleRing* ring) { m_pTunerRing = ring; }
     // MIDI, set before Start: the channel listened to (0 to 15, -1 for all) and the map.
     void SetMidiChannel(int channel) { m_iMidiChannel = channel; }
     void SetMidiMap(const MidiControllerMap& map);
@@ -146,6 +151,7 @@ private:
     std::unique_ptr<CEditHandler> m_pEditHandler;
     bool m_bActive = false;
     double m_dTempo = 120.0;
+    CSampleRing* m_pTunerRing = nullptr;
 
     CSpscRing<ParamValue, kQueueSize> m_edits;      // user interface → audio
     CSpscRing<ParamValue, kQueueSize> m_indicators; // audio → user interface

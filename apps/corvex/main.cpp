@@ -26,6 +26,7 @@
 #include "LiveHost.h"
 #include "PluginModule.h"
 #include "Settings.h"
+#include "TunerAnalyser.h"
 #include "version.h"
 
 using namespace corvex::live;
@@ -39,6 +40,7 @@ constexpr int kExitUsage = 2;
 constexpr auto kTick = std::chrono::milliseconds(20);
 constexpr int kTicksPerStateCheck = 25;  // 0.5 s
 constexpr int kTicksPerStatusLine = 10;  // 0.2 s
+constexpr int kTicksPerTunerLine = 5;    // 0.1 s
 constexpr double kMeterSpanDb = corvex::CComputeOutputVumeters::kOffsetDb; // the meters' 0..1 covers -45..0 dB
 
 const char* const kStateFileName = "last.state";
@@ -56,11 +58,25 @@ struct Options {
     std::string statePath;
     std::string irPath;
     bool noGui = false;
+    bool tuner = false;
+    double reference = corvex::CPitchDetector::kDefaultReference;
     std::string modulePath;
     std::string midiInput;
     std::string midiChannel;
     bool listMidi = false;
 };
+
+// "A2  +0.3 cents  110.02 Hz", or "-" with no pitch.
+std::string TunerStatus(const corvex::TunerReading& reading)
+{
+    if (!reading.pitch.bPitched)
+        return "-";
+    char name[5];
+    corvex::CPitchDetector::NoteName(reading.pitch.iNote, name);
+    char text[64];
+    std::snprintf(text, sizeof text, "%-3s %+5.1f cents  %8.2f Hz", name, reading.pitch.dCents, reading.pitch.dHertz);
+    return text;
+}
 
 void Warn(const std::string& text) { std::fprintf(stderr, "corvex: warning: %s\n", text.c_str()); }
 void Fail(const std::string& text) { std::fprintf(stderr, "corvex: %s\n", text.c_str()); }
@@ -228,6 +244,16 @@ int Run(const Options& o, const CLI::App& app)
         Fail(error);
         return kExitFailure;
     }
+    // The tuner runs here, on the user-interface thread, from what the audio thread copies.
+    std::unique_ptr<corvex::CSampleRing> tunerRing;
+    std::unique_ptr<corvex::CTunerAnalyser> tuner;
+    if (o.tuner) {
+        tunerRing = std::make_unique<corvex::CSampleRing>(
+            int(std::ceil(corvex::CTunerAnalyser::kRingSeconds * backend->SampleRate())) + backend->MaxPeriod());
+        tuner = std::make_unique<corvex::CTunerAnalyser>(backend->SampleRate());
+        tuner->SetReference(o.reference);
+        host->SetTunerRing(tunerRing.get());
+    }
     if (!host->Start(backend->SampleRate(), backend->MaxPeriod(), settings.tempo, error)) {
         Fail(error);
         return kExitFailure;
@@ -283,7 +309,9 @@ int Run(const Options& o, const CLI::App& app)
             Warn(why);
     };
 
-    const bool statusLine = o.noGui && isatty(STDOUT_FILENO);
+    const bool terminal = isatty(STDOUT_FILENO);
+    const bool statusLine = o.noGui && terminal;
+    corvex::TunerReading reading;
     const auto started = std::chrono::steady_clock::now();
     bool quit = false;
     std::string lost;
@@ -301,7 +329,15 @@ int Run(const Options& o, const CLI::App& app)
         }
         if (++ticks % kTicksPerStateCheck == 0)
             saveState();
-        if (statusLine && ticks % kTicksPerStatusLine == 0) {
+        if (tuner) {
+            tuner->Drain(*tunerRing, [&reading](const corvex::TunerReading& newest) { reading = newest; });
+            // A line per reading where no terminal rewrites one in place.
+            if (ticks % kTicksPerTunerLine == 0) {
+                std::printf(terminal ? "\r%s  xruns %llu\033[K" : "%s  xruns %llu\n", TunerStatus(reading).c_str(),
+                            static_cast<unsigned long long>(backend->Xruns()));
+                std::fflush(stdout);
+            }
+        } else if (statusLine && ticks % kTicksPerStatusLine == 0) {
             std::printf("\r%.0f BPM  out %s %s dB  clip in %s out %s  xruns %llu\033[K", host->TempoInUse(),
                         Level(host->Indicator(corvex::kOutputLeftVumeter)).c_str(), Level(host->Indicator(corvex::kOutputRightVumeter)).c_str(),
                         host->Indicator(corvex::kInputClippingLed) >= 0.5 ? "ON " : "off", host->Indicator(corvex::kOuputClippingLed) >= 0.5 ? "ON " : "off",
@@ -329,7 +365,7 @@ int Run(const Options& o, const CLI::App& app)
     host->Dispatch();
     saveState();
     host->Stop();
-    if (statusLine)
+    if (statusLine || (tuner && terminal))
         std::printf("\n");
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("corvex: stopped after %.1f s, %llu xruns; settings saved in %s\n", seconds,
@@ -379,6 +415,10 @@ int main(int argc, char** argv)
     app.add_flag("--list-midi", o.listMidi, "Print which controller reaches which control (the default map as learning "
                                             "changed it) and what Program Change selects, then exit");
     app.add_flag("--no-gui", o.noGui, "Run without the editor window; a status line on a terminal");
+    app.add_flag("--tuner", o.tuner, "Run as a tuner without the editor window: the status line shows the selected "
+                                     "input's note, cents and frequency (a line each 0.1 s when not on a terminal); "
+                                     "the output plays on");
+    app.add_option("--reference", o.reference, "The tuner's A4, 430 to 450 Hz (default 440)")->type_name("HZ");
     app.add_option("--module", o.modulePath,
                    std::string("The Corvex.vst3 bundle to load (default: ") + corvex::hosting::kDefaultModuleOrder + ")")->type_name("PATH");
     try {
@@ -403,6 +443,19 @@ int main(int argc, char** argv)
             return kExitUsage;
         }
     }
+    if (app.count("--reference") && !o.tuner) {
+        Fail("--reference sets the tuner's A4; give --tuner");
+        return kExitUsage;
+    }
+    if (!(o.reference >= corvex::CPitchDetector::kMinReference && o.reference <= corvex::CPitchDetector::kMaxReference)) {
+        char text[96];
+        std::snprintf(text, sizeof text, "--reference %g is out of range; accepted: %g to %g Hz", o.reference,
+                      corvex::CPitchDetector::kMinReference, corvex::CPitchDetector::kMaxReference);
+        Fail(text);
+        return kExitUsage;
+    }
+    if (o.tuner)
+        o.noGui = true;
     // CLI::Range compares, so a NaN passes it; saved, it would make the next start refuse the file.
     if (app.count("--tempo") && !(o.tempo >= kMinTempo && o.tempo <= kMaxTempo)) {
         char text[96];

@@ -239,6 +239,13 @@ public:
     {
         m_log.push_back(m_name + ":IR " + name + "|" + error);
     }
+    void ShowTunerReading(const corvex::PitchReading& reading) override
+    {
+        char name[5] = "-";
+        if (reading.bPitched)
+            corvex::CPitchDetector::NoteName(reading.iNote, name);
+        m_log.push_back(m_name + ":tuner " + name);
+    }
 
 private:
     std::vector<std::string>& m_log;
