@@ -292,7 +292,7 @@ void CTunerPanel::drawInto(std::vector<std::uint8_t>& image, int scale) const
     }
     centred(xOf(-50), kScaleLabelBaseline, Text("\xE2\x80\x93" "50"), kDimColor);
     centred(xOf(0), kScaleLabelBaseline, Text("0"), kDimColor);
-    centred(xOf(50), kScaleLabelBaseline, Text("+50 cents"), kDimColor);
+    centred(xOf(50), kScaleLabelBaseline, Text("+50"), kDimColor);
 
     if (m_reading.bPitched) {
         const int x = xOf(std::clamp(m_reading.dCents, -50.0, 50.0));
