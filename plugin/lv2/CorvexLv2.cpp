@@ -318,8 +318,6 @@ void CCorvexLv2::SendDisposals()
     m_iDisposals = kept;
 }
 
-static_assert(sizeof(CCorvexLv2::TuneAnswer) != sizeof(void*), "work_response tells the answers by their size");
-
 void CCorvexLv2::ReadTuner(const unsigned char* bytes, std::size_t body, std::size_t end)
 {
     bool shown = false, mute = true;
@@ -342,8 +340,8 @@ void CCorvexLv2::ReadTuner(const unsigned char* bytes, std::size_t body, std::si
     }
     // Without a worker the analysis has nowhere to run: the tuner stays closed.
     shown = shown && m_pSchedule != nullptr;
-    if (shown && !m_bTunerShown) {
-        m_bTunerFresh = true;
+    if (shown != m_bTunerShown) {
+        m_bTunerFlush = !shown;
         m_iTunerUnasked = 0;
     }
     m_bTunerShown = shown;
@@ -354,25 +352,28 @@ void CCorvexLv2::ReadTuner(const unsigned char* bytes, std::size_t body, std::si
 
 void CCorvexLv2::RunTuner(std::uint32_t samples)
 {
-    if (!m_bTunerShown)
-        return;
-    m_iTunerQuiet += samples;
-    m_iTunerUnasked += samples;
-    if (m_iTunerQuiet > std::int64_t(kTunerTimeoutSeconds * m_dSampleRate)) {
-        m_bTunerShown = false;
-        m_core.SetTuner(false, false);
-        return;
+    if (m_bTunerShown) {
+        m_iTunerQuiet += samples;
+        m_iTunerUnasked += samples;
+        if (m_iTunerQuiet > std::int64_t(kTunerTimeoutSeconds * m_dSampleRate)) {
+            m_bTunerShown = false;
+            m_bTunerFlush = true;
+            m_core.SetTuner(false, false);
+        }
     }
-    // A request per hop's worth of samples, one at a time.
-    if (m_bTunerWorking || m_iTunerUnasked < std::int64_t(CTunerAnalyser::kHopSeconds * m_dSampleRate))
+    // One request at a time: a reading per hop's worth of samples while open, and once closed,
+    // the flush that leaves the next opening nothing stale.
+    const bool due = m_bTunerShown ? m_iTunerUnasked >= std::int64_t(CTunerAnalyser::kHopSeconds * m_dSampleRate)
+                                   : m_bTunerFlush;
+    if (m_bTunerWorking || !due)
         return;
     struct {
         WorkRequest request;
         TuneRequest tune;
-    } message{{WorkKind::Tune, nullptr}, {m_dTunerReference, m_bTunerFresh}};
+    } message{{WorkKind::Tune, nullptr}, {m_dTunerReference, !m_bTunerShown}};
     if (m_pSchedule->schedule_work(m_pSchedule->handle, sizeof message, &message) == LV2_WORKER_SUCCESS) {
         m_bTunerWorking = true;
-        m_bTunerFresh = false;
+        m_bTunerFlush = false;
         m_iTunerUnasked = 0;
     }
 }
@@ -517,9 +518,10 @@ LV2_Worker_Status CCorvexLv2::Work(LV2_Worker_Respond_Function respond, LV2_Work
             respond(handle, sizeof answer, &answer);
             return LV2_WORKER_ERR_NO_SPACE;
         }
-        if (tune.fresh) {
+        if (tune.flush) {
             m_pTuner->Drain(m_core.TunerRing(), [](const TunerReading&) {});
             m_pTuner->Reset();
+            return respond(handle, sizeof answer, &answer);
         }
         m_pTuner->SetReference(tune.reference);
         m_pTuner->Drain(m_core.TunerRing(), [&answer](const TunerReading& reading) {

@@ -71,17 +71,18 @@ private:
         void* pointer; // what to free
         // A Load's path follows, without its terminating zero; a Tune's TuneRequest.
     };
-    // What the tuner's work needs from run(): A4, and whether the tuner has just opened (what
-    // the ring holds then is from before it closed).
+    // What the tuner's work needs from run(): A4, or that the tuner has closed (what the ring
+    // still holds is dropped and the analysis starts again).
     struct TuneRequest {
         double reference;
-        bool fresh;
+        bool flush;
     };
     // work()'s answer to a Tune, told from an ImpulseChange pointer by its size.
     struct TuneAnswer {
         bool read = false; // a hop completed
         TunerReading reading;
     };
+    static_assert(sizeof(TuneAnswer) != sizeof(ImpulseChange*), "work_response tells the answers by their size");
     struct Disposal {
         WorkKind kind;
         void* pointer;
@@ -144,7 +145,7 @@ private:
     // samples since the last work asked for and whether that work is under way, and the newest
     // reading to send.
     bool m_bTunerShown = false;
-    bool m_bTunerFresh = false;
+    bool m_bTunerFlush = false;
     double m_dTunerReference = CPitchDetector::kDefaultReference;
     std::int64_t m_iTunerQuiet = 0;
     std::int64_t m_iTunerUnasked = 0;
