@@ -9,6 +9,7 @@
 #include "ProcessBlock.h"
 #include "pluginterfaces/gui/iplugview.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
+#include "pluginterfaces/vst/ivstmessage.h"
 #include "public.sdk/source/vst/hosting/hostclasses.h"
 
 using namespace Steinberg;
@@ -99,6 +100,23 @@ bool CLiveHost::GetState(std::vector<unsigned char>& bytes)
 bool CLiveHost::SetState(const std::vector<unsigned char>& bytes)
 {
     return m_pInstance->LoadState(std::vector<char>(bytes.begin(), bytes.end()));
+}
+
+bool CLiveHost::ApplyPreset(const PresetControls& values)
+{
+    FUnknownPtr<IConnectionPoint> processor(m_pInstance->Component());
+    IMessage* message = nullptr;
+    TUID iid;
+    IMessage::iid.toTUID(iid);
+    if (!processor || m_pHost->createInstance(iid, iid, reinterpret_cast<void**>(&message)) != kResultOk || !message)
+        return false;
+    message->setMessageID(kChangePresetMessage);
+    const bool sent = message->getAttributes() &&
+                      message->getAttributes()->setBinary(kValuesAttribute, values.data(),
+                                                          static_cast<uint32>(sizeof(float) * values.size())) == kResultOk &&
+                      processor->notify(message) == kResultOk;
+    message->release();
+    return sent;
 }
 
 bool CLiveHost::Start(double sampleRate, int maxPeriod, double tempo, std::string& error)

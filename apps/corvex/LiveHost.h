@@ -8,6 +8,7 @@
 
 #include "AudioBackend.h"
 #include "SpscRing.h"
+#include "UserPresets.h"
 
 namespace Steinberg {
 class IPlugView;
@@ -52,6 +53,11 @@ public:
     // before Start.
     bool GetState(std::vector<unsigned char>& bytes);
     bool SetState(const std::vector<unsigned char>& bytes);
+
+    // A preset change to these controls, as Program Change makes one: crossfaded, the echoes
+    // ringing on. Sent to the processor as a host sends messages, on the user-interface thread;
+    // the processor takes it in its next period and reports the controls for the controller.
+    bool ApplyPreset(const PresetControls& values);
 
     // Sets up and activates the processor for periods of up to maxPeriod frames.
     bool Start(double sampleRate, int maxPeriod, double tempo, std::string& error);

@@ -25,6 +25,8 @@
 #include "JackBackend.h"
 #include "LiveHost.h"
 #include "PluginModule.h"
+#include "PresetStrip.h"
+#include "pluginterfaces/vst/ivsteditcontroller.h"
 #include "Settings.h"
 #include "version.h"
 
@@ -43,6 +45,7 @@ constexpr double kMeterSpanDb = corvex::CComputeOutputVumeters::kOffsetDb; // th
 
 const char* const kStateFileName = "last.state";
 const char* const kAudioFileName = "audio.conf";
+const char* const kPresetFileName = "last.preset";
 
 struct Options {
     bool jack = false;
@@ -57,6 +60,8 @@ struct Options {
     std::string irPath;
     bool noGui = false;
     std::string modulePath;
+    std::string presetName;
+    bool listPresets = false;
 };
 
 void Warn(const std::string& text) { std::fprintf(stderr, "corvex: warning: %s\n", text.c_str()); }
@@ -167,11 +172,39 @@ int Run(const Options& o, const CLI::App& app)
         return kExitUsage;
     }
 
+    // The presets: the one asked for must be there before anything starts.
+    std::unique_ptr<CLiveHost> host;
+    const std::string presetPath = settingsDir + "/" + kPresetFileName;
+    auto remember = [&](const std::string& name) {
+        std::string why;
+        if (!WriteFileAtomically(presetPath, name + "\n", why))
+            Warn(why);
+        if (!name.empty())
+            std::printf("corvex: preset \"%s\"\n", name.c_str());
+        std::fflush(stdout);
+    };
+    CPresetStrip presets(corvex::UserPresetDirectory(), {
+        [&](const corvex::PresetControls& values) { return host->ApplyPreset(values); },
+        [&] {
+            corvex::PresetControls values{};
+            for (std::size_t i = 0; i < values.size(); ++i)
+                values[i] = static_cast<float>(host->Controller()->getParamNormalized(static_cast<Vst::ParamID>(i + 1)));
+            return values;
+        },
+        remember, Warn});
+    if (!o.presetName.empty() && !presets.Show(o.presetName)) {
+        std::string names;
+        for (const corvex::PresetEntry& preset : presets.List())
+            names += (names.empty() ? "\"" : ", \"") + preset.name + "\"";
+        Fail("--preset \"" + o.presetName + "\" is no preset of the list; accepted: " + names);
+        return kExitUsage;
+    }
+
     // The plug-in, and the settings it starts with.
     std::string error;
     const std::string modulePath =
         o.modulePath.empty() ? corvex::hosting::DefaultModulePath(CORVEX_BUILT_MODULE) : o.modulePath;
-    auto host = CLiveHost::Load(modulePath, error);
+    host = CLiveHost::Load(modulePath, error);
     if (!host) {
         Fail(error);
         return kExitFailure;
@@ -184,6 +217,18 @@ int Run(const Options& o, const CLI::App& app)
     if (state && !host->SetState(*state))
         Warn("the plug-in refused the state; using the default settings");
     std::string lastSaved = state && !explicitState ? SettingsState(*state) : std::string();
+    // A preset asked for takes the controls; the state's IR stays. Otherwise the strip shows the
+    // preset last chosen: the state restored has its controls, as the player left them.
+    if (!o.presetName.empty()) {
+        std::vector<unsigned char> withPreset;
+        if (!host->GetState(withPreset) || !PutPresetControls(withPreset, presets.List()[static_cast<std::size_t>(presets.Index())].values) ||
+            !host->SetState(withPreset)) {
+            Fail("--preset \"" + o.presetName + "\": the plug-in refused its state");
+            return kExitFailure;
+        }
+    } else if (const std::string last = ReadPresetName(presetPath); !last.empty() && !presets.Show(last)) {
+        Warn("the preset last chosen, \"" + last + "\", is no longer in the list");
+    }
     // The IR goes in with the state, as a host restores it, and is saved with it from then on.
     if (!o.irPath.empty()) {
         std::vector<unsigned char> withImpulse;
@@ -226,12 +271,16 @@ int Run(const Options& o, const CLI::App& app)
     const double latencyMs = 1000.0 * backend->Period() / backend->SampleRate();
     std::printf("corvex: playing through %s at %.0f Hz, %d frames per period (%.1f ms)\n", backend->Describe().c_str(),
                 backend->SampleRate(), backend->Period(), latencyMs);
+    if (!o.presetName.empty())
+        remember(presets.Name());
+    else if (!presets.Name().empty())
+        std::printf("corvex: preset \"%s\"\n", presets.Name().c_str());
     std::fflush(stdout);
 
     corvex::hosting::EditorHost runLoop;
     std::unique_ptr<CEditorWindow> window;
     if (!o.noGui) {
-        window = CEditorWindow::Open(*host, runLoop, error);
+        window = CEditorWindow::Open(*host, runLoop, error, &presets);
         if (!window) {
             backend->Stop();
             Fail(error);
@@ -338,6 +387,11 @@ int main(int argc, char** argv)
                                      "(any audio file libsndfile decodes, mono or stereo, 8 to 384 kHz, up to 10 s); "
                                      "kept with the saved settings, so the next start plays through it too")
         ->type_name("FILE");
+    app.add_option("--preset", o.presetName, "Start from this preset, a factory one or yours, any case (see "
+                                             "--list-presets); the cabinet IR stays")
+        ->type_name("NAME");
+    app.add_flag("--list-presets", o.listPresets, "Print the presets: the factory ones, then yours (the VST 3 user "
+                                                  "preset folder), in the order Page Up/Down step through, and exit");
     app.add_flag("--no-gui", o.noGui, "Run without the editor window; a status line on a terminal");
     app.add_option("--module", o.modulePath,
                    std::string("The Corvex.vst3 bundle to load (default: ") + corvex::hosting::kDefaultModuleOrder + ")")->type_name("PATH");
@@ -345,6 +399,14 @@ int main(int argc, char** argv)
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? kExitOk : kExitUsage;
+    }
+    if (o.listPresets) {
+        std::vector<std::string> skipped;
+        const auto list = corvex::PresetList(corvex::ReadUserPresets(corvex::UserPresetDirectory(), skipped));
+        for (const std::string& message : skipped)
+            Warn(message);
+        PrintPresets(stdout, list);
+        return kExitOk;
     }
     if (!o.alsaDevice.empty() && o.jack) {
         Fail("--jack and --alsa exclude each other");
