@@ -39,6 +39,17 @@ public:
         return Steinberg::kResultOk;
     }
     tresult PLUGIN_API addPoint(int32 sampleOffset, Steinberg::Vst::ParamValue value, int32& index) SMTG_OVERRIDE;
+    // Adds a point within the slots made up front; with them full, the last point takes the
+    // offset and value instead. Never allocates: for live input, where the latest value counts.
+    void AddWithinSlots(int32 sampleOffset, Steinberg::Vst::ParamValue value)
+    {
+        if (m_count == m_slots && m_count > 0) {
+            m_points[static_cast<size_t>(m_count - 1)] = {sampleOffset, value};
+            return;
+        }
+        int32 index = 0;
+        addPoint(sampleOffset, value, index);
+    }
 
     tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) SMTG_OVERRIDE;
     Steinberg::uint32 PLUGIN_API addRef() SMTG_OVERRIDE { return 1; }
@@ -73,6 +84,16 @@ public:
     void Clear() { m_count = 0; }
     // Adds one point for id (creating its queue), returning false if the list is full.
     bool Add(Steinberg::Vst::ParamID id, Steinberg::Vst::ParamValue value, int32 sampleOffset = 0);
+    // Adds a point as ParamValueQueue::AddWithinSlots does; false if the list is full.
+    bool AddOrReplaceLast(Steinberg::Vst::ParamID id, Steinberg::Vst::ParamValue value, int32 sampleOffset)
+    {
+        int32 index = 0;
+        if (addParameterData(id, index)) {
+            m_queues[static_cast<size_t>(index)].AddWithinSlots(sampleOffset, value);
+            return true;
+        }
+        return false;
+    }
     // The queue for id, or nullptr.
     ParamValueQueue* Find(Steinberg::Vst::ParamID id);
 

@@ -161,22 +161,29 @@ std::unique_ptr<PluginModule> LoadNamedModule(const std::string& modulePath, std
     return module;
 }
 
-std::string DefaultModulePath(const std::string& builtModule)
+std::string DefaultModulePath(const std::string& builtModule, const std::string& builtProgramDir)
 {
     std::error_code ec;
+    const bool built = !builtModule.empty() && std::filesystem::exists(builtModule, ec);
+    const char* home = std::getenv("HOME");
+    const std::string perUser = std::string(home ? home : "") + "/.vst3/Corvex.vst3";
 #ifndef _WIN32
-    // Installed with the program (the Debian package: /usr/bin and /usr/lib/vst3).
     const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec) {
+        std::error_code same;
+        if (std::filesystem::equivalent(program.parent_path(), builtProgramDir, same) && !same)
+            return built ? builtModule : perUser;
+        // Installed with the program (the Debian package: /usr/bin and /usr/lib/vst3).
         const std::filesystem::path installed = program.parent_path().parent_path() / "lib/vst3/Corvex.vst3";
         if (std::filesystem::exists(installed, ec))
             return installed.string();
+        if (std::filesystem::exists(perUser, ec) || !built)
+            return perUser;
+        return builtModule;
     }
 #endif
-    if (!builtModule.empty() && std::filesystem::exists(builtModule, ec))
-        return builtModule;
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : "") + "/.vst3/Corvex.vst3";
+    (void)builtProgramDir;
+    return built ? builtModule : perUser;
 }
 
 std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::string& error)

@@ -45,12 +45,16 @@ std::string BundleBinaryPath(const std::string& bundle);
 std::unique_ptr<PluginModule> LoadNamedModule(const std::string& modulePath, std::string& error);
 // The start of such an error, for the steps that follow loading.
 std::string CannotLoadModule(const std::string& modulePath);
-// The module installed with the running program (<prefix>/lib/vst3/Corvex.vst3 beside
-// <prefix>/bin) if it exists, else builtModule (the module built alongside an app) if it exists,
-// else the per-user install location.
-std::string DefaultModulePath(const std::string& builtModule);
+// The module a program loads when given none, the first of these that exists. Run from the folder
+// the build put it in (builtProgramDir), the program takes builtModule, the module built with it,
+// so a rebuild is what it plays. Installed anywhere else, it takes what the hosts take: the module
+// installed with it (<prefix>/lib/vst3/Corvex.vst3 beside <prefix>/bin), else the per-user
+// ~/.vst3/Corvex.vst3; builtModule only when neither exists. Without the per-user one the result
+// names it all the same, for the error to say what is missing.
+std::string DefaultModulePath(const std::string& builtModule, const std::string& builtProgramDir);
 // That order, for a program's help.
 inline constexpr const char* kDefaultModuleOrder =
-    "the Corvex.vst3 installed with this program in ../lib/vst3, else the one built with it, else ~/.vst3/Corvex.vst3";
+    "run from the build: the Corvex.vst3 built with it; installed: the one installed with it in ../lib/vst3, "
+    "else ~/.vst3/Corvex.vst3, else the built one";
 
 } // namespace corvex::hosting

@@ -14,6 +14,8 @@
 #include "ProgressBar.h"
 #include "StateLayout.h"
 #include "UserPresets.h"
+#include "TunerAnalyser.h"
+#include "input/EffectSourceSelector.h"
 #include "version.h"
 
 #include <CLI/CLI.hpp>
@@ -25,6 +27,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -45,6 +48,8 @@ constexpr double kMinTempo = corvex::hosting::kMinHostTempo;
 constexpr double kMaxTempo = corvex::hosting::kMaxHostTempo;
 constexpr double kMaxTailSeconds = 600.0;
 constexpr double kDemoTailSeconds = 3.0; // lets the demo's delay and reverb ring out
+constexpr double kMinReference = corvex::CPitchDetector::kMinReference;
+constexpr double kMaxReference = corvex::CPitchDetector::kMaxReference;
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
@@ -59,6 +64,9 @@ struct Options {
     std::string output;
     std::string demo;
     std::string demoDry;
+    std::string tuner;
+    double reference = corvex::CPitchDetector::kDefaultReference;
+    bool referenceGiven = false;
     std::vector<std::string> settings;
     bool bypass = false;
     double tempo = kDefaultTempo;
@@ -114,9 +122,9 @@ const std::vector<corvex::PresetEntry>& Presets()
 // Argument checks that need neither files nor the module.
 void CheckArguments(const Options& o)
 {
-    const int renders = !o.input.empty() + !o.demo.empty() + !o.demoDry.empty();
-    if (renders > 1 || (!o.input.empty() && (!o.demo.empty() || !o.demoDry.empty())))
-        throw Failure{kExitUsage, "give either INPUT OUTPUT, --demo OUT or --demo-dry OUT, not several"};
+    const int renders = !o.input.empty() + !o.demo.empty() + !o.demoDry.empty() + !o.tuner.empty();
+    if (renders > 1)
+        throw Failure{kExitUsage, "give either INPUT OUTPUT, --demo OUT, --demo-dry OUT or --tuner FILE, not several"};
     if (!o.presetName.empty() && !o.statePath.empty())
         throw Failure{kExitUsage, "give either --preset or --state, not both"};
     if (!o.presetName.empty() && !corvex::FindPreset(Presets(), o.presetName)) {
@@ -130,8 +138,8 @@ void CheckArguments(const Options& o)
     if (!o.midiPath.empty() && !o.demoDry.empty())
         throw Failure{kExitUsage, "--midi needs the plug-in; --demo-dry renders without it"};
     if (renders == 0 && !o.listParams)
-        throw Failure{kExitUsage, "nothing to do: give INPUT OUTPUT, --demo OUT, --demo-dry OUT or --list-params "
-                                  "(see --help)"};
+        throw Failure{kExitUsage, "nothing to do: give INPUT OUTPUT, --demo OUT, --demo-dry OUT, --tuner FILE or "
+                                  "--list-params (see --help)"};
     if (!o.input.empty() && o.output.empty())
         throw Failure{kExitUsage, "missing OUTPUT: corvex-render INPUT OUTPUT"};
     if (o.block < kMinBlock || o.block > kMaxBlock)
@@ -154,9 +162,20 @@ void CheckArguments(const Options& o)
         std::string error;
         if (!ParseChannels(o.channels, picked, error))
             throw Failure{kExitUsage, error};
-        if (o.input.empty())
-            throw Failure{kExitUsage, "--channels picks channels of INPUT; give INPUT OUTPUT"};
+        if (o.input.empty() && o.tuner.empty())
+            throw Failure{kExitUsage, "--channels picks channels of INPUT or of the --tuner FILE; give INPUT OUTPUT "
+                                      "or --tuner FILE"};
     }
+    if (o.referenceGiven && o.tuner.empty())
+        throw Failure{kExitUsage, "--reference sets the tuner's A4; give --tuner FILE"};
+    if (!(o.reference >= kMinReference && o.reference <= kMaxReference)) {
+        char text[96];
+        std::snprintf(text, sizeof text, "--reference %g is out of range; accepted: %g to %g Hz", o.reference,
+                      kMinReference, kMaxReference);
+        throw Failure{kExitUsage, text};
+    }
+    if (!o.tuner.empty() && !o.saveStatePath.empty())
+        throw Failure{kExitUsage, "--tuner only reads; --save-state has no render to save the state of"};
     if (!o.format.empty() && !FindOutputFormat(o.format)) {
         std::string names;
         for (const OutputFormat& f : OutputFormats())
@@ -168,6 +187,8 @@ void CheckArguments(const Options& o)
     std::vector<std::pair<std::string, std::string>> inputs, outputs;
     if (!o.input.empty())
         inputs.push_back({"input", o.input});
+    if (!o.tuner.empty())
+        inputs.push_back({"--tuner", o.tuner});
     if (!o.statePath.empty())
         inputs.push_back({"--state", o.statePath});
     if (!o.irPath.empty())
@@ -348,9 +369,92 @@ void ReportShortInput(const Options& o, const CSndfileSource& file, std::int64_t
     std::fprintf(stderr, "corvex-render: warning: %s; rendering what was read\n", message.c_str());
 }
 
+// "1.250 E2 82.410 +0.3", or "1.250 -" when the reading has no pitch.
+void PrintReading(const corvex::TunerReading& reading)
+{
+    if (!reading.pitch.bPitched) {
+        std::printf("%.3f -\n", reading.dSeconds);
+        return;
+    }
+    char name[5];
+    corvex::CPitchDetector::NoteName(reading.pitch.iNote, name);
+    // No "-0.0": a reading that rounds to in tune reads +0.0.
+    const double cents = std::round(reading.pitch.dCents * 10.0) / 10.0;
+    std::printf("%.3f %s %.3f %+.1f\n", reading.dSeconds, name, reading.pitch.dHertz, cents == 0.0 ? 0.0 : cents);
+}
+
+// What "Input Selection" holds for the tuner: its default, then the state's, then --set's.
+float InputSelection(const Options& o)
+{
+    float selection = corvex::kParamInfos[corvex::kInputSelection].defaultValue;
+    std::vector<unsigned char> state;
+    if (!o.statePath.empty())
+        state = ReadStateFile(o.statePath);
+    else if (!o.presetName.empty())
+        state = corvex::PresetState(*corvex::FindFactoryPreset(o.presetName));
+    if (state.size() >= corvex::kStateSize) {
+        const unsigned char* bytes = state.data() + corvex::kStateValueBytes * corvex::kInputSelection;
+        const std::uint32_t bits = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+        std::memcpy(&selection, &bits, sizeof selection);
+    }
+    if (o.settings.empty())
+        return selection;
+    // Titles and identifiers are the module's: ask it, as a render does.
+    std::string error;
+    const std::string modulePath =
+        o.modulePath.empty() ? corvex::hosting::DefaultModulePath(CORVEX_RENDER_BUILT_MODULE, CORVEX_RENDER_BUILT_DIR) : o.modulePath;
+    const std::unique_ptr<CRenderHost> plugin = CRenderHost::Load(modulePath, error);
+    if (!plugin)
+        throw Failure{kExitFailure, error};
+    for (const std::string& argument : o.settings) {
+        ParamSetting setting{};
+        if (!ParseSetting(argument, plugin->Params(), setting, error))
+            throw Failure{kExitUsage, error};
+        if (setting.id == corvex::kInputSelection)
+            selection = static_cast<float>(std::clamp(setting.value, 0.0, 1.0));
+    }
+    return selection;
+}
+
+// Prints a tuner reading of the selected input for every 50 ms of the file.
+int RunTuner(const Options& o)
+{
+    std::string error;
+    std::vector<int> channels;
+    if (!o.channels.empty())
+        ParseChannels(o.channels, channels, error);
+    const auto file = CSndfileSource::Open(o.tuner, channels, error);
+    if (!file)
+        throw Failure{kExitFailure, error};
+    const float selection = InputSelection(o);
+    corvex::CTunerAnalyser analyser(file->SampleRate());
+    analyser.SetReference(o.reference);
+    std::vector<float> left(kChunkFrames), right(kChunkFrames);
+    std::int64_t read = 0;
+    for (long frames = kChunkFrames; frames == kChunkFrames;) {
+        if (g_bInterrupted)
+            throw Failure{kExitInterrupted, "interrupted"};
+        frames = file->Read(left.data(), right.data(), kChunkFrames);
+        read += frames;
+        analyser.Feed(corvex::CEffectSourceSelector::Selected(left.data(), right.data(), selection),
+                      static_cast<int>(frames), PrintReading);
+    }
+    if (!file->ReadError().empty() || read < file->Frames()) {
+        const std::string message = "--tuner file " + Quoted(o.tuner) + " is short: " + std::to_string(read) + " of " +
+                                    std::to_string(file->Frames()) + " frames read" +
+                                    (file->ReadError().empty() ? "" : ", then a read error: " + file->ReadError());
+        if (o.strict)
+            throw Failure{kExitFailure, message + " (--strict)"};
+        std::fprintf(stderr, "corvex-render: warning: %s\n", message.c_str());
+    }
+    return 0;
+}
+
 int Run(const Options& o)
 {
     CheckArguments(o);
+    if (!o.tuner.empty())
+        return RunTuner(o);
 
     std::unique_ptr<CAudioSource> source;
     const CSndfileSource* file = nullptr;
@@ -387,7 +491,9 @@ int Run(const Options& o)
     std::vector<TimedArgument> timed;
     if (!dry || o.listParams) {
         const std::string modulePath =
-            o.modulePath.empty() ? corvex::hosting::DefaultModulePath(CORVEX_RENDER_BUILT_MODULE) : o.modulePath;
+            o.modulePath.empty()
+                ? corvex::hosting::DefaultModulePath(CORVEX_RENDER_BUILT_MODULE, CORVEX_RENDER_BUILT_DIR)
+                : o.modulePath;
         plugin = CRenderHost::Load(modulePath, error);
         if (!plugin)
             throw Failure{kExitFailure, error};
@@ -575,6 +681,12 @@ int main(int argc, char** argv)
     app.add_option("OUTPUT", o.output, "Stereo file to write, at the input's rate");
     app.add_option("--demo", o.demo, "Render the built-in guitar phrase through the plug-in to OUT")->type_name("OUT");
     app.add_option("--demo-dry", o.demoDry, "Write the built-in guitar phrase unprocessed to OUT")->type_name("OUT");
+    app.add_option("--tuner", o.tuner, "Print a tuner reading of FILE's selected input (left unless \"Input "
+                                       "Selection\" is 0 by --set, --state or --preset) every 50 ms: seconds, note, "
+                                       "hertz, cents, or seconds and - when there is no pitch")
+        ->type_name("FILE");
+    CLI::Option* reference = app.add_option("--reference", o.reference, "The tuner's A4, 430 to 450 Hz (default 440)")
+        ->type_name("HZ");
     app.add_option("--set", o.settings, "Set a parameter by title or identifier, e.g. \"Distortion Level=0.8\" or "
                                         "\"5=0.8\" (repeatable)")
         ->type_name("NAME=VALUE")
@@ -622,6 +734,7 @@ int main(int argc, char** argv)
     try {
         app.parse(argc, argv);
         o.tailGiven = tail->count() > 0;
+        o.referenceGiven = reference->count() > 0;
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0)
             return app.exit(e);

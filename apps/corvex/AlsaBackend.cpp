@@ -1,9 +1,11 @@
 #include "AlsaBackend.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <poll.h>
 
 namespace corvex::live {
 
@@ -12,8 +14,13 @@ namespace {
 constexpr int kChannels = 2;
 // How long the audio thread waits for the device before looking whether it should stop.
 constexpr int kWaitMs = 100;
+// How long the MIDI thread waits for room when a burst fills the ring: the sequencer queues
+// behind it, so nothing is lost.
+constexpr auto kRingFullWait = std::chrono::milliseconds(1);
 // Sample formats in order of preference: the float the plug-in works in, then integers.
 constexpr snd_pcm_format_t kFormats[] = {SND_PCM_FORMAT_FLOAT_LE, SND_PCM_FORMAT_S32_LE, SND_PCM_FORMAT_S16_LE};
+
+void Quiet(const char*, int, const char*, int, const char*, ...) {}
 
 void Deinterleave(const unsigned char* bytes, snd_pcm_format_t format, float* left, float* right, int frames)
 {
@@ -63,6 +70,8 @@ void Interleave(const float* left, const float* right, snd_pcm_format_t format, 
 CAlsaBackend::~CAlsaBackend()
 {
     Stop();
+    if (m_pSequencer)
+        snd_seq_close(m_pSequencer);
     if (m_pCapture)
         snd_pcm_close(m_pCapture);
     if (m_pPlayback)
@@ -146,7 +155,8 @@ bool CAlsaBackend::Open(std::string& error)
         error = "cannot open the ALSA device \"" + m_options.device + "\" for playback: " + snd_strerror(result);
         return false;
     }
-    if (!Configure(m_pCapture, "capture", error) || !Configure(m_pPlayback, "playback", error))
+    if (!Configure(m_pCapture, "capture", error) || !Configure(m_pPlayback, "playback", error) ||
+        !OpenSequencer(error))
         return false;
     m_uRate = static_cast<unsigned>(m_options.rate);
     const std::size_t frames = m_period;
@@ -175,6 +185,8 @@ bool CAlsaBackend::Start(CAudioClient& client, std::string& error)
     }
     m_bRunning = true;
     m_thread = std::thread([this] { Run(); });
+    if (m_pSequencer)
+        m_midiThread = std::thread([this] { ReadMidi(); });
     // Real-time scheduling where the system grants it; without it the period still runs.
     sched_param priority{};
     priority.sched_priority = std::max(1, sched_get_priority_max(SCHED_FIFO) / 2);
@@ -187,6 +199,8 @@ void CAlsaBackend::Stop()
     m_bRunning = false;
     if (m_thread.joinable())
         m_thread.join();
+    if (m_midiThread.joinable())
+        m_midiThread.join();
     if (m_pCapture)
         snd_pcm_drop(m_pCapture);
     if (m_pPlayback)
@@ -242,7 +256,8 @@ void CAlsaBackend::Run()
         if (got < frames)
             return;
         Deinterleave(m_aCaptureBytes.data(), m_format, m_afInL.data(), m_afInR.data(), frames);
-        m_pClient->ProcessPeriod(m_afInL.data(), m_afInR.data(), m_afOutL.data(), m_afOutR.data(), frames, 0.0);
+        m_pClient->ProcessPeriod(m_afInL.data(), m_afInR.data(), m_afOutL.data(), m_afOutR.data(), frames, 0.0,
+                                 m_pSequencer ? &m_midi : nullptr);
         Interleave(m_afOutL.data(), m_afOutR.data(), m_format, m_aPlaybackBytes.data(), frames);
         int put = 0;
         while (put < frames && m_bRunning.load(std::memory_order_relaxed)) {
@@ -266,6 +281,80 @@ bool CAlsaBackend::Lost(std::string& why) const
         return false;
     why = "the ALSA device \"" + m_options.device + "\" stopped: " + snd_strerror(m_iLostCode.load());
     return true;
+}
+
+bool CAlsaBackend::OpenSequencer(std::string& error)
+{
+    const std::string& named = m_options.midiInput;
+    // A machine without a sequencer is no fault: alsa-lib's own complaint is kept off stderr.
+    snd_lib_error_set_handler(&Quiet);
+    int result = snd_seq_open(&m_pSequencer, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK);
+    snd_lib_error_set_handler(nullptr);
+    if (result < 0) {
+        m_pSequencer = nullptr;
+        // Without a sequencer corvex plays on, with no MIDI input, unless one was asked for.
+        if (!named.empty() && !m_options.midiRemembered)
+            error = "cannot open the ALSA sequencer for the MIDI input \"" + named + "\": " + snd_strerror(result);
+        else if (!named.empty())
+            m_sMidiNotice = "no ALSA sequencer for the MIDI port \"" + named + "\" (" + snd_strerror(result) + ")";
+        return named.empty() || m_options.midiRemembered;
+    }
+    snd_seq_set_client_name(m_pSequencer, "Corvex");
+    m_iMidiPort = snd_seq_create_simple_port(m_pSequencer, "midi_in", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                             SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    if (m_iMidiPort < 0) {
+        error = "the ALSA sequencer refused corvex's MIDI port: " + std::string(snd_strerror(m_iMidiPort));
+        return false;
+    }
+    if (named.empty())
+        return true;
+    snd_seq_addr_t source{};
+    result = snd_seq_parse_address(m_pSequencer, &source, named.c_str());
+    if (result >= 0)
+        result = snd_seq_connect_from(m_pSequencer, m_iMidiPort, source.client, source.port);
+    if (result < 0 && m_options.midiRemembered) {
+        m_sMidiNotice = "the MIDI port \"" + named + "\" is not there; the MIDI input stays unwired";
+    } else if (result < 0) {
+        error = "cannot connect the ALSA sequencer port \"" + named + "\" to corvex: " + snd_strerror(result) +
+                " (aconnect -i lists the ports)";
+        return false;
+    }
+    return true;
+}
+
+void CAlsaBackend::ReadMidi()
+{
+    const int count = snd_seq_poll_descriptors_count(m_pSequencer, POLLIN);
+    std::vector<pollfd> fds(static_cast<std::size_t>(std::max(count, 0)));
+    snd_seq_poll_descriptors(m_pSequencer, fds.data(), static_cast<unsigned>(fds.size()), POLLIN);
+    while (m_bRunning.load(std::memory_order_relaxed)) {
+        if (poll(fds.data(), fds.size(), kWaitMs) <= 0)
+            continue;
+        snd_seq_event_t* event = nullptr;
+        while (snd_seq_event_input(m_pSequencer, &event) >= 0 && event) {
+            // The sequencer hands over decoded messages: running status and SysEx never get here.
+            MidiMessage message;
+            if (event->data.control.param > 127 || event->data.control.value < 0 || event->data.control.value > 127)
+                continue;
+            const auto channel = static_cast<std::uint8_t>(event->data.control.channel & 0x0F);
+            if (event->type == SND_SEQ_EVENT_CONTROLLER)
+                message = {static_cast<std::uint8_t>(0xB0 | channel), static_cast<std::uint8_t>(event->data.control.param),
+                           static_cast<std::uint8_t>(event->data.control.value)};
+            else if (event->type == SND_SEQ_EVENT_PGMCHANGE)
+                message = {static_cast<std::uint8_t>(0xC0 | channel), static_cast<std::uint8_t>(event->data.control.value), 0};
+            else
+                continue;
+            while (!m_midi.ring.Push(message) && m_bRunning.load(std::memory_order_relaxed))
+                std::this_thread::sleep_for(kRingFullWait);
+        }
+    }
+}
+
+std::string CAlsaBackend::MidiPortName() const
+{
+    if (!m_pSequencer)
+        return "";
+    return "Corvex:midi_in (" + std::to_string(snd_seq_client_id(m_pSequencer)) + ":" + std::to_string(m_iMidiPort) + ")";
 }
 
 std::string CAlsaBackend::Describe() const

@@ -3,16 +3,32 @@
 #include <cstdint>
 #include <string>
 
+#include "MidiMap.h"
+
 namespace corvex::live {
+
+// One channel message, at its frame in the period (0 where the backend gives no time).
+struct MidiEvent {
+    int offset = 0;
+    MidiMessage message;
+};
+
+// The MIDI that arrived for one period, in time order, read once on the audio thread.
+class CMidiEvents {
+public:
+    virtual ~CMidiEvents() = default;
+    virtual bool Next(MidiEvent& event) = 0;
+};
 
 // What an audio backend calls once per period, on its audio thread. It must not allocate, lock,
 // log or block.
 class CAudioClient {
 public:
     virtual ~CAudioClient() = default;
-    // transportTempo: the tempo a transport master gives for this period, or 0 for none.
+    // transportTempo: the tempo a transport master gives for this period, or 0 for none; midi:
+    // the period's MIDI input, or null.
     virtual void ProcessPeriod(const float* inL, const float* inR, float* outL, float* outR, int frames,
-                               double transportTempo) = 0;
+                               double transportTempo, CMidiEvents* midi = nullptr) = 0;
 };
 
 // A way to the sound card: two inputs, two outputs, one period at a time. The rest of corvex
@@ -37,6 +53,10 @@ public:
     virtual bool Lost(std::string& why) const = 0;
     // "JACK 48000 Hz, 256 frames" and the like.
     virtual std::string Describe() const = 0;
+    // The MIDI input port's name as other programs see it, or empty without one.
+    virtual std::string MidiPortName() const = 0;
+    // After Start: why a remembered MIDI port was left unwired (it is gone), or empty.
+    virtual std::string MidiNotice() const = 0;
 };
 
 } // namespace corvex::live

@@ -1,15 +1,20 @@
 #include "EditorWindow.h"
 
+// Before Xlib, whose None macro would take the name of a MIDI action kind.
+#include "LiveHost.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
+#include <vector>
 
 #include "EditorHost.h"
-#include "LiveHost.h"
 #include "PresetStrip.h"
 #include "XEmbed.h"
 #include "pluginterfaces/gui/iplugview.h"
@@ -21,6 +26,12 @@ namespace corvex::live {
 namespace {
 
 constexpr const char* kTitle = "Corvex";
+// The menu: rows of text in X's core "fixed" font, a frame around them.
+constexpr int kMenuRowHeight = 20;
+constexpr int kMenuPadding = 8;
+constexpr int kMenuCharWidth = 7; // without the font
+constexpr unsigned long kMenuBackground = 0xE8E8E8;
+constexpr unsigned long kMenuDisabled = 0x909090;
 
 class CX11EditorWindow final : public CEditorWindow, public Linux::IEventHandler {
 public:
@@ -29,7 +40,10 @@ public:
 
     bool Open(CLiveHost& host, std::string& error);
     bool CloseRequested() const override { return m_bCloseRequested; }
-    void FollowViewSize() override;
+    void Tick() override;
+    void FollowViewSize();
+    // The host's context menu at (x, y) of the view; `chosen` hears the entry picked, or -1.
+    bool ShowMenu(const std::vector<MenuEntry>& entries, int x, int y, std::function<void(int)> chosen);
 
     void PLUGIN_API onFDIsSet(Linux::FileDescriptor) SMTG_OVERRIDE { ReadEvents(); }
     tresult PLUGIN_API queryInterface(const TUID iid, void** obj) SMTG_OVERRIDE
@@ -53,6 +67,10 @@ private:
     int StripHeight() const { return m_pStrip ? CStripPainter::kHeight : 0; }
     bool StripKey(XKeyEvent& key);
     void StripChanged();
+    bool MenuEvent(const XEvent& event);
+    void DrawMenu();
+    void CloseMenu(int chosen);
+    int MenuRowAt(int x, int y) const;
 
     hosting::EditorHost& m_runLoop;
     Display* m_pDisplay = nullptr;
@@ -68,11 +86,26 @@ private:
     CPresetStrip* m_pStrip = nullptr;
     std::unique_ptr<CStripPainter> m_pPainter;
     bool m_bPanelKeys = true; // the panel has the keyboard (the strip asks for nothing)
+    CLiveHost* m_pHost = nullptr;
+
+    Window m_menu = 0;
+    GC m_menuGc = nullptr;
+    XFontStruct* m_pMenuFont = nullptr;
+    std::vector<MenuEntry> m_aMenuEntries;
+    std::function<void(int)> m_menuChosen;
+    int m_iMenuWidth = 0;
+    int m_iMenuHighlight = -1;
+    bool m_bMenuGrabbed = false;
 };
 
 CX11EditorWindow::~CX11EditorWindow()
 {
     m_pPainter.reset(); // before the display it draws on
+    CloseMenu(-1);
+    if (m_pHost)
+        m_pHost->SetMenuPresenter(nullptr);
+    if (m_pMenuFont)
+        XFreeFont(m_pDisplay, m_pMenuFont);
     if (m_pView) {
         if (m_bAttached)
             m_pView->removed();
@@ -97,6 +130,10 @@ bool CX11EditorWindow::Open(CLiveHost& host, std::string& error)
                 "\" for the editor (use --no-gui to play without it)";
         return false;
     }
+    m_pHost = &host;
+    host.SetMenuPresenter([this](const std::vector<MenuEntry>& entries, int x, int y, std::function<void(int)> chosen) {
+        return ShowMenu(entries, x, y, std::move(chosen));
+    });
     m_pView = host.CreateEditorView();
     if (!m_pView || m_pView->isPlatformTypeSupported(kPlatformTypeX11EmbedWindowID) != kResultTrue) {
         error = "the plug-in module has no X11 editor";
@@ -167,6 +204,159 @@ void CX11EditorWindow::SetSize(unsigned width, unsigned height)
     XSetWMNormalHints(m_pDisplay, m_window, hints);
     XFree(hints);
     XFlush(m_pDisplay);
+}
+
+void CX11EditorWindow::Tick()
+{
+    FollowViewSize();
+    // The press that opened the menu holds the pointer for the editor's window until let go.
+    if (m_menu && !m_bMenuGrabbed)
+        m_bMenuGrabbed = XGrabPointer(m_pDisplay, m_menu, False, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
+                                      GrabModeAsync, GrabModeAsync, None, None, CurrentTime) == GrabSuccess;
+}
+
+bool CX11EditorWindow::ShowMenu(const std::vector<MenuEntry>& entries, int x, int y, std::function<void(int)> chosen)
+{
+    if (entries.empty())
+        return false;
+    CloseMenu(-1);
+    const int screen = DefaultScreen(m_pDisplay);
+    if (!m_pMenuFont)
+        m_pMenuFont = XLoadQueryFont(m_pDisplay, "fixed");
+    int width = 0;
+    for (const MenuEntry& entry : entries) {
+        const std::string text = "* " + entry.title;
+        width = std::max(width, m_pMenuFont ? XTextWidth(m_pMenuFont, text.c_str(), static_cast<int>(text.size()))
+                                            : kMenuCharWidth * static_cast<int>(text.size()));
+    }
+    m_iMenuWidth = width + 2 * kMenuPadding;
+    const int height = kMenuRowHeight * static_cast<int>(entries.size());
+    int rootX = 0, rootY = 0;
+    Window child = 0;
+    XTranslateCoordinates(m_pDisplay, m_window, RootWindow(m_pDisplay, screen), x, y, &rootX, &rootY, &child);
+    // Kept on the screen.
+    rootX = std::clamp(rootX, 0, std::max(0, DisplayWidth(m_pDisplay, screen) - m_iMenuWidth));
+    rootY = std::clamp(rootY, 0, std::max(0, DisplayHeight(m_pDisplay, screen) - height));
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixel = kMenuBackground;
+    attributes.border_pixel = BlackPixel(m_pDisplay, screen);
+    attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask;
+    m_menu = XCreateWindow(m_pDisplay, RootWindow(m_pDisplay, screen), rootX, rootY, static_cast<unsigned>(m_iMenuWidth),
+                           static_cast<unsigned>(height), 1, CopyFromParent, InputOutput, CopyFromParent,
+                           CWOverrideRedirect | CWBackPixel | CWBorderPixel | CWEventMask, &attributes);
+    m_menuGc = XCreateGC(m_pDisplay, m_menu, 0, nullptr);
+    if (m_pMenuFont)
+        XSetFont(m_pDisplay, m_menuGc, m_pMenuFont->fid);
+    m_aMenuEntries = entries;
+    m_menuChosen = std::move(chosen);
+    m_iMenuHighlight = -1;
+    XMapRaised(m_pDisplay, m_menu);
+    m_bMenuGrabbed = false;
+    Tick();
+    XGrabKeyboard(m_pDisplay, m_menu, False, GrabModeAsync, GrabModeAsync, CurrentTime);
+    XFlush(m_pDisplay);
+    return true;
+}
+
+int CX11EditorWindow::MenuRowAt(int x, int y) const
+{
+    if (x < 0 || x >= m_iMenuWidth || y < 0 || y >= kMenuRowHeight * static_cast<int>(m_aMenuEntries.size()))
+        return -1;
+    return y / kMenuRowHeight;
+}
+
+void CX11EditorWindow::DrawMenu()
+{
+    const int screen = DefaultScreen(m_pDisplay);
+    XClearWindow(m_pDisplay, m_menu);
+    const int ascent = m_pMenuFont ? m_pMenuFont->ascent : 10;
+    for (std::size_t i = 0; i < m_aMenuEntries.size(); ++i) {
+        const MenuEntry& entry = m_aMenuEntries[i];
+        const int top = static_cast<int>(i) * kMenuRowHeight;
+        const bool lit = static_cast<int>(i) == m_iMenuHighlight && entry.enabled;
+        if (lit) {
+            XSetForeground(m_pDisplay, m_menuGc, BlackPixel(m_pDisplay, screen));
+            XFillRectangle(m_pDisplay, m_menu, m_menuGc, 0, top, static_cast<unsigned>(m_iMenuWidth), kMenuRowHeight);
+        }
+        if (entry.title.empty()) { // a separator
+            XSetForeground(m_pDisplay, m_menuGc, kMenuDisabled);
+            XDrawLine(m_pDisplay, m_menu, m_menuGc, 0, top + kMenuRowHeight / 2, m_iMenuWidth, top + kMenuRowHeight / 2);
+            continue;
+        }
+        XSetForeground(m_pDisplay, m_menuGc,
+                       lit ? WhitePixel(m_pDisplay, screen) : entry.enabled ? BlackPixel(m_pDisplay, screen) : kMenuDisabled);
+        const std::string text = (entry.checked ? "* " : "  ") + entry.title;
+        XDrawString(m_pDisplay, m_menu, m_menuGc, kMenuPadding, top + (kMenuRowHeight + ascent) / 2 - 1, text.c_str(),
+                    static_cast<int>(text.size()));
+    }
+    XFlush(m_pDisplay);
+}
+
+void CX11EditorWindow::CloseMenu(int chosen)
+{
+    if (!m_menu)
+        return;
+    XUngrabPointer(m_pDisplay, CurrentTime);
+    XUngrabKeyboard(m_pDisplay, CurrentTime);
+    XFreeGC(m_pDisplay, m_menuGc);
+    XDestroyWindow(m_pDisplay, m_menu);
+    XFlush(m_pDisplay);
+    m_menu = 0;
+    m_menuGc = nullptr;
+    // Called last: what it runs may open another menu.
+    std::function<void(int)> done = std::move(m_menuChosen);
+    m_menuChosen = nullptr;
+    if (done)
+        done(chosen);
+}
+
+bool CX11EditorWindow::MenuEvent(const XEvent& event)
+{
+    if (!m_menu || event.xany.window != m_menu)
+        return false;
+    switch (event.type) {
+    case Expose:
+        if (event.xexpose.count == 0)
+            DrawMenu();
+        break;
+    case MotionNotify: {
+        const int row = MenuRowAt(event.xmotion.x, event.xmotion.y);
+        if (row != m_iMenuHighlight) {
+            m_iMenuHighlight = row;
+            DrawMenu();
+        }
+        break;
+    }
+    case ButtonPress: {
+        // A press picks the entry under it (the release of the click that opened the menu picks
+        // nothing); a press elsewhere closes the menu.
+        const int row = MenuRowAt(event.xbutton.x, event.xbutton.y);
+        CloseMenu(row >= 0 && m_aMenuEntries[static_cast<std::size_t>(row)].enabled &&
+                          !m_aMenuEntries[static_cast<std::size_t>(row)].title.empty()
+                      ? row
+                      : -1);
+        break;
+    }
+    case KeyPress: {
+        const KeySym key = XLookupKeysym(const_cast<XKeyEvent*>(&event.xkey), 0);
+        if (key == XK_Escape)
+            CloseMenu(-1);
+        else if ((key == XK_Return || key == XK_KP_Enter) && m_iMenuHighlight >= 0 &&
+                 m_aMenuEntries[static_cast<std::size_t>(m_iMenuHighlight)].enabled)
+            CloseMenu(m_iMenuHighlight);
+        else if (key == XK_Down || key == XK_Up) {
+            const int count = static_cast<int>(m_aMenuEntries.size());
+            m_iMenuHighlight = ((m_iMenuHighlight < 0 ? (key == XK_Down ? -1 : count) : m_iMenuHighlight) +
+                                (key == XK_Down ? 1 : count - 1)) % count;
+            DrawMenu();
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return true;
 }
 
 void CX11EditorWindow::FollowViewSize()
@@ -253,6 +443,8 @@ void CX11EditorWindow::ReadEvents()
     while (XPending(m_pDisplay) > 0) {
         XEvent event;
         XNextEvent(m_pDisplay, &event);
+        if (MenuEvent(event))
+            continue;
         switch (event.type) {
         case ClientMessage:
             if (event.xclient.window == m_window && static_cast<Atom>(event.xclient.data.l[0]) == m_deleteWindow)

@@ -59,6 +59,30 @@ std::vector<std::string> PhysicalPorts(jack_client_t* client, unsigned long flag
 
 } // namespace
 
+void CJackMidiEvents::Reset(void* buffer)
+{
+    m_pBuffer = buffer;
+    m_count = buffer ? jack_midi_get_event_count(buffer) : 0;
+    m_index = 0;
+    m_current = {};
+    m_byte = 0;
+}
+
+bool CJackMidiEvents::Next(MidiEvent& event)
+{
+    for (;;) {
+        while (m_byte < m_current.size) {
+            if (m_parser.Feed(m_current.buffer[m_byte++], event.message)) {
+                event.offset = static_cast<int>(m_current.time);
+                return true;
+            }
+        }
+        if (m_index >= m_count || jack_midi_event_get(&m_current, m_pBuffer, m_index++) != 0)
+            return false;
+        m_byte = 0;
+    }
+}
+
 CJackBackend::~CJackBackend()
 {
     Stop();
@@ -90,6 +114,12 @@ bool CJackBackend::Open(std::string& error)
                     m_options.clientName + "\"";
             return false;
         }
+    }
+    m_pMidiIn = jack_port_register(m_pClient, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    if (!m_pMidiIn) {
+        error = "the JACK server \"" + ServerName() + "\" refused to register the MIDI port of \"" +
+                m_options.clientName + "\"";
+        return false;
     }
     jack_set_process_callback(m_pClient, &CJackBackend::OnProcess, this);
     jack_set_xrun_callback(m_pClient, &CJackBackend::OnXrun, this);
@@ -124,19 +154,41 @@ std::vector<std::string> CJackBackend::PortNames() const
 bool CJackBackend::Start(CAudioClient& client, std::string& error)
 {
     // Named ports must exist before anything starts.
-    for (const std::vector<std::string>* list : {&m_options.inputs, &m_options.outputs})
-        for (const std::string& name : *list)
-            if (!jack_port_by_name(m_pClient, name.c_str())) {
-                error = "no JACK port named \"" + name + "\" on the server \"" + ServerName() +
-                        "\" (jack_lsp lists the ports)";
-                return false;
-            }
+    std::vector<std::string> named = m_options.inputs;
+    named.insert(named.end(), m_options.outputs.begin(), m_options.outputs.end());
+    // A controller unplugged since it was remembered must not keep the guitar silent.
+    if (!m_options.midiInput.empty() && m_options.midiRemembered && !jack_port_by_name(m_pClient, m_options.midiInput.c_str())) {
+        m_sMidiNotice = "the MIDI port \"" + m_options.midiInput + "\" is not there; the MIDI input stays unwired";
+        m_options.midiInput.clear();
+    }
+    if (!m_options.midiInput.empty())
+        named.push_back(m_options.midiInput);
+    for (const std::string& name : named)
+        if (!jack_port_by_name(m_pClient, name.c_str())) {
+            error = "no JACK port named \"" + name + "\" on the server \"" + ServerName() +
+                    "\" (jack_lsp lists the ports)";
+            return false;
+        }
     m_pAudioClient = &client;
     if (jack_activate(m_pClient) != 0) {
         error = "the JACK server \"" + ServerName() + "\" refused to activate the client";
         return false;
     }
     m_bActive = true;
+    // The controller is wired whatever --no-connect says: that option is about the audio.
+    if (!m_options.midiInput.empty()) {
+        const int result = jack_connect(m_pClient, m_options.midiInput.c_str(), jack_port_name(m_pMidiIn));
+        if (result != 0 && result != EEXIST) {
+            error = "cannot connect the JACK MIDI port \"" + m_options.midiInput + "\" to \"" +
+                    jack_port_name(m_pMidiIn) + "\" (is it a MIDI output?)";
+            return false;
+        }
+        // As for the audio: what the controller sends once playing is announced is heard.
+        const auto limit = std::chrono::steady_clock::now() + kWiringLimit;
+        while (!jack_port_connected_to(m_pMidiIn, m_options.midiInput.c_str()) && !m_bLost.load(std::memory_order_acquire) &&
+               std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(kWiringPoll);
+    }
     return !m_options.connect || Connect(error);
 }
 
@@ -207,6 +259,11 @@ std::string CJackBackend::Describe() const
            "\" on server \"" + ServerName() + "\"";
 }
 
+std::string CJackBackend::MidiPortName() const
+{
+    return m_pMidiIn ? jack_port_name(m_pMidiIn) : "";
+}
+
 int CJackBackend::OnProcess(jack_nframes_t frames, void* arg)
 {
     auto* self = static_cast<CJackBackend*>(arg);
@@ -227,7 +284,8 @@ int CJackBackend::OnProcess(jack_nframes_t frames, void* arg)
     jack_position_t position{};
     jack_transport_query(self->m_pClient, &position);
     const double tempo = (position.valid & JackPositionBBT) != 0 ? position.beats_per_minute : 0.0;
-    self->m_pAudioClient->ProcessPeriod(inL, inR, outL, outR, n, tempo);
+    self->m_midiEvents.Reset(jack_port_get_buffer(self->m_pMidiIn, frames));
+    self->m_pAudioClient->ProcessPeriod(inL, inR, outL, outR, n, tempo, &self->m_midiEvents);
     return 0;
 }
 

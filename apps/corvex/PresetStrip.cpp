@@ -7,6 +7,8 @@
 #include "PresetFolder.h"
 #include "StateLayout.h"
 
+#include <X11/Xlib.h>
+
 namespace corvex::live {
 
 namespace {
@@ -238,21 +240,22 @@ constexpr int kNewsGap = 24;  // between the name and a message
 
 } // namespace
 
-CStripPainter::CStripPainter(Display* display, Window window) : m_pDisplay(display), m_window(window)
+CStripPainter::CStripPainter(_XDisplay* display, unsigned long window) : m_pDisplay(display), m_window(window)
 {
     m_gc = XCreateGC(display, window, 0, nullptr);
     // "fixed" is the one font every X server has.
-    m_pFont = XLoadQueryFont(display, "-misc-fixed-medium-r-normal--13-*-*-*-*-*-iso8859-1");
-    if (!m_pFont)
-        m_pFont = XLoadQueryFont(display, "fixed");
-    if (m_pFont)
-        XSetFont(display, m_gc, m_pFont->fid);
+    XFontStruct* font = XLoadQueryFont(display, "-misc-fixed-medium-r-normal--13-*-*-*-*-*-iso8859-1");
+    if (!font)
+        font = XLoadQueryFont(display, "fixed");
+    if (font)
+        XSetFont(display, m_gc, font->fid);
+    m_pFontStruct = font;
 }
 
 CStripPainter::~CStripPainter()
 {
-    if (m_pFont)
-        XFreeFont(m_pDisplay, m_pFont);
+    if (m_pFontStruct)
+        XFreeFont(m_pDisplay, static_cast<XFontStruct*>(m_pFontStruct));
     XFreeGC(m_pDisplay, m_gc);
 }
 
@@ -275,13 +278,14 @@ unsigned long CStripPainter::Color(unsigned rgb)
 
 void CStripPainter::Draw(const CPresetStrip& strip, int top, int width)
 {
-    const int ascent = m_pFont ? m_pFont->ascent : 10;
-    const int descent = m_pFont ? m_pFont->descent : 3;
+    XFontStruct* const font = static_cast<XFontStruct*>(m_pFontStruct);
+    const int ascent = font ? font->ascent : 10;
+    const int descent = font ? font->descent : 3;
     const int baseline = top + (kHeight + ascent - descent) / 2;
     auto text = [&](int x, const std::string& s, unsigned rgb) {
         XSetForeground(m_pDisplay, m_gc, Color(rgb));
         XDrawString(m_pDisplay, m_window, m_gc, x, baseline, s.c_str(), static_cast<int>(s.size()));
-        return x + (m_pFont ? XTextWidth(m_pFont, s.c_str(), static_cast<int>(s.size())) : 6 * static_cast<int>(s.size()));
+        return x + (font ? XTextWidth(font, s.c_str(), static_cast<int>(s.size())) : 6 * static_cast<int>(s.size()));
     };
     XSetForeground(m_pDisplay, m_gc, Color(kBandColor));
     XFillRectangle(m_pDisplay, m_window, m_gc, 0, top, static_cast<unsigned>(width), kHeight);
@@ -293,7 +297,7 @@ void CStripPainter::Draw(const CPresetStrip& strip, int top, int width)
                        kHeight - 2 * kInset);
         const bool factoryOnly = strip.IsFactory() && (button.action == CPresetStrip::Action::Rename ||
                                                        button.action == CPresetStrip::Action::Delete);
-        const int labelWidth = m_pFont ? XTextWidth(m_pFont, button.label, static_cast<int>(std::strlen(button.label))) : 0;
+        const int labelWidth = font ? XTextWidth(font, button.label, static_cast<int>(std::strlen(button.label))) : 0;
         text(button.x + (button.width - labelWidth) / 2, button.label, factoryOnly ? kDimColor : kTextColor);
     }
     const int firstRight = buttons.empty() ? 0 : buttons[buttons.size() - (strip.CurrentMode() == CPresetStrip::Mode::Browse ? 4 : 2)].x;

@@ -7,9 +7,11 @@
 #include <utility>
 #include <vector>
 
-#include <X11/Xlib.h>
-
 #include "UserPresets.h"
+
+// Xlib's own names, declared so that its macros stay out of this header.
+struct _XDisplay;
+struct _XGC;
 
 namespace corvex::live {
 
@@ -84,16 +86,16 @@ std::vector<StripButton> StripLayout(const CPresetStrip& strip, int width);
 class CStripPainter {
 public:
     static constexpr int kHeight = 28;
-    CStripPainter(Display* display, Window window);
+    CStripPainter(_XDisplay* display, unsigned long window);
     ~CStripPainter();
     void Draw(const CPresetStrip& strip, int top, int width);
 
 private:
     unsigned long Color(unsigned rgb);
-    Display* m_pDisplay;
-    Window m_window;
-    GC m_gc;
-    XFontStruct* m_pFont;
+    _XDisplay* m_pDisplay;
+    unsigned long m_window;
+    _XGC* m_gc;
+    void* m_pFontStruct; // XFontStruct
     std::vector<std::pair<unsigned, unsigned long>> m_aColors; // allocated once each
 };
 

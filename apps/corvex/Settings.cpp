@@ -62,7 +62,26 @@ bool ParseInt(const std::string& text, int low, int high, int& value)
 bool AudioSettings::operator==(const AudioSettings& o) const
 {
     return backend == o.backend && inputs == o.inputs && outputs == o.outputs && connect == o.connect &&
-           device == o.device && rate == o.rate && period == o.period && tempo == o.tempo;
+           device == o.device && rate == o.rate && period == o.period && tempo == o.tempo && midiInput == o.midiInput &&
+           alsaMidiInput == o.alsaMidiInput && midiChannel == o.midiChannel && midiMap == o.midiMap;
+}
+
+bool ParseMidiChannel(const std::string& text, int& channel)
+{
+    if (text == "omni") {
+        channel = -1;
+        return true;
+    }
+    int number = 0;
+    if (!ParseInt(text, 1, kMidiChannelCount, number))
+        return false;
+    channel = number - 1;
+    return true;
+}
+
+std::string FormatMidiChannel(int channel)
+{
+    return channel < 0 ? "omni" : std::to_string(channel + 1);
 }
 
 std::string SettingsDirectory()
@@ -130,6 +149,26 @@ AudioSettings ReadAudioSettings(const std::string& path, std::string& warning)
             if (value.empty() || *end != '\0' || !(tempo >= kMinTempo && tempo <= kMaxTempo))
                 return refuse("tempo outside 20-999");
             read.tempo = tempo;
+        } else if (key == "midi-in") {
+            read.midiInput = value;
+        } else if (key == "alsa-midi-in") {
+            read.alsaMidiInput = value;
+        } else if (key == "midi-channel") {
+            if (!ParseMidiChannel(value, read.midiChannel))
+                return refuse("midi-channel is 1-16 or omni");
+        } else if (key.rfind("cc ", 0) == 0) {
+            // Where the map differs from the default: "cc 40 = 5", "cc 24 = none", "cc 41 = 7 toggle".
+            int controller = 0, id = 0;
+            const bool toggle = value.size() > 7 && value.compare(value.size() - 7, 7, " toggle") == 0;
+            const std::string target = toggle ? Trim(value.substr(0, value.size() - 7)) : value;
+            if (!ParseInt(Trim(key.substr(3)), 0, kMidiControllerCount - 1, controller))
+                return refuse("controller outside 0-127");
+            if (target == "none" && !toggle)
+                read.midiMap.Bind(controller, 0);
+            else if (ParseInt(target, 1, static_cast<int>(kLastParam), id) && IsMidiControllable(static_cast<ParamID>(id)))
+                read.midiMap.Bind(controller, static_cast<ParamID>(id), toggle);
+            else
+                return refuse("a controller reaches none or a parameter 1-12 or 19");
         } else {
             return refuse("unknown key \"" + key + "\"");
         }
@@ -142,7 +181,7 @@ AudioSettings ReadAudioSettings(const std::string& path, std::string& warning)
 std::string FormatAudioSettings(const AudioSettings& s)
 {
     std::ostringstream out;
-    out << "# corvex audio settings, written by corvex; the command line overrides them\n";
+    out << "# corvex audio and MIDI settings, written by corvex; the command line overrides them\n";
     out << "backend = " << s.backend << "\n";
     out << "inputs = " << JoinCommas(s.inputs) << "\n";
     out << "outputs = " << JoinCommas(s.outputs) << "\n";
@@ -153,6 +192,20 @@ std::string FormatAudioSettings(const AudioSettings& s)
     char tempo[32];
     std::snprintf(tempo, sizeof tempo, "%.17g", s.tempo);
     out << "tempo = " << tempo << "\n";
+    out << "midi-in = " << s.midiInput << "\n";
+    out << "alsa-midi-in = " << s.alsaMidiInput << "\n";
+    out << "midi-channel = " << FormatMidiChannel(s.midiChannel) << "\n";
+    out << "# controllers bound otherwise than by default: cc <number> = <parameter 1-12, 19> [toggle] or none\n";
+    const MidiControllerMap defaults = MidiControllerMap::Default();
+    for (int c = 0; c < kMidiControllerCount; ++c) {
+        if (s.midiMap.params[c] == defaults.params[c] && s.midiMap.toggles[c] == defaults.toggles[c])
+            continue;
+        out << "cc " << c << " = ";
+        if (s.midiMap.params[c] == 0)
+            out << "none\n";
+        else
+            out << s.midiMap.params[c] << (s.midiMap.toggles[c] ? " toggle\n" : "\n");
+    }
     return out.str();
 }
 

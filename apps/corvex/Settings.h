@@ -5,11 +5,12 @@
 #include <vector>
 
 #include "HostTempo.h"
+#include "MidiMap.h"
 #include "StateLayout.h"
 
 namespace corvex::live {
 
-// The audio settings corvex remembers between runs. The command line overrides them.
+// The audio and MIDI settings corvex remembers between runs. The command line overrides them.
 struct AudioSettings {
     std::string backend = "jack"; // "jack" or "alsa"
     std::vector<std::string> inputs;  // JACK ports; empty: the first physical ones
@@ -19,6 +20,10 @@ struct AudioSettings {
     int rate = 48000;
     int period = 128;
     double tempo = hosting::kDefaultHostTempo;
+    std::string midiInput;     // the JACK port the MIDI input is wired to; empty: none
+    std::string alsaMidiInput; // the same on the ALSA sequencer ("20:0")
+    int midiChannel = -1;      // 0 to 15, -1 for every channel
+    MidiControllerMap midiMap = MidiControllerMap::Default();
 
     bool operator==(const AudioSettings& o) const;
 };
@@ -30,6 +35,10 @@ constexpr int kMinPeriod = 16;
 constexpr int kMaxPeriod = 8192;
 constexpr double kMinTempo = hosting::kMinHostTempo;
 constexpr double kMaxTempo = hosting::kMaxHostTempo;
+
+// "omni" or a channel as players count them, 1 to 16, into 0 to 15 or -1; false for anything else.
+bool ParseMidiChannel(const std::string& text, int& channel);
+std::string FormatMidiChannel(int channel);
 
 // $XDG_CONFIG_HOME/corvex, else ~/.config/corvex.
 std::string SettingsDirectory();

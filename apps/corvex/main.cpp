@@ -62,6 +62,9 @@ struct Options {
     std::string modulePath;
     std::string presetName;
     bool listPresets = false;
+    std::string midiInput;
+    std::string midiChannel;
+    bool listMidi = false;
 };
 
 void Warn(const std::string& text) { std::fprintf(stderr, "corvex: warning: %s\n", text.c_str()); }
@@ -167,6 +170,10 @@ int Run(const Options& o, const CLI::App& app)
         settings.connect = true;
     if (app.count("--tempo"))
         settings.tempo = o.tempo;
+    if (app.count("--midi-in"))
+        (settings.backend == "alsa" ? settings.alsaMidiInput : settings.midiInput) = o.midiInput;
+    if (app.count("--midi-channel"))
+        ParseMidiChannel(o.midiChannel, settings.midiChannel); // checked by main
     if (settings.backend == "jack" && (app.count("--rate") || app.count("--period"))) {
         Fail("--rate and --period set an ALSA device; JACK runs at its server's rate and period");
         return kExitUsage;
@@ -203,12 +210,18 @@ int Run(const Options& o, const CLI::App& app)
     // The plug-in, and the settings it starts with.
     std::string error;
     const std::string modulePath =
-        o.modulePath.empty() ? corvex::hosting::DefaultModulePath(CORVEX_BUILT_MODULE) : o.modulePath;
+        o.modulePath.empty() ? corvex::hosting::DefaultModulePath(CORVEX_BUILT_MODULE, CORVEX_BUILT_DIR) : o.modulePath;
     host = CLiveHost::Load(modulePath, error);
     if (!host) {
         Fail(error);
         return kExitFailure;
     }
+    if (o.listMidi) {
+        std::printf("%s", corvex::FormatMidiMap(settings.midiMap.Bindings(), host->ProgramCount()).c_str());
+        return kExitOk;
+    }
+    host->SetMidiChannel(settings.midiChannel);
+    host->SetMidiMap(settings.midiMap);
     warning.clear();
     const bool explicitState = !o.statePath.empty();
     const auto state = ReadStateFile(explicitState ? o.statePath : statePath, explicitState, warning);
@@ -244,12 +257,16 @@ int Run(const Options& o, const CLI::App& app)
 
     std::unique_ptr<CAudioBackend> backend;
     if (settings.backend == "alsa") {
-        backend = std::make_unique<CAlsaBackend>(CAlsaBackend::Options{settings.device, settings.rate, settings.period});
+        backend = std::make_unique<CAlsaBackend>(
+            CAlsaBackend::Options{settings.device, settings.rate, settings.period, settings.alsaMidiInput,
+                                  !app.count("--midi-in")});
     } else {
         CJackBackend::Options jack;
         jack.inputs = settings.inputs;
         jack.outputs = settings.outputs;
         jack.connect = settings.connect;
+        jack.midiInput = settings.midiInput;
+        jack.midiRemembered = !app.count("--midi-in");
         backend = std::make_unique<CJackBackend>(jack);
     }
     if (!backend->Open(error)) {
@@ -275,6 +292,11 @@ int Run(const Options& o, const CLI::App& app)
         remember(presets.Name());
     else if (!presets.Name().empty())
         std::printf("corvex: preset \"%s\"\n", presets.Name().c_str());
+    if (!backend->MidiNotice().empty())
+        Warn(backend->MidiNotice());
+    if (!backend->MidiPortName().empty())
+        std::printf("corvex: MIDI input %s, channel %s\n", backend->MidiPortName().c_str(),
+                    FormatMidiChannel(settings.midiChannel).c_str());
     std::fflush(stdout);
 
     corvex::hosting::EditorHost runLoop;
@@ -288,7 +310,17 @@ int Run(const Options& o, const CLI::App& app)
         }
     }
 
+    // What learning changed is kept like the rest of the settings, as soon as it is made.
+    auto saveMidiMap = [&]() {
+        if (host->MidiMap() == settings.midiMap)
+            return;
+        settings.midiMap = host->MidiMap();
+        std::string why;
+        if (!WriteFileAtomically(audioPath, FormatAudioSettings(settings), why))
+            Warn(why);
+    };
     auto saveState = [&]() {
+        saveMidiMap();
         std::vector<unsigned char> now;
         if (!host->GetState(now))
             return;
@@ -308,10 +340,11 @@ int Run(const Options& o, const CLI::App& app)
     CTickHandler tick;
     tick.onTimer_ = [&]() {
         host->Dispatch();
+        saveMidiMap();
         if (backend->Lost(lost))
             quit = true;
         if (window) {
-            window->FollowViewSize();
+            window->Tick();
             if (window->CloseRequested())
                 quit = true;
         }
@@ -392,6 +425,13 @@ int main(int argc, char** argv)
         ->type_name("NAME");
     app.add_flag("--list-presets", o.listPresets, "Print the presets: the factory ones, then yours (the VST 3 user "
                                                   "preset folder), in the order Page Up/Down step through, and exit");
+    app.add_option("--midi-in", o.midiInput, "Wire the MIDI input to this port at start: a JACK MIDI port "
+                                             "(jack_lsp -t), or with --alsa an ALSA sequencer port (aconnect -i: 20:0)")
+        ->type_name("PORT");
+    app.add_option("--midi-channel", o.midiChannel, "The MIDI channel listened to: 1 to 16, or omni for all (the default)")
+        ->type_name("N|omni");
+    app.add_flag("--list-midi", o.listMidi, "Print which controller reaches which control (the default map as learning "
+                                            "changed it) and what Program Change selects, then exit");
     app.add_flag("--no-gui", o.noGui, "Run without the editor window; a status line on a terminal");
     app.add_option("--module", o.modulePath,
                    std::string("The Corvex.vst3 bundle to load (default: ") + corvex::hosting::kDefaultModuleOrder + ")")->type_name("PATH");
@@ -418,7 +458,7 @@ int main(int argc, char** argv)
     }
     // Names are saved one to a line: a line break in one would make the next start refuse the file.
     const std::pair<const char*, const std::string*> names[] = {
-        {"--alsa", &o.alsaDevice}, {"--in", &o.inputs}, {"--out", &o.outputs}};
+        {"--alsa", &o.alsaDevice}, {"--in", &o.inputs}, {"--out", &o.outputs}, {"--midi-in", &o.midiInput}};
     for (const auto& [name, value] : names) {
         if (value->find_first_of("\r\n") != std::string::npos) {
             Fail(std::string(name) + " takes names without line breaks");
@@ -431,6 +471,11 @@ int main(int argc, char** argv)
         std::snprintf(text, sizeof text, "--tempo %g is out of range; accepted: %g to %g BPM", o.tempo, kMinTempo,
                       kMaxTempo);
         Fail(text);
+        return kExitUsage;
+    }
+    int channel = 0;
+    if (app.count("--midi-channel") && !ParseMidiChannel(o.midiChannel, channel)) {
+        Fail("--midi-channel \"" + o.midiChannel + "\" is out of range; accepted: 1 to 16, or omni");
         return kExitUsage;
     }
     if (app.count("--in")) {

@@ -20,7 +20,7 @@ struct CMouseEvent {
 };
 
 // The keys the editor acts on; every other key stays with the host.
-enum class VirtualKey { Other, Up, Down, PageUp, PageDown, Escape };
+enum class VirtualKey { Other, Up, Down, PageUp, PageDown, Escape, Menu };
 
 struct CKeyEvent {
     VirtualKey key = VirtualKey::Other;

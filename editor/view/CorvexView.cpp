@@ -185,6 +185,20 @@ bool CCorvexView::handleKey(const gui::CKeyEvent& event)
         frame->closeModal();
         return true;
     }
+    if (event.key == VirtualKey::Menu) {
+        // The menu of the control under the pointer, else of the knob last touched, at its centre.
+        gui::CPoint pointer;
+        ParamID id = 0;
+        const double scale = getContentScale();
+        const auto device = [scale](int v) { return int(std::floor(v * scale + 0.5)); };
+        if (getPointer(pointer) && findParameterAt(device(pointer.x), device(pointer.y), id))
+            return contextMenu({device(pointer.x), device(pointer.y)});
+        const gui::CControl* knob = keyTarget();
+        if (knob == nullptr)
+            return false;
+        const gui::CRect& r = knob->getViewSize();
+        return contextMenu({device((r.left + r.right) / 2), device((r.top + r.bottom) / 2)});
+    }
     float step = 0.0f;
     switch (event.key) {
     case VirtualKey::Up: step = kKeyStep; break;
@@ -305,6 +319,14 @@ void CCorvexView::refresh()
         return;
     frame->invalidate();
     redrawFrame();
+}
+
+bool CCorvexView::contextMenu(gui::CPoint where)
+{
+    ParamID id = 0;
+    if (!frame || frame->getModal() != nullptr || !findParameterAt(where.x, where.y, id) || id == kButton1)
+        return false;
+    return m_pParameters->popupContextMenu(id, where.x, where.y);
 }
 
 bool CCorvexView::findParameterAt(int x, int y, ParamID& id) const

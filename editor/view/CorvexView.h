@@ -84,6 +84,8 @@ protected:
     // Up/Down and Page Up/Down turn the knob under the pointer, or the one last touched; Escape
     // closes the About box.
     bool handleKey(const gui::CKeyEvent& event) override;
+    // The host's menu for the knob or switch there (for MIDI learning and the like).
+    bool contextMenu(gui::CPoint where) override;
     // Files dropped on the speaker grille load as the cabinet's impulse response.
     bool isDropTarget(gui::CPoint where) const override;
     bool filesDropped(gui::CPoint where, const std::vector<std::string>& paths) override;

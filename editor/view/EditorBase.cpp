@@ -184,6 +184,13 @@ void CEditorBase::onWheel(const gui::CMouseEvent& deviceEvent, float distance)
     }
 }
 
+void CEditorBase::onContextMenu(const gui::CMouseEvent& deviceEvent)
+{
+    m_pointer = toLayout(deviceEvent).where;
+    m_bPointerInside = true;
+    contextMenu(deviceEvent.where);
+}
+
 gui::CMouseEvent CEditorBase::toLayout(gui::CMouseEvent event) const
 {
     if (frame)

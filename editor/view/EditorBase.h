@@ -77,6 +77,8 @@ public:
     void onMouseMoved(const gui::CMouseEvent& event);
     void onMouseUp(const gui::CMouseEvent& event);
     void onWheel(const gui::CMouseEvent& event, float distance);
+    // A right-click: the context menu of what lies at event.where (device pixels).
+    void onContextMenu(const gui::CMouseEvent& event);
     // The pointer left the window.
     void onMouseExited() { m_bPointerInside = false; }
     // Where the pointer last was over the window, if it is there now.
@@ -114,6 +116,8 @@ public:
 protected:
     // What the editor does with a key; true when it used it.
     virtual bool handleKey(const gui::CKeyEvent& /*event*/) { return false; }
+    // The context menu for what lies at `where` (device pixels); true when one was shown.
+    virtual bool contextMenu(gui::CPoint /*where*/) { return false; }
     // Whether the editor takes files dropped at `where`, and the drop itself (layout pixels).
     virtual bool isDropTarget(gui::CPoint /*where*/) const { return false; }
     virtual bool filesDropped(gui::CPoint /*where*/, const std::vector<std::string>& /*paths*/) { return false; }

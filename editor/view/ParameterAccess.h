@@ -20,6 +20,10 @@ public:
     virtual void beginEdit(ParamID id) = 0;
     virtual void performEdit(ParamID id, double value) = 0;
     virtual void endEdit(ParamID id) = 0;
+
+    // The host's context menu for the parameter `id` (a right-click or the menu key on its
+    // control), at (x, y) in the view's device pixels; false when the host offers none.
+    virtual bool popupContextMenu(ParamID /*id*/, int /*x*/, int /*y*/) { return false; }
 };
 
 } // namespace corvex

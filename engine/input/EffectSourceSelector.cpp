@@ -20,8 +20,7 @@ int CEffectSourceSelector::Process(const float* inL, const float* inR, float* ou
         return 0;
     if (n <= 0)
         return 1;
-    // A NaN selection counts as "on": the left input, like the default.
-    const float* afSource = Param(kInputSelection) == 0.0f ? inR : inL;
+    const float* afSource = Selected(inL, inR, Param(kInputSelection));
     // NaN would stick in recursive filter memories that nothing clears, and an infinite or huge
     // sample would overflow fixed-point sums or turn later filters non-finite. Each sample is
     // read before its outputs are written: the graph may hand the same memory in and out.

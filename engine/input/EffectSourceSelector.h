@@ -13,6 +13,13 @@ public:
     // fixed-point window sum.
     static constexpr float kInputCeiling = 1000.0f;
 
+    // The input the chain plays, which the tuner reads too. A NaN selection counts as "on": the
+    // left input, like the default.
+    static const float* Selected(const float* inL, const float* inR, float fSelection)
+    {
+        return fSelection == 0.0f ? inR : inL;
+    }
+
     int Reset() override;
     int Process(const float* inL, const float* inR, float* outL, float* outR, int n) override;
 };

@@ -52,7 +52,7 @@ std::vector<unsigned char> PresetState(const FactoryPreset& preset)
         for (int i = 0; i < kStateValueBytes; ++i)
             state.push_back(static_cast<unsigned char>((bits >> (8 * i)) & 0xFF));
     };
-    put(kStateMarker);
+    put(kPresetStateMarker);
     const auto values = PresetValues(preset);
     for (ParamID id = kFirstParam; id <= kLastParam; ++id)
         put(values[id]);

@@ -24,8 +24,8 @@ extern const FactoryPreset kFactoryPresets[kFactoryPresetCount];
 // Every parameter of a preset indexed by identifier, as the state stream holds them.
 std::array<float, kParamTableSize> PresetValues(const FactoryPreset& preset);
 
-// The preset as the 80-byte component state both formats' hosts store: a 1.0 marker, then
-// parameters 1 to 19 as little-endian floats.
+// The preset as the 80-byte component state both formats' hosts store: the kPresetStateMarker
+// (it keeps the IR that plays), then parameters 1 to 19 as little-endian floats.
 std::vector<unsigned char> PresetState(const FactoryPreset& preset);
 
 // The preset named `name` (any case), or null.

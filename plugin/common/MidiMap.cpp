@@ -12,6 +12,11 @@ constexpr std::uint8_t kStatusKindMask = 0xF0;
 constexpr std::uint8_t kChannelMask = 0x0F;
 constexpr std::uint8_t kControlChange = 0xB0;
 constexpr std::uint8_t kProgramChange = 0xC0;
+constexpr std::uint8_t kChannelPressure = 0xD0; // the other one-byte message
+constexpr std::uint8_t kStatusBit = 0x80;
+constexpr std::uint8_t kSysExStart = 0xF0;
+constexpr std::uint8_t kSysExEnd = 0xF7;
+constexpr std::uint8_t kFirstRealTime = 0xF8;
 
 } // namespace
 
@@ -100,6 +105,82 @@ MidiAction DecodeMidi(const MidiMessage& message, int channel)
         action.value = message.data1;
     }
     return action;
+}
+
+bool CMidiParser::Feed(std::uint8_t byte, MidiMessage& message)
+{
+    if (byte >= kFirstRealTime)
+        return false; // clock, active sensing and the like, even inside a message
+    if (byte & kStatusBit) {
+        m_bSysEx = byte == kSysExStart;
+        // System Common (and SysEx) cancel running status; its end byte belongs to no message.
+        m_status = byte < kSysExStart ? byte : 0;
+        m_count = 0;
+        return false;
+    }
+    if (m_bSysEx || m_status == 0)
+        return false;
+    m_data[m_count++] = byte;
+    const std::uint8_t kind = m_status & kStatusKindMask;
+    const int length = kind == kProgramChange || kind == kChannelPressure ? 1 : 2;
+    if (m_count < length)
+        return false;
+    m_count = 0;
+    message.status = m_status;
+    message.data1 = m_data[0];
+    message.data2 = length == 2 ? m_data[1] : 0;
+    return true;
+}
+
+MidiControllerMap MidiControllerMap::Default()
+{
+    MidiControllerMap map;
+    for (const MidiBinding& binding : kMidiMap)
+        map.params[binding.controller] = binding.id;
+    return map;
+}
+
+void MidiControllerMap::Bind(int controller, ParamID id, bool toggle)
+{
+    if (controller < 0 || controller >= kMidiControllerCount)
+        return;
+    params[controller] = id;
+    toggles[controller] = toggle && id != 0;
+}
+
+void MidiControllerMap::Forget(ParamID id)
+{
+    for (int c = 0; c < kMidiControllerCount; ++c)
+        if (params[c] == id)
+            Bind(c, 0);
+}
+
+int MidiControllerMap::ControllerOf(ParamID id) const
+{
+    for (int c = 0; c < kMidiControllerCount; ++c)
+        if (params[c] == id)
+            return c;
+    return -1;
+}
+
+std::vector<MidiBinding> MidiControllerMap::Bindings() const
+{
+    std::vector<MidiBinding> bindings;
+    for (int c = 0; c < kMidiControllerCount; ++c)
+        if (params[c] != 0)
+            bindings.push_back({c, params[c]});
+    return bindings;
+}
+
+bool MidiControllerMap::operator==(const MidiControllerMap& other) const
+{
+    return std::equal(std::begin(params), std::end(params), std::begin(other.params)) &&
+           std::equal(std::begin(toggles), std::end(toggles), std::begin(other.toggles));
+}
+
+bool IsMidiControllable(ParamID id)
+{
+    return (id >= kInputSelection && id <= kReverbLevel) || id == kBypass;
 }
 
 } // namespace corvex

@@ -63,4 +63,41 @@ struct MidiAction {
 };
 MidiAction DecodeMidi(const MidiMessage& message, int channel);
 
+// Turns a byte stream into channel messages: running status, System Exclusive (skipped whole),
+// System Common (ends running status) and real-time bytes (anywhere, ignored) as MIDI defines
+// them. No allocation: safe on an audio thread.
+class CMidiParser {
+public:
+    // True when `byte` completes a channel message, then in `message`.
+    bool Feed(std::uint8_t byte, MidiMessage& message);
+
+private:
+    std::uint8_t m_status = 0; // running status, 0 for none
+    std::uint8_t m_data[2] = {};
+    int m_count = 0;
+    bool m_bSysEx = false;
+};
+
+// Which parameter each controller reaches: the default map, changed by learning. A fixed table,
+// copied between threads by value.
+struct MidiControllerMap {
+    ParamID params[kMidiControllerCount] = {}; // 0: none
+    // A momentary footswitch (127 on each press, never 0) bound to a switch: each press toggles.
+    bool toggles[kMidiControllerCount] = {};
+
+    static MidiControllerMap Default();
+    // Binds `controller` alone to `id` (what it reached before is dropped).
+    void Bind(int controller, ParamID id, bool toggle = false);
+    // Unbinds every controller reaching `id`.
+    void Forget(ParamID id);
+    // The first controller reaching `id`, or -1.
+    int ControllerOf(ParamID id) const;
+    // The bound controllers in controller order, as FormatMidiMap takes them.
+    std::vector<MidiBinding> Bindings() const;
+    bool operator==(const MidiControllerMap& other) const;
+};
+
+// The parameters a controller may be bound to: the twelve user controls and Bypass.
+bool IsMidiControllable(ParamID id);
+
 } // namespace corvex

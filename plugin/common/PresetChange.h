@@ -44,6 +44,12 @@ public:
     // Asks for a change to the controls `values` (parameters 1 to 12); the last asked wins.
     void Request(const float* values);
     bool Pending() const { return m_bPending; }
+    // A parameter set alone after a change was asked for keeps its value through the change.
+    void KeepInPending(ParamID id, float value)
+    {
+        if (m_bPending && id >= kFirstParam && id <= kReverbLevel)
+            m_afPending[id - kFirstParam] = value;
+    }
     const float* PendingValues() const { return m_afPending; }
     // True while the outgoing chain sounds or a change waits: the core then runs every slice
     // through Process.

@@ -117,6 +117,7 @@ void CProcessorCore::SetParam(ParamID id, double value)
         m_afParamValues[id] = value >= kSwitchOnFrom ? 1.0f : 0.0f;
     else
         m_afParamValues[id] = value < 0.0 ? 0.0f : value > 1.0 ? 1.0f : float(value);
+    m_change.KeepInPending(id, m_afParamValues[id]);
 }
 
 void CProcessorCore::ChangePreset(const float* values)

@@ -60,7 +60,13 @@ public:
     // identifiers change nothing.
     void SetParam(ParamID id, double value);
     // Stores a value as it is (a restored state, already sanitised).
-    void SetParamExact(ParamID id, float value) { if (IsParameter(id)) m_afParamValues[id] = value; }
+    void SetParamExact(ParamID id, float value)
+    {
+        if (IsParameter(id)) {
+            m_afParamValues[id] = value;
+            m_change.KeepInPending(id, value);
+        }
+    }
 
     // Audio thread: changes parameters 1 to 12 to `values` as a preset change (CPresetChange):
     // crossfaded, the outgoing delay and reverb ringing on. A parameter set alone still acts at

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -108,6 +109,7 @@ CCorvexLv2* CCorvexLv2::Create(double sampleRate, const LV2_Feature* const* feat
     u.atomChunk = urid(LV2_ATOM__Chunk);
     u.atomVector = urid(LV2_ATOM__Vector);
     u.atomUrid = urid(LV2_ATOM__URID);
+    u.atomBool = urid(LV2_ATOM__Bool);
     u.timePosition = urid(LV2_TIME__Position);
     u.timeBeatsPerMinute = urid(LV2_TIME__beatsPerMinute);
     u.patchSet = urid(LV2_PATCH__Set);
@@ -115,9 +117,12 @@ CCorvexLv2* CCorvexLv2::Create(double sampleRate, const LV2_Feature* const* feat
     u.patchProperty = urid(LV2_PATCH__property);
     u.patchValue = urid(LV2_PATCH__value);
     u.impulse = urid(kImpulseUri);
+    u.notice = urid(kNoticeUri);
+    u.impulseName = urid(kImpulseNameUri);
     u.impulseError = urid(kImpulseErrorUri);
     u.controls = urid(kControlsUri);
     u.impulseState = urid(kImpulseStateUri);
+    u.controlsOnly = urid(kControlsOnlyUri);
     return plugin;
 }
 
@@ -213,9 +218,11 @@ void CCorvexLv2::ReadPatch(const unsigned char* bytes, std::size_t body, std::si
         }
     }
     if (!set) {
-        // No property asks for all of them.
-        if (property == 0 || property == m_uris.impulse)
-            m_bSendImpulse = true;
+        // No property asks for all of them; the UI asks this way too.
+        if (property == 0 || property == m_uris.impulse) {
+            m_bSendPath = m_acPath[0] != '\0';
+            m_bSendName = true;
+        }
         return;
     }
     if (property != m_uris.impulse || value == 0)
@@ -269,13 +276,15 @@ void CCorvexLv2::Apply(ImpulseChange* change)
     if (!change->error.empty()) {
         CopyText(m_acError, change->error.data(), change->error.size());
         m_bSendError = true;
-    } else if (change->generation > m_iInstalledGeneration) {
+    } else if (!change->keep && change->generation > m_iInstalledGeneration) {
         m_iInstalledGeneration = change->generation;
         // The core owns it from here (built-in to built-in is no change at all).
         if (CCabinetImpulse* replaced = m_core.ExchangeImpulse(change->impulse.release()))
             Dispose(WorkKind::FreeImpulse, replaced);
-        CopyText(m_acLabel, change->label.data(), change->label.size());
-        m_bSendImpulse = true;
+        CopyText(m_acPath, change->path.data(), change->path.size());
+        CopyText(m_acName, change->name.data(), change->name.size());
+        m_bSendPath = m_acPath[0] != '\0';
+        m_bSendName = true;
     }
     Dispose(WorkKind::FreeChange, change);
 }
@@ -309,44 +318,50 @@ void CCorvexLv2::WriteNotifications()
     LV2_Atom_Forge_Frame sequence;
     if (!lv2_atom_forge_sequence_head(&m_forge, &sequence, 0))
         return;
-    // An event with a patch:Set of `key` around a value of valueSize bytes, if it fits whole;
-    // what does not fit waits for a later run.
-    const auto beginSet = [this](LV2_Atom_Forge_Frame& frame, LV2_URID key, std::size_t valueSize) {
+    // An event with an object of otype around key and a value of valueSize bytes, if it fits
+    // whole: a patch:Set of the property key, or a notice carrying key itself. What does not fit
+    // waits for a later run.
+    const auto begin = [this](LV2_Atom_Forge_Frame& frame, LV2_URID otype, LV2_URID key, std::size_t valueSize) {
         const std::size_t needed = sizeof(LV2_Atom_Event) + sizeof(LV2_Atom_Object) +
                                    2 * sizeof(LV2_Atom_Property_Body) + Padded(sizeof(LV2_URID)) +
                                    Padded(valueSize);
         if (m_forge.offset + needed > m_forge.size)
             return false;
         lv2_atom_forge_frame_time(&m_forge, 0);
-        lv2_atom_forge_object(&m_forge, &frame, 0, m_uris.patchSet);
-        lv2_atom_forge_key(&m_forge, m_uris.patchProperty);
-        lv2_atom_forge_urid(&m_forge, key);
-        lv2_atom_forge_key(&m_forge, m_uris.patchValue);
+        lv2_atom_forge_object(&m_forge, &frame, 0, otype);
+        if (otype == m_uris.patchSet) {
+            lv2_atom_forge_key(&m_forge, m_uris.patchProperty);
+            lv2_atom_forge_urid(&m_forge, key);
+            lv2_atom_forge_key(&m_forge, m_uris.patchValue);
+        } else
+            lv2_atom_forge_key(&m_forge, key);
         return true;
     };
     LV2_Atom_Forge_Frame frame;
-    if (m_bSendImpulse) {
-        const std::size_t length = std::strlen(m_acLabel);
-        if (beginSet(frame, m_uris.impulse, length + 1)) {
-            lv2_atom_forge_path(&m_forge, m_acLabel, std::uint32_t(length));
-            lv2_atom_forge_pop(&m_forge, &frame);
-            m_bSendImpulse = false;
-        }
-    }
-    if (m_bSendError) {
-        const std::size_t length = std::strlen(m_acError);
-        if (beginSet(frame, m_uris.impulseError, length + 1)) {
-            lv2_atom_forge_string(&m_forge, m_acError, std::uint32_t(length));
-            lv2_atom_forge_pop(&m_forge, &frame);
-            m_bSendError = false;
-        }
-    }
+    // Text sent as a path (to the host) or a string (to the UI); false when it waits.
+    const auto sendText = [&](LV2_URID otype, LV2_URID key, const char* text) {
+        const std::size_t length = std::strlen(text);
+        if (!begin(frame, otype, key, length + 1))
+            return false;
+        if (otype == m_uris.patchSet)
+            lv2_atom_forge_path(&m_forge, text, std::uint32_t(length));
+        else
+            lv2_atom_forge_string(&m_forge, text, std::uint32_t(length));
+        lv2_atom_forge_pop(&m_forge, &frame);
+        return true;
+    };
+    if (m_bSendPath && sendText(m_uris.patchSet, m_uris.impulse, m_acPath))
+        m_bSendPath = false;
+    if (m_bSendName && sendText(m_uris.notice, m_uris.impulseName, m_acName))
+        m_bSendName = false;
+    if (m_bSendError && sendText(m_uris.notice, m_uris.impulseError, m_acError))
+        m_bSendError = false;
     if (m_bSendControls) {
         constexpr std::uint32_t kCount = kPortEnabled - kPortFirstParam;
         float values[kCount];
         for (std::uint32_t i = 0; i < kCount; ++i)
             values[i] = m_core.Param(kPorts[kPortFirstParam + i].id);
-        if (beginSet(frame, m_uris.controls, sizeof(LV2_Atom_Vector_Body) + sizeof values)) {
+        if (begin(frame, m_uris.notice, m_uris.controls, sizeof(LV2_Atom_Vector_Body) + sizeof values)) {
             lv2_atom_forge_vector(&m_forge, sizeof(float), m_uris.atomFloat, kCount, values);
             lv2_atom_forge_pop(&m_forge, &frame);
             m_bSendControls = false;
@@ -362,7 +377,10 @@ void CCorvexLv2::Run(std::uint32_t samples)
         Dispose(WorkKind::FreeImpulse, retired);
     if (ImpulseChange* restored = m_pRestored.exchange(nullptr, std::memory_order_acquire)) {
         Apply(restored);
-        m_bSendControls = true; // the host has set the restored values by now
+        // The host has set the restored values by now; the UI hears them and the IR's name
+        // unasked, since some hosts pass it nothing and drop what it asks.
+        m_bSendControls = true;
+        m_bSendName = true;
     }
     SendDisposals();
     ReadEvents();
@@ -421,8 +439,12 @@ LV2_Worker_Status CCorvexLv2::Work(LV2_Worker_Respond_Function respond, LV2_Work
             else if (!(change->impulse = PrepareImpulse(*source, m_dSampleRate))) {
                 change->error = "not enough memory for '" + source->name + "'";
                 source = nullptr;
-            } else
-                change->label = path;
+            } else {
+                change->name = source->name;
+                // Only a file hosts can read again is reported back to them.
+                if (std::filesystem::path(path).is_absolute())
+                    change->path = path;
+            }
         }
         if (change->error.empty())
             MakeCurrent(std::move(source), *change);
@@ -479,7 +501,8 @@ LV2_State_Status CCorvexLv2::Restore(LV2_State_Retrieve_Function retrieve, LV2_S
     std::unique_ptr<ImpulseChange> change;
     try {
         change = std::make_unique<ImpulseChange>();
-        // No section: the built-in cabinet, as every state from before user IRs.
+        // No section: the built-in cabinet, as every state from before user IRs, unless the
+        // state says it holds the controls only.
         std::shared_ptr<ImpulseSource> source;
         if (data != nullptr) {
             source = std::make_shared<ImpulseSource>();
@@ -492,10 +515,17 @@ LV2_State_Status CCorvexLv2::Restore(LV2_State_Retrieve_Function retrieve, LV2_S
                 change->error = "not enough memory for '" + source->name + "'";
                 status = LV2_STATE_ERR_NO_SPACE;
             } else
-                change->label = source->name;
+                change->name = source->name;
+        } else {
+            // A factory preset sets the controls only: the IR that plays stays.
+            std::size_t markerSize = 0;
+            std::uint32_t markerType = 0;
+            const void* marker = retrieve(handle, m_uris.controlsOnly, &markerSize, &markerType, &flags);
+            change->keep = marker != nullptr && markerType == m_uris.atomBool && markerSize >= sizeof(std::int32_t) &&
+                           ReadAt<std::int32_t>(static_cast<const unsigned char*>(marker), 0) != 0;
         }
         // Refused whole: the cabinet and what a save writes stay; the UI learns why.
-        if (status == LV2_STATE_SUCCESS)
+        if (status == LV2_STATE_SUCCESS && !change->keep)
             MakeCurrent(std::move(source), *change);
     }
     catch (...) {

@@ -58,9 +58,11 @@ private:
     // A change of cabinet made off the audio thread, applied on it, freed off it again.
     struct ImpulseChange {
         std::unique_ptr<CCabinetImpulse> impulse; // null: the built-in cabinet
-        std::string label;                        // the path loaded or the name restored; empty: built-in
+        std::string path;                         // the absolute file loaded; empty: restored or built-in
+        std::string name;                         // what the UI shows; empty: built-in
         std::string error;                        // a refusal: nothing changes
         std::uint64_t generation = 0;             // newer changes win over late older ones
+        bool keep = false;                        // a controls-only restore: the IR stays
     };
     enum class WorkKind : std::uint32_t { Load, Clear, FreeImpulse, FreeChange };
     struct WorkRequest {
@@ -97,8 +99,9 @@ private:
         LV2_URID atomBlank, atomObject, atomFloat, atomDouble, atomInt, atomLong, atomPath, atomString,
             atomChunk, atomVector, atomUrid;
         LV2_URID timePosition, timeBeatsPerMinute;
+        LV2_URID atomBool;
         LV2_URID patchSet, patchGet, patchProperty, patchValue;
-        LV2_URID impulse, impulseError, controls, impulseState;
+        LV2_URID impulse, notice, impulseName, impulseError, controls, impulseState, controlsOnly;
     } m_uris{};
 
     // What a save writes, and its generation: guarded by m_sourceMutex, never touched by run().
@@ -113,9 +116,11 @@ private:
     Disposal m_aDisposals[kDisposalSlots] = {};
     int m_iDisposals = 0;
     unsigned char m_aucRequest[sizeof(WorkRequest) + kMaxText] = {};
-    char m_acLabel[kMaxText + 1] = {};
+    char m_acPath[kMaxText + 1] = {};
+    char m_acName[kMaxText + 1] = {};
     char m_acError[kMaxText + 1] = {};
-    bool m_bSendImpulse = false;
+    bool m_bSendPath = false;
+    bool m_bSendName = false;
     bool m_bSendError = false;
     bool m_bSendControls = false;
 };

@@ -2,7 +2,8 @@
 // host's ui:parent window. Its parameters go through CLv2ParameterAccess (port_event in,
 // write_function out); its X11 window and 50 ms timer run from the host's idle calls through
 // CIdleHostWindow, and its size requests go to ui:resize. Its cabinet IR choices go to the
-// plug-in as patch messages (CLv2ImpulseAccess); what the plug-in holds comes back on its notify port.
+// plug-in as patch messages (CLv2ImpulseAccess); what the plug-in holds comes back on its notify port
+// as notices of its own.
 
 #include "CorvexView.h"
 #include "ImpulseAccess.h"
@@ -216,8 +217,8 @@ private:
     std::unique_ptr<CCorvexView> m_pView;
     std::string m_sImpulseName;
     struct {
-        LV2_URID eventTransfer, atomObject, atomBlank, atomUrid, atomPath, atomString, atomFloat, atomVector;
-        LV2_URID patchSet, patchProperty, patchValue, impulse, impulseError, controls;
+        LV2_URID eventTransfer, atomObject, atomBlank, atomString, atomFloat, atomVector;
+        LV2_URID notice, impulseName, impulseError, controls;
     } m_uris{};
 };
 
@@ -256,15 +257,11 @@ CCorvexLv2Ui* CCorvexLv2Ui::Create(LV2UI_Write_Function write, LV2UI_Controller 
             u.eventTransfer = urid(LV2_ATOM__eventTransfer);
             u.atomObject = urid(LV2_ATOM__Object);
             u.atomBlank = urid(LV2_ATOM__Blank);
-            u.atomUrid = urid(LV2_ATOM__URID);
-            u.atomPath = urid(LV2_ATOM__Path);
             u.atomString = urid(LV2_ATOM__String);
             u.atomFloat = urid(LV2_ATOM__Float);
             u.atomVector = urid(LV2_ATOM__Vector);
-            u.patchSet = urid(LV2_PATCH__Set);
-            u.patchProperty = urid(LV2_PATCH__property);
-            u.patchValue = urid(LV2_PATCH__value);
-            u.impulse = urid(kImpulseUri);
+            u.notice = urid(kNoticeUri);
+            u.impulseName = urid(kImpulseNameUri);
             u.impulseError = urid(kImpulseErrorUri);
             u.controls = urid(kControlsUri);
         }
@@ -275,7 +272,9 @@ CCorvexLv2Ui* CCorvexLv2Ui::Create(LV2UI_Write_Function write, LV2UI_Controller 
     if (!ui->m_pView->attach(parent, kPlatformTypeX11, &ui->m_hostWindow))
         return nullptr;
     *widget = reinterpret_cast<LV2UI_Widget>(ui->m_pView->getNativeWindow());
-    if (ui->m_pImpulse) // the answer names the IR the plug-in holds
+    // The answer names the IR the plug-in holds (some hosts drop the question: the plug-in also
+    // sends the name after every restore).
+    if (ui->m_pImpulse)
         ui->m_pImpulse->requestCurrent();
     return ui.release();
 }
@@ -303,38 +302,35 @@ void CCorvexLv2Ui::PortEvent(std::uint32_t port, std::uint32_t size, std::uint32
     m_pView->update(info.id, value);
 }
 
-// A patch:Set from the plug-in's notify port: the IR it holds, a refusal, or restored values.
+// A notice from the plug-in's notify port: the IR's name, a refusal, or restored values. Its
+// patch:Sets are for the host.
 void CCorvexLv2Ui::Notification(const LV2_Atom* atom)
 {
     if (atom->type != m_uris.atomObject && atom->type != m_uris.atomBlank)
         return;
     const auto* object = reinterpret_cast<const LV2_Atom_Object*>(atom);
-    if (object->body.otype != m_uris.patchSet)
+    if (object->body.otype != m_uris.notice)
         return;
-    const LV2_Atom* property = nullptr;
-    const LV2_Atom* value = nullptr;
-    lv2_atom_object_get(object, m_uris.patchProperty, &property, m_uris.patchValue, &value, 0);
-    if (property == nullptr || value == nullptr || property->type != m_uris.atomUrid ||
-        property->size < sizeof(LV2_URID))
-        return;
-    const LV2_URID key = reinterpret_cast<const LV2_Atom_URID*>(property)->body;
+    const LV2_Atom* name = nullptr;
+    const LV2_Atom* error = nullptr;
+    const LV2_Atom* controls = nullptr;
+    lv2_atom_object_get(object, m_uris.impulseName, &name, m_uris.impulseError, &error, m_uris.controls, &controls, 0);
     const auto text = [](const LV2_Atom* string) {
         const char* body = static_cast<const char*>(LV2_ATOM_BODY_CONST(string));
         return std::string(body, strnlen(body, string->size));
     };
-    if (key == m_uris.impulse && value->type == m_uris.atomPath) {
-        const std::string path = text(value);
-        m_sImpulseName = path.substr(path.find_last_of('/') + 1); // a path's file name, or a name as it is
+    if (name != nullptr && name->type == m_uris.atomString) {
+        m_sImpulseName = text(name);
         m_pView->showImpulse(m_sImpulseName, std::string());
-    } else if (key == m_uris.impulseError && value->type == m_uris.atomString) {
-        m_pView->showImpulse(m_sImpulseName, text(value));
-    } else if (key == m_uris.controls && value->type == m_uris.atomVector &&
-               value->size >= sizeof(LV2_Atom_Vector_Body)) {
-        const auto* vector = reinterpret_cast<const LV2_Atom_Vector*>(value);
+    } else if (error != nullptr && error->type == m_uris.atomString) {
+        m_pView->showImpulse(m_sImpulseName, text(error));
+    } else if (controls != nullptr && controls->type == m_uris.atomVector &&
+               controls->size >= sizeof(LV2_Atom_Vector_Body)) {
+        const auto* vector = reinterpret_cast<const LV2_Atom_Vector*>(controls);
         if (vector->body.child_type != m_uris.atomFloat || vector->body.child_size != sizeof(float))
             return;
         const auto* values = reinterpret_cast<const float*>(&vector->body + 1);
-        const std::uint32_t count = (value->size - sizeof(LV2_Atom_Vector_Body)) / sizeof(float);
+        const std::uint32_t count = (controls->size - sizeof(LV2_Atom_Vector_Body)) / sizeof(float);
         for (std::uint32_t i = 0; i < count && kPortFirstParam + i < kPortEnabled; ++i) {
             const ParamID id = kPorts[kPortFirstParam + i].id;
             m_pParameters->setFromHost(id, values[i]);

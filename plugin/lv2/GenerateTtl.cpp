@@ -29,6 +29,7 @@ const char* const kPrefixes = R"(@prefix atom:  <http://lv2plug.in/ns/ext/atom#>
 @prefix opts:  <http://lv2plug.in/ns/ext/options#> .
 @prefix patch: <http://lv2plug.in/ns/ext/patch#> .
 @prefix pset:  <http://lv2plug.in/ns/ext/presets#> .
+@prefix rdf:   <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .
 @prefix rdfs:  <http://www.w3.org/2000/01/rdf-schema#> .
 @prefix rsz:   <http://lv2plug.in/ns/ext/resize-port#> .
 @prefix state: <http://lv2plug.in/ns/ext/state#> .
@@ -150,7 +151,9 @@ std::string PluginTtl()
            "work:schedule , state:threadSafeRestore ;\n"
         << "    opts:supportedOption bufsz:maxBlockLength ;\n"
         << "    lv2:extensionData work:interface , state:interface ;\n"
+        // Hosts accept patch:Set on the notify port only of the properties declared here.
         << "    patch:writable <" << kImpulseUri << "> ;\n"
+        << "    patch:readable <" << kImpulseUri << "> ;\n"
 #ifdef CORVEX_LV2_WITH_UI
         << "    ui:ui <" << kUiUri << "> ;\n"
 #endif
@@ -168,6 +171,12 @@ std::string PluginTtl()
         << "    rdfs:comment \"An impulse response file replacing the built-in cabinet; an empty path brings it "
            "back.\" ;\n"
         << "    rdfs:range atom:Path .\n";
+    // What the factory presets carry besides their ports.
+    out << "\n<" << kControlsOnlyUri << ">\n"
+        << "    a rdf:Property ;\n"
+        << "    rdfs:label \"Controls only\" ;\n"
+        << "    rdfs:comment \"True in a state that sets the controls and keeps the cabinet IR that plays.\" ;\n"
+        << "    rdfs:range atom:Bool .\n";
 #ifdef CORVEX_LV2_WITH_UI
     // The editor: embedded in the host's window, its timer driven by the host's idle calls.
     out << "\n<" << kUiUri << ">\n"
@@ -206,7 +215,8 @@ std::string PresetsTtl()
                 << "        pset:value " << FloatLiteral(preset.values[kPorts[index].id - kFirstParam]) << "\n    ]";
             first = false;
         }
-        out << " .\n\n";
+        // Without an IR section this keeps the IR that plays, as the live preset change does.
+        out << " ;\n    state:state [\n        <" << kControlsOnlyUri << "> true\n    ] .\n\n";
     }
     return out.str();
 }

@@ -12,16 +12,26 @@ inline constexpr const char* kUiUri = "https://corvex.example.org/lv2/corvex#ui"
 inline constexpr const char* kBinaryName = "corvex.so";
 inline constexpr const char* kUiBinaryName = "corvex_ui.so";
 
-// The user cabinet IR as a patch:writable property (an atom:Path; an empty path is the built-in
-// cabinet). The plug-in answers patch:Set and patch:Get of it on its notify port with the path it
-// loaded, or with the name a restored state carried.
+// The user cabinet IR as a patch:writable and patch:readable property (an atom:Path; an empty
+// path is the built-in cabinet). The plug-in answers patch:Set and patch:Get of it on its notify
+// port with the absolute path it loaded, and with nothing when no such file is behind what plays
+// (a restored IR, the built-in cabinet): a name or an empty path would send hosts to files that are
+// not there.
 inline constexpr const char* kImpulseUri = "https://corvex.example.org/lv2/corvex#impulse";
-// Why the last IR was refused (atom:String), sent on the notify port as a patch:Set of this.
+// News for the UI alone, on the notify port as an atom:Object of this type (not a patch:Set, which
+// hosts check against the declared properties), holding one of the three keys below.
+inline constexpr const char* kNoticeUri = "https://corvex.example.org/lv2/corvex#Notice";
+// The name of the IR that plays (atom:String; empty: the built-in cabinet), after every change,
+// restore and patch:Get, so the UI shows it even where the host drops the UI's own requests.
+inline constexpr const char* kImpulseNameUri = "https://corvex.example.org/lv2/corvex#impulseName";
+// Why the last IR was refused (atom:String).
 inline constexpr const char* kImpulseErrorUri = "https://corvex.example.org/lv2/corvex#impulseError";
 // After a state or preset restore, the parameter ports' values (an atom:Vector of atom:Float in
-// port order from kPortFirstParam), sent on the notify port as a patch:Set of this: some hosts
-// tell the UI nothing when they set ports from a preset.
+// port order from kPortFirstParam): some hosts tell the UI nothing when they set ports from a preset.
 inline constexpr const char* kControlsUri = "https://corvex.example.org/lv2/corvex#controls";
+// A state property (atom:Bool) the factory presets carry: a state with it and without an IR
+// section sets the controls and keeps the IR that plays; one without either is the built-in cabinet.
+inline constexpr const char* kControlsOnlyUri = "https://corvex.example.org/lv2/corvex#controlsOnly";
 // The state key of the IR itself: its section bytes (the samples, not a path) as an atom:Chunk.
 inline constexpr const char* kImpulseStateUri = "https://corvex.example.org/lv2/corvex#impulseSection";
 // Room the hosts give each atom port: a patch:Set carrying a full-length path or refusal fits.
@@ -34,7 +44,7 @@ enum class PortKind {
     ControlIn,  // a user parameter
     Enabled,    // the host's bypass, lv2:enabled: 1 processes, 0 passes the input through
     ControlOut, // a meter or LED the chain writes
-    Notify,     // atom sequence to the UI: the IR held, refusals, restored control values
+    Notify,     // atom sequence: the IR's path to the host; its name, refusals, restored controls to the UI
 };
 
 struct PortInfo {

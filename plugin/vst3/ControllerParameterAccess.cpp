@@ -1,6 +1,7 @@
 #include "ControllerParameterAccess.h"
 
 #include "corvexcontroller.h"
+#include "pluginterfaces/vst/ivstcontextmenu.h"
 
 namespace corvex {
 
@@ -35,6 +36,22 @@ void CControllerParameterAccess::endEdit(ParamID id)
 {
     if (m_pController != nullptr)
         m_pController->endEdit(id);
+}
+
+bool CControllerParameterAccess::popupContextMenu(ParamID id, int x, int y)
+{
+    if (m_pController == nullptr || m_pView == nullptr)
+        return false;
+    Steinberg::FUnknownPtr<Steinberg::Vst::IComponentHandler3> handler(m_pController->getComponentHandler());
+    if (!handler)
+        return false;
+    Steinberg::Vst::ParamID paramId = id;
+    Steinberg::Vst::IContextMenu* menu = handler->createContextMenu(m_pView, &paramId);
+    if (menu == nullptr)
+        return false;
+    const bool shown = menu->popup(x, y) == Steinberg::kResultOk;
+    menu->release();
+    return shown;
 }
 
 } // namespace corvex

@@ -126,6 +126,7 @@ class CRunLoopHandler {};
 CorvexEditorView::CorvexEditorView(Vst::EditController* controller)
     : CorvexEditorView(controller, std::make_unique<CControllerParameterAccess>(controller))
 {
+    static_cast<CControllerParameterAccess&>(getParameterAccess()).setView(this);
 }
 
 CorvexEditorView::CorvexEditorView(std::unique_ptr<CParameterAccess> parameters)

@@ -341,10 +341,13 @@ tresult PLUGIN_API Corvex::setState(IBStream* state)
 {
     StateValues values{};
     std::shared_ptr<const ImpulseSource> impulse;
-    if (!ReadComponentState(state, values, impulse))
+    bool keepImpulse = false;
+    if (!ReadComponentState(state, values, impulse, keepImpulse))
         return kResultFalse;
-    // A state without an IR section is one of the built-in cabinet.
-    m_impulses.Load(std::move(impulse));
+    // A project's state without an IR section is one of the built-in cabinet; a preset's keeps
+    // the IR that plays.
+    if (!keepImpulse)
+        m_impulses.Load(std::move(impulse));
     for (ParamID id = kFirstParam; id <= kLastParam; ++id)
         m_afPendingState[id].store(SanitiseValue(values[id], kParamInfos[id].defaultValue),
                                    std::memory_order_relaxed);

@@ -92,11 +92,12 @@ tresult PLUGIN_API CorvexController::setComponentState(IBStream* state)
     // Refused whole as the processor refuses it; the IR's name comes from its section.
     StateValues values{};
     std::shared_ptr<const ImpulseSource> impulse;
-    if (!ReadComponentState(state, values, impulse))
+    bool keepImpulse = false;
+    if (!ReadComponentState(state, values, impulse, keepImpulse))
         return kResultFalse;
     const tresult result = ApplyValues(values);
     const std::string name = impulse ? impulse->name : std::string();
-    if (name != m_sImpulseName)
+    if (!keepImpulse && name != m_sImpulseName)
         ShowImpulse(name, {});
     return result;
 }

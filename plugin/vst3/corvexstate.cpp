@@ -54,18 +54,20 @@ bool ReadFully(IBStream* stream, std::uint8_t* data, std::size_t size)
 
 } // namespace
 
-bool ReadState(IBStream* stream, StateValues& values)
+bool ReadState(IBStream* stream, StateValues& values, float* marker)
 {
     if (!stream)
         return false;
-    float marker = 0.0f;
-    if (!ReadFloat(stream, marker))
+    float readMarker = 0.0f;
+    if (!ReadFloat(stream, readMarker))
         return false;
     StateValues read{};
     for (ParamID id = kFirstParam; id <= kLastParam; ++id)
         if (!ReadFloat(stream, read[id]))
             return false;
     values = read;
+    if (marker)
+        *marker = readMarker;
     return true;
 }
 
@@ -111,11 +113,13 @@ bool ReadStateTail(IBStream* stream, std::vector<std::uint8_t>& tail)
     }
 }
 
-bool ReadComponentState(IBStream* stream, StateValues& values, std::shared_ptr<const ImpulseSource>& impulse)
+bool ReadComponentState(IBStream* stream, StateValues& values, std::shared_ptr<const ImpulseSource>& impulse,
+                        bool& keepImpulse)
 {
     StateValues read{};
+    float marker = 0.0f;
     std::vector<std::uint8_t> tail;
-    if (!ReadState(stream, read) || !ReadStateTail(stream, tail))
+    if (!ReadState(stream, read, &marker) || !ReadStateTail(stream, tail))
         return false;
     std::shared_ptr<ImpulseSource> decoded;
     if (!tail.empty()) {
@@ -125,6 +129,7 @@ bool ReadComponentState(IBStream* stream, StateValues& values, std::shared_ptr<c
             return false;
     }
     values = read;
+    keepImpulse = tail.empty() && marker == kPresetStateMarker;
     impulse = std::move(decoded);
     return true;
 }

@@ -22,9 +22,9 @@ constexpr std::size_t kMaxStateTail =
     std::size_t(kImpulseMaxChannels) * std::size_t(kImpulseMaxSeconds * kImpulseMaxRate) * 4 + kImpulseMaxNameBytes +
     4096;
 
-// Reads a whole state. True only when every read succeeded and delivered all its bytes; the
-// marker's value is not examined. values is written only on success.
-bool ReadState(Steinberg::IBStream* stream, StateValues& values);
+// Reads a whole state. True only when every read succeeded and delivered all its bytes; any
+// marker is accepted (and given in marker). values is written only on success.
+bool ReadState(Steinberg::IBStream* stream, StateValues& values, float* marker = nullptr);
 
 // Writes the marker and parameters 1 to 19; false at the first write that fails or falls short.
 bool WriteState(Steinberg::IBStream* stream, const StateValues& values);
@@ -34,10 +34,11 @@ bool WriteState(Steinberg::IBStream* stream, const StateValues& values);
 bool ReadStateTail(Steinberg::IBStream* stream, std::vector<std::uint8_t>& tail);
 
 // A component state whole: the values, then the IR its section carries (nullptr when it has
-// none: the built-in cabinet). False, with nothing written, when the values cannot be read or the
-// section is damaged or oversized.
+// none: the built-in cabinet), or keepImpulse for a controls-only state (kPresetStateMarker)
+// without a section: the IR that plays stays. False, with nothing written, when the values cannot
+// be read or the section is damaged or oversized.
 bool ReadComponentState(Steinberg::IBStream* stream, StateValues& values,
-                        std::shared_ptr<const ImpulseSource>& impulse);
+                        std::shared_ptr<const ImpulseSource>& impulse, bool& keepImpulse);
 
 // Writes bytes whole; false when a write fails or falls short.
 bool WriteBytes(Steinberg::IBStream* stream, const std::vector<std::uint8_t>& bytes);

@@ -59,15 +59,38 @@ Window FindCorvexWindow(Display* display)
     return found;
 }
 
-void Click(Display* display, Window window, int x, int y)
+void Click(Display* display, Window window, int x, int y, unsigned button = 1)
 {
     int rootX = 0, rootY = 0;
     Window child = 0;
     XTranslateCoordinates(display, window, DefaultRootWindow(display), x, y, &rootX, &rootY, &child);
     XTestFakeMotionEvent(display, -1, rootX, rootY, CurrentTime);
-    XTestFakeButtonEvent(display, 1, True, CurrentTime);
-    XTestFakeButtonEvent(display, 1, False, CurrentTime);
+    XTestFakeButtonEvent(display, button, True, CurrentTime);
+    XTestFakeButtonEvent(display, button, False, CurrentTime);
     XFlush(display);
+}
+
+// A popup menu on the screen (a mapped override-redirect top-level window), or 0.
+Window FindMenu(Display* display)
+{
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    Window found = 0;
+    // A window listed may be gone by the time it is looked at.
+    XSync(display, False);
+    const auto previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) {
+        for (unsigned i = 0; i < count; ++i) {
+            XWindowAttributes attributes{};
+            if (XGetWindowAttributes(display, children[i], &attributes) && attributes.override_redirect &&
+                attributes.map_state == IsViewable)
+                found = children[i];
+        }
+        XFree(children);
+    }
+    XSync(display, False);
+    XSetErrorHandler(previous);
+    return found;
 }
 
 // What a window manager sends when the user clicks the close button.
@@ -188,6 +211,70 @@ TEST(LiveGui, WindowFootswitchAndClose)
     EXPECT_EQ(state[kDistortionOnOff], 0.0f);
     EXPECT_EQ(state[1], 1.0f);
     XCloseDisplay(display);
+}
+
+// MIDI learning in the window: the host's menu on a control (right-click), "Learn MIDI", a
+// controller moved; a footswitch that sends 127 on every press toggles; "Forget MIDI". What is
+// learned is saved as it is made and is the map of the next start.
+TEST(LiveGui, LearningThroughTheContextMenu)
+{
+    constexpr int kMenuRow = 20; // the menu's rows: Learn MIDI, then Forget MIDI
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr) << "no X server (run it on a virtual X server: tests/support/xvfb-run.sh)";
+    ScratchDir dir;
+    MidiSender pedal;
+    ASSERT_TRUE(pedal.Ok());
+    Child corvex({CorvexExe(), "--midi-in", MidiSender::kPort}, CorvexEnvironment(dir.Path()), dir.Path());
+    ASSERT_TRUE(corvex.WaitForOutput("corvex: playing through", 20s)) << corvex.Err();
+    Window window = 0;
+    ASSERT_TRUE(WaitUntil([&] { return (window = FindCorvexWindow(display)) != 0; }, 20s));
+    const auto saved = [&] { return StateFloats(render_test::ReadBytes(dir / "corvex" / "last.state")); };
+    const auto settings = [&] { return ReadText(dir / "corvex" / "audio.conf"); };
+    // The editor takes the pointer once its window inside ours is shown.
+    ASSERT_TRUE(WaitUntil([&] {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        XWindowAttributes attributes{};
+        const bool shown = XQueryTree(display, window, &root, &parent, &children, &count) && count > 0 &&
+                           XGetWindowAttributes(display, children[0], &attributes) && attributes.map_state == IsViewable;
+        if (children)
+            XFree(children);
+        return shown;
+    }, 20s));
+    const auto menuItem = [&](int x, int y, int row) {
+        Window menu = 0;
+        Click(display, window, x, y, 3);
+        ASSERT_TRUE(WaitUntil([&] { return (menu = FindMenu(display)) != 0; }, 20s));
+        Click(display, menu, 10, kMenuRow * row + kMenuRow / 2);
+        EXPECT_TRUE(WaitUntil([&] { return FindMenu(display) == 0; }, 20s));
+    };
+
+    menuItem(kDistortionLevelX, kDistortionLevelY, 0);
+    ASSERT_TRUE(pedal.Send({{0xB0, 40, 10}}, 10s));
+    EXPECT_TRUE(WaitUntil([&] { return settings().find("cc 40 = 5\n") != std::string::npos; }, 20s)) << settings();
+    EXPECT_TRUE(WaitUntil([&] { return saved().size() == 20 && saved()[kDistortionLevel] == 10.0f / 127; }, 20s));
+    EXPECT_NE(settings().find("cc 24 = none\n"), std::string::npos) << "the level's default controller let go";
+
+    menuItem(kDistortionX, kDistortionY, 0);
+    ASSERT_TRUE(pedal.Send({{0xB0, 41, 127}}, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return settings().find("cc 41 = 4\n") != std::string::npos; }, 20s)) << settings();
+    ASSERT_TRUE(pedal.Send({{0xB0, 41, 127}}, 10s));
+    EXPECT_TRUE(WaitUntil([&] { return settings().find("cc 41 = 4 toggle\n") != std::string::npos; }, 20s)) << settings();
+    EXPECT_TRUE(WaitUntil([&] { return saved().size() == 20 && saved()[kDistortionOnOff] == 0.0f; }, 20s));
+    ASSERT_TRUE(pedal.Send({{0xB0, 41, 127}}, 10s));
+    EXPECT_TRUE(WaitUntil([&] { return saved().size() == 20 && saved()[kDistortionOnOff] == 1.0f; }, 20s));
+
+    menuItem(kDistortionX, kDistortionY, 1);
+    EXPECT_TRUE(WaitUntil([&] { return settings().find("cc 41") == std::string::npos; }, 20s)) << settings();
+    AskToClose(display, window);
+    EXPECT_EQ(corvex.Wait(20s), 0) << corvex.Err();
+    XCloseDisplay(display);
+
+    Child list({CorvexExe(), "--list-midi"}, CorvexEnvironment(dir.Path()), dir.Path());
+    ASSERT_EQ(list.Wait(20s), 0) << list.Err();
+    EXPECT_NE(list.Out().find("CC 40   Distortion Level\nCC 102"), std::string::npos) << list.Out();
+    EXPECT_EQ(list.Out().find("CC 24"), std::string::npos) << list.Out();
+    EXPECT_EQ(list.Out().find("Distortion ON OFF"), std::string::npos) << list.Out();
 }
 
 TEST(LiveGui, TheWindowFollowsTheEditorsScale)

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "FactoryPresets.h"
 #include "LiveTestSupport.h"
 
 using namespace live_test;
@@ -250,6 +251,49 @@ TEST(LiveJack, AnXrunIsCountedOnTheStatusLineAndAtExit)
         << "corvex counted " << counted << " xruns, the server reported " << server.Xruns();
 }
 
+// A foot controller on another JACK client: Program Change and Control Change are followed (and
+// saved as the knobs are), the wiring is remembered, and the next start plays on from there.
+TEST(LiveJack, ProgramAndControlChangesFromAnotherClientAreFollowedAndKept)
+{
+    ScratchDir dir;
+    MidiSender pedal;
+    ASSERT_TRUE(pedal.Ok());
+    const auto saved = [&] { return StateFloats(render_test::ReadBytes(dir / "corvex" / "last.state")); };
+    const auto shown = [&] {
+        std::string text;
+        for (float v : saved())
+            text += std::to_string(v) + " ";
+        return text;
+    };
+    std::vector<float> want(20, 0.0f);
+    want[0] = 1.0f;
+    const corvex::FactoryPreset& preset = corvex::kFactoryPresets[3];
+    for (std::size_t id = 1; id <= 12; ++id)
+        want[id] = preset.values[id - 1];
+    want[5] = 16.0f / 127;
+    {
+        Child corvex({CorvexExe(), "--no-gui", "--midi-in", MidiSender::kPort}, CorvexEnvironment(dir.Path()), dir.Path());
+        ASSERT_TRUE(corvex.WaitForOutput("corvex: MIDI input Corvex:midi_in, channel omni", kStartLimit)) << corvex.Err();
+        const float level = want[5];
+        want[5] = preset.values[4];
+        ASSERT_TRUE(pedal.Send({{0xC0, 3}}, 10s));
+        EXPECT_TRUE(WaitUntil([&] { return saved() == want; }, 20s)) << "the preset: " << shown();
+        want[5] = level;
+        ASSERT_TRUE(pedal.Send({{0xB0, 24, 16}}, 10s));
+        EXPECT_TRUE(WaitUntil([&] { return saved() == want; }, 20s)) << "the level: " << shown();
+        corvex.Signal(SIGTERM);
+        ASSERT_EQ(corvex.Wait(kExitLimit), 0) << corvex.Err();
+    }
+    Child again({CorvexExe(), "--no-gui"}, CorvexEnvironment(dir.Path()), dir.Path());
+    ASSERT_TRUE(again.WaitForOutput(kPlaying, kStartLimit)) << again.Err();
+    ASSERT_TRUE(pedal.Send({{0xB0, 29, 0}}, 10s));
+    want[10] = 0.0f;
+    EXPECT_TRUE(WaitUntil([&] { return saved() == want; }, 20s)) << "the reverb switched off, the rest kept: " << shown();
+    again.Signal(SIGTERM);
+    EXPECT_EQ(again.Wait(kExitLimit), 0) << again.Err();
+    EXPECT_EQ(again.Err(), "");
+}
+
 TEST(LiveJack, CorruptSettingsGiveAWarningAndTheDefaults)
 {
     ScratchDir dir;
@@ -312,6 +356,19 @@ TEST(LiveJack, AMissingPortIsNamed)
     Child badList({CorvexExe(), "--no-gui", "--out", "system:playback_1"}, CorvexEnvironment(dir.Path()), dir.Path());
     EXPECT_EQ(badList.Wait(kExitLimit), 2);
     EXPECT_NE(badList.Err().find("--out"), std::string::npos) << badList.Err();
+
+    // A MIDI port named is needed; one remembered that has gone (a controller unplugged) is not.
+    Child midi({CorvexExe(), "--no-gui", "--midi-in", "pedal:gone"}, CorvexEnvironment(dir.Path()), dir.Path());
+    EXPECT_EQ(midi.Wait(kExitLimit), 1);
+    EXPECT_NE(midi.Err().find("\"pedal:gone\""), std::string::npos) << midi.Err();
+    std::filesystem::create_directories(dir / "corvex");
+    std::ofstream(dir / "corvex" / "audio.conf") << "midi-in = pedal:gone\n";
+    Child remembered({CorvexExe(), "--no-gui"}, CorvexEnvironment(dir.Path()), dir.Path());
+    ASSERT_TRUE(remembered.WaitForOutput(kPlaying, kStartLimit)) << remembered.Err();
+    remembered.Signal(SIGTERM);
+    EXPECT_EQ(remembered.Wait(kExitLimit), 0);
+    EXPECT_NE(remembered.Err().find("warning: the MIDI port \"pedal:gone\" is not there"), std::string::npos)
+        << remembered.Err();
 }
 
 TEST(LiveJack, PortsNamedOnTheCommandLineAreConnected)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,8 @@
 #include "AudioCalls.h"
 #include "FactoryPresets.h"
 #include "LiveHost.h"
+#include "FactoryPresets.h"
+#include "MidiMap.h"
 #include "StateLayout.h"
 #include "base/Parameters.h"
 #include "RenderTestSupport.h"
@@ -42,11 +45,19 @@ TEST(LiveHost, AudioThreadNeitherAllocatesNorLocksWhileTheEditorEdits)
 
     const std::vector<float> phrase = render_test::PluckedTestSignal(static_cast<int>(kRate), 2.0);
     constexpr int kPeriods = 1500;
+    // The audio thread plays on until the editor has sent this many edits (or the time limit
+    // passes), however the two threads are scheduled.
+    constexpr int kEdits = 10;
+    constexpr std::chrono::seconds kLimit{60};
     std::atomic<bool> done{false};
     std::atomic<int> badOutput{0};
+    std::atomic<int> edits{0};
+    int periods = 0;
     std::thread audio([&] {
         std::vector<float> inL(kPeriod), inR(kPeriod, 0.0f), outL(kPeriod), outR(kPeriod);
-        for (int p = 0; p < kPeriods; ++p) {
+        const auto start = std::chrono::steady_clock::now();
+        int p = 0;
+        for (; p < kPeriods || (edits < kEdits && std::chrono::steady_clock::now() - start < kLimit); ++p) {
             for (int i = 0; i < kPeriod; ++i)
                 inL[static_cast<size_t>(i)] = phrase[static_cast<size_t>(p * kPeriod + i) % phrase.size()];
             {
@@ -57,6 +68,7 @@ TEST(LiveHost, AudioThreadNeitherAllocatesNorLocksWhileTheEditorEdits)
                 if (!std::isfinite(outL[static_cast<size_t>(i)]) || std::fabs(outL[static_cast<size_t>(i)]) > 1.0f)
                     ++badOutput;
         }
+        periods = p;
         done = true;
     });
 
@@ -65,7 +77,6 @@ TEST(LiveHost, AudioThreadNeitherAllocatesNorLocksWhileTheEditorEdits)
     std::minstd_rand random(3);
     double lastSent[20] = {};
     bool sent[20] = {};
-    int edits = 0;
     while (!done) {
         const Steinberg::Vst::ParamID id = 1 + random() % 12;
         const double value = (random() % 1000) / 999.0;
@@ -91,9 +102,9 @@ TEST(LiveHost, AudioThreadNeitherAllocatesNorLocksWhileTheEditorEdits)
     EXPECT_EQ(badOutput.load(), 0);
     EXPECT_EQ(test::AudioAllocations(), 0);
     EXPECT_EQ(test::AudioLocks(), 0);
-    EXPECT_GT(edits, 10);
+    EXPECT_GE(edits.load(), kEdits);
     EXPECT_GT(host->EditsDelivered(), 0u);
-    EXPECT_EQ(host->PeriodsProcessed(), static_cast<std::uint64_t>(kPeriods + extraPeriods));
+    EXPECT_EQ(host->PeriodsProcessed(), static_cast<std::uint64_t>(periods + extraPeriods));
     EXPECT_EQ(host->FailedPeriods(), 0u);
 
     // Every parameter ends at the last value the editor sent.
@@ -212,6 +223,143 @@ TEST(LiveHost, MetersReachTheControllerAndTheStatusLine)
     const double meter = host->Controller()->getParamNormalized(corvex::kOutputLeftVumeter);
     EXPECT_GT(meter, 0.0);
     EXPECT_EQ(host->Indicator(corvex::kOutputLeftVumeter), meter);
+}
+
+// A period's MIDI as a byte string per event, read as the JACK port's events are: through one
+// parser, so running status carries from event to event.
+class CByteEvents final : public CMidiEvents {
+public:
+    explicit CByteEvents(std::vector<std::vector<std::uint8_t>> events) : m_aEvents(std::move(events)) {}
+    bool Next(MidiEvent& event) override
+    {
+        for (; m_event < m_aEvents.size(); ++m_event, m_byte = 0)
+            while (m_byte < m_aEvents[m_event].size())
+                if (m_parser.Feed(m_aEvents[m_event][m_byte++], event.message)) {
+                    event.offset = static_cast<int>(m_event % kPeriod);
+                    return true;
+                }
+        return false;
+    }
+
+private:
+    std::vector<std::vector<std::uint8_t>> m_aEvents;
+    std::size_t m_event = 0, m_byte = 0;
+    corvex::CMidiParser m_parser;
+};
+
+using Bytes = std::vector<std::vector<std::uint8_t>>;
+using Values = std::vector<std::pair<std::uint32_t, double>>;
+
+// One period with `events` on the audio thread (counted), then the user-interface thread's turn.
+void PeriodWithMidi(CLiveHost& host, const Bytes& events)
+{
+    std::vector<float> in(kPeriod, 0.0f), out(kPeriod);
+    CByteEvents midi(events);
+    {
+        const test::AudioPeriod period;
+        host.ProcessPeriod(in.data(), in.data(), out.data(), out.data(), kPeriod, 0.0, &midi);
+    }
+    host.Dispatch();
+}
+
+// Each parameter at its value in the processor and in the controller; the others at their defaults.
+void ExpectValues(CLiveHost& host, const Values& expected)
+{
+    for (std::uint32_t id = 1; id <= corvex::kReverbLevel; ++id) {
+        double want = corvex::kParamInfos[id].defaultValue;
+        for (const auto& [which, value] : expected)
+            if (which == id)
+                want = value;
+        EXPECT_FLOAT_EQ(StateValue(host, id), static_cast<float>(want)) << id;
+        EXPECT_FLOAT_EQ(static_cast<float>(host.Controller()->getParamNormalized(id)), static_cast<float>(want)) << id;
+    }
+}
+
+// Control and Program Changes reach the processor and the controller per the map, in one period
+// and without allocating or locking; what is not for corvex is passed over without a trace.
+TEST(LiveHost, MidiIsAppliedOnTheAudioThreadAndTheRestIgnored)
+{
+    Bytes burst;
+    for (int i = 0; i < 5000; ++i)
+        burst.push_back({0xB0, 24, static_cast<std::uint8_t>(i % 128)});
+    burst.push_back({0xB0, 24, 7});
+    std::vector<std::pair<std::uint32_t, double>> preset;
+    for (std::uint32_t id = 1; id <= corvex::kReverbLevel; ++id)
+        preset.emplace_back(id, corvex::kFactoryPresets[2].values[id - 1]);
+    struct Row {
+        const char* what;
+        int channel;
+        Bytes events;
+        Values expected;
+    };
+    const Row rows[] = {
+        {"a level", -1, {{0xB0, 24, 100}}, {{5, 100.0 / 127}}},
+        {"switches from 64", -1, {{0xB5, 23, 63}, {0xB5, 26, 64}, {0xBF, 25, 127}}, {{4, 0.0}, {7, 1.0}, {6, 1.0}}},
+        {"Expression", -1, {{0xB0, 11, 127}}, {{5, 1.0}}},
+        {"running status", -1, {{0xB0, 24, 0, 25, 127}, {30, 16}}, {{5, 0.0}, {6, 1.0}, {11, 16.0 / 127}}},
+        {"System Exclusive", -1, {{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}, {0xF0, 0x00, 0x01}, {24, 127, 0xF7}, {0xB0, 22, 5}},
+         {{3, 5.0 / 127}}},
+        {"real-time bytes", -1, {{0xFE}, {0xB0, 0xFE, 24, 0xF8, 32}}, {{5, 32.0 / 127}}},
+        {"other channels", 1, {{0xB0, 24, 127}, {0xB1, 23, 0}, {0xC0, 2}}, {{4, 0.0}}},
+        {"a burst", -1, burst, {{5, 7.0 / 127}}},
+        {"notes and unmapped controllers", -1, {{0x90, 60, 100}, {0xB0, 64, 127}, {0xB0, 7, 0}, {0xE0, 0, 64}}, {}},
+        {"a program", -1, {{0xC0, 2}}, preset},
+        {"a program past the list", -1, {{0xC0, 127}}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        auto host = LoadHost();
+        ASSERT_TRUE(host);
+        host->SetMidiChannel(row.channel);
+        std::string error;
+        ASSERT_TRUE(host->Start(kRate, kPeriod, 120.0, error)) << error;
+        PeriodWithMidi(*host, row.events);
+        PeriodWithMidi(*host, {});
+        EXPECT_EQ(test::AudioAllocations(), 0);
+        EXPECT_EQ(test::AudioLocks(), 0);
+        ExpectValues(*host, row.expected);
+    }
+}
+
+// Learning binds the next controller moved (and lets go of what reached the parameter); a
+// footswitch that sends 127 on every press is recognised and toggles; Forget unbinds.
+TEST(LiveHost, LearningBindsTheNextControllerMoved)
+{
+    auto host = LoadHost();
+    ASSERT_TRUE(host);
+    std::string error;
+    ASSERT_TRUE(host->Start(kRate, kPeriod, 120.0, error)) << error;
+    struct Step {
+        std::uint32_t learn, forget;
+        Bytes events;
+        Values expected;
+    };
+    const Step steps[] = {
+        {5, 0, {{0xB0, 40, 80}, {0xB0, 24, 127}}, {{5, 80.0 / 127}}},
+        {4, 0, {{0xB0, 41, 127}}, {{5, 80.0 / 127}, {4, 1.0}}},
+        {0, 0, {{0xB0, 41, 127}}, {{5, 80.0 / 127}, {4, 0.0}}},
+        {0, 0, {{0xB0, 41, 127}, {0xB0, 41, 127}, {0xB0, 41, 127}}, {{5, 80.0 / 127}, {4, 1.0}}},
+        {7, 0, {{0xB0, 42, 127}, {0xB0, 42, 0}, {0xB0, 42, 0}}, {{5, 80.0 / 127}, {4, 1.0}, {7, 0.0}}},
+        {0, 5, {{0xB0, 40, 127}, {0xB0, 11, 127}}, {{5, 80.0 / 127}, {4, 1.0}, {7, 0.0}}},
+    };
+    for (const Step& step : steps) {
+        if (step.learn)
+            host->Learn(step.learn);
+        if (step.forget)
+            host->Forget(step.forget);
+        EXPECT_EQ(host->Learning(), step.learn);
+        PeriodWithMidi(*host, step.events);
+        EXPECT_EQ(host->Learning(), 0u);
+        ExpectValues(*host, step.expected);
+    }
+    corvex::MidiControllerMap expected = corvex::MidiControllerMap::Default();
+    expected.Forget(5);
+    expected.Forget(4);
+    expected.Forget(7);
+    expected.Bind(41, 4, true);
+    expected.Bind(42, 7);
+    EXPECT_EQ(host->MidiMap(), expected);
+    EXPECT_EQ(test::AudioAllocations(), 0);
 }
 
 } // namespace

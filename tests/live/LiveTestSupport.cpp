@@ -322,6 +322,55 @@ int JackRig::PlayerXrun(void* arg)
     return 0;
 }
 
+MidiSender::MidiSender()
+{
+    m_client = jack_client_open("corvex-test-midi", JackNoStartServer, nullptr);
+    if (!m_client)
+        return;
+    m_port = jack_port_register(m_client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    jack_set_process_callback(m_client, &MidiSender::Process, this);
+    if (!m_port || jack_activate(m_client) != 0) {
+        jack_client_close(m_client);
+        m_client = nullptr;
+    }
+}
+
+MidiSender::~MidiSender()
+{
+    if (m_client) {
+        jack_deactivate(m_client);
+        jack_client_close(m_client);
+    }
+}
+
+bool MidiSender::Send(const std::vector<std::vector<unsigned char>>& events, std::chrono::milliseconds limit)
+{
+    m_events = events;
+    m_sent = 0;
+    m_sending = true;
+    const bool done = WaitUntil([&] { return m_sent.load() == m_events.size(); }, limit);
+    m_sending = false;
+    return done;
+}
+
+int MidiSender::Process(jack_nframes_t frames, void* arg)
+{
+    auto* self = static_cast<MidiSender*>(arg);
+    void* buffer = jack_port_get_buffer(self->m_port, frames);
+    jack_midi_clear_buffer(buffer);
+    if (!self->m_sending.load())
+        return 0;
+    // Spread over the cycle, several to a frame when there are more events than frames.
+    std::size_t sent = self->m_sent.load();
+    for (jack_nframes_t frame = 0; sent < self->m_events.size(); ++sent, frame = std::min(frame + 1, frames - 1)) {
+        const std::vector<unsigned char>& event = self->m_events[sent];
+        if (jack_midi_event_write(buffer, frame, event.data(), event.size()) != 0)
+            break;
+    }
+    self->m_sent = sent;
+    return 0;
+}
+
 XrunCounter::XrunCounter()
 {
     jack_set_error_function([](const char*) {});

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <jack/jack.h>
+#include <jack/midiport.h>
 
 #include <atomic>
 #include <chrono>
@@ -145,6 +146,28 @@ public:
 private:
     jack_client_t* m_client = nullptr;
     std::atomic<std::uint64_t> m_xruns{0};
+};
+
+// A JACK client of the test with one MIDI output, "corvex-test-midi:out", as a controller is.
+class MidiSender {
+public:
+    static constexpr const char* kPort = "corvex-test-midi:out";
+    MidiSender();
+    ~MidiSender();
+    MidiSender(const MidiSender&) = delete;
+    MidiSender& operator=(const MidiSender&) = delete;
+    bool Ok() const { return m_client != nullptr; }
+    // Sends the events (each a byte string as JACK carries it) from the next cycle on, as many a
+    // cycle as the port's buffer takes; true once all are out.
+    bool Send(const std::vector<std::vector<unsigned char>>& events, std::chrono::milliseconds limit);
+
+private:
+    static int Process(jack_nframes_t frames, void* arg);
+    jack_client_t* m_client = nullptr;
+    jack_port_t* m_port = nullptr;
+    std::vector<std::vector<unsigned char>> m_events;
+    std::atomic<std::size_t> m_sent{0};
+    std::atomic<bool> m_sending{false};
 };
 
 // Corvex's settings at a state file's values; the 20 floats of an 80-byte state.

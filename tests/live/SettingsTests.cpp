@@ -47,6 +47,13 @@ TEST(LiveSettings, AudioSettingsRoundTrip)
     s.rate = 44100;
     s.period = 64;
     s.tempo = 96.5;
+    s.midiInput = "a2j:Pedal [20] (capture): Pedal MIDI 1";
+    s.alsaMidiInput = "20:0";
+    s.midiChannel = 15;
+    s.midiMap.Bind(40, corvex::kDistortionLevel);
+    s.midiMap.Bind(41, corvex::kDelayOnOff, true);
+    s.midiMap.Bind(24, 0);
+    s.midiMap.Bind(20, corvex::kBypass);
     std::string error;
     ASSERT_TRUE(WriteFileAtomically((dir / "sub" / "audio.conf").string(), FormatAudioSettings(s), error)) << error;
     std::string warning;
@@ -66,7 +73,10 @@ TEST(LiveSettings, AFaultAnywhereGivesAllTheDefaults)
                              "backend = alsa\nperiod = 16384\n", "backend = alsa\nrate = 384000\n",
                              "backend = alsa\ntempo = 19.9\n", "backend = alsa\ntempo = 1000\n",
                              "backend = alsa\ninputs = a:1,a:2,a:3\n", "backend = alsa\nconnect = maybe\n",
-                             "backend = alsa\ndevice =\n"}) {
+                             "backend = alsa\ndevice =\n", "backend = alsa\nmidi-channel = 0\n",
+                             "backend = alsa\nmidi-channel = 17\n", "backend = alsa\ncc 128 = 5\n",
+                             "backend = alsa\ncc 40 = 13\n", "backend = alsa\ncc 40 = 18\n",
+                             "backend = alsa\ncc 40 = 5 toggled\n", "backend = alsa\ncc 40 = none toggle\n"}) {
         WriteBytes(path, text);
         std::string warning;
         EXPECT_EQ(ReadAudioSettings(path, warning), AudioSettings{}) << text;
@@ -286,9 +296,11 @@ TEST(LiveSettingsUsed, EachSavedOptionServesTheNextPlainStart)
     const std::vector<std::string> environment = live_test::AlsaEnvironment(dir);
     jack_client_t* client = jack_client_open("corvex-test-settings", JackNoStartServer, nullptr);
     ASSERT_NE(client, nullptr);
+    ASSERT_NE(jack_port_register(client, "pedal", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0), nullptr);
+    ASSERT_EQ(jack_activate(client), 0);
 
-    // What the plain start shows, and what its ports are connected to (in_1, in_2, out_1, out_2;
-    // nothing to check on ALSA).
+    // What the plain start shows, and what its ports are connected to (in_1, in_2, out_1, out_2
+    // and midi_in; nothing to check on ALSA).
     using Wiring = std::vector<std::vector<std::string>>;
     struct Row {
         std::vector<std::string> option;
@@ -304,6 +316,9 @@ TEST(LiveSettingsUsed, EachSavedOptionServesTheNextPlainStart)
          {"97 BPM"},
          {{"system:capture_2"}, {}, {"system:playback_2"}, {"system:playback_1"}}},
         {{"--no-connect"}, {"97 BPM"}, {{}, {}, {}, {}}},
+        {{"--midi-channel", "16"}, {"channel 16", "97 BPM"}, {{}, {}, {}, {}, {}}},
+        {{"--midi-in", "corvex-test-settings:pedal"}, {"channel 16"}, {{}, {}, {}, {}, {"corvex-test-settings:pedal"}}},
+        {{"--midi-channel", "0"}, {"channel 16"}, {{}, {}, {}, {}, {"corvex-test-settings:pedal"}}, true},
         {{"--alsa", "corvextest"}, {"ALSA device \"corvextest\" at 48000 Hz, 128 frames", "97 BPM"}, {}},
         {{"--period", "64"}, {"ALSA device \"corvextest\" at 48000 Hz, 64 frames", "97 BPM"}, {}},
         {{"--rate", "44100"}, {"ALSA device \"corvextest\" at 44100 Hz, 64 frames", "97 BPM"}, {}},
@@ -331,7 +346,7 @@ TEST(LiveSettingsUsed, EachSavedOptionServesTheNextPlainStart)
         live_test::Child plain = live_test::OnATerminal(dir, "--no-gui", environment);
         for (const std::string& text : row.shown)
             EXPECT_TRUE(plain.WaitForOutput(text, kLimit)) << text << " in:\n" << plain.Out();
-        const char* const ports[] = {"Corvex:in_1", "Corvex:in_2", "Corvex:out_1", "Corvex:out_2"};
+        const char* const ports[] = {"Corvex:in_1", "Corvex:in_2", "Corvex:out_1", "Corvex:out_2", "Corvex:midi_in"};
         for (std::size_t p = 0; p < row.wiring.size(); ++p)
             EXPECT_EQ(live_test::Connections(client, ports[p]), row.wiring[p]) << ports[p];
         EXPECT_EQ(plain.Out().find("warning"), std::string::npos) << plain.Out();

@@ -1,8 +1,9 @@
 #!/bin/sh
-# The user installation of corvex: into a scratch home, with and without the folder on PATH.
-#   install-check.sh CMAKE CORVEX RENDER SOURCE_DIR
+# The user installation of corvex: into a scratch home, with and without the folder on PATH; the
+# installed programs load the installed plug-in, the build's ones the build's.
+#   install-check.sh CMAKE CORVEX RENDER SOURCE_DIR BUNDLE
 set -eu
-cmake=$1 corvex=$2 render=$3 source=$4
+cmake=$1 corvex=$2 render=$3 source=$4 bundle=$5
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
 install() {
@@ -30,4 +31,15 @@ if command -v desktop-file-validate >/dev/null; then desktop-file-validate "$ent
 
 out=$(PATH="$home/.local/bin:/usr/bin:/bin" install)
 echo "$out" | grep -q "not on your PATH" && fail "PATH note although the folder is on PATH"
+
+# The module each loads: the first "module:" line of a verbose demo render.
+module() { HOME=$home "$1" -v --demo "$home/demo.wav" | sed -n 's/^module: //p'; }
+built=$(module "$render")
+case $built in "$bundle"/*) ;; *) fail "the build's corvex-render loads $built, not the build's module" ;; esac
+[ "$(module "$home/.local/bin/corvex-render")" = "$built" ] ||
+    fail "without an installed module the installed corvex-render does not fall back to the build's"
+mkdir -p "$home/.vst3" && cp -R "$bundle" "$home/.vst3/Corvex.vst3"
+case $(module "$home/.local/bin/corvex-render") in "$home/.vst3/Corvex.vst3"/*) ;;
+    *) fail "the installed corvex-render does not load the installed module" ;; esac
+case $(module "$render") in "$bundle"/*) ;; *) fail "the build's corvex-render leaves the build's module" ;; esac
 echo "install-check: ok"

@@ -1,6 +1,7 @@
 // User cabinet IRs in the LV2 plug-in, through lilv: chosen as the patch:writable property's path,
 // carried inside the saved state as samples, refused with a reason on the notify port.
 
+#include "FactoryPresets.h"
 #include "ImpulseFile.h"
 #include "ImpulsePreparation.h"
 #include "Lv2TestHost.h"
@@ -177,9 +178,11 @@ TEST_P(Lv2ImpulseState, ASavedStateCarriesTheIrWithoutItsFile)
     original->Control(PortOfParam(kDistortionLevel)) = 0.3f;
     original->SetImpulsePath(file.string());
     Settle(*original);
-    const std::optional<Lv2Notification> loaded = Last(original->TakeNotifications(), kImpulseUri);
-    ASSERT_TRUE(loaded);
-    EXPECT_EQ(loaded->text, file.string());
+    const std::vector<Lv2Notification> loaded = original->TakeNotifications();
+    ASSERT_TRUE(Last(loaded, kImpulseUri));
+    EXPECT_EQ(Last(loaded, kImpulseUri)->text, file.string());
+    ASSERT_TRUE(Last(loaded, kImpulseNameUri));
+    EXPECT_EQ(Last(loaded, kImpulseNameUri)->text, file.filename().string());
     const Stereo withIr = Render(*original);
     const Stereo builtIn = BuiltIn();
     EXPECT_TRUE(SameBits(withIr, RenderCore(file.string(), {{kDelayOnOff, 0.0f}, {kDistortionLevel, 0.3f}})));
@@ -190,9 +193,11 @@ TEST_P(Lv2ImpulseState, ASavedStateCarriesTheIrWithoutItsFile)
     restored->RestoreState(state);
     EXPECT_EQ(restored->Control(PortOfParam(kDistortionLevel)), 0.3f);
     Settle(*restored);
+    // No file stands behind a restored IR: the host hears no path, the UI its name.
     const std::vector<Lv2Notification> told = restored->TakeNotifications();
-    ASSERT_TRUE(Last(told, kImpulseUri));
-    EXPECT_EQ(Last(told, kImpulseUri)->text, file.filename().string());
+    EXPECT_FALSE(Last(told, kImpulseUri));
+    ASSERT_TRUE(Last(told, kImpulseNameUri));
+    EXPECT_EQ(Last(told, kImpulseNameUri)->text, file.filename().string());
     const std::optional<Lv2Notification> controls = Last(told, kControlsUri);
     ASSERT_TRUE(controls);
     ASSERT_EQ(controls->values.size(), size_t(kPortEnabled - kPortFirstParam));
@@ -204,9 +209,14 @@ TEST_P(Lv2ImpulseState, ASavedStateCarriesTheIrWithoutItsFile)
     auto again = NewInstance();
     again->RestoreState(state);
     Settle(*again);
+    again->TakeNotifications();
     again->RestoreState(NewInstance()->SaveState());
     Settle(*again);
     EXPECT_TRUE(SameBits(Render(*again), BuiltIn(2)));
+    const std::vector<Lv2Notification> cleared = again->TakeNotifications();
+    EXPECT_FALSE(Last(cleared, kImpulseUri));
+    ASSERT_TRUE(Last(cleared, kImpulseNameUri));
+    EXPECT_EQ(Last(cleared, kImpulseNameUri)->text, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, Lv2ImpulseState,
@@ -235,13 +245,49 @@ TEST(Lv2Impulse, APatchSetPathLoadsTheIrAndAnEmptyOneBringsBackTheBuiltInCabinet
     auto cleared = NewInstance();
     cleared->SetImpulsePath(file.string());
     Settle(*cleared);
+    cleared->TakeNotifications();
     cleared->SetImpulsePath("");
     Settle(*cleared);
-    const std::optional<Lv2Notification> told = Last(cleared->TakeNotifications(), kImpulseUri);
-    ASSERT_TRUE(told);
-    EXPECT_EQ(told->text, "");
+    // The built-in cabinet is no file: the UI hears an empty name, the host no path.
+    const std::vector<Lv2Notification> told = cleared->TakeNotifications();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].property, kImpulseNameUri);
+    EXPECT_EQ(told[0].text, "");
     EXPECT_TRUE(SameBits(Render(*cleared), builtIn));
     EXPECT_TRUE(cleared->SavedProperty(kImpulseStateUri, type).empty());
+}
+
+// A factory preset holds the controls only: loaded over an IR, the IR keeps playing under the
+// preset's settings, the UI hears its name, and a save still holds it.
+TEST(Lv2Impulse, AFactoryPresetSetsTheControlsAndKeepsTheIr)
+{
+    render_test::ScratchDir dir;
+    const auto file = dir / "cab.wav";
+    WriteImpulse(file, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    const FactoryPreset& preset = kFactoryPresets[3];
+    LilvNode* node = lilv_new_uri(Lv2World::Get().World(), (std::string(kPluginUri) + "#preset-" + preset.symbol).c_str());
+
+    auto reference = NewInstance();
+    reference->ApplyPreset(node);
+    reference->SetImpulsePath(file.string());
+    Settle(*reference);
+    Settle(*reference);
+    auto instance = NewInstance();
+    instance->SetImpulsePath(file.string());
+    Settle(*instance);
+    LV2_URID type = 0;
+    const std::vector<std::uint8_t> section = instance->SavedProperty(kImpulseStateUri, type);
+    instance->TakeNotifications();
+    instance->ApplyPreset(node);
+    Settle(*instance);
+    lilv_node_free(node);
+
+    EXPECT_EQ(instance->Control(PortOfParam(kDistortionLevel)), preset.values[kDistortionLevel - kFirstParam]);
+    const std::vector<Lv2Notification> told = instance->TakeNotifications();
+    ASSERT_TRUE(Last(told, kImpulseNameUri));
+    EXPECT_EQ(Last(told, kImpulseNameUri)->text, "cab.wav");
+    EXPECT_EQ(instance->SavedProperty(kImpulseStateUri, type), section);
+    EXPECT_TRUE(SameBits(Render(*instance), Render(*reference)));
 }
 
 struct BadFile {
@@ -403,7 +449,7 @@ TEST(Lv2Impulse, SavesAndRestoresOnAnotherThreadWhileItRunsSeeWholeIrs)
     running = false;
     audio.join();
     Settle(*instance);
-    const std::optional<Lv2Notification> told = Last(instance->TakeNotifications(), kImpulseUri);
+    const std::optional<Lv2Notification> told = Last(instance->TakeNotifications(), kImpulseNameUri);
     ASSERT_TRUE(told);
     EXPECT_EQ(told->text, "a.wav");
     LV2_URID type = 0;

@@ -37,6 +37,21 @@ Lv2World::Lv2World()
     lilv_node_free(uri);
 }
 
+bool Lv2World::Declares(const char* property) const
+{
+    LilvNode* subject = lilv_new_uri(m_pWorld, kPluginUri);
+    LilvNode* object = lilv_new_uri(m_pWorld, property);
+    bool found = false;
+    for (const char* predicate : {LV2_PATCH__readable, LV2_PATCH__writable}) {
+        LilvNode* relation = lilv_new_uri(m_pWorld, predicate);
+        found = found || lilv_world_ask(m_pWorld, subject, relation, object);
+        lilv_node_free(relation);
+    }
+    lilv_node_free(object);
+    lilv_node_free(subject);
+    return found;
+}
+
 LV2_URID Lv2World::MapUri(LV2_URID_Map_Handle handle, const char* uri)
 {
     auto& uris = static_cast<Lv2World*>(handle)->m_aUris;
@@ -183,24 +198,47 @@ void Lv2Instance::ReadNotifications()
         return;
     LV2_ATOM_SEQUENCE_FOREACH (sequence, event) {
         const auto* object = reinterpret_cast<const LV2_Atom_Object*>(&event->body);
-        EXPECT_EQ(object->body.otype, world.Urid(LV2_PATCH__Set));
-        const LV2_Atom* property = nullptr;
+        Lv2Notification notification;
         const LV2_Atom* value = nullptr;
-        lv2_atom_object_get(object, world.Urid(LV2_PATCH__property), &property, world.Urid(LV2_PATCH__value), &value,
-                            0);
-        if (property == nullptr || value == nullptr) {
-            ADD_FAILURE() << "a patch:Set without property or value";
+        const auto unmap = [&world](LV2_URID urid) {
+            const char* uri = world.Unmap()->unmap(world.Unmap()->handle, urid);
+            return std::string(uri != nullptr ? uri : "");
+        };
+        if (object->body.otype == world.Urid(LV2_PATCH__Set)) {
+            const LV2_Atom* property = nullptr;
+            lv2_atom_object_get(object, world.Urid(LV2_PATCH__property), &property, world.Urid(LV2_PATCH__value),
+                                &value, 0);
+            if (property == nullptr || value == nullptr) {
+                ADD_FAILURE() << "a patch:Set without property or value";
+                continue;
+            }
+            notification.patchSet = true;
+            notification.property = unmap(reinterpret_cast<const LV2_Atom_URID*>(property)->body);
+            EXPECT_TRUE(world.Declares(notification.property.c_str()))
+                << "a patch:Set of the undeclared " << notification.property;
+        } else if (object->body.otype == world.Urid(kNoticeUri)) {
+            LV2_ATOM_OBJECT_FOREACH (object, entry) {
+                EXPECT_EQ(value, nullptr) << "a notice with more than one key";
+                notification.property = unmap(entry->key);
+                value = &entry->value;
+            }
+            if (value == nullptr) {
+                ADD_FAILURE() << "an empty notice";
+                continue;
+            }
+        } else {
+            ADD_FAILURE() << "a message of type " << unmap(object->body.otype);
             continue;
         }
-        Lv2Notification notification;
-        const char* uri = world.Unmap()->unmap(world.Unmap()->handle, reinterpret_cast<const LV2_Atom_URID*>(property)->body);
-        notification.property = uri != nullptr ? uri : "";
         if (value->type == world.Urid(LV2_ATOM__Vector)) {
             const auto* vector = reinterpret_cast<const LV2_Atom_Vector*>(value);
             const auto* values = reinterpret_cast<const float*>(&vector->body + 1);
             notification.values.assign(values, values + (value->size - sizeof(LV2_Atom_Vector_Body)) / sizeof(float));
         } else
             notification.text = static_cast<const char*>(LV2_ATOM_BODY_CONST(value));
+        if (value->type == world.Urid(LV2_ATOM__Path)) {
+            EXPECT_EQ(notification.text.rfind('/', 0), 0u) << "a relative or empty path: '" << notification.text << "'";
+        }
         m_aNotifications.push_back(std::move(notification));
     }
 }
@@ -298,6 +336,18 @@ void Lv2Instance::RestoreState(const std::string& turtle)
 {
     Lv2World& world = Lv2World::Get();
     LilvState* state = lilv_state_new_from_string(world.World(), world.Map(), turtle.c_str());
+    ASSERT_NE(state, nullptr);
+    LV2_Feature mapFeature{LV2_URID__map, world.Map()};
+    const LV2_Feature* features[] = {&mapFeature, nullptr};
+    lilv_state_restore(state, m_pInstance, SetPortValue, this, 0, features);
+    lilv_state_free(state);
+}
+
+void Lv2Instance::ApplyPreset(const LilvNode* preset)
+{
+    Lv2World& world = Lv2World::Get();
+    lilv_world_load_resource(world.World(), preset);
+    LilvState* state = lilv_state_new_from_world(world.World(), world.Map(), preset);
     ASSERT_NE(state, nullptr);
     LV2_Feature mapFeature{LV2_URID__map, world.Map()};
     const LV2_Feature* features[] = {&mapFeature, nullptr};

@@ -25,6 +25,8 @@ public:
     LV2_URID_Map* Map() { return &m_map; }
     LV2_URID_Unmap* Unmap() { return &m_unmap; }
     LV2_URID Urid(const char* uri) { return m_map.map(m_map.handle, uri); }
+    // Whether the TTL declares the property patch:readable or patch:writable, as hosts check.
+    bool Declares(const char* property) const;
 
 private:
     Lv2World();
@@ -38,9 +40,11 @@ private:
     LV2_URID_Unmap m_unmap{};
 };
 
-// A patch:Set the plug-in sent on its notify port: the property's URI and its value, a path or
+// A message the plug-in sent on its notify port: a patch:Set to the host (property is the
+// property's URI) or a notice to the UI (property is the notice's one key); the value a path or
 // string as text, a vector as floats.
 struct Lv2Notification {
+    bool patchSet = false;
     std::string property;
     std::string text;
     std::vector<float> values;
@@ -71,12 +75,15 @@ public:
     // Sends a patch:Set of the cabinet IR property with this path (empty: the built-in cabinet)
     // at the start of the next run, as hosts do from their own file chooser.
     void SetImpulsePath(const std::string& path);
-    // patch:Sets received on the notify port since the last call, oldest first.
+    // Messages received on the notify port since the last call, oldest first. Every patch:Set
+    // must be of a property the TTL declares (hosts warn about any other) with an absolute path.
     std::vector<Lv2Notification> TakeNotifications();
     // The state as lilv saves it (its port values and the plug-in's properties), as Turtle.
     std::string SaveState();
     // Restores a saved state as hosts do through lilv: the plug-in's properties and the ports' values.
     void RestoreState(const std::string& turtle);
+    // Loads a preset as hosts do through lilv (its properties restored, then its ports set).
+    void ApplyPreset(const LilvNode* preset);
     // lilv's port-value callback for a state or preset set on the instance given as user.
     static void SetPortValue(const char* symbol, void* user, const void* value, uint32_t size, uint32_t type);
     // The plug-in's state interface called directly with one property (key, bytes of type).

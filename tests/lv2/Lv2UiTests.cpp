@@ -362,10 +362,8 @@ TEST_F(Lv2UiTest, RestoredValuesFromTheNotifyPortRedrawTheControlsAndOpeningAsks
     lv2_atom_forge_init(&forge, world.Map());
     lv2_atom_forge_set_buffer(&forge, reinterpret_cast<std::uint8_t*>(buffer), sizeof buffer);
     LV2_Atom_Forge_Frame frame;
-    lv2_atom_forge_object(&forge, &frame, 0, world.Urid(LV2_PATCH__Set));
-    lv2_atom_forge_key(&forge, world.Urid(LV2_PATCH__property));
-    lv2_atom_forge_urid(&forge, world.Urid(kControlsUri));
-    lv2_atom_forge_key(&forge, world.Urid(LV2_PATCH__value));
+    lv2_atom_forge_object(&forge, &frame, 0, world.Urid(kNoticeUri));
+    lv2_atom_forge_key(&forge, world.Urid(kControlsUri));
     lv2_atom_forge_vector(&forge, sizeof(float), world.Urid(LV2_ATOM__Float), std::uint32_t(values.size()),
                           values.data());
     lv2_atom_forge_pop(&forge, &frame);
@@ -386,10 +384,15 @@ TEST_F(Lv2UiTest, TheIrsNameAndARefusalFromTheNotifyPortShowOnTheBadge)
         lv2_atom_forge_init(&forge, world.Map());
         lv2_atom_forge_set_buffer(&forge, reinterpret_cast<std::uint8_t*>(buffer.data()), buffer.size() * 8);
         LV2_Atom_Forge_Frame frame;
-        lv2_atom_forge_object(&forge, &frame, 0, world.Urid(LV2_PATCH__Set));
-        lv2_atom_forge_key(&forge, world.Urid(LV2_PATCH__property));
-        lv2_atom_forge_urid(&forge, world.Urid(property));
-        lv2_atom_forge_key(&forge, world.Urid(LV2_PATCH__value));
+        // A patch:Set of the IR is for the host; the UI reads the plug-in's notices.
+        const bool patchSet = std::strcmp(property, kImpulseUri) == 0;
+        lv2_atom_forge_object(&forge, &frame, 0, world.Urid(patchSet ? LV2_PATCH__Set : kNoticeUri));
+        if (patchSet) {
+            lv2_atom_forge_key(&forge, world.Urid(LV2_PATCH__property));
+            lv2_atom_forge_urid(&forge, world.Urid(property));
+            lv2_atom_forge_key(&forge, world.Urid(LV2_PATCH__value));
+        } else
+            lv2_atom_forge_key(&forge, world.Urid(property));
         lv2_atom_forge_typed_string(&forge, type, text.c_str(), std::uint32_t(text.size()));
         lv2_atom_forge_pop(&forge, &frame);
         const auto* atom = reinterpret_cast<const LV2_Atom*>(buffer.data());
@@ -406,13 +409,14 @@ TEST_F(Lv2UiTest, TheIrsNameAndARefusalFromTheNotifyPortShowOnTheBadge)
         return pixels;
     };
     IdleAfterOneTick();
-    const auto builtIn = notify(kImpulseUri, world.Urid(LV2_ATOM__Path), "");
-    const auto loaded = notify(kImpulseUri, world.Urid(LV2_ATOM__Path), "/home/player/irs/Green 4x12.wav");
+    const LV2_URID string = world.Urid(LV2_ATOM__String);
+    const auto builtIn = notify(kImpulseNameUri, string, "");
+    const auto loaded = notify(kImpulseNameUri, string, "Green 4x12.wav");
     EXPECT_FALSE(loaded == builtIn);
-    EXPECT_TRUE(notify(kImpulseUri, world.Urid(LV2_ATOM__Path), "Green 4x12.wav") == loaded); // a restored name
-    const auto refused = notify(kImpulseErrorUri, world.Urid(LV2_ATOM__String), "'x.wav' is silent");
+    EXPECT_TRUE(notify(kImpulseUri, world.Urid(LV2_ATOM__Path), "/home/player/irs/Other.wav") == loaded);
+    const auto refused = notify(kImpulseErrorUri, string, "'x.wav' is silent");
     EXPECT_FALSE(refused == loaded);
-    EXPECT_TRUE(notify(kImpulseUri, world.Urid(LV2_ATOM__Path), "") == builtIn);
+    EXPECT_TRUE(notify(kImpulseNameUri, string, "") == builtIn);
     EXPECT_TRUE(writes.empty());
 }
 

@@ -5,6 +5,7 @@
 #include "UserPresets.h"
 #include "PresetFolder.h"
 #include "RenderTestSupport.h"
+#include "StateLayout.h"
 #include "DemoPhrase.h"
 #include "corvexids.h"
 
@@ -126,14 +127,15 @@ std::map<std::string, const LilvNode*> Lv2Presets(std::vector<LilvNode*>& keep)
     return presets;
 }
 
-// Applies an LV2 preset the way hosts do: lilv reads its port values from the bundle.
+// Applies an LV2 preset the way hosts do: lilv reads it from the bundle, restores its one
+// property (it holds the controls only) and sets its ports.
 void ApplyLv2Preset(Lv2Instance& instance, const LilvNode* preset)
 {
     LilvState* state = lilv_state_new_from_world(Lv2World::Get().World(), Lv2World::Get().Map(), preset);
     ASSERT_NE(state, nullptr);
-    EXPECT_EQ(lilv_state_get_num_properties(state), 0u);
-    lilv_state_emit_port_values(state, Lv2Instance::SetPortValue, &instance);
+    EXPECT_EQ(lilv_state_get_num_properties(state), 1u);
     lilv_state_free(state);
+    instance.ApplyPreset(preset);
 }
 
 double RmsDb(const std::vector<float>& samples)
@@ -285,7 +287,12 @@ TEST(FactoryPresets, TheSdksPresetFileReadsOursAndWeReadTheSdks)
     std::string error;
     ASSERT_TRUE(hosting::ParseVstPreset(sdkBytes, parsed, error)) << error;
     EXPECT_EQ(parsed.classId, plugin->ClassId());
-    const std::vector<unsigned char> expected = PresetState(preset);
+    // Saved back as a project's state: the same values behind the plain marker.
+    std::vector<unsigned char> expected = PresetState(preset);
+    float marker = 0.0f;
+    std::memcpy(&marker, expected.data(), sizeof marker);
+    EXPECT_EQ(marker, kPresetStateMarker);
+    std::memcpy(expected.data(), &kStateMarker, sizeof kStateMarker);
     EXPECT_EQ(parsed.componentState, std::vector<char>(expected.begin(), expected.end()));
 
     // A user's preset as corvex saves it loads as a host loads it from its preset menu.

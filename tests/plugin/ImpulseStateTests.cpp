@@ -95,7 +95,7 @@ void PrintTo(const ImpulseCase& c, std::ostream* os)
 class ImpulseState : public test::PluginTest, public ::testing::WithParamInterface<ImpulseCase> {};
 
 // The state saved with an IR plays the same bits on another instance once the file is gone; its
-// 80 bytes alone give the built-in cabinet back.
+// 80 bytes alone give the built-in cabinet back, and marked as a preset's keep the IR.
 TEST_P(ImpulseState, TravelsInTheStateAndPlaysTheSameBits)
 {
     const ImpulseCase& c = GetParam();
@@ -128,6 +128,16 @@ TEST_P(ImpulseState, TravelsInTheStateAndPlaysTheSameBits)
     EXPECT_TRUE(SameBits(Play(*cleared), cabinet));
     ASSERT_TRUE(cleared->SaveState(again));
     EXPECT_EQ(again.size(), corvex::kStateSize);
+
+    auto kept = NewInstance();
+    ASSERT_TRUE(kept->LoadState(state));
+    std::vector<char> preset(state.begin(), state.begin() + corvex::kStateSize);
+    const float marker = corvex::kPresetStateMarker;
+    std::memcpy(preset.data(), &marker, sizeof marker);
+    ASSERT_TRUE(kept->LoadState(preset));
+    EXPECT_TRUE(SameBits(Play(*kept), loaded));
+    ASSERT_TRUE(kept->SaveState(again));
+    EXPECT_EQ(again, state);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ImpulseState,

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -125,28 +126,61 @@ TEST(Module, ExportsOnlyTheEntryPoints)
 }
 
 #if defined(_WIN32)
+// A file's version resource as Explorer shows it under Properties, Details: the fixed version
+// "a.b.c.d" under "", and the strings of its US English table by name.
+std::map<std::string, std::string> VersionResource(const std::wstring& path)
+{
+    std::map<std::string, std::string> found;
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    std::vector<char> info(size);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, info.data()) ||
+        !VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length))
+        return found;
+    found[""] = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) +
+                "." + std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
+    for (const char* name : {"ProductName", "ProductVersion", "FileVersion", "FileDescription", "CompanyName"}) {
+        const std::wstring key = L"\\StringFileInfo\\040904B0\\" + std::wstring(name, name + std::strlen(name));
+        wchar_t* value = nullptr;
+        if (VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &length) && length > 0)
+            found[name] = std::string(value, value + wcslen(value)); // ASCII in ours
+    }
+    return found;
+}
+
+std::string ProcessorVersion()
+{
+    PClassInfo2 processor;
+    FUnknownPtr<IPluginFactory2> factory2(test::Module().Factory());
+    return factory2 && factory2->getClassInfo2(0, &processor) == kResultOk ? processor.version : "";
+}
+
 // Windows shows a DLL's version resource in its properties; it matches the classes' version.
 TEST(Module, CarriesItsVersionResource)
 {
     wchar_t path[MAX_PATH] = {};
     ASSERT_GT(GetModuleFileNameW(static_cast<HMODULE>(test::Module().Handle()), path, MAX_PATH), 0u);
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
-    ASSERT_GT(size, 0u);
-    std::vector<char> info(size);
-    ASSERT_TRUE(GetFileVersionInfoW(path, 0, size, info.data()));
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    const std::string version = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
-                                std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
-                                std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
-                                std::to_string(LOWORD(fixed->dwFileVersionLS));
-    PClassInfo2 processor;
-    FUnknownPtr<IPluginFactory2> factory2(test::Module().Factory());
-    ASSERT_TRUE(factory2);
-    ASSERT_EQ(factory2->getClassInfo2(0, &processor), kResultOk);
-    EXPECT_EQ(version, processor.version);
+    const auto resource = VersionResource(path);
+    ASSERT_EQ(resource.count(""), 1u);
+    EXPECT_EQ(resource.at(""), ProcessorVersion());
+}
+
+// So does the installer's, which the installer check names in CORVEX_TEST_INSTALLER.
+TEST(Module, TheInstallerCarriesItsVersionResource)
+{
+    const char* installer = std::getenv("CORVEX_TEST_INSTALLER");
+    if (installer == nullptr)
+        GTEST_SKIP() << "CORVEX_TEST_INSTALLER names no installer";
+    const auto resource = VersionResource(std::wstring(installer, installer + std::strlen(installer)));
+    const std::string version = ProcessorVersion();
+    ASSERT_EQ(resource.count(""), 1u) << installer << " has no version resource";
+    EXPECT_EQ(resource.at(""), version);
+    for (const char* name : {"ProductVersion", "FileVersion"})
+        EXPECT_EQ(resource.count(name) ? resource.at(name) : "", version) << name;
+    for (const char* name : {"ProductName", "FileDescription", "CompanyName"})
+        EXPECT_FALSE(resource.count(name) == 0 || resource.at(name).empty()) << name;
 }
 #endif
 

@@ -159,6 +159,16 @@ TEST_F(Processor, ProgramChangeAppliesThePresetAndReportsItsControls)
             EXPECT_NE(std::find(reported.begin(), reported.end(), id), reported.end()) << "id " << id;
         }
     }
+    // While a note sounds the change fades in; a control the same block sets after it still wins.
+    ProcessBlock playing(2, 2, kBlock);
+    test::FillSine(playing.In(0), kBlock, 220.0, kRate, 0.3);
+    test::FillSine(playing.In(1), kBlock, 220.0, kRate, 0.3);
+    ASSERT_EQ(Process(playing, kBlock), kResultOk);
+    playing.inputChanges.Add(corvex::kProgramParam, corvex::ProgramValue(3, ProgramCount()));
+    playing.inputChanges.Add(5, 16.0 / 127);
+    ASSERT_EQ(Process(playing, kBlock), kResultOk);
+    EXPECT_EQ(ComponentState()[5], float(16.0 / 127));
+    EXPECT_EQ(ComponentState()[3], corvex::kFactoryPresets[3].values[2]);
 }
 
 TEST_F(Processor, ZeroSampleBlockFlushesChangesOnly)

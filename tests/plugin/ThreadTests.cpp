@@ -1,6 +1,7 @@
 // The audio thread processes while the control thread restores states and reads them back.
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <random>
 #include <thread>
@@ -19,15 +20,22 @@ TEST_F(Threads, ProcessingSurvivesConcurrentRestores)
 {
     constexpr int32 kBlock = 256;
     constexpr int kBlocks = 1500;
+    // The audio thread plays on until the control thread has restored this often (or the time
+    // limit passes), however the two threads are scheduled.
+    constexpr int kRestores = 10;
+    constexpr std::chrono::seconds kLimit{60};
     Start(44100.0, kBlock);
 
     std::atomic<bool> done{false};
     std::atomic<int> badOutput{0};
     std::atomic<int> failedBlocks{0};
+    std::atomic<int> restores{0};
     std::thread audio([&] {
         corvex::hosting::ProcessBlock block(2, 2, kBlock);
         std::minstd_rand random(7);
-        for (int b = 0; b < kBlocks; ++b) {
+        const auto start = std::chrono::steady_clock::now();
+        for (int b = 0; b < kBlocks || (restores < kRestores && std::chrono::steady_clock::now() - start < kLimit);
+             ++b) {
             test::FillSine(block.In(0), kBlock, 196.0, 44100.0, 0.6, int64(b) * kBlock);
             test::FillSine(block.In(1), kBlock, 293.0, 44100.0, 0.2, int64(b) * kBlock);
             block.inputChanges.Clear();
@@ -42,7 +50,6 @@ TEST_F(Threads, ProcessingSurvivesConcurrentRestores)
     });
 
     std::minstd_rand random(11);
-    int restores = 0;
     int badStates = 0;
     while (!done) {
         std::vector<float> values(20);
@@ -67,7 +74,7 @@ TEST_F(Threads, ProcessingSurvivesConcurrentRestores)
     EXPECT_EQ(failedBlocks.load(), 0);
     EXPECT_EQ(badOutput.load(), 0);
     EXPECT_EQ(badStates, 0);
-    EXPECT_GT(restores, 10);
+    EXPECT_GE(restores.load(), kRestores);
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <regex>
+#include <sstream>
 #include <thread>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -618,6 +620,10 @@ TEST_F(RenderTool, BadInputFailsClearlyAndWritesNothing)
         {"overwrite input", {"@good.wav", "@good.wav"}, "never overwrites its input"},
         {"overwrite via path", {"@good.wav", "@./good.wav"}, "never overwrites its input"},
         {"missing output", {"@good.wav"}, "missing OUTPUT"},
+        {"tuner and render", {"@good.wav", "@out.wav", "--tuner", "@good.wav"}, "--tuner FILE, not several"},
+        {"reference", {"--tuner", "@good.wav", "--reference", "460"},
+         "--reference 460 is out of range; accepted: 430 to 450 Hz"},
+        {"reference alone", {"@good.wav", "@out.wav", "--reference", "440"}, "--reference sets the tuner's A4"},
     };
     for (const BadCase& c : cases) {
         std::vector<std::string> args;
@@ -637,6 +643,49 @@ TEST_F(RenderTool, BadInputFailsClearlyAndWritesNothing)
         EXPECT_NE(r.exitCode, 0);
         EXPECT_NE(r.err.find("cannot read input file"), std::string::npos) << r.err;
         std::filesystem::permissions(dir / "good.wav", std::filesystem::perms::owner_all);
+    }
+}
+
+// One line per 50 ms, "<seconds> <note> <hertz> <cents>" or "<seconds> -", of the input the
+// plug-in's selector picks, against the reference asked for.
+TEST_F(RenderTool, TunerPrintsTheSelectedInputsReadingEveryHop)
+{
+    // A decaying tone of eight harmonics on each side, from 0.1 s.
+    std::vector<float> tones[2] = {std::vector<float>(kRate), std::vector<float>(kRate)};
+    for (int side = 0; side < 2; ++side)
+        for (int i = kRate / 10; i < kRate; ++i)
+            for (int k = 1; k <= 8; ++k)
+                tones[side][i] += static_cast<float>(0.2 / k * std::exp(0.1 - i / double(kRate)) *
+                                                     std::sin(2.0 * M_PI * k * (side ? 110.0 : 82.407) * i / kRate));
+    WriteAudio(dir / "strings.wav", Stereo(tones[0], tones[1]), kWavFloat);
+    const std::regex line(R"((\d+\.\d{3}) (-|([A-G]#?\d) (\d+\.\d{3}) ([+-]\d+\.\d)))");
+    struct Case {
+        std::vector<std::string> extra;
+        const char* note;
+        double hertz, cents;
+    } cases[] = {{{}, "E2", 82.407, 0.0}, {{"--set", "Input Selection=0", "--reference", "430"}, "A2", 110.0, 39.8}};
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"--tuner", Path("strings.wav")};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const RunResult r = RunRender(args);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        std::istringstream out(r.out);
+        std::string text;
+        int hop = 0;
+        for (std::smatch m; std::getline(out, text);) {
+            ASSERT_TRUE(std::regex_match(text, m, line)) << text;
+            char seconds[16];
+            std::snprintf(seconds, sizeof seconds, "%.3f", 0.05 * ++hop);
+            EXPECT_EQ(m[1].str(), seconds);
+            EXPECT_TRUE(hop > 2 || m[2].str() == "-") << text;
+            if (hop >= 6) {
+                ASSERT_TRUE(m[3].matched) << text;
+                EXPECT_EQ(m[3].str(), c.note) << text;
+                EXPECT_NEAR(std::stod(m[4].str()), c.hertz, 0.01) << text;
+                EXPECT_NEAR(std::stod(m[5].str()), c.cents, 0.15) << text;
+            }
+        }
+        EXPECT_EQ(hop, 20);
     }
 }
 

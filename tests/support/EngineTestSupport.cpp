@@ -84,6 +84,38 @@ std::vector<float> Noise(int n, unsigned uSeed, float fAmplitude)
     return out;
 }
 
+std::vector<float> PluckedString(double dF0, double dStiffness, double dSampleRate, double dSeconds,
+                                 double dPluck, double dNoiseDb, unsigned uSeed)
+{
+    constexpr double kPluckPosition = 0.13;  // of the string's length from the bridge
+    constexpr double kFundamentalDecay = 1.5; // seconds to 1/e, shorter for each partial up
+    std::mt19937 rng(uSeed);
+    std::uniform_real_distribution<double> phase(0.0, 2.0 * M_PI);
+    std::vector<double> string(static_cast<size_t>(dSeconds * dSampleRate), 0.0);
+    const size_t start = static_cast<size_t>(dPluck * dSampleRate);
+    for (int k = 1; k * dF0 * std::sqrt(1.0 + dStiffness * k * k) < std::min(6000.0, 0.45 * dSampleRate); ++k) {
+        const double turn = 2.0 * M_PI * k * dF0 * std::sqrt(1.0 + dStiffness * k * k) / dSampleRate;
+        const double decay = (1.0 + 0.25 * (k - 1)) / (kFundamentalDecay * dSampleRate), offset = phase(rng);
+        for (size_t i = start; i < string.size(); ++i)
+            string[i] += std::fabs(std::sin(M_PI * k * kPluckPosition)) / k * std::exp(-decay * (i - start)) *
+                         std::sin(turn * (i - start) + offset);
+    }
+    // Peaks at 0.3; uniform noise of RMS width / sqrt(3).
+    const size_t second = std::min(string.size(), start + static_cast<size_t>(dSampleRate));
+    double peak = 0.0, power = 0.0;
+    for (size_t i = start; i < second; ++i) {
+        peak = std::max(peak, std::fabs(string[i]));
+        power += string[i] * string[i] / static_cast<double>(second - start);
+    }
+    const double gain = peak > 0.0 ? 0.3 / peak : 0.0;
+    std::uniform_real_distribution<double> white(-1.0, 1.0);
+    const double noise = dNoiseDb < 0.0 ? gain * std::sqrt(3.0 * power) * std::pow(10.0, dNoiseDb / 20.0) : 0.0;
+    std::vector<float> out(string.size());
+    for (size_t i = 0; i < string.size(); ++i)
+        out[i] = static_cast<float>(gain * string[i] + (noise > 0.0 ? noise * white(rng) : 0.0));
+    return out;
+}
+
 double ToneLevelDb(const std::vector<float>& signal, double dFrequency, double dSampleRate)
 {
     double re = 0.0, im = 0.0;

@@ -44,6 +44,11 @@ private:
 std::vector<float> Sine(double dFrequency, double dSampleRate, int n, float fAmplitude = 1.0f);
 std::vector<float> Impulse(int n, int iAt = 0, float fValue = 1.0f);
 std::vector<float> Noise(int n, unsigned uSeed, float fAmplitude = 1.0f);
+// A plucked stiff string: silence until dPluck seconds, then partial k at k f0 sqrt(1 + B k^2),
+// each decaying, upper ones faster; with white noise dNoiseDb below the string's first second's
+// RMS when dNoiseDb < 0 (over the whole signal, silence included).
+std::vector<float> PluckedString(double dF0, double dStiffness, double dSampleRate, double dSeconds,
+                                 double dPluck, double dNoiseDb = 0.0, unsigned uSeed = 1);
 
 // Magnitude in dB of a steady sine at dFrequency within a signal (by correlation).
 double ToneLevelDb(const std::vector<float>& signal, double dFrequency, double dSampleRate);

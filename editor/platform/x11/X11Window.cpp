@@ -126,6 +126,7 @@ gui::VirtualKey VirtualKeyOf(KeySym sym)
     case XK_Page_Up: case XK_KP_Page_Up: return gui::VirtualKey::PageUp;
     case XK_Page_Down: case XK_KP_Page_Down: return gui::VirtualKey::PageDown;
     case XK_Escape: return gui::VirtualKey::Escape;
+    case XK_Menu: return gui::VirtualKey::Menu;
     default: return gui::VirtualKey::Other;
     }
 }
@@ -557,6 +558,8 @@ void CX11Window::onButtonPress(const XButtonEvent& button)
         else if (m_embedder == 0 && !m_bFocused)
             selectKeys(true);
         m_editor.onMouseDown(mouse);
+    } else if (button.button == Button3) {
+        m_editor.onContextMenu(mouse);
     } else if (button.button == kWheelUp) {
         m_editor.onWheel(mouse, 1.0f);
     } else if (button.button == kWheelDown) {
