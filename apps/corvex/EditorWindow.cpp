@@ -86,6 +86,7 @@ private:
     CPresetStrip* m_pStrip = nullptr;
     std::unique_ptr<CStripPainter> m_pPainter;
     bool m_bPanelKeys = true; // the panel has the keyboard (the strip asks for nothing)
+    unsigned m_uStripRevision = 0; // the strip's changes from outside drawn so far
     CLiveHost* m_pHost = nullptr;
 
     Window m_menu = 0;
@@ -209,6 +210,8 @@ void CX11EditorWindow::SetSize(unsigned width, unsigned height)
 void CX11EditorWindow::Tick()
 {
     FollowViewSize();
+    if (m_pStrip && m_pStrip->Revision() != m_uStripRevision)
+        StripChanged(); // a Program Change chose a preset
     // The press that opened the menu holds the pointer for the editor's window until let go.
     if (m_menu && !m_bMenuGrabbed)
         m_bMenuGrabbed = XGrabPointer(m_pDisplay, m_menu, False, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
@@ -430,6 +433,7 @@ bool CX11EditorWindow::StripKey(XKeyEvent& key)
 
 void CX11EditorWindow::StripChanged()
 {
+    m_uStripRevision = m_pStrip->Revision();
     m_pPainter->Draw(*m_pStrip, static_cast<int>(m_height), static_cast<int>(m_width));
     const bool panelKeys = m_pStrip->CurrentMode() == CPresetStrip::Mode::Browse;
     if (panelKeys != m_bPanelKeys) {

@@ -486,7 +486,16 @@ void CLiveHost::Dispatch()
         if (change.id >= kFirstIndicator && change.id <= kLastIndicator)
             m_adIndicators[change.id].store(change.value, std::memory_order_relaxed);
         m_pInstance->Controller()->setParamNormalized(change.id, change.value);
+        if (change.id == m_iProgramId)
+            m_iProgramTaken = ProgramIndex(change.value, m_iProgramCount);
     }
+}
+
+int CLiveHost::TakeProgramChange()
+{
+    const int program = m_iProgramTaken;
+    m_iProgramTaken = -1;
+    return program;
 }
 
 double CLiveHost::Indicator(std::uint32_t id) const

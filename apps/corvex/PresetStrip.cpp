@@ -56,6 +56,15 @@ bool CPresetStrip::IsFactory() const { return m_iCurrent >= 0 && !IsUser(); }
 
 bool CPresetStrip::IsUser() const { return m_iCurrent >= 0 && !m_aList[static_cast<std::size_t>(m_iCurrent)].path.empty(); }
 
+void CPresetStrip::Follow(const std::string& name)
+{
+    if (!Show(name))
+        return;
+    ++m_uRevision;
+    if (m_hooks.chosen)
+        m_hooks.chosen(Name());
+}
+
 void CPresetStrip::Step(int delta)
 {
     if (m_mode != Mode::Browse || m_aList.empty())

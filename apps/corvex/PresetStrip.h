@@ -37,6 +37,9 @@ public:
     const std::vector<PresetEntry>& List() const { return m_aList; }
     // Shows `name` (any case) without applying it; false if the list has no such preset.
     bool Show(const std::string& name);
+    // Shows `name` as a preset chosen elsewhere (Program Change) and remembers it; what the strip
+    // is asking stays open.
+    void Follow(const std::string& name);
     // Applies the preset `delta` places on (wrapping round the list) and shows it.
     void Step(int delta);
     void Press(Action action);
@@ -52,6 +55,8 @@ public:
     const std::string& Text() const { return m_sText; }
     const std::string& Message() const { return m_sMessage; }
     int Index() const { return m_iCurrent; }
+    // Counts the changes made from outside the window (Follow), for it to draw them.
+    unsigned Revision() const { return m_uRevision; }
 
 private:
     enum class Pending { Nothing, SaveAs, Rename, Overwrite, Delete };
@@ -65,6 +70,7 @@ private:
     std::vector<PresetEntry> m_aList;
     std::set<std::string> m_aReported;
     int m_iCurrent = -1;
+    unsigned m_uRevision = 0;
     Mode m_mode = Mode::Browse;
     Pending m_pending = Pending::Nothing;
     std::string m_sTarget; // the user preset a confirmation is about

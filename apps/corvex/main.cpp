@@ -338,8 +338,13 @@ int Run(const Options& o, const CLI::App& app)
     std::string lost;
     int ticks = 0;
     CTickHandler tick;
+    // Program Change selects from the program list the plug-in read as it started: the list the
+    // strip read then.
+    const std::vector<corvex::PresetEntry> programs = presets.List();
     tick.onTimer_ = [&]() {
         host->Dispatch();
+        if (const int program = host->TakeProgramChange(); program >= 0 && program < static_cast<int>(programs.size()))
+            presets.Follow(programs[static_cast<std::size_t>(program)].name);
         saveMidiMap();
         if (backend->Lost(lost))
             quit = true;
