@@ -187,7 +187,8 @@ int Run(const Options& o, const CLI::App& app)
         if (!WriteFileAtomically(presetPath, name + "\n", why))
             Warn(why);
         if (!name.empty())
-            std::printf("corvex: preset \"%s\"\n", name.c_str());
+            // On a terminal's status line (a Program Change with --no-gui), a line of its own.
+            std::printf("%scorvex: preset \"%s\"\n", o.noGui && isatty(STDOUT_FILENO) ? "\r\033[K" : "", name.c_str());
         std::fflush(stdout);
     };
     CPresetStrip presets(corvex::UserPresetDirectory(), {
