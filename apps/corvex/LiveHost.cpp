@@ -12,6 +12,7 @@
 #include "pluginterfaces/vst/ivsteditcontroller.h"
 #include "base/Parameters.h"
 #include "input/EffectSourceSelector.h"
+#include "pluginterfaces/vst/ivstmessage.h"
 #include "public.sdk/source/vst/hosting/hostclasses.h"
 
 using namespace Steinberg;
@@ -256,6 +257,23 @@ bool CLiveHost::SetState(const std::vector<unsigned char>& bytes)
     return m_pInstance->LoadState(std::vector<char>(bytes.begin(), bytes.end()));
 }
 
+bool CLiveHost::ApplyPreset(const PresetControls& values)
+{
+    FUnknownPtr<IConnectionPoint> processor(m_pInstance->Component());
+    IMessage* message = nullptr;
+    TUID iid;
+    IMessage::iid.toTUID(iid);
+    if (!processor || m_pHost->createInstance(iid, iid, reinterpret_cast<void**>(&message)) != kResultOk || !message)
+        return false;
+    message->setMessageID(kChangePresetMessage);
+    const bool sent = message->getAttributes() &&
+                      message->getAttributes()->setBinary(kValuesAttribute, values.data(),
+                                                          static_cast<uint32>(sizeof(float) * values.size())) == kResultOk &&
+                      processor->notify(message) == kResultOk;
+    message->release();
+    return sent;
+}
+
 bool CLiveHost::Start(double sampleRate, int maxPeriod, double tempo, std::string& error)
 {
     if (m_pInstance->Setup(sampleRate, maxPeriod) != kResultOk || m_pInstance->Activate(true) != kResultOk) {
@@ -473,7 +491,16 @@ void CLiveHost::Dispatch()
         if (change.id >= kFirstIndicator && change.id <= kLastIndicator)
             m_adIndicators[change.id].store(change.value, std::memory_order_relaxed);
         m_pInstance->Controller()->setParamNormalized(change.id, change.value);
+        if (change.id == m_iProgramId)
+            m_iProgramTaken = ProgramIndex(change.value, m_iProgramCount);
     }
+}
+
+int CLiveHost::TakeProgramChange()
+{
+    const int program = m_iProgramTaken;
+    m_iProgramTaken = -1;
+    return program;
 }
 
 double CLiveHost::Indicator(std::uint32_t id) const

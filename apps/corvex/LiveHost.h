@@ -10,6 +10,7 @@
 #include "AudioBackend.h"
 #include "SampleRing.h"
 #include "SpscRing.h"
+#include "UserPresets.h"
 
 namespace Steinberg {
 class IPlugView;
@@ -67,6 +68,14 @@ public:
     // before Start.
     bool GetState(std::vector<unsigned char>& bytes);
     bool SetState(const std::vector<unsigned char>& bytes);
+
+    // A preset change to these controls, as Program Change makes one: crossfaded, the echoes
+    // ringing on. Sent to the processor as a host sends messages, on the user-interface thread;
+    // the processor takes it in its next period and reports the controls for the controller.
+    bool ApplyPreset(const PresetControls& values);
+    // The program a MIDI Program Change selected since the last call (user-interface thread,
+    // after Dispatch), or -1.
+    int TakeProgramChange();
 
     // Sets up and activates the processor for periods of up to maxPeriod frames.
     bool Start(double sampleRate, int maxPeriod, double tempo, std::string& error);
@@ -173,6 +182,7 @@ private:
     MenuPresenter m_presenter;
     std::uint32_t m_iProgramId = kNoProgram;
     int m_iProgramCount = 0;
+    int m_iProgramTaken = -1; // user-interface thread
     int m_iMidiChannel = -1;
     CSpscRing<MidiCommand, kCommandQueueSize> m_midiCommands; // user interface → audio
     CSpscRing<MidiLearned, kCommandQueueSize> m_midiLearned;  // audio → user interface

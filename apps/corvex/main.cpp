@@ -25,6 +25,8 @@
 #include "JackBackend.h"
 #include "LiveHost.h"
 #include "PluginModule.h"
+#include "PresetStrip.h"
+#include "pluginterfaces/vst/ivsteditcontroller.h"
 #include "Settings.h"
 #include "TunerAnalyser.h"
 #include "version.h"
@@ -45,6 +47,7 @@ constexpr double kMeterSpanDb = corvex::CComputeOutputVumeters::kOffsetDb; // th
 
 const char* const kStateFileName = "last.state";
 const char* const kAudioFileName = "audio.conf";
+const char* const kPresetFileName = "last.preset";
 
 struct Options {
     bool jack = false;
@@ -61,6 +64,8 @@ struct Options {
     bool tuner = false;
     double reference = corvex::CPitchDetector::kDefaultReference;
     std::string modulePath;
+    std::string presetName;
+    bool listPresets = false;
     std::string midiInput;
     std::string midiChannel;
     bool listMidi = false;
@@ -190,11 +195,40 @@ int Run(const Options& o, const CLI::App& app)
         return kExitUsage;
     }
 
+    // The presets: the one asked for must be there before anything starts.
+    std::unique_ptr<CLiveHost> host;
+    const std::string presetPath = settingsDir + "/" + kPresetFileName;
+    auto remember = [&](const std::string& name) {
+        std::string why;
+        if (!WriteFileAtomically(presetPath, name + "\n", why))
+            Warn(why);
+        if (!name.empty())
+            // On a terminal's status line (a Program Change with --no-gui), a line of its own.
+            std::printf("%scorvex: preset \"%s\"\n", o.noGui && isatty(STDOUT_FILENO) ? "\r\033[K" : "", name.c_str());
+        std::fflush(stdout);
+    };
+    CPresetStrip presets(corvex::UserPresetDirectory(), {
+        [&](const corvex::PresetControls& values) { return host->ApplyPreset(values); },
+        [&] {
+            corvex::PresetControls values{};
+            for (std::size_t i = 0; i < values.size(); ++i)
+                values[i] = static_cast<float>(host->Controller()->getParamNormalized(static_cast<Vst::ParamID>(i + 1)));
+            return values;
+        },
+        remember, Warn});
+    if (!o.presetName.empty() && !presets.Show(o.presetName)) {
+        std::string names;
+        for (const corvex::PresetEntry& preset : presets.List())
+            names += (names.empty() ? "\"" : ", \"") + preset.name + "\"";
+        Fail("--preset \"" + o.presetName + "\" is no preset of the list; accepted: " + names);
+        return kExitUsage;
+    }
+
     // The plug-in, and the settings it starts with.
     std::string error;
     const std::string modulePath =
         o.modulePath.empty() ? corvex::hosting::DefaultModulePath(CORVEX_BUILT_MODULE, CORVEX_BUILT_DIR) : o.modulePath;
-    auto host = CLiveHost::Load(modulePath, error);
+    host = CLiveHost::Load(modulePath, error);
     if (!host) {
         Fail(error);
         return kExitFailure;
@@ -213,6 +247,18 @@ int Run(const Options& o, const CLI::App& app)
     if (state && !host->SetState(*state))
         Warn("the plug-in refused the state; using the default settings");
     std::string lastSaved = state && !explicitState ? SettingsState(*state) : std::string();
+    // A preset asked for takes the controls; the state's IR stays. Otherwise the strip shows the
+    // preset last chosen: the state restored has its controls, as the player left them.
+    if (!o.presetName.empty()) {
+        std::vector<unsigned char> withPreset;
+        if (!host->GetState(withPreset) || !PutPresetControls(withPreset, presets.List()[static_cast<std::size_t>(presets.Index())].values) ||
+            !host->SetState(withPreset)) {
+            Fail("--preset \"" + o.presetName + "\": the plug-in refused its state");
+            return kExitFailure;
+        }
+    } else if (const std::string last = ReadPresetName(presetPath); !last.empty() && !presets.Show(last)) {
+        Warn("the preset last chosen, \"" + last + "\", is no longer in the list");
+    }
     // The IR goes in with the state, as a host restores it, and is saved with it from then on.
     if (!o.irPath.empty()) {
         std::vector<unsigned char> withImpulse;
@@ -269,6 +315,10 @@ int Run(const Options& o, const CLI::App& app)
     const double latencyMs = 1000.0 * backend->Period() / backend->SampleRate();
     std::printf("corvex: playing through %s at %.0f Hz, %d frames per period (%.1f ms)\n", backend->Describe().c_str(),
                 backend->SampleRate(), backend->Period(), latencyMs);
+    if (!o.presetName.empty())
+        remember(presets.Name());
+    else if (!presets.Name().empty())
+        std::printf("corvex: preset \"%s\"\n", presets.Name().c_str());
     if (!backend->MidiNotice().empty())
         Warn(backend->MidiNotice());
     if (!backend->MidiPortName().empty())
@@ -279,7 +329,7 @@ int Run(const Options& o, const CLI::App& app)
     corvex::hosting::EditorHost runLoop;
     std::unique_ptr<CEditorWindow> window;
     if (!o.noGui) {
-        window = CEditorWindow::Open(*host, runLoop, error);
+        window = CEditorWindow::Open(*host, runLoop, error, &presets);
         if (!window) {
             backend->Stop();
             Fail(error);
@@ -317,8 +367,13 @@ int Run(const Options& o, const CLI::App& app)
     std::string lost;
     int ticks = 0;
     CTickHandler tick;
+    // Program Change selects from the program list the plug-in read as it started: the list the
+    // strip read then.
+    const std::vector<corvex::PresetEntry> programs = presets.List();
     tick.onTimer_ = [&]() {
         host->Dispatch();
+        if (const int program = host->TakeProgramChange(); program >= 0 && program < static_cast<int>(programs.size()))
+            presets.Follow(programs[static_cast<std::size_t>(program)].name);
         saveMidiMap();
         if (backend->Lost(lost))
             quit = true;
@@ -407,6 +462,11 @@ int main(int argc, char** argv)
                                      "(any audio file libsndfile decodes, mono or stereo, 8 to 384 kHz, up to 10 s); "
                                      "kept with the saved settings, so the next start plays through it too")
         ->type_name("FILE");
+    app.add_option("--preset", o.presetName, "Start from this preset, a factory one or yours, any case (see "
+                                             "--list-presets); the cabinet IR stays")
+        ->type_name("NAME");
+    app.add_flag("--list-presets", o.listPresets, "Print the presets: the factory ones, then yours (the VST 3 user "
+                                                  "preset folder), in the order Page Up/Down step through, and exit");
     app.add_option("--midi-in", o.midiInput, "Wire the MIDI input to this port at start: a JACK MIDI port "
                                              "(jack_lsp -t), or with --alsa an ALSA sequencer port (aconnect -i: 20:0)")
         ->type_name("PORT");
@@ -425,6 +485,14 @@ int main(int argc, char** argv)
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? kExitOk : kExitUsage;
+    }
+    if (o.listPresets) {
+        std::vector<std::string> skipped;
+        const auto list = corvex::PresetList(corvex::ReadUserPresets(corvex::UserPresetDirectory(), skipped));
+        for (const std::string& message : skipped)
+            Warn(message);
+        PrintPresets(stdout, list);
+        return kExitOk;
     }
     if (!o.alsaDevice.empty() && o.jack) {
         Fail("--jack and --alsa exclude each other");

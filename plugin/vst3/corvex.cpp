@@ -268,9 +268,9 @@ tresult PLUGIN_API Corvex::process(ProcessData& data)
         out.silenceFlags = silence;
     }
 
-    // Between blocks only the host's changes and the chain's indicators move the values (a
-    // restored state and an activation publish themselves).
-    if (bChanged)
+    // Between blocks only the host's changes, a preset change and the chain's indicators move the
+    // values (a restored state and an activation publish themselves).
+    if (bChanged || m_bReportControls)
         PublishValues();
     ReportIndicatorChanges(result == kResultOk ? data.outputParameterChanges : nullptr);
     if (m_bReportControls)

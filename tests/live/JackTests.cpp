@@ -281,7 +281,7 @@ TEST(LiveJack, AnXrunIsCountedOnTheStatusLineAndAtExit)
 }
 
 // A foot controller on another JACK client: Program Change and Control Change are followed (and
-// saved as the knobs are), the wiring is remembered, and the next start plays on from there.
+// saved as the knobs are; the preset strip names the program), the wiring is remembered, and the next start plays on from there.
 TEST(LiveJack, ProgramAndControlChangesFromAnotherClientAreFollowedAndKept)
 {
     ScratchDir dir;
@@ -307,6 +307,7 @@ TEST(LiveJack, ProgramAndControlChangesFromAnotherClientAreFollowedAndKept)
         want[5] = preset.values[4];
         ASSERT_TRUE(pedal.Send({{0xC0, 3}}, 10s));
         EXPECT_TRUE(WaitUntil([&] { return saved() == want; }, 20s)) << "the preset: " << shown();
+        EXPECT_TRUE(corvex.WaitForOutput(std::string("corvex: preset \"") + preset.name + "\"", 20s)) << corvex.Out();
         want[5] = level;
         ASSERT_TRUE(pedal.Send({{0xB0, 24, 16}}, 10s));
         EXPECT_TRUE(WaitUntil([&] { return saved() == want; }, 20s)) << "the level: " << shown();
