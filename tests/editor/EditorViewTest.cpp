@@ -122,8 +122,9 @@ TEST_F(EditorViewTest, OpenBuildsTheEighteenControlsAtTheirRectanglesWithoutOver
                                        static_cast<const gui::CControl*>(view->getTunerPanel())}) {
         for (const Expected& e : expected)
             EXPECT_FALSE(e.rect.overlaps(added->getViewSize())) << "overlaps " << e.id;
-        if (added != badge)
+        if (added != badge) {
             EXPECT_FALSE(added->getViewSize().overlaps(badge->getViewSize()));
+        }
     }
     for (const Expected& e : expected) {
         SCOPED_TRACE(e.id);
