@@ -743,7 +743,7 @@ int main(int argc, char** argv)
     }
 
     if (o.listMidi) {
-        std::fputs(corvex::FormatMidiMap(corvex::DefaultMidiMap(), corvex::kFactoryPresetCount).c_str(), stdout);
+        std::fputs(corvex::FormatMidiMap(corvex::DefaultMidiMap(), static_cast<int>(Presets().size())).c_str(), stdout);
         return 0;
     }
     if (o.listPresets) {

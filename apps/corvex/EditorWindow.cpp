@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "EditorHost.h"
+#include "PresetStrip.h"
 #include "XEmbed.h"
 #include "pluginterfaces/gui/iplugview.h"
 
@@ -34,7 +35,7 @@ constexpr unsigned long kMenuDisabled = 0x909090;
 
 class CX11EditorWindow final : public CEditorWindow, public Linux::IEventHandler {
 public:
-    CX11EditorWindow(hosting::EditorHost& runLoop) : m_runLoop(runLoop) {}
+    CX11EditorWindow(hosting::EditorHost& runLoop, CPresetStrip* presets) : m_runLoop(runLoop), m_pStrip(presets) {}
     ~CX11EditorWindow() override;
 
     bool Open(CLiveHost& host, std::string& error);
@@ -61,6 +62,11 @@ private:
     // The editor's window is an XEmbed client: tell it it is embedded and give it the keyboard.
     void Embed(Window client);
     void SendXEmbed(long message, long detail = 0, long data1 = 0, long data2 = 0);
+    // The preset strip under the panel: its height (0 without one), its keys, and showing what
+    // changed. While it asks a question or takes a name, the panel gives up the keyboard.
+    int StripHeight() const { return m_pStrip ? CStripPainter::kHeight : 0; }
+    bool StripKey(XKeyEvent& key);
+    void StripChanged();
     bool MenuEvent(const XEvent& event);
     void DrawMenu();
     void CloseMenu(int chosen);
@@ -77,6 +83,10 @@ private:
     bool m_bAttached = false;
     bool m_bHandlerRegistered = false;
     bool m_bCloseRequested = false;
+    CPresetStrip* m_pStrip = nullptr;
+    std::unique_ptr<CStripPainter> m_pPainter;
+    bool m_bPanelKeys = true; // the panel has the keyboard (the strip asks for nothing)
+    unsigned m_uStripRevision = 0; // the strip's changes from outside drawn so far
     CLiveHost* m_pHost = nullptr;
 
     Window m_menu = 0;
@@ -91,6 +101,7 @@ private:
 
 CX11EditorWindow::~CX11EditorWindow()
 {
+    m_pPainter.reset(); // before the display it draws on
     CloseMenu(-1);
     if (m_pHost)
         m_pHost->SetMenuPresenter(nullptr);
@@ -135,7 +146,8 @@ bool CX11EditorWindow::Open(CLiveHost& host, std::string& error)
     const unsigned height = static_cast<unsigned>(size.getHeight());
 
     const int screen = DefaultScreen(m_pDisplay);
-    m_window = XCreateSimpleWindow(m_pDisplay, RootWindow(m_pDisplay, screen), 0, 0, width, height, 0,
+    m_window = XCreateSimpleWindow(m_pDisplay, RootWindow(m_pDisplay, screen), 0, 0, width,
+                                   height + static_cast<unsigned>(StripHeight()), 0,
                                    BlackPixel(m_pDisplay, screen), BlackPixel(m_pDisplay, screen));
     XStoreName(m_pDisplay, m_window, kTitle);
     const Atom utf8 = XInternAtom(m_pDisplay, "UTF8_STRING", False);
@@ -148,8 +160,12 @@ bool CX11EditorWindow::Open(CLiveHost& host, std::string& error)
     XSetWMProtocols(m_pDisplay, m_window, &m_deleteWindow, 1);
     m_xembed = XInternAtom(m_pDisplay, kXEmbedAtomName, False);
     // SubstructureNotify: the editor's window appearing inside ours. Focus and keys: ours to pass on.
+    // Exposure and buttons: the strip's.
     XSelectInput(m_pDisplay, m_window,
-                 StructureNotifyMask | SubstructureNotifyMask | FocusChangeMask | KeyPressMask | KeyReleaseMask);
+                 StructureNotifyMask | SubstructureNotifyMask | FocusChangeMask | KeyPressMask | KeyReleaseMask |
+                     (m_pStrip ? ExposureMask | ButtonPressMask : 0));
+    if (m_pStrip)
+        m_pPainter = std::make_unique<CStripPainter>(m_pDisplay, m_window);
     XMapWindow(m_pDisplay, m_window);
     XFlush(m_pDisplay);
 
@@ -177,9 +193,10 @@ bool CX11EditorWindow::Open(CLiveHost& host, std::string& error)
 void CX11EditorWindow::SetSize(unsigned width, unsigned height)
 {
     if (m_width != 0)
-        XResizeWindow(m_pDisplay, m_window, width, height);
+        XResizeWindow(m_pDisplay, m_window, width, height + static_cast<unsigned>(StripHeight()));
     m_width = width;
     m_height = height;
+    height += static_cast<unsigned>(StripHeight());
     // The panel has one size: the window manager offers no resizing.
     XSizeHints* hints = XAllocSizeHints();
     hints->flags = PMinSize | PMaxSize;
@@ -193,6 +210,8 @@ void CX11EditorWindow::SetSize(unsigned width, unsigned height)
 void CX11EditorWindow::Tick()
 {
     FollowViewSize();
+    if (m_pStrip && m_pStrip->Revision() != m_uStripRevision)
+        StripChanged(); // a Program Change chose a preset
     // The press that opened the menu holds the pointer for the editor's window until let go.
     if (m_menu && !m_bMenuGrabbed)
         m_bMenuGrabbed = XGrabPointer(m_pDisplay, m_menu, False, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
@@ -382,6 +401,47 @@ void CX11EditorWindow::Embed(Window client)
     SendXEmbed(kXEmbedFocusIn, kXEmbedFocusCurrent);
 }
 
+bool CX11EditorWindow::StripKey(XKeyEvent& key)
+{
+    if (!m_pStrip)
+        return false;
+    using Action = CPresetStrip::Action;
+    char typed[8] = {};
+    KeySym sym = NoSymbol;
+    const int length = XLookupString(&key, typed, sizeof typed, &sym, nullptr);
+    const bool page = sym == XK_Page_Up || sym == XK_Page_Down || sym == XK_KP_Page_Up || sym == XK_KP_Page_Down;
+    const CPresetStrip::Mode mode = m_pStrip->CurrentMode();
+    if (mode == CPresetStrip::Mode::Browse && !page)
+        return false;
+    if (key.type != KeyPress)
+        return true; // the release of a key the strip took
+    if (mode == CPresetStrip::Mode::Browse)
+        m_pStrip->Step(sym == XK_Page_Up || sym == XK_KP_Page_Up ? -1 : 1);
+    else if (sym == XK_Return || sym == XK_KP_Enter)
+        m_pStrip->Press(Action::Yes);
+    else if (sym == XK_Escape)
+        m_pStrip->Press(Action::No);
+    else if (mode == CPresetStrip::Mode::Confirm && (sym == XK_y || sym == XK_Y || sym == XK_n || sym == XK_N))
+        m_pStrip->Press(sym == XK_y || sym == XK_Y ? Action::Yes : Action::No);
+    else if (mode == CPresetStrip::Mode::Entry && sym == XK_BackSpace)
+        m_pStrip->Erase();
+    else if (mode == CPresetStrip::Mode::Entry && length == 1 && typed[0] >= ' ' && typed[0] <= '~')
+        m_pStrip->Type(std::string(1, typed[0]));
+    StripChanged();
+    return true;
+}
+
+void CX11EditorWindow::StripChanged()
+{
+    m_uStripRevision = m_pStrip->Revision();
+    m_pPainter->Draw(*m_pStrip, static_cast<int>(m_height), static_cast<int>(m_width));
+    const bool panelKeys = m_pStrip->CurrentMode() == CPresetStrip::Mode::Browse;
+    if (panelKeys != m_bPanelKeys) {
+        m_bPanelKeys = panelKeys;
+        SendXEmbed(panelKeys ? kXEmbedFocusIn : kXEmbedFocusOut, panelKeys ? kXEmbedFocusCurrent : 0);
+    }
+}
+
 void CX11EditorWindow::ReadEvents()
 {
     while (XPending(m_pDisplay) > 0) {
@@ -393,8 +453,27 @@ void CX11EditorWindow::ReadEvents()
         case ClientMessage:
             if (event.xclient.window == m_window && static_cast<Atom>(event.xclient.data.l[0]) == m_deleteWindow)
                 m_bCloseRequested = true;
-            else if (event.xclient.message_type == m_xembed && event.xclient.data.l[1] == kXEmbedRequestFocus)
+            else if (event.xclient.message_type == m_xembed && event.xclient.data.l[1] == kXEmbedRequestFocus) {
+                // A click on the panel ends a question or name the strip was asking for.
+                if (!m_bPanelKeys) {
+                    m_pStrip->Press(CPresetStrip::Action::No);
+                    StripChanged();
+                }
                 SendXEmbed(kXEmbedFocusIn, kXEmbedFocusCurrent);
+            }
+            break;
+        case Expose:
+            if (m_pPainter && event.xexpose.window == m_window && event.xexpose.count == 0)
+                m_pPainter->Draw(*m_pStrip, static_cast<int>(m_height), static_cast<int>(m_width));
+            break;
+        case ButtonPress:
+            if (m_pStrip && event.xbutton.window == m_window && event.xbutton.button == Button1 &&
+                event.xbutton.y >= static_cast<int>(m_height)) {
+                for (const StripButton& button : StripLayout(*m_pStrip, static_cast<int>(m_width)))
+                    if (event.xbutton.x >= button.x && event.xbutton.x < button.x + button.width)
+                        m_pStrip->Press(button.action);
+                StripChanged();
+            }
             break;
         case CreateNotify:
             if (event.xcreatewindow.parent == m_window)
@@ -409,18 +488,21 @@ void CX11EditorWindow::ReadEvents()
             // Only the window's own gains and losses, not focus moving within it or with the pointer.
             if (event.xfocus.detail == NotifyInferior || event.xfocus.detail == NotifyPointer)
                 break;
-            if (event.type == FocusIn) {
+            if (event.type == FocusIn && m_bPanelKeys) {
                 SendXEmbed(kXEmbedWindowActivate);
                 SendXEmbed(kXEmbedFocusIn, kXEmbedFocusCurrent);
-            } else {
+            } else if (event.type == FocusOut) {
                 SendXEmbed(kXEmbedFocusOut);
                 SendXEmbed(kXEmbedWindowDeactivate);
             }
             break;
         case KeyPress:
         case KeyRelease:
-            // Keys typed with the pointer outside the panel reach our window: pass them on.
-            if (m_client && event.xkey.window == m_window) {
+            // Keys typed with the pointer outside the panel reach our window: pass them on, but for
+            // the strip's. Keys the panel did not take come back here (send_event) for the strip.
+            if (event.xkey.window == m_window && StripKey(event.xkey))
+                break;
+            if (m_client && event.xkey.window == m_window && !event.xkey.send_event) {
                 event.xkey.window = m_client;
                 XSendEvent(m_pDisplay, m_client, False, event.type == KeyPress ? KeyPressMask : KeyReleaseMask, &event);
                 XFlush(m_pDisplay);
@@ -440,9 +522,10 @@ void CX11EditorWindow::ReadEvents()
 
 } // namespace
 
-std::unique_ptr<CEditorWindow> CEditorWindow::Open(CLiveHost& host, hosting::EditorHost& runLoop, std::string& error)
+std::unique_ptr<CEditorWindow> CEditorWindow::Open(CLiveHost& host, hosting::EditorHost& runLoop, std::string& error,
+                                                   CPresetStrip* presets)
 {
-    auto window = std::make_unique<CX11EditorWindow>(runLoop);
+    auto window = std::make_unique<CX11EditorWindow>(runLoop, presets);
     if (!window->Open(host, error))
         return nullptr;
     return window;

@@ -10,6 +10,9 @@
 #include "pluginterfaces/gui/iplugview.h"
 #include "pluginterfaces/vst/ivstcontextmenu.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
+#include "base/Parameters.h"
+#include "input/EffectSourceSelector.h"
+#include "pluginterfaces/vst/ivstmessage.h"
 #include "public.sdk/source/vst/hosting/hostclasses.h"
 
 using namespace Steinberg;
@@ -254,6 +257,23 @@ bool CLiveHost::SetState(const std::vector<unsigned char>& bytes)
     return m_pInstance->LoadState(std::vector<char>(bytes.begin(), bytes.end()));
 }
 
+bool CLiveHost::ApplyPreset(const PresetControls& values)
+{
+    FUnknownPtr<IConnectionPoint> processor(m_pInstance->Component());
+    IMessage* message = nullptr;
+    TUID iid;
+    IMessage::iid.toTUID(iid);
+    if (!processor || m_pHost->createInstance(iid, iid, reinterpret_cast<void**>(&message)) != kResultOk || !message)
+        return false;
+    message->setMessageID(kChangePresetMessage);
+    const bool sent = message->getAttributes() &&
+                      message->getAttributes()->setBinary(kValuesAttribute, values.data(),
+                                                          static_cast<uint32>(sizeof(float) * values.size())) == kResultOk &&
+                      processor->notify(message) == kResultOk;
+    message->release();
+    return sent;
+}
+
 bool CLiveHost::Start(double sampleRate, int maxPeriod, double tempo, std::string& error)
 {
     if (m_pInstance->Setup(sampleRate, maxPeriod) != kResultOk || m_pInstance->Activate(true) != kResultOk) {
@@ -317,6 +337,9 @@ void CLiveHost::ProcessPeriod(const float* inL, const float* inR, float* outL, f
     MidiEvent event;
     while (midi && midi->Next(event))
         ApplyMidi(event, std::min(frames, block.MaxSamples()));
+
+    if (m_pTunerRing != nullptr)
+        m_pTunerRing->Write(CEffectSourceSelector::Selected(inL, inR, float(m_adCurrent[kInputSelection])), frames);
 
     const double tempo = transportTempo >= kMinTempo && transportTempo <= kMaxTempo ? transportTempo : m_dTempo;
     block.SetTempo(tempo);
@@ -468,7 +491,16 @@ void CLiveHost::Dispatch()
         if (change.id >= kFirstIndicator && change.id <= kLastIndicator)
             m_adIndicators[change.id].store(change.value, std::memory_order_relaxed);
         m_pInstance->Controller()->setParamNormalized(change.id, change.value);
+        if (change.id == m_iProgramId)
+            m_iProgramTaken = ProgramIndex(change.value, m_iProgramCount);
     }
+}
+
+int CLiveHost::TakeProgramChange()
+{
+    const int program = m_iProgramTaken;
+    m_iProgramTaken = -1;
+    return program;
 }
 
 double CLiveHost::Indicator(std::uint32_t id) const

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "AudioBackend.h"
+#include "SampleRing.h"
 #include "SpscRing.h"
+#include "UserPresets.h"
 
 namespace Steinberg {
 class IPlugView;
@@ -67,6 +69,14 @@ public:
     bool GetState(std::vector<unsigned char>& bytes);
     bool SetState(const std::vector<unsigned char>& bytes);
 
+    // A preset change to these controls, as Program Change makes one: crossfaded, the echoes
+    // ringing on. Sent to the processor as a host sends messages, on the user-interface thread;
+    // the processor takes it in its next period and reports the controls for the controller.
+    bool ApplyPreset(const PresetControls& values);
+    // The program a MIDI Program Change selected since the last call (user-interface thread,
+    // after Dispatch), or -1.
+    int TakeProgramChange();
+
     // Sets up and activates the processor for periods of up to maxPeriod frames.
     bool Start(double sampleRate, int maxPeriod, double tempo, std::string& error);
     void Stop();
@@ -75,6 +85,10 @@ public:
     void ProcessPeriod(const float* inL, const float* inR, float* outL, float* outR, int frames,
                        double transportTempo, CMidiEvents* midi = nullptr) override;
 
+    // The tuner of `corvex --tuner`, set before Start (not owned): each period the audio thread
+    // copies the selected input (as "Input Selection" stands) into the ring, for the
+    // user-interface thread to analyse. Null (the default): nothing is copied.
+    void SetTunerRing(CSampleRing* ring) { m_pTunerRing = ring; }
     // MIDI, set before Start: the channel listened to (0 to 15, -1 for all) and the map.
     void SetMidiChannel(int channel) { m_iMidiChannel = channel; }
     void SetMidiMap(const MidiControllerMap& map);
@@ -146,6 +160,7 @@ private:
     std::unique_ptr<CEditHandler> m_pEditHandler;
     bool m_bActive = false;
     double m_dTempo = 120.0;
+    CSampleRing* m_pTunerRing = nullptr;
 
     CSpscRing<ParamValue, kQueueSize> m_edits;      // user interface → audio
     CSpscRing<ParamValue, kQueueSize> m_indicators; // audio → user interface
@@ -167,6 +182,7 @@ private:
     MenuPresenter m_presenter;
     std::uint32_t m_iProgramId = kNoProgram;
     int m_iProgramCount = 0;
+    int m_iProgramTaken = -1; // user-interface thread
     int m_iMidiChannel = -1;
     CSpscRing<MidiCommand, kCommandQueueSize> m_midiCommands; // user interface → audio
     CSpscRing<MidiLearned, kCommandQueueSize> m_midiLearned;  // audio → user interface

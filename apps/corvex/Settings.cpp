@@ -254,6 +254,14 @@ bool PutImpulseFile(std::vector<unsigned char>& state, const std::string& path, 
     return true;
 }
 
+std::string ReadPresetName(const std::string& path)
+{
+    std::ifstream file(path);
+    std::string name;
+    std::getline(file, name);
+    return Trim(name);
+}
+
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error)
 {
     const std::filesystem::path target(path);

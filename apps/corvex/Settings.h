@@ -56,6 +56,9 @@ std::optional<std::vector<unsigned char>> ReadStateFile(const std::string& path,
 // state unchanged and the reason in `error`, when the file cannot serve as an IR.
 bool PutImpulseFile(std::vector<unsigned char>& state, const std::string& path, std::string& error);
 
+// The name of the preset last chosen, kept in a file of one line; "" without one.
+std::string ReadPresetName(const std::string& path);
+
 // Writes to a temporary file in the same folder, then renames it over `path`: a reader sees the
 // old file or the new one, never a part. Creates the folder if needed.
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error);

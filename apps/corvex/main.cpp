@@ -25,7 +25,10 @@
 #include "JackBackend.h"
 #include "LiveHost.h"
 #include "PluginModule.h"
+#include "PresetStrip.h"
+#include "pluginterfaces/vst/ivsteditcontroller.h"
 #include "Settings.h"
+#include "TunerAnalyser.h"
 #include "version.h"
 
 using namespace corvex::live;
@@ -39,10 +42,12 @@ constexpr int kExitUsage = 2;
 constexpr auto kTick = std::chrono::milliseconds(20);
 constexpr int kTicksPerStateCheck = 25;  // 0.5 s
 constexpr int kTicksPerStatusLine = 10;  // 0.2 s
+constexpr int kTicksPerTunerLine = 5;    // 0.1 s
 constexpr double kMeterSpanDb = corvex::CComputeOutputVumeters::kOffsetDb; // the meters' 0..1 covers -45..0 dB
 
 const char* const kStateFileName = "last.state";
 const char* const kAudioFileName = "audio.conf";
+const char* const kPresetFileName = "last.preset";
 
 struct Options {
     bool jack = false;
@@ -56,11 +61,27 @@ struct Options {
     std::string statePath;
     std::string irPath;
     bool noGui = false;
+    bool tuner = false;
+    double reference = corvex::CPitchDetector::kDefaultReference;
     std::string modulePath;
+    std::string presetName;
+    bool listPresets = false;
     std::string midiInput;
     std::string midiChannel;
     bool listMidi = false;
 };
+
+// "A2  +0.3 cents  110.02 Hz", or "-" with no pitch.
+std::string TunerStatus(const corvex::TunerReading& reading)
+{
+    if (!reading.pitch.bPitched)
+        return "-";
+    char name[5];
+    corvex::CPitchDetector::NoteName(reading.pitch.iNote, name);
+    char text[64];
+    std::snprintf(text, sizeof text, "%-3s %+5.1f cents  %8.2f Hz", name, reading.pitch.dCents, reading.pitch.dHertz);
+    return text;
+}
 
 void Warn(const std::string& text) { std::fprintf(stderr, "corvex: warning: %s\n", text.c_str()); }
 void Fail(const std::string& text) { std::fprintf(stderr, "corvex: %s\n", text.c_str()); }
@@ -174,11 +195,40 @@ int Run(const Options& o, const CLI::App& app)
         return kExitUsage;
     }
 
+    // The presets: the one asked for must be there before anything starts.
+    std::unique_ptr<CLiveHost> host;
+    const std::string presetPath = settingsDir + "/" + kPresetFileName;
+    auto remember = [&](const std::string& name) {
+        std::string why;
+        if (!WriteFileAtomically(presetPath, name + "\n", why))
+            Warn(why);
+        if (!name.empty())
+            // On a terminal's status line (a Program Change with --no-gui), a line of its own.
+            std::printf("%scorvex: preset \"%s\"\n", o.noGui && isatty(STDOUT_FILENO) ? "\r\033[K" : "", name.c_str());
+        std::fflush(stdout);
+    };
+    CPresetStrip presets(corvex::UserPresetDirectory(), {
+        [&](const corvex::PresetControls& values) { return host->ApplyPreset(values); },
+        [&] {
+            corvex::PresetControls values{};
+            for (std::size_t i = 0; i < values.size(); ++i)
+                values[i] = static_cast<float>(host->Controller()->getParamNormalized(static_cast<Vst::ParamID>(i + 1)));
+            return values;
+        },
+        remember, Warn});
+    if (!o.presetName.empty() && !presets.Show(o.presetName)) {
+        std::string names;
+        for (const corvex::PresetEntry& preset : presets.List())
+            names += (names.empty() ? "\"" : ", \"") + preset.name + "\"";
+        Fail("--preset \"" + o.presetName + "\" is no preset of the list; accepted: " + names);
+        return kExitUsage;
+    }
+
     // The plug-in, and the settings it starts with.
     std::string error;
     const std::string modulePath =
         o.modulePath.empty() ? corvex::hosting::DefaultModulePath(CORVEX_BUILT_MODULE, CORVEX_BUILT_DIR) : o.modulePath;
-    auto host = CLiveHost::Load(modulePath, error);
+    host = CLiveHost::Load(modulePath, error);
     if (!host) {
         Fail(error);
         return kExitFailure;
@@ -197,6 +247,18 @@ int Run(const Options& o, const CLI::App& app)
     if (state && !host->SetState(*state))
         Warn("the plug-in refused the state; using the default settings");
     std::string lastSaved = state && !explicitState ? SettingsState(*state) : std::string();
+    // A preset asked for takes the controls; the state's IR stays. Otherwise the strip shows the
+    // preset last chosen: the state restored has its controls, as the player left them.
+    if (!o.presetName.empty()) {
+        std::vector<unsigned char> withPreset;
+        if (!host->GetState(withPreset) || !PutPresetControls(withPreset, presets.List()[static_cast<std::size_t>(presets.Index())].values) ||
+            !host->SetState(withPreset)) {
+            Fail("--preset \"" + o.presetName + "\": the plug-in refused its state");
+            return kExitFailure;
+        }
+    } else if (const std::string last = ReadPresetName(presetPath); !last.empty() && !presets.Show(last)) {
+        Warn("the preset last chosen, \"" + last + "\", is no longer in the list");
+    }
     // The IR goes in with the state, as a host restores it, and is saved with it from then on.
     if (!o.irPath.empty()) {
         std::vector<unsigned char> withImpulse;
@@ -228,6 +290,16 @@ int Run(const Options& o, const CLI::App& app)
         Fail(error);
         return kExitFailure;
     }
+    // The tuner runs here, on the user-interface thread, from what the audio thread copies.
+    std::unique_ptr<corvex::CSampleRing> tunerRing;
+    std::unique_ptr<corvex::CTunerAnalyser> tuner;
+    if (o.tuner) {
+        tunerRing = std::make_unique<corvex::CSampleRing>(
+            int(std::ceil(corvex::CTunerAnalyser::kRingSeconds * backend->SampleRate())) + backend->MaxPeriod());
+        tuner = std::make_unique<corvex::CTunerAnalyser>(backend->SampleRate());
+        tuner->SetReference(o.reference);
+        host->SetTunerRing(tunerRing.get());
+    }
     if (!host->Start(backend->SampleRate(), backend->MaxPeriod(), settings.tempo, error)) {
         Fail(error);
         return kExitFailure;
@@ -243,6 +315,10 @@ int Run(const Options& o, const CLI::App& app)
     const double latencyMs = 1000.0 * backend->Period() / backend->SampleRate();
     std::printf("corvex: playing through %s at %.0f Hz, %d frames per period (%.1f ms)\n", backend->Describe().c_str(),
                 backend->SampleRate(), backend->Period(), latencyMs);
+    if (!o.presetName.empty())
+        remember(presets.Name());
+    else if (!presets.Name().empty())
+        std::printf("corvex: preset \"%s\"\n", presets.Name().c_str());
     if (!backend->MidiNotice().empty())
         Warn(backend->MidiNotice());
     if (!backend->MidiPortName().empty())
@@ -253,7 +329,7 @@ int Run(const Options& o, const CLI::App& app)
     corvex::hosting::EditorHost runLoop;
     std::unique_ptr<CEditorWindow> window;
     if (!o.noGui) {
-        window = CEditorWindow::Open(*host, runLoop, error);
+        window = CEditorWindow::Open(*host, runLoop, error, &presets);
         if (!window) {
             backend->Stop();
             Fail(error);
@@ -283,14 +359,21 @@ int Run(const Options& o, const CLI::App& app)
             Warn(why);
     };
 
-    const bool statusLine = o.noGui && isatty(STDOUT_FILENO);
+    const bool terminal = isatty(STDOUT_FILENO);
+    const bool statusLine = o.noGui && terminal;
+    corvex::TunerReading reading;
     const auto started = std::chrono::steady_clock::now();
     bool quit = false;
     std::string lost;
     int ticks = 0;
     CTickHandler tick;
+    // Program Change selects from the program list the plug-in read as it started: the list the
+    // strip read then.
+    const std::vector<corvex::PresetEntry> programs = presets.List();
     tick.onTimer_ = [&]() {
         host->Dispatch();
+        if (const int program = host->TakeProgramChange(); program >= 0 && program < static_cast<int>(programs.size()))
+            presets.Follow(programs[static_cast<std::size_t>(program)].name);
         saveMidiMap();
         if (backend->Lost(lost))
             quit = true;
@@ -301,7 +384,15 @@ int Run(const Options& o, const CLI::App& app)
         }
         if (++ticks % kTicksPerStateCheck == 0)
             saveState();
-        if (statusLine && ticks % kTicksPerStatusLine == 0) {
+        if (tuner) {
+            tuner->Drain(*tunerRing, [&reading](const corvex::TunerReading& newest) { reading = newest; });
+            // A line per reading where no terminal rewrites one in place.
+            if (ticks % kTicksPerTunerLine == 0) {
+                std::printf(terminal ? "\r%s  xruns %llu\033[K" : "%s  xruns %llu\n", TunerStatus(reading).c_str(),
+                            static_cast<unsigned long long>(backend->Xruns()));
+                std::fflush(stdout);
+            }
+        } else if (statusLine && ticks % kTicksPerStatusLine == 0) {
             std::printf("\r%.0f BPM  out %s %s dB  clip in %s out %s  xruns %llu\033[K", host->TempoInUse(),
                         Level(host->Indicator(corvex::kOutputLeftVumeter)).c_str(), Level(host->Indicator(corvex::kOutputRightVumeter)).c_str(),
                         host->Indicator(corvex::kInputClippingLed) >= 0.5 ? "ON " : "off", host->Indicator(corvex::kOuputClippingLed) >= 0.5 ? "ON " : "off",
@@ -329,7 +420,7 @@ int Run(const Options& o, const CLI::App& app)
     host->Dispatch();
     saveState();
     host->Stop();
-    if (statusLine)
+    if (statusLine || (tuner && terminal))
         std::printf("\n");
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("corvex: stopped after %.1f s, %llu xruns; settings saved in %s\n", seconds,
@@ -371,6 +462,11 @@ int main(int argc, char** argv)
                                      "(any audio file libsndfile decodes, mono or stereo, 8 to 384 kHz, up to 10 s); "
                                      "kept with the saved settings, so the next start plays through it too")
         ->type_name("FILE");
+    app.add_option("--preset", o.presetName, "Start from this preset, a factory one or yours, any case (see "
+                                             "--list-presets); the cabinet IR stays")
+        ->type_name("NAME");
+    app.add_flag("--list-presets", o.listPresets, "Print the presets: the factory ones, then yours (the VST 3 user "
+                                                  "preset folder), in the order Page Up/Down step through, and exit");
     app.add_option("--midi-in", o.midiInput, "Wire the MIDI input to this port at start: a JACK MIDI port "
                                              "(jack_lsp -t), or with --alsa an ALSA sequencer port (aconnect -i: 20:0)")
         ->type_name("PORT");
@@ -379,12 +475,24 @@ int main(int argc, char** argv)
     app.add_flag("--list-midi", o.listMidi, "Print which controller reaches which control (the default map as learning "
                                             "changed it) and what Program Change selects, then exit");
     app.add_flag("--no-gui", o.noGui, "Run without the editor window; a status line on a terminal");
+    app.add_flag("--tuner", o.tuner, "Run as a tuner without the editor window: the status line shows the selected "
+                                     "input's note, cents and frequency (a line each 0.1 s when not on a terminal); "
+                                     "the output plays on");
+    app.add_option("--reference", o.reference, "The tuner's A4, 430 to 450 Hz (default 440)")->type_name("HZ");
     app.add_option("--module", o.modulePath,
                    std::string("The Corvex.vst3 bundle to load (default: ") + corvex::hosting::kDefaultModuleOrder + ")")->type_name("PATH");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? kExitOk : kExitUsage;
+    }
+    if (o.listPresets) {
+        std::vector<std::string> skipped;
+        const auto list = corvex::PresetList(corvex::ReadUserPresets(corvex::UserPresetDirectory(), skipped));
+        for (const std::string& message : skipped)
+            Warn(message);
+        PrintPresets(stdout, list);
+        return kExitOk;
     }
     if (!o.alsaDevice.empty() && o.jack) {
         Fail("--jack and --alsa exclude each other");
@@ -403,6 +511,19 @@ int main(int argc, char** argv)
             return kExitUsage;
         }
     }
+    if (app.count("--reference") && !o.tuner) {
+        Fail("--reference sets the tuner's A4; give --tuner");
+        return kExitUsage;
+    }
+    if (!(o.reference >= corvex::CPitchDetector::kMinReference && o.reference <= corvex::CPitchDetector::kMaxReference)) {
+        char text[96];
+        std::snprintf(text, sizeof text, "--reference %g is out of range; accepted: %g to %g Hz", o.reference,
+                      corvex::CPitchDetector::kMinReference, corvex::CPitchDetector::kMaxReference);
+        Fail(text);
+        return kExitUsage;
+    }
+    if (o.tuner)
+        o.noGui = true;
     // CLI::Range compares, so a NaN passes it; saved, it would make the next start refuse the file.
     if (app.count("--tempo") && !(o.tempo >= kMinTempo && o.tempo <= kMaxTempo)) {
         char text[96];

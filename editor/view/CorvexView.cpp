@@ -87,11 +87,29 @@ bool CCorvexView::open(void* /*parent*/)
         CRect::FromSize(kImpulseBadgeLeft, kImpulseBadgeTop, kImpulseBadgeWidth, kImpulseBadgeHeight), this,
         kImpulseBadgeTag, gui::LoadBitmap(kImpulseBadgeBitmap), std::make_shared<const gui::CBitmapFont>(kFontBitmap))));
     m_pBadge->setContent(m_sImpulseName, m_sImpulseError);
+    if (m_pTunerAccess != nullptr) {
+        const auto font = std::make_shared<const gui::CBitmapFont>(kFontBitmap);
+        m_pTunerButton = static_cast<CTunerButton*>(frame->addView(std::make_unique<CTunerButton>(
+            CRect::FromSize(kTunerButtonLeft, kTunerButtonTop, kTunerButtonWidth, kTunerButtonHeight), this,
+            kTunerButtonTag, font)));
+        m_pTunerPanel = static_cast<CTunerPanel*>(frame->addView(std::make_unique<CTunerPanel>(
+            CRect::FromSize(kTunerLeft, kTunerTop, kTunerWidth, kTunerHeight), this, kTunerPanelTag, m_pBackground,
+            font)));
+        m_pTunerPanel->setMute(m_bTunerMute);
+        m_pTunerPanel->setReference(m_dTunerReference);
+        m_pTunerButton->setValue(m_bTunerShown ? 1.0f : 0.0f);
+        m_pTunerPanel->setShown(m_bTunerShown);
+    }
     return true;
 }
 
 void CCorvexView::close()
 {
+    // Closed, nothing is copied for the tuner; it shows again when the view reopens.
+    if (m_bTunerShown && m_pTunerAccess != nullptr)
+        m_pTunerAccess->tune(false, m_bTunerMute, m_dTunerReference);
+    m_pTunerButton = nullptr;
+    m_pTunerPanel = nullptr;
     frame.reset();
     m_pBackground.reset();
     m_apControls.fill(nullptr);
@@ -126,6 +144,14 @@ void CCorvexView::valueChanged(gui::CControl* control)
         return;
     if (control == m_pBadge) {
         badgeClicked(m_pBadge->takeAction());
+        return;
+    }
+    if (control == m_pTunerButton) {
+        showTuner(control->getValue() >= 0.5f);
+        return;
+    }
+    if (control == m_pTunerPanel) {
+        tunerClicked(m_pTunerPanel->takeAction());
         return;
     }
     const int tag = control->getTag();
@@ -249,9 +275,70 @@ void CCorvexView::showPendingValues()
 
 void CCorvexView::notify(const char* message)
 {
-    if (message != nullptr && std::strcmp(message, kTimerFired) == 0)
+    if (message != nullptr && std::strcmp(message, kTimerFired) == 0) {
         showPendingValues();
+        if (m_bTunerShown && frame)
+            pollTuner();
+    }
     CEditorBase::notify(message);
+}
+
+void CCorvexView::showTuner(bool shown)
+{
+    if (m_pTunerAccess == nullptr || shown == m_bTunerShown)
+        return;
+    m_bTunerShown = shown;
+    if (m_pTunerButton != nullptr)
+        m_pTunerButton->setValue(shown ? 1.0f : 0.0f);
+    if (m_pTunerPanel != nullptr) {
+        m_pTunerPanel->setReading({});
+        m_pTunerPanel->setShown(shown);
+    }
+    // Shown, the first tick asks for readings; hidden, the host side stops at once.
+    if (!shown)
+        m_pTunerAccess->tune(false, m_bTunerMute, m_dTunerReference);
+    else if (frame)
+        pollTuner();
+}
+
+void CCorvexView::pollTuner()
+{
+    if (m_pTunerAccess != nullptr)
+        m_pTunerAccess->tune(true, m_bTunerMute, m_dTunerReference);
+}
+
+void CCorvexView::setTunerMute(bool mute)
+{
+    m_bTunerMute = mute;
+    if (m_pTunerPanel != nullptr)
+        m_pTunerPanel->setMute(mute);
+    if (m_bTunerShown && frame)
+        pollTuner();
+}
+
+void CCorvexView::setTunerReference(double hertz)
+{
+    if (!(hertz == hertz))
+        return;
+    m_dTunerReference = std::clamp(std::round(hertz), CPitchDetector::kMinReference, CPitchDetector::kMaxReference);
+    if (m_pTunerPanel != nullptr)
+        m_pTunerPanel->setReference(m_dTunerReference);
+}
+
+void CCorvexView::showTunerReading(const PitchReading& reading)
+{
+    if (m_pTunerPanel != nullptr && m_bTunerShown)
+        m_pTunerPanel->setReading(reading);
+}
+
+void CCorvexView::tunerClicked(CTunerPanel::Action action)
+{
+    switch (action) {
+    case CTunerPanel::Action::Mute: setTunerMute(!m_bTunerMute); break;
+    case CTunerPanel::Action::ReferenceDown: setTunerReference(m_dTunerReference - 1.0); break;
+    case CTunerPanel::Action::ReferenceUp: setTunerReference(m_dTunerReference + 1.0); break;
+    case CTunerPanel::Action::None: break;
+    }
 }
 
 void CCorvexView::showImpulse(const std::string& name, const std::string& error)

@@ -5,6 +5,8 @@
 #include "ImpulseAccess.h"
 #include "ImpulseBadge.h"
 #include "ParameterAccess.h"
+#include "TunerAccess.h"
+#include "TunerPanel.h"
 #include "gui/Controls.h"
 
 #include <array>
@@ -53,6 +55,25 @@ public:
     CImpulseBadge* getImpulseBadge() const { return m_pBadge; }
     static constexpr int kImpulseBadgeTag = 1000; // no parameter's identifier
     static constexpr const char* kChooserTitle = "Load a cabinet impulse response";
+
+    // Where the view asks for the tuner's readings; null (the default) shows no TUNER button.
+    // Not owned, as the impulse access.
+    void setTunerAccess(CTunerAccess* access) { m_pTunerAccess = access; }
+    // Shows or hides the tuner over the grille. Shown, the view asks its CTunerAccess for
+    // readings on every tick; the output is muted meanwhile unless "mute while tuning" is off.
+    void showTuner(bool shown);
+    bool isTunerShown() const { return m_bTunerShown; }
+    void setTunerMute(bool mute);
+    bool getTunerMute() const { return m_bTunerMute; }
+    // A4 in hertz, held to 430..450 in whole hertz.
+    void setTunerReference(double hertz);
+    double getTunerReference() const { return m_dTunerReference; }
+    // A reading from the host side, shown at once.
+    void showTunerReading(const PitchReading& reading);
+    CTunerPanel* getTunerPanel() const { return m_pTunerPanel; }
+    CTunerButton* getTunerButton() const { return m_pTunerButton; }
+    static constexpr int kTunerButtonTag = 1001; // no parameter's identifier
+    static constexpr int kTunerPanelTag = 1002;
 
     // A parameter value from the host side: knobs and switches take it at once, meters and LEDs
     // park it until the next tick.
@@ -113,6 +134,17 @@ private:
     CImpulseBadge* m_pBadge = nullptr;
     std::string m_sImpulseName;
     std::string m_sImpulseError;
+
+    // What a click on the tuner panel asked for.
+    void tunerClicked(CTunerPanel::Action action);
+    // Tells the tuner access the tuner's state (on every tick while shown).
+    void pollTuner();
+    CTunerAccess* m_pTunerAccess = nullptr;
+    CTunerButton* m_pTunerButton = nullptr;
+    CTunerPanel* m_pTunerPanel = nullptr;
+    bool m_bTunerShown = false;
+    bool m_bTunerMute = true;
+    double m_dTunerReference = CPitchDetector::kDefaultReference;
 };
 
 } // namespace corvex

@@ -41,6 +41,17 @@ constexpr int kImpulseBadgeTop = 694;
 // The badge's clear button: its right end, shown while a user IR plays.
 constexpr int kImpulseClearWidth = 26;
 
+// The tuner: a button in the top band beside the About button, and its panel over the grille
+// between the panel's lower edge and the badge, hiding the brand plate while it shows.
+constexpr int kTunerButtonLeft = 906;
+constexpr int kTunerButtonTop = 3;
+constexpr int kTunerButtonWidth = 56;
+constexpr int kTunerButtonHeight = 21;
+constexpr int kTunerLeft = 232;
+constexpr int kTunerTop = 554;
+constexpr int kTunerWidth = 560;
+constexpr int kTunerHeight = 132;
+
 enum class ControlKind { OnOffButton, AnimKnob, VuMeter, MovieBitmap, KickButton };
 
 struct ControlLayout {

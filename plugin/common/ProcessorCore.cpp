@@ -6,8 +6,10 @@
 #include <limits>
 
 #include "base/ConsistencyCheck.h"
+#include "TunerAnalyser.h"
 #include "base/DenormalGuard.h"
 #include "cabinet/CabinetImpulse.h"
+#include "input/EffectSourceSelector.h"
 
 namespace corvex {
 namespace {
@@ -62,6 +64,7 @@ CProcessorCore::CProcessorCore()
     m_afDiscard.assign(size_t(pAudioProcess->BlockSize()), 0.0f);
     m_iSliceSamples = int(std::min(m_afZeros.size(), m_afDiscard.size()));
     m_iQuietSamples = std::numeric_limits<std::int64_t>::max();
+    m_pTunerRing = std::make_unique<CSampleRing>(int(std::ceil(CTunerAnalyser::kRingSeconds * m_dSampleRate)));
 }
 
 CProcessorCore::~CProcessorCore()
@@ -86,6 +89,9 @@ bool CProcessorCore::Prepare(double sampleRate, int maxBlockSize)
         m_afDiscard.assign(capacity, 0.0f);
     }
     m_iSliceSamples = int(std::min(m_afZeros.size(), m_afDiscard.size()));
+    const int tunerSamples = int(std::ceil(CTunerAnalyser::kRingSeconds * sampleRate));
+    if (m_pTunerRing->Capacity() < tunerSamples)
+        m_pTunerRing = std::make_unique<CSampleRing>(tunerSamples);
     // The blocks re-derive their rate-dependent sizes before the reset sizes their lines.
     pAudioProcess->RefreshSampleRate();
     m_change.Prepare(pAudioProcess->BlockSize());
@@ -146,6 +152,37 @@ std::int64_t CProcessorCore::TailSamples(double fs, float tempo)
 
 bool CProcessorCore::Run(const float* const* inputs, int inChannels, std::uint64_t inSilence, float* const* outputs,
                          int outChannels, int n, std::uint64_t& outSilence)
+{
+    if (!m_bTunerOpen.load(std::memory_order_acquire))
+        return RunChain(inputs, inChannels, inSilence, outputs, outChannels, n, outSilence);
+    // Before the chain: the buffers may alias.
+    CopyToTuner(inputs, inChannels, inSilence, n);
+    if (!RunChain(inputs, inChannels, inSilence, outputs, outChannels, n, outSilence))
+        return false;
+    if (m_bTunerMute.load(std::memory_order_relaxed) && outputs) {
+        for (int c = 0; c < outChannels; ++c)
+            if (outputs[c])
+                std::memset(outputs[c], 0, sizeof(float) * size_t(n));
+        outSilence = ChannelMask(outChannels);
+    }
+    return true;
+}
+
+void CProcessorCore::CopyToTuner(const float* const* inputs, int inChannels, std::uint64_t inSilence, int n)
+{
+    if (!inputs || inChannels < 1 || !inputs[0] || (inChannels >= 2 && !inputs[1]) || n <= 0)
+        return;
+    const float* right = inChannels >= 2 ? inputs[1] : inputs[0];
+    const float* selected = CEffectSourceSelector::Selected(inputs[0], right, m_afParamValues[kInputSelection]);
+    const bool silent = (inSilence & (selected == inputs[0] ? 1u : 2u)) != 0;
+    for (int done = 0; done < n; done += m_iSliceSamples) {
+        const int count = std::min(m_iSliceSamples, n - done);
+        m_pTunerRing->Write(silent ? m_afZeros.data() : selected + done, count);
+    }
+}
+
+bool CProcessorCore::RunChain(const float* const* inputs, int inChannels, std::uint64_t inSilence,
+                              float* const* outputs, int outChannels, int n, std::uint64_t& outSilence)
 {
     // Nearly every block: stereo both ways, signal on both inputs, no bypass, within the
     // scratch buffers. It takes the general path's result without its bookkeeping, which

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "PresetChange.h"
+#include "SampleRing.h"
 #include "base/Parameters.h"
 #include "graph/ProcessAudio.h"
 
@@ -120,7 +122,24 @@ public:
     CCabinetImpulse* TakeRetiredImpulse() { return m_change.TakeRetiredImpulse(*pAudioProcess); }
     std::int64_t GraphRuns() const { return m_iGraphRuns; }
 
+    // The tuner. While it is open, Run copies each block's selected input (what the chain plays)
+    // into TunerRing for a consumer off the audio thread, and mutes the output if asked; the
+    // meters still show the chain. Closed, Run does nothing for it. SetTuner may come from any
+    // thread; the ring (CTunerAnalyser::kRingSeconds at the prepared rate) is replaced only by
+    // Prepare, while nothing processes.
+    void SetTuner(bool open, bool mute)
+    {
+        m_bTunerMute.store(mute, std::memory_order_relaxed);
+        m_bTunerOpen.store(open, std::memory_order_release);
+    }
+    bool TunerOpen() const { return m_bTunerOpen.load(std::memory_order_relaxed); }
+    CSampleRing& TunerRing() { return *m_pTunerRing; }
+
 private:
+    // Run without the tuner's copy and mute.
+    bool RunChain(const float* const* inputs, int inChannels, std::uint64_t inSilence, float* const* outputs,
+                  int outChannels, int n, std::uint64_t& outSilence);
+    void CopyToTuner(const float* const* inputs, int inChannels, std::uint64_t inSilence, int n);
     void ResetChain();
     // Run for any bus layout, silence flags, bypass and block length.
     bool RunAnyBus(const float* const* inputs, int inChannels, std::uint64_t inSilence, float* const* outputs,
@@ -140,6 +159,10 @@ private:
     int m_iSliceSamples = 0;
     // Samples since an input last carried signal; the chain stops once the tail has passed.
     std::int64_t m_iQuietSamples = 0;
+    std::unique_ptr<CSampleRing> m_pTunerRing;
+    std::atomic<bool> m_bTunerOpen{false};
+    std::atomic<bool> m_bTunerMute{false};
+    static_assert(std::atomic<bool>::is_always_lock_free, "the audio thread may not lock");
 };
 
 } // namespace corvex

@@ -123,6 +123,11 @@ CCorvexLv2* CCorvexLv2::Create(double sampleRate, const LV2_Feature* const* feat
     u.controls = urid(kControlsUri);
     u.impulseState = urid(kImpulseStateUri);
     u.controlsOnly = urid(kControlsOnlyUri);
+    u.tuner = urid(kTunerUri);
+    u.tunerShown = urid(kTunerShownUri);
+    u.tunerMute = urid(kTunerMuteUri);
+    u.tunerReference = urid(kTunerReferenceUri);
+    u.tunerReading = urid(kTunerReadingUri);
     return plugin;
 }
 
@@ -172,6 +177,10 @@ void CCorvexLv2::ReadEvents()
         const LV2_URID otype = ReadAt<LV2_Atom_Object_Body>(bytes, body).otype;
         if (otype == m_uris.patchSet || otype == m_uris.patchGet) {
             ReadPatch(bytes, body, bodyEnd, otype == m_uris.patchSet);
+            continue;
+        }
+        if (otype == m_uris.tuner) {
+            ReadTuner(bytes, body, bodyEnd);
             continue;
         }
         if (otype != m_uris.timePosition)
@@ -309,6 +318,66 @@ void CCorvexLv2::SendDisposals()
     m_iDisposals = kept;
 }
 
+void CCorvexLv2::ReadTuner(const unsigned char* bytes, std::size_t body, std::size_t end)
+{
+    bool shown = false, mute = true;
+    double reference = CPitchDetector::kDefaultReference;
+    for (std::size_t p = body + sizeof(LV2_Atom_Object_Body); p + sizeof(LV2_Atom_Property_Body) <= end;) {
+        const LV2_Atom_Property_Body property = ReadAt<LV2_Atom_Property_Body>(bytes, p);
+        const std::size_t value = p + sizeof(LV2_Atom_Property_Body);
+        p = value + Padded(property.value.size);
+        if (value + property.value.size > end)
+            break;
+        if (property.value.type == m_uris.atomBool && property.value.size >= sizeof(std::int32_t)) {
+            if (property.key == m_uris.tunerShown)
+                shown = ReadAt<std::int32_t>(bytes, value) != 0;
+            else if (property.key == m_uris.tunerMute)
+                mute = ReadAt<std::int32_t>(bytes, value) != 0;
+        } else if (property.key == m_uris.tunerReference && property.value.type == m_uris.atomFloat &&
+                   property.value.size >= sizeof(float)) {
+            reference = ReadAt<float>(bytes, value);
+        }
+    }
+    // Without a worker the analysis has nowhere to run: the tuner stays closed.
+    shown = shown && m_pSchedule != nullptr;
+    if (shown != m_bTunerShown) {
+        m_bTunerFlush = !shown;
+        m_iTunerUnasked = 0;
+    }
+    m_bTunerShown = shown;
+    m_dTunerReference = reference;
+    m_iTunerQuiet = 0;
+    m_core.SetTuner(shown, mute);
+}
+
+void CCorvexLv2::RunTuner(std::uint32_t samples)
+{
+    if (m_bTunerShown) {
+        m_iTunerQuiet += samples;
+        m_iTunerUnasked += samples;
+        if (m_iTunerQuiet > std::int64_t(kTunerTimeoutSeconds * m_dSampleRate)) {
+            m_bTunerShown = false;
+            m_bTunerFlush = true;
+            m_core.SetTuner(false, false);
+        }
+    }
+    // One request at a time: a reading per hop's worth of samples while open, and once closed,
+    // the flush that leaves the next opening nothing stale.
+    const bool due = m_bTunerShown ? m_iTunerUnasked >= std::int64_t(CTunerAnalyser::kHopSeconds * m_dSampleRate)
+                                   : m_bTunerFlush;
+    if (m_bTunerWorking || !due)
+        return;
+    struct {
+        WorkRequest request;
+        TuneRequest tune;
+    } message{{WorkKind::Tune, nullptr}, {m_dTunerReference, !m_bTunerShown}};
+    if (m_pSchedule->schedule_work(m_pSchedule->handle, sizeof message, &message) == LV2_WORKER_SUCCESS) {
+        m_bTunerWorking = true;
+        m_bTunerFlush = false;
+        m_iTunerUnasked = 0;
+    }
+}
+
 void CCorvexLv2::WriteNotifications()
 {
     if (m_pNotify == nullptr || m_uris.patchSet == 0)
@@ -356,6 +425,16 @@ void CCorvexLv2::WriteNotifications()
         m_bSendName = false;
     if (m_bSendError && sendText(m_uris.notice, m_uris.impulseError, m_acError))
         m_bSendError = false;
+    if (m_bSendReading) {
+        const PitchReading& pitch = m_tunerReading.pitch;
+        const double values[4] = {m_tunerReading.dSeconds, pitch.bPitched ? pitch.dHertz : 0.0,
+                                  double(pitch.iNote), pitch.dCents};
+        if (begin(frame, m_uris.notice, m_uris.tunerReading, sizeof(LV2_Atom_Vector_Body) + sizeof values)) {
+            lv2_atom_forge_vector(&m_forge, sizeof(double), m_uris.atomDouble, 4, values);
+            lv2_atom_forge_pop(&m_forge, &frame);
+            m_bSendReading = false;
+        }
+    }
     if (m_bSendControls) {
         constexpr std::uint32_t kCount = kPortEnabled - kPortFirstParam;
         float values[kCount];
@@ -397,6 +476,7 @@ void CCorvexLv2::Run(std::uint32_t samples)
     for (std::uint32_t port = kPortFirstIndicator; port < kPortEndIndicator; ++port)
         if (float* out = const_cast<float*>(m_apfPorts[port]))
             *out = m_core.Param(kPorts[port].id);
+    RunTuner(samples);
     WriteNotifications();
 }
 
@@ -424,6 +504,32 @@ LV2_Worker_Status CCorvexLv2::Work(LV2_Worker_Respond_Function respond, LV2_Work
     case WorkKind::Load:
     case WorkKind::Clear:
         break;
+    case WorkKind::Tune: {
+        TuneRequest tune{};
+        if (size != sizeof request + sizeof tune)
+            return LV2_WORKER_ERR_UNKNOWN;
+        std::memcpy(&tune, static_cast<const char*>(data) + sizeof request, sizeof tune);
+        TuneAnswer answer;
+        try {
+            if (!m_pTuner)
+                m_pTuner = std::make_unique<CTunerAnalyser>(m_dSampleRate);
+        }
+        catch (...) {
+            respond(handle, sizeof answer, &answer);
+            return LV2_WORKER_ERR_NO_SPACE;
+        }
+        if (tune.flush) {
+            m_pTuner->Drain(m_core.TunerRing(), [](const TunerReading&) {});
+            m_pTuner->Reset();
+            return respond(handle, sizeof answer, &answer);
+        }
+        m_pTuner->SetReference(tune.reference);
+        m_pTuner->Drain(m_core.TunerRing(), [&answer](const TunerReading& reading) {
+            answer.reading = reading;
+            answer.read = true;
+        });
+        return respond(handle, sizeof answer, &answer);
+    }
     default:
         return LV2_WORKER_ERR_UNKNOWN;
     }
@@ -461,6 +567,17 @@ LV2_Worker_Status CCorvexLv2::Work(LV2_Worker_Respond_Function respond, LV2_Work
 
 LV2_Worker_Status CCorvexLv2::WorkResponse(std::uint32_t size, const void* data)
 {
+    if (data != nullptr && size == sizeof(TuneAnswer)) {
+        TuneAnswer answer;
+        std::memcpy(&answer, data, sizeof answer);
+        m_bTunerWorking = false;
+        // A reading from before the tuner closed is not sent.
+        if (answer.read && m_bTunerShown) {
+            m_tunerReading = answer.reading;
+            m_bSendReading = true;
+        }
+        return LV2_WORKER_SUCCESS;
+    }
     ImpulseChange* change = nullptr;
     if (data == nullptr || size != sizeof change)
         return LV2_WORKER_ERR_UNKNOWN;

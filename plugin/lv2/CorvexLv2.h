@@ -16,6 +16,7 @@
 #include "ImpulseSource.h"
 #include "Lv2Ports.h"
 #include "ProcessorCore.h"
+#include "TunerAnalyser.h"
 #include "cabinet/CabinetImpulse.h"
 
 namespace corvex::lv2 {
@@ -64,12 +65,24 @@ private:
         std::uint64_t generation = 0;             // newer changes win over late older ones
         bool keep = false;                        // a controls-only restore: the IR stays
     };
-    enum class WorkKind : std::uint32_t { Load, Clear, FreeImpulse, FreeChange };
+    enum class WorkKind : std::uint32_t { Load, Clear, FreeImpulse, FreeChange, Tune };
     struct WorkRequest {
         WorkKind kind;
         void* pointer; // what to free
-        // A Load's path follows, without its terminating zero.
+        // A Load's path follows, without its terminating zero; a Tune's TuneRequest.
     };
+    // What the tuner's work needs from run(): A4, or that the tuner has closed (what the ring
+    // still holds is dropped and the analysis starts again).
+    struct TuneRequest {
+        double reference;
+        bool flush;
+    };
+    // work()'s answer to a Tune, told from an ImpulseChange pointer by its size.
+    struct TuneAnswer {
+        bool read = false; // a hop completed
+        TunerReading reading;
+    };
+    static_assert(sizeof(TuneAnswer) != sizeof(ImpulseChange*), "work_response tells the answers by their size");
     struct Disposal {
         WorkKind kind;
         void* pointer;
@@ -85,6 +98,9 @@ private:
     void SendDisposals();
     void Refuse(const char* reason);
     void WriteNotifications();
+    void ReadTuner(const unsigned char* bytes, std::size_t body, std::size_t end);
+    // Audio thread: closes the tuner when the UI has gone quiet, asks work() for readings.
+    void RunTuner(std::uint32_t samples);
     // Off the audio thread: publishes source as the current IR (nullptr: built-in) and stamps change.
     void MakeCurrent(std::shared_ptr<const ImpulseSource> source, ImpulseChange& change);
 
@@ -102,6 +118,7 @@ private:
         LV2_URID atomBool;
         LV2_URID patchSet, patchGet, patchProperty, patchValue;
         LV2_URID impulse, notice, impulseName, impulseError, controls, impulseState, controlsOnly;
+        LV2_URID tuner, tunerShown, tunerMute, tunerReference, tunerReading;
     } m_uris{};
 
     // What a save writes, and its generation: guarded by m_sourceMutex, never touched by run().
@@ -123,6 +140,20 @@ private:
     bool m_bSendName = false;
     bool m_bSendError = false;
     bool m_bSendControls = false;
+
+    // The tuner. Audio thread: its state from the UI's messages, samples since the last one,
+    // samples since the last work asked for and whether that work is under way, and the newest
+    // reading to send.
+    bool m_bTunerShown = false;
+    bool m_bTunerFlush = false;
+    double m_dTunerReference = CPitchDetector::kDefaultReference;
+    std::int64_t m_iTunerQuiet = 0;
+    std::int64_t m_iTunerUnasked = 0;
+    bool m_bTunerWorking = false;
+    bool m_bSendReading = false;
+    TunerReading m_tunerReading;
+    // Worker thread only: made by the first Tune.
+    std::unique_ptr<CTunerAnalyser> m_pTuner;
 };
 
 } // namespace corvex::lv2

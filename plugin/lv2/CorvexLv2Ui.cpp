@@ -7,6 +7,7 @@
 
 #include "CorvexView.h"
 #include "ImpulseAccess.h"
+#include "TunerAccess.h"
 #include "Lv2Ports.h"
 
 #include <lv2/atom/forge.h>
@@ -140,6 +141,45 @@ private:
     LV2_URID m_impulse = 0;
 };
 
+// The view's tuner as a Tuner object to the plug-in's control port, on every tick while it shows
+// and once when it hides; the readings come back as notices.
+class CLv2TunerAccess final : public CTunerAccess {
+public:
+    CLv2TunerAccess(LV2UI_Write_Function write, LV2UI_Controller controller, LV2_URID_Map* map)
+        : m_pWrite(write), m_pController(controller)
+    {
+        lv2_atom_forge_init(&m_forge, map);
+        const auto urid = [map](const char* uri) { return map->map(map->handle, uri); };
+        m_eventTransfer = urid(LV2_ATOM__eventTransfer);
+        m_tuner = urid(kTunerUri);
+        m_shown = urid(kTunerShownUri);
+        m_mute = urid(kTunerMuteUri);
+        m_reference = urid(kTunerReferenceUri);
+    }
+
+    void tune(bool bShown, bool bMute, double dReference) override
+    {
+        std::uint64_t buffer[16] = {};
+        lv2_atom_forge_set_buffer(&m_forge, reinterpret_cast<std::uint8_t*>(buffer), sizeof buffer);
+        LV2_Atom_Forge_Frame frame;
+        const auto* atom = reinterpret_cast<const LV2_Atom*>(lv2_atom_forge_object(&m_forge, &frame, 0, m_tuner));
+        lv2_atom_forge_key(&m_forge, m_shown);
+        lv2_atom_forge_bool(&m_forge, bShown);
+        lv2_atom_forge_key(&m_forge, m_mute);
+        lv2_atom_forge_bool(&m_forge, bMute);
+        lv2_atom_forge_key(&m_forge, m_reference);
+        lv2_atom_forge_float(&m_forge, float(dReference));
+        lv2_atom_forge_pop(&m_forge, &frame);
+        m_pWrite(m_pController, kPortTime, lv2_atom_total_size(atom), m_eventTransfer, atom);
+    }
+
+private:
+    LV2UI_Write_Function m_pWrite;
+    LV2UI_Controller m_pController;
+    LV2_Atom_Forge m_forge{};
+    LV2_URID m_eventTransfer = 0, m_tuner = 0, m_shown = 0, m_mute = 0, m_reference = 0;
+};
+
 // What the host window offers the view in LV2: every idle call lets the window read its X events
 // and fires the timer once its interval has passed; size requests go to ui:resize.
 class CIdleHostWindow final : public CHostWindow {
@@ -214,11 +254,12 @@ private:
     CIdleHostWindow m_hostWindow;
     CLv2ParameterAccess* m_pParameters = nullptr; // owned by the view
     std::unique_ptr<CLv2ImpulseAccess> m_pImpulse; // outlives the view, which points at it
+    std::unique_ptr<CLv2TunerAccess> m_pTuner;     // likewise
     std::unique_ptr<CCorvexView> m_pView;
     std::string m_sImpulseName;
     struct {
         LV2_URID eventTransfer, atomObject, atomBlank, atomString, atomFloat, atomVector;
-        LV2_URID notice, impulseName, impulseError, controls;
+        LV2_URID notice, impulseName, impulseError, controls, atomDouble, tunerReading;
     } m_uris{};
 };
 
@@ -252,6 +293,8 @@ CCorvexLv2Ui* CCorvexLv2Ui::Create(LV2UI_Write_Function write, LV2UI_Controller 
         if (map != nullptr) {
             ui->m_pImpulse = std::make_unique<CLv2ImpulseAccess>(write, controller, map);
             ui->m_pView->setImpulseAccess(ui->m_pImpulse.get());
+            ui->m_pTuner = std::make_unique<CLv2TunerAccess>(write, controller, map);
+            ui->m_pView->setTunerAccess(ui->m_pTuner.get());
             auto& u = ui->m_uris;
             const auto urid = [map](const char* uri) { return map->map(map->handle, uri); };
             u.eventTransfer = urid(LV2_ATOM__eventTransfer);
@@ -264,6 +307,8 @@ CCorvexLv2Ui* CCorvexLv2Ui::Create(LV2UI_Write_Function write, LV2UI_Controller 
             u.impulseName = urid(kImpulseNameUri);
             u.impulseError = urid(kImpulseErrorUri);
             u.controls = urid(kControlsUri);
+            u.atomDouble = urid(LV2_ATOM__Double);
+            u.tunerReading = urid(kTunerReadingUri);
         }
     }
     catch (...) {
@@ -281,8 +326,11 @@ CCorvexLv2Ui* CCorvexLv2Ui::Create(LV2UI_Write_Function write, LV2UI_Controller 
 
 CCorvexLv2Ui::~CCorvexLv2Ui()
 {
-    if (m_pView)
+    // No port is written from cleanup: the plug-in closes a tuner left open once the messages stop.
+    if (m_pView) {
+        m_pView->setTunerAccess(nullptr);
         m_pView->detach();
+    }
 }
 
 void CCorvexLv2Ui::PortEvent(std::uint32_t port, std::uint32_t size, std::uint32_t format, const void* buffer)
@@ -314,7 +362,20 @@ void CCorvexLv2Ui::Notification(const LV2_Atom* atom)
     const LV2_Atom* name = nullptr;
     const LV2_Atom* error = nullptr;
     const LV2_Atom* controls = nullptr;
-    lv2_atom_object_get(object, m_uris.impulseName, &name, m_uris.impulseError, &error, m_uris.controls, &controls, 0);
+    const LV2_Atom* reading = nullptr;
+    lv2_atom_object_get(object, m_uris.impulseName, &name, m_uris.impulseError, &error, m_uris.controls, &controls,
+                        m_uris.tunerReading, &reading, 0);
+    if (reading != nullptr && reading->type == m_uris.atomVector &&
+        reading->size == sizeof(LV2_Atom_Vector_Body) + 4 * sizeof(double)) {
+        const auto* vector = reinterpret_cast<const LV2_Atom_Vector*>(reading);
+        if (vector->body.child_type != m_uris.atomDouble || vector->body.child_size != sizeof(double))
+            return;
+        double values[4];
+        std::memcpy(values, &vector->body + 1, sizeof values);
+        m_pView->showTunerReading(values[1] > 0.0 ? PitchReading{true, values[1], int(values[2]), values[3]}
+                                                  : PitchReading{});
+        return;
+    }
     const auto text = [](const LV2_Atom* string) {
         const char* body = static_cast<const char*>(LV2_ATOM_BODY_CONST(string));
         return std::string(body, strnlen(body, string->size));

@@ -91,7 +91,7 @@ void WritePort(std::ostream& out, std::uint32_t index)
     case PortKind::TimeIn:
         out << "        a atom:AtomPort , lv2:InputPort ;\n"
                "        atom:bufferType atom:Sequence ;\n"
-               "        atom:supports time:Position , patch:Message ;\n"
+               "        atom:supports time:Position , patch:Message , <" << kTunerUri << "> ;\n"
                "        lv2:designation lv2:control ;\n"
                "        rsz:minimumSize " << kAtomPortMinimumSize << " ;\n"
                "        lv2:portProperty lv2:connectionOptional ;\n";
@@ -99,7 +99,7 @@ void WritePort(std::ostream& out, std::uint32_t index)
     case PortKind::Notify:
         out << "        a atom:AtomPort , lv2:OutputPort ;\n"
                "        atom:bufferType atom:Sequence ;\n"
-               "        atom:supports patch:Message ;\n"
+               "        atom:supports patch:Message , <" << kNoticeUri << "> ;\n"
                "        lv2:designation lv2:control ;\n"
                "        rsz:minimumSize " << kAtomPortMinimumSize << " ;\n"
                "        lv2:portProperty lv2:connectionOptional ;\n";
@@ -191,6 +191,17 @@ std::string PluginTtl()
         << "    rdfs:label \"Controls only\" ;\n"
         << "    rdfs:comment \"True in a state that sets the controls and keeps the cabinet IR that plays.\" ;\n"
         << "    rdfs:range atom:Bool .\n";
+    // The messages between the plug-in and its UI.
+    out << "\n<" << kTunerUri << ">\n"
+        << "    a rdfs:Class ;\n"
+        << "    rdfs:label \"Tuner\" ;\n"
+        << "    rdfs:comment \"From the UI while the tuner shows: whether it shows, whether the output is muted "
+           "meanwhile, and A4 in hertz.\" .\n";
+    out << "\n<" << kNoticeUri << ">\n"
+        << "    a rdfs:Class ;\n"
+        << "    rdfs:label \"Notice\" ;\n"
+        << "    rdfs:comment \"To the UI: the cabinet IR's name, a refusal, restored controls or a tuner "
+           "reading.\" .\n";
 #ifdef CORVEX_LV2_WITH_UI
     // The editor: embedded in the host's window, its timer driven by the host's idle calls.
     out << "\n<" << kUiUri << ">\n"

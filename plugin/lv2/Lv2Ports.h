@@ -29,6 +29,20 @@ inline constexpr const char* kImpulseErrorUri = "https://corvex.example.org/lv2/
 // After a state or preset restore, the parameter ports' values (an atom:Vector of atom:Float in
 // port order from kPortFirstParam): some hosts tell the UI nothing when they set ports from a preset.
 inline constexpr const char* kControlsUri = "https://corvex.example.org/lv2/corvex#controls";
+// The tuner. The UI sends an atom:Object of this type to the control port on every editor tick
+// while the tuner shows and once when it hides, holding kTunerShownUri and kTunerMuteUri
+// (atom:Bool) and kTunerReferenceUri (A4 in hertz, atom:Float). Open, the plug-in copies the
+// selected input, analyses it in work() and sends each reading to the UI as a notice of
+// kTunerReadingUri; without a message for kTunerTimeoutSeconds (a UI gone without a word) it
+// closes and unmutes on its own.
+inline constexpr const char* kTunerUri = "https://corvex.example.org/lv2/corvex#Tuner";
+inline constexpr const char* kTunerShownUri = "https://corvex.example.org/lv2/corvex#tunerShown";
+inline constexpr const char* kTunerMuteUri = "https://corvex.example.org/lv2/corvex#tunerMute";
+inline constexpr const char* kTunerReferenceUri = "https://corvex.example.org/lv2/corvex#tunerReference";
+inline constexpr double kTunerTimeoutSeconds = 0.5;
+// A reading: an atom:Vector of four atom:Double, the end of the audio it has seen (seconds since
+// the tuner opened), the frequency (0: no pitch), the note (MIDI number) and its cents.
+inline constexpr const char* kTunerReadingUri = "https://corvex.example.org/lv2/corvex#tunerReading";
 // A state property (atom:Bool) the factory presets carry: a state with it and without an IR
 // section sets the controls and keeps the IR that plays; one without either is the built-in cabinet.
 inline constexpr const char* kControlsOnlyUri = "https://corvex.example.org/lv2/corvex#controlsOnly";

@@ -142,7 +142,14 @@ CorvexEditorView::CorvexEditorView(Vst::EditController* controller, std::unique_
         m_pImpulseAccess = std::make_unique<CControllerImpulseAccess>(*corvex);
         setImpulseAccess(m_pImpulseAccess.get());
         showImpulse(corvex->ImpulseName(), {});
+        m_pTunerAccess = std::make_unique<CControllerTunerAccess>(*corvex);
+        setTunerAccess(m_pTunerAccess.get());
     }
+}
+
+void CControllerTunerAccess::tune(bool bShown, bool bMute, double dReference)
+{
+    m_controller.Tune(bShown, bMute, dReference);
 }
 
 void CControllerImpulseAccess::loadImpulseFile(const std::string& path)

@@ -27,6 +27,16 @@ private:
     CorvexController& m_controller;
 };
 
+// The view's tuner, through the controller (which passes it to the processor).
+class CControllerTunerAccess final : public CTunerAccess {
+public:
+    explicit CControllerTunerAccess(CorvexController& controller) : m_controller(controller) {}
+    void tune(bool bShown, bool bMute, double dReference) override;
+
+private:
+    CorvexController& m_controller;
+};
+
 // The Corvex panel as a VST 3 IPlugView: the format-neutral view (CCorvexView) with what VST 3
 // hosts add around it: attached/removed with the host's IPlugFrame and its Linux run loop,
 // content scaling (IPlugViewContentScaleSupport), size negotiation, keys as VST 3 key codes,
@@ -56,6 +66,7 @@ public:
     void UpdateParameter(Steinberg::Vst::ParamID id, Steinberg::Vst::ParamValue value) override { update(id, value); }
     void Notify(const char* notification) override;
     void ShowImpulse(const std::string& name, const std::string& error) override { showImpulse(name, error); }
+    void ShowTunerReading(const PitchReading& reading) override { showTunerReading(reading); }
 
     tresult PLUGIN_API isPlatformTypeSupported(Steinberg::FIDString type) SMTG_OVERRIDE;
     tresult PLUGIN_API attached(void* parent, Steinberg::FIDString type) SMTG_OVERRIDE;
@@ -95,6 +106,7 @@ private:
     CRunLoopHandler* m_pRunLoopHandler = nullptr;
     // Set when the controller is Corvex's own.
     std::unique_ptr<CControllerImpulseAccess> m_pImpulseAccess;
+    std::unique_ptr<CControllerTunerAccess> m_pTunerAccess;
 };
 
 } // namespace corvex

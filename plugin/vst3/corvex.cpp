@@ -268,9 +268,9 @@ tresult PLUGIN_API Corvex::process(ProcessData& data)
         out.silenceFlags = silence;
     }
 
-    // Between blocks only the host's changes and the chain's indicators move the values (a
-    // restored state and an activation publish themselves).
-    if (bChanged)
+    // Between blocks only the host's changes, a preset change and the chain's indicators move the
+    // values (a restored state and an activation publish themselves).
+    if (bChanged || m_bReportControls)
         PublishValues();
     ReportIndicatorChanges(result == kResultOk ? data.outputParameterChanges : nullptr);
     if (m_bReportControls)
@@ -388,6 +388,8 @@ tresult PLUGIN_API Corvex::notify(IMessage* message)
         m_uMailedGeneration.fetch_add(1, std::memory_order_release);
         return kResultOk;
     }
+    if (id && attributes && std::strcmp(id, kTunerMessage) == 0)
+        return Tune(attributes);
     if (id && attributes && std::strcmp(id, kClearImpulseMessage) == 0) {
         m_impulses.Clear();
         SendImpulse({});
@@ -402,6 +404,54 @@ tresult PLUGIN_API Corvex::notify(IMessage* message)
     if (!attributes)
         return kResultFalse;
     return AudioEffectBase::notify(message);
+}
+
+tresult Corvex::Tune(IAttributeList* attributes)
+{
+    int64 shown = 0, mute = 1;
+    double reference = CPitchDetector::kDefaultReference;
+    if (attributes->getInt(kTunerShownAttribute, shown) != kResultOk)
+        return kResultFalse;
+    attributes->getInt(kTunerMuteAttribute, mute);
+    attributes->getFloat(kTunerReferenceAttribute, reference);
+    if (!shown) {
+        m_core.SetTuner(false, false);
+        return kResultOk;
+    }
+    if (!m_core.TunerOpen() || !m_pTuner || m_pTuner->SampleRate() != m_core.SampleRate()) {
+        // A fresh start: what the ring still holds is from before the tuner closed.
+        if (!m_pTuner || m_pTuner->SampleRate() != m_core.SampleRate())
+            m_pTuner = std::make_unique<CTunerAnalyser>(m_core.SampleRate());
+        m_pTuner->Reset();
+        m_pTuner->Drain(m_core.TunerRing(), [](const TunerReading&) {});
+        m_pTuner->Reset();
+        m_core.SetTuner(true, mute != 0);
+        return kResultOk;
+    }
+    m_core.SetTuner(true, mute != 0);
+    m_pTuner->SetReference(reference);
+    bool read = false;
+    TunerReading newest;
+    m_pTuner->Drain(m_core.TunerRing(), [&](const TunerReading& reading) {
+        newest = reading;
+        read = true;
+    });
+    if (!read)
+        return kResultOk;
+    IMessage* message = allocateMessage();
+    if (!message)
+        return kResultOk;
+    message->setMessageID(kTunerReadingMessage);
+    if (IAttributeList* answer = message->getAttributes()) {
+        answer->setInt(kTunerPitchedAttribute, newest.pitch.bPitched ? 1 : 0);
+        answer->setFloat(kTunerHertzAttribute, newest.pitch.dHertz);
+        answer->setInt(kTunerNoteAttribute, newest.pitch.iNote);
+        answer->setFloat(kTunerCentsAttribute, newest.pitch.dCents);
+        answer->setFloat(kTunerSecondsAttribute, newest.dSeconds);
+        sendMessage(message);
+    }
+    message->release();
+    return kResultOk;
 }
 
 void Corvex::SendImpulse(const std::string& error)

@@ -10,6 +10,7 @@
 
 #include "ImpulseLoader.h"
 #include "ProcessorCore.h"
+#include "TunerAnalyser.h"
 #include "UserPresets.h"
 #include "base/Parameters.h"
 #include "corvexstate.h"
@@ -72,6 +73,8 @@ private:
     void SettleImpulse();
     // Tells the peer (the controller) the IR in use, and a refusal's reason.
     void SendImpulse(const std::string& error);
+    // A tuner message (see kTunerMessage): opens, polls or closes the tuner.
+    tresult Tune(Steinberg::Vst::IAttributeList* attributes);
     // The IR section of a state, encoded once per source (control threads).
     bool WriteImpulseSection(Steinberg::IBStream* state);
 
@@ -97,6 +100,9 @@ private:
     std::atomic<float> m_afMailedPreset[CPresetChange::kPresetControls];
     std::atomic<std::uint32_t> m_uMailedGeneration{0};
     std::uint32_t m_uTakenMailGeneration = 0;
+    // The tuner's analysis, made when it first opens and whenever the rate has changed since;
+    // touched only by the thread tuner messages arrive on.
+    std::unique_ptr<CTunerAnalyser> m_pTuner;
 };
 
 } // namespace corvex

@@ -213,7 +213,35 @@ tresult PLUGIN_API CorvexController::notify(IMessage* message)
             setDirty(true);
         return kResultOk;
     }
+    if (id && std::strcmp(id, kTunerReadingMessage) == 0) {
+        int64 pitched = 0, note = 0;
+        double hertz = 0.0, cents = 0.0;
+        attributes->getInt(kTunerPitchedAttribute, pitched);
+        attributes->getInt(kTunerNoteAttribute, note);
+        attributes->getFloat(kTunerHertzAttribute, hertz);
+        attributes->getFloat(kTunerCentsAttribute, cents);
+        m_tunerReading = pitched ? PitchReading{true, hertz, int(note), cents} : PitchReading{};
+        for (std::size_t i = 0; i < m_views.size(); ++i)
+            if (CorvexEditorViewBase* view = m_views[i])
+                view->ShowTunerReading(m_tunerReading);
+        return kResultOk;
+    }
     return EditControllerEx1::notify(message);
+}
+
+void CorvexController::Tune(bool shown, bool mute, double reference)
+{
+    IMessage* message = allocateMessage();
+    if (!message)
+        return;
+    message->setMessageID(kTunerMessage);
+    if (IAttributeList* attributes = message->getAttributes()) {
+        attributes->setInt(kTunerShownAttribute, shown ? 1 : 0);
+        attributes->setInt(kTunerMuteAttribute, mute ? 1 : 0);
+        attributes->setFloat(kTunerReferenceAttribute, reference);
+        sendMessage(message);
+    }
+    message->release();
 }
 
 void CorvexController::LoadImpulseFile(const std::string& path)

@@ -56,6 +56,12 @@ public:
     // cabinet.
     const std::string& ImpulseName() const { return m_sImpulseName; }
 
+    // The view's tuner, passed on to the processor (see kTunerMessage); its readings reach every
+    // view through ShowTunerReading.
+    void Tune(bool shown, bool mute, double reference);
+    // The newest reading the processor sent.
+    const PitchReading& TunerReading() const { return m_tunerReading; }
+
     // The attached views, in attachment order.
     const std::vector<CorvexEditorViewBase*>& Views() const { return m_views; }
 
@@ -74,6 +80,7 @@ private:
 
     std::vector<CorvexEditorViewBase*> m_views;
     std::string m_sImpulseName;
+    PitchReading m_tunerReading;
     // The program list's presets, read at initialisation.
     std::vector<PresetEntry> m_aPresets;
 };

@@ -21,6 +21,24 @@ constexpr const char* kImpulseMessage = "Impulse";
 constexpr const char* kNameAttribute = "Name";
 constexpr const char* kErrorAttribute = "Error";
 
+// The tuner. Controller to processor, on its views' timer while one shows the tuner, and once
+// when none does any more: whether it is shown (int 0 or 1), whether the output is muted meanwhile
+// (int) and A4 in hertz (float). The processor copies the selected input only while it is shown;
+// on each message it analyses what was copied since the last one (on the thread the message
+// arrives on) and answers with the newest reading, if a 50 ms hop completed.
+constexpr const char* kTunerMessage = "Tuner";
+constexpr const char* kTunerShownAttribute = "Shown";
+constexpr const char* kTunerMuteAttribute = "Mute";
+constexpr const char* kTunerReferenceAttribute = "Reference";
+// Processor to controller: a reading. Pitched (int), Hertz (float), Note (int, MIDI), Cents
+// (float) and Seconds (float: the end of the audio it has seen, since the tuner opened).
+constexpr const char* kTunerReadingMessage = "TunerReading";
+constexpr const char* kTunerPitchedAttribute = "Pitched";
+constexpr const char* kTunerHertzAttribute = "Hertz";
+constexpr const char* kTunerNoteAttribute = "Note";
+constexpr const char* kTunerCentsAttribute = "Cents";
+constexpr const char* kTunerSecondsAttribute = "Seconds";
+
 // Sends a text as a binary attribute. An empty one is left out (BinaryText reads it back as
 // empty): the SDK's host attribute list never frees a zero-length binary.
 inline void SetBinaryText(Steinberg::Vst::IAttributeList* attributes, const char* id, const std::string& text)

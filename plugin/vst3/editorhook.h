@@ -3,6 +3,7 @@
 #include <string>
 
 #include "pluginterfaces/gui/iplugview.h"
+#include "tuner/PitchDetector.h"
 #include "pluginterfaces/vst/vsttypes.h"
 #include "public.sdk/source/vst/vsteditcontroller.h"
 
@@ -26,6 +27,8 @@ public:
     // The user cabinet IR in use (name empty: the built-in cabinet) and, after a refused file,
     // the reason (otherwise empty).
     virtual void ShowImpulse(const std::string& name, const std::string& error) = 0;
+    // The tuner's newest reading, from the processor.
+    virtual void ShowTunerReading(const PitchReading& reading) = 0;
 };
 
 // Creates the view named "editor" bound to controller, or returns nullptr. Defined exactly once

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <memory>
@@ -110,13 +111,21 @@ TEST_F(EditorViewTest, OpenBuildsTheEighteenControlsAtTheirRectanglesWithoutOver
         {17, typeid(gui::CMovieBitmap), CRect::FromSize(230, 284, 18, 16), 17},
         {18, typeid(gui::CKickButton), CRect::FromSize(968, 0, 54, 27), 18},
     };
-    // The eighteen controls and the cabinet IR badge on the grille.
-    ASSERT_EQ(view->getFrame()->getNbViews(), 19u);
+    // The eighteen controls, the cabinet IR badge on the grille, the tuner's button and panel.
+    ASSERT_EQ(view->getFrame()->getNbViews(), 21u);
     const gui::CControl* badge = view->getImpulseBadge();
     ASSERT_NE(badge, nullptr);
     EXPECT_EQ(badge->getViewSize(), CRect::FromSize(292, 694, 440, 40));
-    for (const Expected& e : expected)
-        EXPECT_FALSE(e.rect.overlaps(badge->getViewSize())) << "overlaps " << e.id;
+    ASSERT_NE(view->getTunerButton(), nullptr);
+    ASSERT_NE(view->getTunerPanel(), nullptr);
+    for (const gui::CControl* added : {badge, static_cast<const gui::CControl*>(view->getTunerButton()),
+                                       static_cast<const gui::CControl*>(view->getTunerPanel())}) {
+        for (const Expected& e : expected)
+            EXPECT_FALSE(e.rect.overlaps(added->getViewSize())) << "overlaps " << e.id;
+        if (added != badge) {
+            EXPECT_FALSE(added->getViewSize().overlaps(badge->getViewSize()));
+        }
+    }
     for (const Expected& e : expected) {
         SCOPED_TRACE(e.id);
         gui::CControl* c = control(e.id);
@@ -147,7 +156,7 @@ TEST_F(EditorViewTest, OpeningAnOpenViewFailsAndCreatesNothing)
     gui::CControl* knob = control(kDistortionLevel);
     EXPECT_FALSE(view->open(&kParentWindow));
     EXPECT_EQ(view->getFrame(), frame);
-    EXPECT_EQ(frame->getNbViews(), 19u);
+    EXPECT_EQ(frame->getNbViews(), 21u);
     EXPECT_EQ(control(kDistortionLevel), knob);
     EXPECT_NE(view->attached(&kParentWindow, CEditorBase::kPlatformTypeOffscreen), kResultOk);
     EXPECT_EQ(controller->Views().size(), 1u);
@@ -454,8 +463,8 @@ TEST_F(EditorViewTest, ForceRefreshRepaintsEverythingAndChangesNoValue)
     ASSERT_EQ(controller->getState(&stream), kResultOk);
     stream.seek(0, IBStream::kIBSeekSet, nullptr);
     view->Notify(CorvexEditorViewBase::kForceRefresh);
-    // The eighteen controls and the badge.
-    EXPECT_EQ(view->getFrame()->getDrawCount(), draws + 19);
+    // The eighteen controls, the badge and the tuner's button and panel.
+    EXPECT_EQ(view->getFrame()->getDrawCount(), draws + 21);
     EXPECT_TRUE(view->getFrame()->getDirtyRegion().empty());
     for (ParamID id = 1; id <= 18; ++id)
         EXPECT_EQ(control(id)->getValue(), values[id - 1]) << id;
@@ -463,7 +472,7 @@ TEST_F(EditorViewTest, ForceRefreshRepaintsEverythingAndChangesNoValue)
     EXPECT_EQ(view->getPendingValue(kCompressionLed), 1.0f);
 
     ASSERT_EQ(controller->setState(&stream), kResultOk);
-    EXPECT_EQ(view->getFrame()->getDrawCount(), draws + 38);
+    EXPECT_EQ(view->getFrame()->getDrawCount(), draws + 42);
 }
 
 TEST_F(EditorViewTest, TheTimerRunsOnlyWhileAttachedAndClosingForgetsEverything)
@@ -686,6 +695,81 @@ TEST_P(ScaledEditorTest, EveryDevicePixelOfAControlFindsThatControlAndAClickTher
 
 // 1.1 makes fractional sizes (1126.4 x 844.8): they round, to 1126 x 845.
 INSTANTIATE_TEST_SUITE_P(Factors, ScaledEditorTest, ::testing::Values(1.0, 1.1, 1.5, 2.0));
+
+class TunerEditorTest : public ScaledEditorTest {
+protected:
+    void click(const CRect& r)
+    {
+        const gui::CPoint p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+        view->getFrame()->onMouseDown({p, 0});
+        view->getFrame()->onMouseUp({p, 0});
+        view->onTimer();
+    }
+    // The device pixel at layout (x, y), as 0xRRGGBB.
+    unsigned at(int x, int y) const
+    {
+        const std::uint8_t* p = pixels().pixel(device(x), device(y));
+        return unsigned(p[0]) << 16 | unsigned(p[1]) << 8 | p[2];
+    }
+    static unsigned rgb(gui::CColor c) { return unsigned(c.red) << 16 | unsigned(c.green) << 8 | c.blue; }
+    // The panel's rectangle shows the grille of the background bitmap drawn for this scale.
+    bool showsGrille(const CRect& r) const
+    {
+        const int s = int(GetParam());
+        const gui::CBitmap background(editor::kBackgroundBitmap, s);
+        for (int y = device(r.top); y < device(r.bottom); ++y)
+            for (int x = device(r.left); x < device(r.right); ++x)
+                if (std::memcmp(pixels().pixel(x, y), background.pixel(x, y), 3) != 0)
+                    return false;
+        return true;
+    }
+};
+
+// The TUNER button shows the tuner over the grille and hides it again; the needle stands at the
+// reading's cents, green in the in-tune zone, and is gone with no pitch; the mute toggle (on at
+// first) and the reference's buttons change what the host side is asked for.
+TEST_P(TunerEditorTest, ShowsTheReadingOverTheGrille)
+{
+    ASSERT_TRUE(attach());
+    view->onTimer();
+    const CRect panel = view->getTunerPanel()->getViewSize();
+    EXPECT_FALSE(view->isTunerShown());
+    EXPECT_TRUE(showsGrille(panel));
+    click(view->getTunerButton()->getViewSize());
+    ASSERT_TRUE(view->isTunerShown());
+    EXPECT_TRUE(view->getTunerMute());
+    EXPECT_FALSE(showsGrille(panel));
+
+    const int scaleLeft = panel.left + 30, scaleMiddle = panel.top + 77; // 5 pixels a cent
+    const struct {
+        double cents;
+        bool inTune;
+    } readings[] = {{20.0, false}, {-1.5, true}, {-40.0, false}};
+    for (const auto& r : readings) {
+        SCOPED_TRACE(r.cents);
+        view->showTunerReading({true, 110.0 * std::exp2(r.cents / 1200.0), 45, r.cents});
+        view->onTimer();
+        EXPECT_EQ(view->getTunerPanel()->inTune(), r.inTune);
+        const unsigned needle = rgb(r.inTune ? CTunerPanel::kInTuneColor : CTunerPanel::kTextColor);
+        EXPECT_EQ(at(scaleLeft + int(std::lround((r.cents + 50.0) * 5.0)), scaleMiddle), needle);
+    }
+    view->showTunerReading({});
+    view->onTimer();
+    for (int x = scaleLeft; x <= scaleLeft + 500; ++x)
+        ASSERT_NE(at(x, scaleMiddle), rgb(CTunerPanel::kTextColor)) << "a needle with no pitch at " << x;
+
+    click(view->getTunerPanel()->muteRect());
+    EXPECT_FALSE(view->getTunerMute());
+    click(view->getTunerPanel()->referenceUpRect());
+    click(view->getTunerPanel()->referenceUpRect());
+    click(view->getTunerPanel()->referenceDownRect());
+    EXPECT_EQ(view->getTunerReference(), 441.0);
+    click(view->getTunerButton()->getViewSize());
+    EXPECT_FALSE(view->isTunerShown());
+    EXPECT_TRUE(showsGrille(panel));
+}
+
+INSTANTIATE_TEST_SUITE_P(Factors, TunerEditorTest, ::testing::Values(1.0, 2.0));
 
 TEST(EditorScaling, At200PercentAKnobIsTheDoubleSizeDrawingNotABlownUpOne)
 {

@@ -18,7 +18,9 @@
 #include <cstring>
 #include <thread>
 
+#include "FactoryPresets.h"
 #include "LiveTestSupport.h"
+#include "PresetFolder.h"
 
 using namespace live_test;
 using namespace std::chrono_literals;
@@ -33,6 +35,9 @@ constexpr std::uint32_t kDistortionOnOff = 4;
 constexpr int kDistortionLevelX = 308 + 31;
 constexpr int kDistortionLevelY = 251 + 27;
 constexpr std::uint32_t kDistortionLevel = 5;
+// The preset strip under the panel: its height, and its "Save as" button at the panel's width.
+constexpr int kStripHeight = 28;
+constexpr int kSaveAsX = 796 + 36;
 
 // A top-level window titled "Corvex", or 0.
 Window FindCorvexWindow(Display* display)
@@ -119,7 +124,7 @@ TEST(LiveGui, WindowFootswitchAndClose)
     XWindowAttributes attributes{};
     ASSERT_TRUE(XGetWindowAttributes(display, window, &attributes));
     EXPECT_EQ(attributes.width, 1024);
-    EXPECT_EQ(attributes.height, 768);
+    EXPECT_EQ(attributes.height, 768 + kStripHeight);
     XClassHint classHint{};
     ASSERT_TRUE(XGetClassHint(display, window, &classHint));
     EXPECT_STREQ(classHint.res_class, "Corvex");
@@ -130,7 +135,7 @@ TEST(LiveGui, WindowFootswitchAndClose)
     ASSERT_TRUE(XGetWMNormalHints(display, window, &hints, &supplied));
     EXPECT_EQ(hints.min_width, 1024);
     EXPECT_EQ(hints.max_width, 1024);
-    EXPECT_EQ(hints.max_height, 768);
+    EXPECT_EQ(hints.max_height, 768 + kStripHeight);
     // The editor is drawn into it: a child window of the panel's size.
     auto childCount = [&] {
         Window root = 0, parent = 0, *children = nullptr;
@@ -292,13 +297,75 @@ TEST(LiveGui, TheWindowFollowsTheEditorsScale)
     } while ((!window || attributes.width != 1536) && std::chrono::steady_clock::now() < end);
     ASSERT_NE(window, 0u);
     EXPECT_EQ(attributes.width, 1536);
-    EXPECT_EQ(attributes.height, 1152);
+    EXPECT_EQ(attributes.height, 1152 + kStripHeight);
     XSizeHints hints{};
     long supplied = 0;
     ASSERT_TRUE(XGetWMNormalHints(display, window, &hints, &supplied));
     EXPECT_EQ(hints.max_width, 1536);
     AskToClose(display, window);
     EXPECT_EQ(corvex.Wait(20s), 0) << corvex.Err();
+    XCloseDisplay(display);
+}
+
+void Key(Display* display, KeySym symbol)
+{
+    const KeyCode key = XKeysymToKeycode(display, symbol);
+    XTestFakeKeyEvent(display, key, True, CurrentTime);
+    XTestFakeKeyEvent(display, key, False, CurrentTime);
+    XFlush(display);
+}
+
+void PointAt(Display* display, Window window, int x, int y)
+{
+    int rootX = 0, rootY = 0;
+    Window child = 0;
+    XTranslateCoordinates(display, window, DefaultRootWindow(display), x, y, &rootX, &rootY, &child);
+    XTestFakeMotionEvent(display, -1, rootX, rootY, CurrentTime);
+}
+
+// The preset strip: Page Down over it steps on and the sound follows (the saved settings hold the
+// preset's controls); Page Up over a part of the panel that takes no key steps back; "Save as",
+// a name and Return save a .vstpreset in the user's folder, remembered for the next start.
+TEST(LiveGui, ThePresetStripStepsAndSaves)
+{
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr) << "no X server (run it on a virtual X server: tests/support/xvfb-run.sh)";
+    ScratchDir dir;
+    auto env = CorvexEnvironment(dir.Path());
+    env.push_back("HOME=" + dir.Path().string());
+    // Wired to the fixture's system ports: corvex processes from the first period its inputs see.
+    Child corvex({CorvexExe()}, env, dir.Path());
+    ASSERT_TRUE(corvex.WaitForOutput("corvex: playing through", 20s)) << corvex.Err();
+    Window window = 0;
+    ASSERT_TRUE(WaitUntil([&] { return (window = FindCorvexWindow(display)) != 0; }, 20s)) << corvex.Err();
+    auto controls = [&] {
+        std::vector<float> saved = StateFloats(render_test::ReadBytes(dir / "corvex" / "last.state"));
+        return saved.size() == 20 ? std::vector<float>(saved.begin() + 1, saved.begin() + 13) : std::vector<float>();
+    };
+    const auto& clean = corvex::FindFactoryPreset("Clean")->values;
+    const auto& standard = corvex::kFactoryPresets[0].values;
+
+    PointAt(display, window, 512, 768 + kStripHeight / 2);
+    Key(display, XK_Page_Down); // from none to the first
+    Key(display, XK_Page_Down);
+    ASSERT_TRUE(corvex.WaitForOutput("corvex: preset \"Clean\"", 20s)) << corvex.Out() << corvex.Err();
+    EXPECT_TRUE(WaitUntil([&] { return controls() == std::vector<float>(clean.begin(), clean.end()); }, 20s))
+        << ::testing::PrintToString(controls());
+    PointAt(display, window, 900, 600); // the speaker grille
+    Key(display, XK_Page_Up);
+    EXPECT_TRUE(WaitUntil([&] { return controls() == std::vector<float>(standard.begin(), standard.end()); }, 20s));
+
+    Click(display, window, kSaveAsX, 768 + kStripHeight / 2);
+    PointAt(display, window, 900, 600); // the name is the strip's wherever the pointer is
+    for (KeySym symbol : {XK_m, XK_i, XK_n, XK_e, XK_Return})
+        Key(display, symbol);
+    ASSERT_TRUE(corvex.WaitForOutput("corvex: preset \"mine\"", 20s)) << corvex.Out() << corvex.Err();
+    const std::filesystem::path saved = dir / ".vst3" / "presets" / corvex::PresetFolder() / "mine.vstpreset";
+    EXPECT_TRUE(std::filesystem::exists(saved)) << saved;
+    AskToClose(display, window);
+    EXPECT_EQ(corvex.Wait(20s), 0) << corvex.Err();
+    EXPECT_EQ(ReadText(dir / "corvex" / "last.preset"), "mine\n");
+    EXPECT_EQ(corvex.Err(), "");
     XCloseDisplay(display);
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <csignal>
 #include <cstring>
 #include <fstream>
@@ -213,6 +214,34 @@ TEST(LiveJack, HeadlessOnATerminalShowsAStatusLine)
     EXPECT_NE(terminal.Out().find("corvex: stopped after"), std::string::npos) << terminal.Out();
 }
 
+// A pedalboard's tuner: the status line (a line each 0.1 s into a pipe) names the note of the
+// selected (left) input, its cents and its frequency.
+TEST(LiveJack, TheTunersStatusLineShowsTheNoteCentsAndFrequency)
+{
+    ScratchDir dir;
+    Child corvex({CorvexExe(), "--tuner", "--no-connect"}, CorvexEnvironment(dir.Path()), dir.Path());
+    ASSERT_TRUE(corvex.WaitForOutput(kPlaying, kStartLimit)) << corvex.Err();
+    JackRig probe({}, {}, 0);
+    ASSERT_TRUE(probe.Ok());
+    const double rate = probe.Rate();
+    std::vector<float> tone(static_cast<std::size_t>(rate * 3.0)), silence(tone.size(), 0.0f);
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 110.0 * static_cast<double>(i) / rate));
+    JackRig rig(tone, silence, 1);
+    ASSERT_TRUE(rig.Ok());
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(corvex.WaitForOutput("A2 ", 10s)) << corvex.Out();
+    const std::string out = corvex.Out();
+    const std::size_t line = out.find("A2 ");
+    double cents = 99.0, hertz = 0.0;
+    ASSERT_EQ(std::sscanf(out.c_str() + line, "A2 %lf cents %lf Hz", &cents, &hertz), 2) << out.substr(line, 60);
+    EXPECT_NEAR(cents, 0.0, 1.0);
+    EXPECT_NEAR(hertz, 110.0, 0.1);
+    EXPECT_NE(out.find("\n-  xruns"), std::string::npos) << "no line for the silence before the tone";
+    corvex.Signal(SIGTERM);
+    EXPECT_EQ(corvex.Wait(kExitLimit), 0) << corvex.Err();
+}
+
 // A client feeding corvex runs late once, long enough for the server to report an xrun to every
 // client. corvex counts it while playing and at exit: no fewer xruns than that client heard, and
 // none a client present for all of corvex's run did not hear.
@@ -252,7 +281,7 @@ TEST(LiveJack, AnXrunIsCountedOnTheStatusLineAndAtExit)
 }
 
 // A foot controller on another JACK client: Program Change and Control Change are followed (and
-// saved as the knobs are), the wiring is remembered, and the next start plays on from there.
+// saved as the knobs are; the preset strip names the program), the wiring is remembered, and the next start plays on from there.
 TEST(LiveJack, ProgramAndControlChangesFromAnotherClientAreFollowedAndKept)
 {
     ScratchDir dir;
@@ -278,6 +307,7 @@ TEST(LiveJack, ProgramAndControlChangesFromAnotherClientAreFollowedAndKept)
         want[5] = preset.values[4];
         ASSERT_TRUE(pedal.Send({{0xC0, 3}}, 10s));
         EXPECT_TRUE(WaitUntil([&] { return saved() == want; }, 20s)) << "the preset: " << shown();
+        EXPECT_TRUE(corvex.WaitForOutput(std::string("corvex: preset \"") + preset.name + "\"", 20s)) << corvex.Out();
         want[5] = level;
         ASSERT_TRUE(pedal.Send({{0xB0, 24, 16}}, 10s));
         EXPECT_TRUE(WaitUntil([&] { return saved() == want; }, 20s)) << "the level: " << shown();

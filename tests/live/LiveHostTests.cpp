@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "AudioCalls.h"
+#include "FactoryPresets.h"
 #include "LiveHost.h"
 #include "FactoryPresets.h"
 #include "MidiMap.h"
@@ -359,6 +360,30 @@ TEST(LiveHost, LearningBindsTheNextControllerMoved)
     expected.Bind(42, 7);
     EXPECT_EQ(host->MidiMap(), expected);
     EXPECT_EQ(test::AudioAllocations(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// A preset applied from corvex reaches the processor as a host's message and plays from the next
+// period; the controller (and so the panel) follows with what the processor reports.
+TEST(LiveHost, APresetAppliedPlaysAndTheControllerFollows)
+{
+    auto host = LoadHost();
+    ASSERT_TRUE(host);
+    std::string error;
+    ASSERT_TRUE(host->Start(kRate, kPeriod, 120.0, error)) << error;
+    std::vector<float> in(kPeriod, 0.0f), out(kPeriod);
+    const corvex::FactoryPreset& preset = *corvex::FindFactoryPreset("Tight Rhythm");
+    ASSERT_TRUE(host->ApplyPreset(preset.values));
+    EXPECT_EQ(StateValue(*host, corvex::kDelayOnOff), 1.0f) << "not before the next period";
+    host->ProcessPeriod(in.data(), in.data(), out.data(), out.data(), kPeriod, 0.0);
+    host->Dispatch();
+    for (std::uint32_t id = 1; id <= preset.values.size(); ++id) {
+        EXPECT_EQ(StateValue(*host, id), preset.values[id - 1]) << id;
+        EXPECT_FLOAT_EQ(static_cast<float>(host->Controller()->getParamNormalized(id)), preset.values[id - 1]) << id;
+    }
 }
 
 } // namespace

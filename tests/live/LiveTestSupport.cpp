@@ -402,7 +402,8 @@ XrunCounter::~XrunCounter()
 std::vector<float> StateFloats(const std::vector<unsigned char>& bytes)
 {
     std::vector<float> values(bytes.size() / 4);
-    std::memcpy(values.data(), bytes.data(), values.size() * 4);
+    if (!values.empty())
+        std::memcpy(values.data(), bytes.data(), values.size() * 4);
     return values;
 }
 

@@ -12,6 +12,9 @@
 
 #include "LiveTestSupport.h"
 #include "RenderTestSupport.h"
+#include "FactoryPresets.h"
+#include "PresetFolder.h"
+#include "PresetStrip.h"
 #include "Settings.h"
 
 namespace {
@@ -168,6 +171,118 @@ TEST(LiveSettings, AnUnwritableFolderIsReported)
     EXPECT_NE(error.find("/proc/corvex-test/audio.conf"), std::string::npos) << error;
 }
 
+// The preset strip as a player uses it, one row after another on one folder of the user's: what
+// each action shows, asks and leaves in the folder. A damaged file there is reported once and
+// left alone.
+TEST(LiveSettings, ThePresetStripStepsSavesRenamesAndDeletes)
+{
+    using Action = CPresetStrip::Action;
+    using Mode = CPresetStrip::Mode;
+    ScratchDir dir;
+    WriteBytes(dir / "Broken.vstpreset", "VST3 and nothing else");
+    corvex::PresetControls controls{}; // what the panel shows; each row turns the first control
+    std::string chosen = "Corvex Default";
+    std::vector<std::string> warnings;
+    CPresetStrip strip(dir.Path().string(),
+                       {[&](const corvex::PresetControls& values) {
+                            controls = values;
+                            return true;
+                        },
+                        [&] { return controls; }, [&](const std::string& name) { chosen = name; },
+                        [&](const std::string& message) { warnings.push_back(message); }});
+    ASSERT_TRUE(strip.Show("corvex default"));
+
+    struct Row {
+        Action action;
+        const char* typed; // before the action, in an entry
+        Mode mode;
+        const char* shown;
+        std::vector<std::string> yours; // the user's presets listed
+        const char* message;            // part of the strip's message or question
+    };
+    const Row rows[] = {
+        {Action::Next, "", Mode::Browse, "Clean", {}, ""},
+        {Action::Previous, "", Mode::Browse, "Corvex Default", {}, ""},
+        {Action::Previous, "", Mode::Browse, "Wide Lead", {}, ""}, // round the list
+        {Action::Rename, "", Mode::Browse, "Wide Lead", {}, "keeps its name"},
+        {Action::Delete, "", Mode::Browse, "Wide Lead", {}, "cannot be deleted"},
+        {Action::Save, "", Mode::Entry, "Wide Lead", {}, "Save as"}, // a factory preset is saved as another
+        {Action::Yes, "Mine", Mode::Browse, "Mine", {"Mine"}, "saved \"Mine\""},
+        {Action::SaveAs, "", Mode::Entry, "Mine", {"Mine"}, "Save as"},
+        {Action::Yes, "Crunch", Mode::Entry, "Mine", {"Mine"}, "factory preset's name"},
+        {Action::No, "", Mode::Browse, "Mine", {"Mine"}, ""},
+        {Action::Save, "", Mode::Confirm, "Mine", {"Mine"}, "Overwrite \"Mine\"?"},
+        {Action::No, "", Mode::Browse, "Mine", {"Mine"}, ""},
+        {Action::SaveAs, "", Mode::Entry, "Mine", {"Mine"}, ""},
+        {Action::Yes, " Other", Mode::Browse, "Other", {"Mine", "Other"}, "saved \"Other\""},
+        {Action::SaveAs, "", Mode::Entry, "Other", {"Mine", "Other"}, ""},
+        {Action::Yes, "MINE", Mode::Confirm, "Other", {"Mine", "Other"}, "Overwrite \"Mine\"?"}, // any case
+        {Action::Yes, "", Mode::Browse, "Mine", {"Mine", "Other"}, "saved \"Mine\""},
+        {Action::Rename, "", Mode::Entry, "Mine", {"Mine", "Other"}, "Rename to"},
+        {Action::Yes, "Other", Mode::Entry, "Mine", {"Mine", "Other"}, "exists already"},
+        {Action::Yes, "Lead/Solo", Mode::Browse, "Lead_Solo", {"Lead_Solo", "Other"}, "renamed"},
+        {Action::Next, "", Mode::Browse, "Other", {"Lead_Solo", "Other"}, ""},
+        {Action::Delete, "", Mode::Confirm, "Other", {"Lead_Solo", "Other"}, "Delete \"Other\"?"},
+        {Action::Yes, "", Mode::Browse, "", {"Lead_Solo"}, "deleted"},
+        {Action::Next, "", Mode::Browse, "Corvex Default", {"Lead_Solo"}, ""},
+        {Action::Previous, "", Mode::Browse, "Lead_Solo", {"Lead_Solo"}, ""},
+    };
+    int row = 0;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(row++);
+        controls[0] = static_cast<float>(row) / 32.0f;
+        const corvex::PresetControls saving = controls;
+        if (*r.typed) {
+            while (!strip.Text().empty())
+                strip.Erase();
+            strip.Type(r.typed);
+        }
+        strip.Press(r.action);
+        EXPECT_EQ(strip.CurrentMode(), r.mode);
+        EXPECT_EQ(strip.Name(), r.shown);
+        std::vector<std::string> yours;
+        for (const corvex::PresetEntry& entry : strip.List())
+            if (!entry.path.empty())
+                yours.push_back(entry.name);
+        EXPECT_EQ(yours, r.yours);
+        const std::string said = strip.Message() + (r.mode == Mode::Browse ? "" : strip.Prompt());
+        EXPECT_NE(said.find(r.message), std::string::npos) << said;
+        if (r.mode == Mode::Browse) {
+            EXPECT_EQ(chosen, r.shown);
+        }
+        // A preset stepped to is applied; one saved holds the panel's controls of that moment.
+        if ((r.action == Action::Next || r.action == Action::Previous) && *r.shown) {
+            EXPECT_EQ(controls, corvex::FindPreset(strip.List(), r.shown)->values);
+        }
+        if (std::string(r.message).rfind("saved", 0) == 0) {
+            EXPECT_EQ(corvex::FindPreset(strip.List(), r.shown)->values, saving);
+        }
+    }
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("Broken.vstpreset"), std::string::npos) << warnings[0];
+    EXPECT_EQ(live_test::ReadText(dir / "Broken.vstpreset"), "VST3 and nothing else");
+}
+
+// --list-presets prints what corvex-render prints, the user's presets after the factory ones; a
+// damaged file is named and skipped.
+TEST(LiveSettings, ListPresetsAsTheRendererDoes)
+{
+    ScratchDir dir;
+    const std::string folder = (dir / ".vst3" / "presets").string() + "/" + corvex::PresetFolder();
+    std::string error;
+    ASSERT_TRUE(corvex::SaveUserPreset(folder, "Mine", corvex::kFactoryPresets[1].values, false, error)) << error;
+    WriteBytes(std::filesystem::path(folder) / "Broken.vstpreset", "nothing");
+    const std::vector<std::string> home{"HOME=" + dir.Path().string()};
+    live_test::Child corvex({live_test::CorvexExe(), "--list-presets"}, home, dir.Path());
+    live_test::Child render({CORVEX_RENDER_EXE, "--list-presets"}, home, dir.Path());
+    ASSERT_EQ(corvex.Wait(20s), 0) << corvex.Err();
+    ASSERT_EQ(render.Wait(20s), 0) << render.Err();
+    EXPECT_EQ(corvex.Out(), render.Out());
+    EXPECT_EQ(corvex.Out().rfind("Mine               yours: " + folder + "/Mine.vstpreset\n"),
+              corvex.Out().size() - std::strlen("Mine               yours: /Mine.vstpreset\n") - folder.size());
+    EXPECT_NE(corvex.Err().find("Broken.vstpreset\": "), std::string::npos) << corvex.Err();
+}
+
 // What a user relies on: an option corvex saves serves the next start without options, even when
 // it is the only thing that changed; a bad one changes nothing saved. One settings folder through the rows, as one user's runs
 // follow each other; each plain start runs on a terminal, whose status line shows the tempo in use.
@@ -209,6 +324,9 @@ TEST(LiveSettingsUsed, EachSavedOptionServesTheNextPlainStart)
         {{"--rate", "44100"}, {"ALSA device \"corvextest\" at 44100 Hz, 64 frames", "97 BPM"}, {}},
         {{"--tempo", "nan"}, {"ALSA device \"corvextest\" at 44100 Hz, 64 frames", "97 BPM"}, {}, true},
         {{"--alsa", "corvextest\nrate = 1"}, {"ALSA device \"corvextest\" at 44100 Hz, 64 frames", "97 BPM"}, {}, true},
+        // The preset chosen is shown at the next start, and a name not in the list changes nothing.
+        {{"--preset", "tight rhythm"}, {"64 frames", "preset \"Tight Rhythm\""}, {}},
+        {{"--preset", "Nonesuch"}, {"64 frames", "preset \"Tight Rhythm\""}, {}, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.option.front());

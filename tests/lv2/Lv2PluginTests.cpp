@@ -208,6 +208,47 @@ TEST(Lv2Plugin, BlocksOfAnySizeGiveTheVst3ModulesBits)
     }
 }
 
+// The UI's tuner messages every 50 ms open the tuner: the worker's readings of the selected input
+// reach the notify port within 100 ms of the audio they end with, and the output is muted; once
+// the messages stop (a UI gone without a word) the plug-in closes the tuner and plays again.
+TEST(Lv2Plugin, TheTunerReadsInTheWorkerAndClosesWhenTheUiFallsSilent)
+{
+    constexpr double kRate = 48000.0;
+    constexpr std::int32_t kBlock = 480;
+    auto instance = Lv2Instance::Create(kRate, kBlock);
+    ASSERT_NE(instance, nullptr);
+    std::vector<float> inL(kBlock), inR(kBlock, 0.0f), outL(kBlock), outR(kBlock);
+    std::int64_t played = 0;
+    const auto play = [&]() {
+        FillSine(inL.data(), kBlock, 220.0, kRate, 0.5, played);
+        played += kBlock;
+        instance->Process(inL.data(), inR.data(), outL.data(), outR.data(), kBlock, kBlock);
+    };
+    for (int i = 0; i < 50; ++i)
+        play();
+    std::vector<float> reading;
+    const std::int64_t opened = played;
+    for (int i = 0; i < 20 && (reading.empty() || reading[1] == 0.0f); ++i) {
+        if (i % 5 == 0)
+            instance->SetTuner(true, true);
+        play();
+        EXPECT_TRUE(AllZero(outL.data(), kBlock)) << "block " << i;
+        for (const Lv2Notification& told : instance->TakeNotifications()) {
+            if (told.property != kTunerReadingUri)
+                continue;
+            reading = told.values;
+            ASSERT_EQ(reading.size(), 4u);
+            EXPECT_LE(double(played - opened) / kRate - reading[0], 0.1) << "a late reading";
+        }
+    }
+    ASSERT_EQ(reading.size(), 4u) << "no reading";
+    EXPECT_NEAR(reading[1], 220.0, 0.2);
+    EXPECT_EQ(reading[2], 57.0f);
+    for (int i = 0; i < int(kTunerTimeoutSeconds * kRate / kBlock) + 1; ++i)
+        play();
+    EXPECT_FALSE(AllZero(outL.data(), kBlock)) << "still muted with no message for " << kTunerTimeoutSeconds << " s";
+}
+
 TEST(Lv2Plugin, RunsLongerThanTheStatedMaximumAreSlicedWithoutChangingABit)
 {
     const Stereo in = TestInput(0.5);

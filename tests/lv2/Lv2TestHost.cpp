@@ -180,6 +180,19 @@ void Lv2Instance::PrepareTimeBuffer(bool withTempo)
         lv2_atom_forge_pop(&forge, &object);
         m_bImpulsePending = false;
     }
+    if (m_bTunerPending) {
+        LV2_Atom_Forge_Frame object;
+        lv2_atom_forge_frame_time(&forge, 0);
+        lv2_atom_forge_object(&forge, &object, 0, world.Urid(kTunerUri));
+        lv2_atom_forge_key(&forge, world.Urid(kTunerShownUri));
+        lv2_atom_forge_bool(&forge, m_bTunerShown);
+        lv2_atom_forge_key(&forge, world.Urid(kTunerMuteUri));
+        lv2_atom_forge_bool(&forge, m_bTunerMute);
+        lv2_atom_forge_key(&forge, world.Urid(kTunerReferenceUri));
+        lv2_atom_forge_float(&forge, 440.0f);
+        lv2_atom_forge_pop(&forge, &object);
+        m_bTunerPending = false;
+    }
     lv2_atom_forge_pop(&forge, &sequence);
 }
 
@@ -187,6 +200,13 @@ void Lv2Instance::SetImpulsePath(const std::string& path)
 {
     m_sPendingImpulse = path;
     m_bImpulsePending = true;
+}
+
+void Lv2Instance::SetTuner(bool shown, bool mute)
+{
+    m_bTunerShown = shown;
+    m_bTunerMute = mute;
+    m_bTunerPending = true;
 }
 
 void Lv2Instance::ReadNotifications()
@@ -230,7 +250,12 @@ void Lv2Instance::ReadNotifications()
             ADD_FAILURE() << "a message of type " << unmap(object->body.otype);
             continue;
         }
-        if (value->type == world.Urid(LV2_ATOM__Vector)) {
+        if (value->type == world.Urid(LV2_ATOM__Vector) &&
+            reinterpret_cast<const LV2_Atom_Vector*>(value)->body.child_type == world.Urid(LV2_ATOM__Double)) {
+            const auto* vector = reinterpret_cast<const LV2_Atom_Vector*>(value);
+            const auto* values = reinterpret_cast<const double*>(&vector->body + 1);
+            notification.values.assign(values, values + (value->size - sizeof(LV2_Atom_Vector_Body)) / sizeof(double));
+        } else if (value->type == world.Urid(LV2_ATOM__Vector)) {
             const auto* vector = reinterpret_cast<const LV2_Atom_Vector*>(value);
             const auto* values = reinterpret_cast<const float*>(&vector->body + 1);
             notification.values.assign(values, values + (value->size - sizeof(LV2_Atom_Vector_Body)) / sizeof(float));

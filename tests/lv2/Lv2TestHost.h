@@ -42,7 +42,7 @@ private:
 
 // A message the plug-in sent on its notify port: a patch:Set to the host (property is the
 // property's URI) or a notice to the UI (property is the notice's one key); the value a path or
-// string as text, a vector as floats.
+// string as text, a vector as floats (one of doubles too).
 struct Lv2Notification {
     bool patchSet = false;
     std::string property;
@@ -75,6 +75,8 @@ public:
     // Sends a patch:Set of the cabinet IR property with this path (empty: the built-in cabinet)
     // at the start of the next run, as hosts do from their own file chooser.
     void SetImpulsePath(const std::string& path);
+    // Sends the UI's tuner message (shown, muted while tuning, A4 = 440 Hz) at the start of the next run.
+    void SetTuner(bool shown, bool mute);
     // Messages received on the notify port since the last call, oldest first. Every patch:Set
     // must be of a property the TTL declares (hosts warn about any other) with an absolute path.
     std::vector<Lv2Notification> TakeNotifications();
@@ -111,6 +113,9 @@ private:
     std::int32_t m_iOptionBlock = 0;
     LV2_Options_Option m_aOptions[2]{};
     bool m_bImpulsePending = false;
+    bool m_bTunerPending = false;
+    bool m_bTunerShown = false;
+    bool m_bTunerMute = false;
     std::string m_sPendingImpulse;
     std::vector<std::uint64_t> m_aNotify; // 8-byte aligned atom sequence
     std::vector<Lv2Notification> m_aNotifications;

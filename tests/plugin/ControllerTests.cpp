@@ -239,6 +239,13 @@ public:
     {
         m_log.push_back(m_name + ":IR " + name + "|" + error);
     }
+    void ShowTunerReading(const corvex::PitchReading& reading) override
+    {
+        char name[5] = "-";
+        if (reading.bPitched)
+            corvex::CPitchDetector::NoteName(reading.iNote, name);
+        m_log.push_back(m_name + ":tuner " + name);
+    }
 
 private:
     std::vector<std::string>& m_log;
@@ -395,6 +402,24 @@ TEST_F(ControllerViews, TheIrInUseReachesEveryView)
     EXPECT_EQ(log, (std::vector<std::string>{"A:IR |the plug-in's processor cannot be reached",
                                              "B:IR |the plug-in's processor cannot be reached"}));
     controller->setComponentHandler(nullptr);
+}
+
+// The processor's tuner readings reach every view, a reading without pitch as none.
+TEST_F(ControllerViews, TunerReadingsReachEveryView)
+{
+    first->attachedToParent();
+    second->attachedToParent();
+    for (const bool pitched : {true, false}) {
+        IMessage* message = test::NewMessage(corvex::kTunerReadingMessage);
+        message->getAttributes()->setInt(corvex::kTunerPitchedAttribute, pitched ? 1 : 0);
+        message->getAttributes()->setInt(corvex::kTunerNoteAttribute, 40);
+        message->getAttributes()->setFloat(corvex::kTunerHertzAttribute, 82.41);
+        message->getAttributes()->setFloat(corvex::kTunerCentsAttribute, 0.3);
+        EXPECT_EQ(controller->notify(message), kResultOk);
+        message->release();
+    }
+    EXPECT_EQ(log, (std::vector<std::string>{"A:tuner E2", "B:tuner E2", "A:tuner -", "B:tuner -"}));
+    EXPECT_FALSE(controller->TunerReading().bPitched);
 }
 
 TEST_F(ControllerViews, TerminateForgetsTheViews)

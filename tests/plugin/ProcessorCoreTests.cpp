@@ -1,9 +1,10 @@
 // What the processor core does that its output cannot show: how the graph's scratch buffers
 // follow the host's block size, and that silent input stops the chain exactly once the tail the
-// host is told has passed, with a user cabinet IR's length on top.
+// host is told has passed, with a user cabinet IR's length on top; what the tuner is given.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -52,6 +53,43 @@ TEST(ProcessorCore, ScratchFollowsTheHostsLargestBlock)
     ASSERT_TRUE(core.Prepare(44100.0, 256));
     EXPECT_EQ(core.ScratchSamples(), CProcessorCore::kMaxScratchSamples);
 }
+
+struct TunerCase {
+    const char* name;
+    bool open;
+    float selection;        // "Input Selection": 1 the left input, 0 the right
+    std::uint64_t silence;  // inputs the host flags silent
+    float expected;         // every sample the ring holds; none at all when closed
+};
+
+class ProcessorCoreTuner : public ::testing::TestWithParam<TunerCase> {};
+
+// Open, the tuner gets the selected input (zeros for one flagged silent); closed, nothing.
+TEST_P(ProcessorCoreTuner, CopiesTheSelectedInputOnlyWhileOpen)
+{
+    const TunerCase& c = GetParam();
+    CProcessorCore core;
+    ASSERT_TRUE(core.Prepare(48000.0, 512));
+    core.Activate();
+    core.SetParam(corvex::kInputSelection, c.selection);
+    core.SetTuner(c.open, false);
+    Buses buses(512);
+    std::fill(buses.inL.begin(), buses.inL.end(), 0.25f);
+    std::fill(buses.inR.begin(), buses.inR.end(), -0.5f);
+    ASSERT_TRUE(buses.Run(core, 512, c.silence));
+    std::vector<float> copied(1024, 1.0f);
+    const int count = core.TunerRing().Read(copied.data(), int(copied.size()));
+    ASSERT_EQ(count, c.open ? 512 : 0);
+    for (int i = 0; i < count; ++i)
+        ASSERT_EQ(copied[i], c.expected) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ProcessorCoreTuner,
+                         ::testing::Values(TunerCase{"Closed", false, 1.0f, 0, 0.0f},
+                                           TunerCase{"Left", true, 1.0f, 0, 0.25f},
+                                           TunerCase{"Right", true, 0.0f, 0, -0.5f},
+                                           TunerCase{"RightSilent", true, 0.0f, 2, 0.0f}),
+                         [](const ::testing::TestParamInfo<TunerCase>& tested) { return tested.param.name; });
 
 struct TailCase {
     double bpm;

@@ -1,9 +1,10 @@
 // Renders the Corvex editor offscreen to a PNG.
 //
-//   corvex-screenshot [--scale S] OUTPUT.png [id=value ...]
+//   corvex-screenshot [--scale S] [--tuner HZ] OUTPUT.png [id=value ...]
 //
 // --scale draws the editor at S device pixels per layout pixel (0.5 to 4; default 1), as a host
 // that scales plug-in views would show it.
+// --tuner shows the tuner reading a string at HZ (A4 = 440 Hz).
 // Each id=value sets parameter `id` (1 to 19) to a normalised value through the controller, as
 // a host would; meters and LEDs (13 to 17) show after one editor tick, as in the plug-in.
 
@@ -28,7 +29,11 @@ int main(int argc, char** argv)
     std::string scaleText = "1";
     std::string output;
     std::vector<std::string> settings;
+    double tunerHertz = 0.0;
     app.add_option("--scale", scaleText, "Device pixels per layout pixel, 0.5 to 4 (default 1)")->type_name("S");
+    app.add_option("--tuner", tunerHertz, "Show the tuner reading a string at HZ")
+        ->type_name("HZ")
+        ->check(CLI::Range(corvex::CPitchDetector::kMinHertz, corvex::CPitchDetector::kMaxHertz));
     app.add_option("OUTPUT", output, "PNG file to write")->required();
     app.add_option("SETTINGS", settings, "Parameters to set first, as id=value: id 1 to 19, value normalised 0 to 1")
         ->type_name("ID=VALUE");
@@ -68,6 +73,13 @@ int main(int argc, char** argv)
                 continue;
             }
             controller->setParamNormalized(Vst::ParamID(id), std::strtod(arg.c_str() + eq + 1, nullptr));
+        }
+        if (tunerHertz > 0.0) {
+            corvex::PitchReading reading{true, tunerHertz, 0, 0.0};
+            corvex::CPitchDetector::NoteOf(tunerHertz, corvex::CPitchDetector::kDefaultReference, reading.iNote,
+                                           reading.dCents);
+            editor->showTuner(true);
+            editor->showTunerReading(reading);
         }
         editor->onTimer();
         const corvex::gui::COffscreenContext& pixels = editor->getFrame()->getOffscreen();
