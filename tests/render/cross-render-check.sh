@@ -12,7 +12,7 @@ failed=0
 for case in defaults preset small-blocks; do
   case $case in
     defaults) options="" ;;
-    preset) options="--preset high-gain-lead" ;;
+    preset) options="--preset crunch" ;;
     small-blocks) options="--block 37 --tail 1" ;;
   esac
   argv=$(printf '%s\n' $options)
