@@ -70,6 +70,19 @@ void Click(Display* display, Window window, int x, int y, unsigned button = 1)
     XFlush(display);
 }
 
+// The editor's window inside ours is shown: from then on it takes the pointer and the keys.
+bool EditorShown(Display* display, Window window)
+{
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    XWindowAttributes attributes{};
+    const bool shown = XQueryTree(display, window, &root, &parent, &children, &count) && count > 0 &&
+                       XGetWindowAttributes(display, children[0], &attributes) && attributes.map_state == IsViewable;
+    if (children)
+        XFree(children);
+    return shown;
+}
+
 // A popup menu on the screen (a mapped override-redirect top-level window), or 0.
 Window FindMenu(Display* display)
 {
@@ -230,17 +243,7 @@ TEST(LiveGui, LearningThroughTheContextMenu)
     ASSERT_TRUE(WaitUntil([&] { return (window = FindCorvexWindow(display)) != 0; }, 20s));
     const auto saved = [&] { return StateFloats(render_test::ReadBytes(dir / "corvex" / "last.state")); };
     const auto settings = [&] { return ReadText(dir / "corvex" / "audio.conf"); };
-    // The editor takes the pointer once its window inside ours is shown.
-    ASSERT_TRUE(WaitUntil([&] {
-        Window root = 0, parent = 0, *children = nullptr;
-        unsigned count = 0;
-        XWindowAttributes attributes{};
-        const bool shown = XQueryTree(display, window, &root, &parent, &children, &count) && count > 0 &&
-                           XGetWindowAttributes(display, children[0], &attributes) && attributes.map_state == IsViewable;
-        if (children)
-            XFree(children);
-        return shown;
-    }, 20s));
+    ASSERT_TRUE(WaitUntil([&] { return EditorShown(display, window); }, 20s));
     const auto menuItem = [&](int x, int y, int row) {
         Window menu = 0;
         Click(display, window, x, y, 3);
@@ -338,6 +341,7 @@ TEST(LiveGui, ThePresetStripStepsAndSaves)
     ASSERT_TRUE(corvex.WaitForOutput("corvex: playing through", 20s)) << corvex.Err();
     Window window = 0;
     ASSERT_TRUE(WaitUntil([&] { return (window = FindCorvexWindow(display)) != 0; }, 20s)) << corvex.Err();
+    ASSERT_TRUE(WaitUntil([&] { return EditorShown(display, window); }, 20s));
     auto controls = [&] {
         std::vector<float> saved = StateFloats(render_test::ReadBytes(dir / "corvex" / "last.state"));
         return saved.size() == 20 ? std::vector<float>(saved.begin() + 1, saved.begin() + 13) : std::vector<float>();
@@ -396,20 +400,8 @@ TEST(LiveSoak, EditsThroughTheWindowLeaveNoXrunsGrowthOrComplaint)
     ASSERT_TRUE(corvex.WaitForOutput("corvex: playing through", 20s)) << corvex.Err();
     Window window = 0;
     ASSERT_TRUE(WaitUntil([&] { return (window = FindCorvexWindow(display)) != 0; }, 20s)) << corvex.Err();
-    // The editor is in it and shown (a viewable child window) before the first click.
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            Window root = 0, parent = 0, *children = nullptr;
-            unsigned count = 0;
-            bool shown = false;
-            if (XQueryTree(display, window, &root, &parent, &children, &count) && children) {
-                XWindowAttributes attributes{};
-                shown = XGetWindowAttributes(display, children[0], &attributes) && attributes.map_state == IsViewable;
-                XFree(children);
-            }
-            return shown;
-        },
-        20s));
+    // The editor is in it and shown before the first click.
+    ASSERT_TRUE(WaitUntil([&] { return EditorShown(display, window); }, 20s));
 
     const auto start = std::chrono::steady_clock::now();
     const auto end = start + std::chrono::seconds(seconds);
