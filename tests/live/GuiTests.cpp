@@ -326,6 +326,20 @@ void PointAt(Display* display, Window window, int x, int y)
     XTestFakeMotionEvent(display, -1, rootX, rootY, CurrentTime);
 }
 
+// What the preset strip shows, pixel by pixel.
+std::vector<unsigned long> StripPixels(Display* display, Window window)
+{
+    std::vector<unsigned long> pixels;
+    XImage* image = XGetImage(display, window, 0, 768, 1024, kStripHeight, AllPlanes, ZPixmap);
+    if (!image)
+        return pixels;
+    for (int y = 0; y < kStripHeight; ++y)
+        for (int x = 0; x < 1024; ++x)
+            pixels.push_back(XGetPixel(image, x, y));
+    XDestroyImage(image);
+    return pixels;
+}
+
 // The preset strip: Page Down over it steps on and the sound follows (the saved settings hold the
 // preset's controls); Page Up over a part of the panel that takes no key steps back; "Save as",
 // a name and Return save a .vstpreset in the user's folder, remembered for the next start.
@@ -359,7 +373,10 @@ TEST(LiveGui, ThePresetStripStepsAndSaves)
     Key(display, XK_Page_Up);
     EXPECT_TRUE(WaitUntil([&] { return controls() == std::vector<float>(standard.begin(), standard.end()); }, 20s));
 
+    // Keys typed before the strip asks for the name would go to the panel: wait for the question.
+    const std::vector<unsigned long> browsing = StripPixels(display, window);
     Click(display, window, kSaveAsX, 768 + kStripHeight / 2);
+    ASSERT_TRUE(WaitUntil([&] { return StripPixels(display, window) != browsing; }, 20s));
     PointAt(display, window, 900, 600); // the name is the strip's wherever the pointer is
     for (KeySym symbol : {XK_m, XK_i, XK_n, XK_e, XK_Return})
         Key(display, symbol);
