@@ -22,11 +22,13 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/${CORVEX_AARCH64_TRIPLE}/pkgconfig:/usr/share/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
 
-# Test programs and build-time generators run under qemu-user, which finds the arm64 loader and
-# libraries under / (multiarch) and the cross toolchain's sysroot.
+# Test programs and build-time generators run under qemu-user with the arm64 loader of Debian's
+# libc6:arm64, which matches the multiarch libc they load: the cross toolchain's sysroot holds an
+# older build of glibc whose loader lays out the thread bookkeeping differently, so a program's
+# first new thread never started.
 find_program(CORVEX_QEMU_AARCH64 NAMES qemu-aarch64 qemu-aarch64-static)
 if(CORVEX_QEMU_AARCH64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR "${CORVEX_QEMU_AARCH64};-L;/usr/${CORVEX_AARCH64_TRIPLE}")
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${CORVEX_QEMU_AARCH64};-L;/")
 endif()
 
 # GCC fuses a*b+c into one rounding on aarch64 by default: every file rounds each product, as on

@@ -11,7 +11,6 @@ packages=(
   libsamplerate0-dev         # IRs resampled to the session's rate
   libpng-dev libx11-dev      # the editor's artwork and its X11 window
   libdbus-1-dev              # the editor's file chooser (the desktop portal over D-Bus)
-  libfftw3-dev libeigen3-dev # the cabinet's FFT: FFTW on Linux, Eigen's header-only FFT for Windows
   lv2-dev                    # the LV2 plug-in
   libjack-jackd2-dev libasound2-dev   # corvex's audio backends
 )
@@ -30,7 +29,7 @@ test_packages=(
   g++-aarch64-linux-gnu qemu-user   # the aarch64 cross build and its tests under qemu-aarch64
   # The aarch64 build's libraries, through multiarch. That build is headless (no editor, no
   # corvex): their arm64 libraries (libpng, D-Bus, X11) would pin, and so upgrade, the build machine's.
-  libsndfile1-dev:arm64 libsamplerate0-dev:arm64 libfftw3-dev:arm64 liblilv-dev:arm64
+  libsndfile1-dev:arm64 libsamplerate0-dev:arm64 liblilv-dev:arm64
 )
 
 case "${1-}" in

@@ -7,11 +7,12 @@ namespace corvex {
 // One real-to-complex transform size. The plan is made in the constructor (off the audio
 // thread: planning allocates and is not thread-safe); Forward and Inverse then run on the audio
 // thread without allocating. The spectrum is held split, real parts and imaginary parts each in
-// Bins() floats, so that products of spectra run as plain vector loops. Built on FFTW or on
-// Eigen's FFT module, chosen when the project is configured (CORVEX_FFT).
+// Bins() floats, so that products of spectra run as plain vector loops. The engine's own transform
+// rather than a library's: it gives the same bits on every system.
 class CRealFft {
 public:
-    // iSize: even and positive. Throws std::bad_alloc when the memory cannot be had.
+    // iSize: a power of two, 2 or more. Throws std::bad_alloc for another size or when the memory
+    // cannot be had.
     explicit CRealFft(int iSize);
     ~CRealFft();
     CRealFft(const CRealFft&) = delete;
