@@ -1,6 +1,8 @@
 #!/bin/sh
 # A cross build's corvex-render, with its own module, renders the same bits as the build machine's
-# with its own: defaults, a preset, small blocks. The input is the built-in guitar phrase.
+# with its own: defaults, a preset, small blocks, a user IR (the phrase itself: stereo, long enough
+# for every partition of the convolution, and its loader's thread). The input is the built-in
+# guitar phrase.
 #   cross-render-check.sh <work dir> <native corvex-render> <emulator...> <cross corvex-render>
 set -eu
 work=$1 native=$2
@@ -9,11 +11,12 @@ rm -rf "$work" && mkdir -p "$work" && cd "$work"
 "$native" --demo-dry in.wav -q
 
 failed=0
-for case in defaults preset small-blocks; do
+for case in defaults preset small-blocks user-ir; do
   case $case in
     defaults) options="" ;;
     preset) options="--preset crunch" ;;
     small-blocks) options="--block 37 --tail 1" ;;
+    user-ir) options="--ir in.wav" ;;
   esac
   argv=$(printf '%s\n' $options)
   IFS='
