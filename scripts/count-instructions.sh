@@ -5,9 +5,11 @@
 # busy machine where times do not.
 #
 #   scripts/count-instructions.sh [--render PATH] [--module PATH] [--block N] [--seconds S]
-#                                 [--profile] [-- corvex-render options such as --set ...]
+#                                 [--profile | --aarch64] [-- corvex-render options such as --set ...]
 #
 # --profile also lists the functions with the largest marginal cost per stereo sample.
+# --aarch64 counts the aarch64 build's corvex-render (build/aarch64) under qemu-user instead, with
+# a plugin of qemu's that counts the instructions executed (scripts/qemu-instructions.c).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,6 +18,7 @@ module=""
 block=1024
 seconds=2
 profile=0
+aarch64=0
 extra=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -24,13 +27,16 @@ while [ $# -gt 0 ]; do
     --block) block=$2; shift 2 ;;
     --seconds) seconds=$2; shift 2 ;;
     --profile) profile=1; shift ;;
+    --aarch64) aarch64=1; shift ;;
     --) shift; extra=("$@"); break ;;
-    -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "unknown argument: $1 (see --help)" >&2; exit 2 ;;
   esac
 done
 
-if [ -z "$render" ]; then
+if [ -z "$render" ] && [ "$aarch64" = 1 ]; then
+  render=$root/build/aarch64/apps/corvex-render/corvex-render
+elif [ -z "$render" ]; then
   for candidate in "$root"/build/release/apps/corvex-render/corvex-render "$root"/build/release/tools/corvex-render/corvex-render; do
     if [ -x "$candidate" ]; then render=$candidate; break; fi
   done
@@ -49,8 +55,13 @@ if ! [[ "$seconds" =~ ^[1-8]$ ]]; then
   echo "--seconds $seconds is out of range; accepted: 1 to 8" >&2
   exit 2
 fi
-for tool in valgrind python3; do
-  command -v "$tool" > /dev/null || { echo "$tool is needed (scripts/setup.sh installs it)" >&2; exit 1; }
+if [ "$aarch64" = 1 ] && [ "$profile" = 1 ]; then
+  echo "--profile needs callgrind, which counts x86-64 programs only: leave out --aarch64" >&2
+  exit 2
+fi
+if [ "$aarch64" = 1 ]; then tools="qemu-aarch64 cc python3"; else tools="valgrind python3"; fi
+for tool in $tools; do
+  command -v "$tool" > /dev/null || { echo "$tool is needed (scripts/setup.sh --tests installs it)" >&2; exit 1; }
 done
 [ -n "$module" ] && extra+=(--module "$module")
 
@@ -58,8 +69,13 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 rate=44100
 lead=1
+run() { "$@"; }
+if [ "$aarch64" = 1 ]; then
+  cc -shared -fPIC -O2 -o "$work/libinstructions.so" "$root/scripts/qemu-instructions.c"
+  run() { qemu-aarch64 -L / -plugin "$work/libinstructions.so" "$@"; }
+fi
 
-"$render" --quiet --demo-dry "$work/phrase.wav" --format wav24
+run "$render" --quiet --demo-dry "$work/phrase.wav" --format wav24 2>/dev/null
 # The phrase cut to the lead alone, and to the lead plus the measured seconds.
 python3 - "$work/phrase.wav" "$work" "$lead" "$((lead + seconds))" <<'PY'
 import sys, wave
@@ -75,6 +91,11 @@ for seconds in lengths:
 PY
 
 count() { # length in seconds; prints the total instruction count and leaves the profile
+  if [ "$aarch64" = 1 ]; then
+    run "$render" --quiet --block "$block" "${extra[@]}" "$work/in$1.wav" "$work/out$1.wav" 2>&1 >/dev/null |
+      awk '/^instructions: / { print $2 }'
+    return
+  fi
   valgrind --tool=callgrind --callgrind-out-file="$work/cg$1.out" \
     "$render" --quiet --block "$block" "${extra[@]}" "$work/in$1.wav" "$work/out$1.wav" > /dev/null 2>&1
   awk '/^(summary|totals):/ { print $2; exit }' "$work/cg$1.out"
