@@ -59,7 +59,7 @@ if [ "$aarch64" = 1 ] && [ "$profile" = 1 ]; then
   echo "--profile needs callgrind, which counts x86-64 programs only: leave out --aarch64" >&2
   exit 2
 fi
-if [ "$aarch64" = 1 ]; then tools="qemu-aarch64 cc python3"; else tools="valgrind python3"; fi
+if [ "$aarch64" = 1 ]; then tools="qemu-aarch64 g++ python3"; else tools="valgrind python3"; fi
 for tool in $tools; do
   command -v "$tool" > /dev/null || { echo "$tool is needed (scripts/setup.sh --tests installs it)" >&2; exit 1; }
 done
@@ -71,7 +71,7 @@ rate=44100
 lead=1
 run() { "$@"; }
 if [ "$aarch64" = 1 ]; then
-  cc -shared -fPIC -O2 -o "$work/libinstructions.so" "$root/scripts/qemu-instructions.c"
+  g++ -x c -shared -fPIC -O2 -o "$work/libinstructions.so" "$root/scripts/qemu-instructions.c"
   run() { qemu-aarch64 -L / -plugin "$work/libinstructions.so" "$@"; }
 fi
 
