@@ -129,8 +129,13 @@ void CProcessorCore::SetParam(ParamID id, double value)
 void CProcessorCore::ChangePreset(const float* values)
 {
     m_change.Request(values);
-    if (m_iQuietSamples >= TailSamples(m_dSampleRate, m_fTempo) + pAudioProcess->ImpulseTailSamples())
+    if (TailsHaveDied())
         m_change.Settle(m_afParamValues);
+}
+
+bool CProcessorCore::TailsHaveDied() const
+{
+    return m_iQuietSamples >= TailSamples(m_dSampleRate, m_fTempo) + pAudioProcess->ImpulseTailSamples();
 }
 
 void CProcessorCore::SetTempo(double bpm)
@@ -239,10 +244,8 @@ bool CProcessorCore::RunAnyBus(const float* const* inputs, int inChannels, std::
     const bool allSilent = (inSilence & usedMask) == usedMask;
     if (!allSilent)
         m_iQuietSamples = 0;
-    // The tail (a division and a ceil) matters only once the input is silent. A user cabinet
-    // IR rings before the delay and reverb do, so its length comes on top.
-    if (allSilent && !m_change.Busy() &&
-        m_iQuietSamples >= TailSamples(m_dSampleRate, m_fTempo) + pAudioProcess->ImpulseTailSamples()) {
+    // The tail (a division and a ceil) matters only once the input is silent.
+    if (allSilent && !m_change.Busy() && TailsHaveDied()) {
         for (int c = 0; c < outChannels; ++c)
             if (outputs[c])
                 std::memset(outputs[c], 0, bytes);

@@ -142,6 +142,9 @@ private:
     void CopyToTuner(const float* const* inputs, int inChannels, std::uint64_t inSilence, int n);
     void ResetChain();
     // Run for any bus layout, silence flags, bypass and block length.
+    // The input has been silent for as long as the chain rings: the delay's and reverb's tails at
+    // the tempo, and a user cabinet IR's on top (it rings before they do).
+    bool TailsHaveDied() const;
     bool RunAnyBus(const float* const* inputs, int inChannels, std::uint64_t inSilence, float* const* outputs,
                    int outChannels, int n, std::uint64_t& outSilence);
 
