@@ -293,10 +293,7 @@ ParamSetting ProgramSetting(const CRenderHost& plugin, const std::string& name, 
     const std::vector<std::string>& names = plugin.ProgramNames();
     std::string accepted;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (names[i].size() == name.size() &&
-            std::equal(name.begin(), name.end(), names[i].begin(), [](char a, char b) {
-                return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-            }))
+        if (corvex::SameNameInAnyCase(names[i], name))
             return {plugin.ProgramParam(), names.size() > 1 ? double(i) / double(names.size() - 1) : 0.0};
         accepted += (accepted.empty() ? "" : ", ") + Quoted(names[i]);
     }

@@ -2,6 +2,7 @@
 
 #include "StateLayout.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstring>
@@ -61,18 +62,17 @@ std::vector<unsigned char> PresetState(const FactoryPreset& preset)
 
 const FactoryPreset* FindFactoryPreset(const std::string& name)
 {
-    for (const FactoryPreset& preset : kFactoryPresets) {
-        const std::string candidate = preset.name;
-        if (candidate.size() != name.size())
-            continue;
-        bool same = true;
-        for (size_t i = 0; i < name.size() && same; ++i)
-            same = std::tolower(static_cast<unsigned char>(name[i])) ==
-                   std::tolower(static_cast<unsigned char>(candidate[i]));
-        if (same)
+    for (const FactoryPreset& preset : kFactoryPresets)
+        if (SameNameInAnyCase(preset.name, name))
             return &preset;
-    }
     return nullptr;
+}
+
+bool SameNameInAnyCase(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
 }
 
 } // namespace corvex

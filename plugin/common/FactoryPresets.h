@@ -31,4 +31,8 @@ std::vector<unsigned char> PresetState(const FactoryPreset& preset);
 // The preset named `name` (any case), or null.
 const FactoryPreset* FindFactoryPreset(const std::string& name);
 
+// Whether two preset names (or class identifiers) are the same in any case: how every list
+// finds a preset by name.
+bool SameNameInAnyCase(const std::string& a, const std::string& b);
+
 } // namespace corvex

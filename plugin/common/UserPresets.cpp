@@ -7,7 +7,6 @@
 #include "version.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -21,13 +20,6 @@ namespace corvex {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool SameName(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
@@ -80,7 +72,7 @@ bool DecodePresetFile(const std::vector<char>& bytes, PresetControls& values, st
     VstPreset preset;
     if (!ParseVstPreset(bytes, preset, error))
         return false;
-    if (!SameName(preset.classId, kProcessorClassId)) {
+    if (!SameNameInAnyCase(preset.classId, kProcessorClassId)) {
         error = "another plug-in's preset (class " + preset.classId + ")";
         return false;
     }
@@ -156,7 +148,7 @@ std::vector<PresetEntry> PresetList(const std::vector<PresetEntry>& user)
 const PresetEntry* FindPreset(const std::vector<PresetEntry>& list, const std::string& name)
 {
     for (const PresetEntry& entry : list)
-        if (SameName(entry.name, name))
+        if (SameNameInAnyCase(entry.name, name))
             return &entry;
     return nullptr;
 }
