@@ -418,23 +418,4 @@ void CStereoFileWriter::Discard()
     }
 }
 
-bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes, std::string& error)
-{
-    const std::string temp = CreateTemporaryBeside(path);
-    if (temp.empty()) {
-        error = "cannot write " + Quoted(path) + ": " + std::strerror(errno);
-        return false;
-    }
-    std::FILE* file = std::fopen(temp.c_str(), "wb");
-    bool ok = file && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    if (file)
-        ok = (std::fclose(file) == 0) && ok;
-    if (!ok) {
-        error = "cannot write " + Quoted(path) + ": " + std::strerror(errno);
-        std::remove(temp.c_str());
-        return false;
-    }
-    return RenameIntoPlace(temp, path, error);
-}
-
 } // namespace corvex::render

@@ -134,7 +134,5 @@ private:
     long m_iBufferedFrames = 0;
 };
 
-// Writes `bytes` to `path` through a temporary file and a rename.
-bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes, std::string& error);
 
 } // namespace corvex::render

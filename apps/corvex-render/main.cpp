@@ -3,6 +3,7 @@
 #include "AudioFile.h"
 #include "DemoPhrase.h"
 #include "FactoryPresets.h"
+#include "FileWriting.h"
 #include "HostTempo.h"
 #include "ImpulseFile.h"
 #include "ImpulseSection.h"
@@ -623,7 +624,7 @@ int Run(const Options& o)
     }
     if (!writer->Commit(error))
         throw Failure{kExitFailure, error};
-    if (!savedState.empty() && !WriteFileAtomically(o.saveStatePath, savedState, error))
+    if (!savedState.empty() && !corvex::WriteFileAtomically(o.saveStatePath, savedState.data(), savedState.size(), error))
         throw Failure{kExitFailure, error};
 
     if (o.verbose) {

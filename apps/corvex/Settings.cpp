@@ -9,9 +9,6 @@
 #include <iterator>
 #include <sstream>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "ImpulseFile.h"
 #include "ImpulseSection.h"
 
@@ -260,38 +257,6 @@ std::string ReadPresetName(const std::string& path)
     std::string name;
     std::getline(file, name);
     return Trim(name);
-}
-
-bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error)
-{
-    const std::filesystem::path target(path);
-    std::error_code ec;
-    if (target.has_parent_path())
-        std::filesystem::create_directories(target.parent_path(), ec);
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
-        error = "cannot write \"" + path + "\": " + std::strerror(errno);
-        return false;
-    }
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        written += static_cast<std::size_t>(n);
-    }
-    const bool ok = written == bytes.size() && ::fsync(fd) == 0;
-    const int saved = errno;
-    ::close(fd);
-    if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = "cannot write \"" + path + "\": " + std::strerror(ok ? errno : saved);
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
 }
 
 } // namespace corvex::live

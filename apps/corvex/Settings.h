@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "FileWriting.h"
 #include "HostTempo.h"
 #include "MidiMap.h"
 #include "StateLayout.h"
@@ -59,8 +60,7 @@ bool PutImpulseFile(std::vector<unsigned char>& state, const std::string& path, 
 // The name of the preset last chosen, kept in a file of one line; "" without one.
 std::string ReadPresetName(const std::string& path);
 
-// Writes to a temporary file in the same folder, then renames it over `path`: a reader sees the
-// old file or the new one, never a part. Creates the folder if needed.
-bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error);
+// Settings are written whole, as presets are.
+using corvex::WriteFileAtomically;
 
 } // namespace corvex::live

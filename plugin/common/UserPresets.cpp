@@ -1,6 +1,7 @@
 #include "UserPresets.h"
 
 #include "FactoryPresets.h"
+#include "FileWriting.h"
 #include "PresetFolder.h"
 #include "StateLayout.h"
 #include "VstPresetFile.h"
@@ -164,26 +165,8 @@ bool SaveUserPreset(const std::string& directory, const std::string& name, const
         error = "a preset named " + Quoted(name) + " exists already";
         return false;
     }
-    fs::create_directories(directory, ec);
-    // Written beside it and renamed over it: a reader sees the old file or the new one.
-    const fs::path temporary = path.string() + ".part";
     const std::vector<char> bytes = EncodePresetFile(name, values);
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        if (!file.flush()) {
-            error = "cannot write " + Quoted(temporary.string());
-            fs::remove(temporary, ec);
-            return false;
-        }
-    }
-    fs::rename(temporary, path, ec);
-    if (ec) {
-        error = "cannot write " + Quoted(path.string()) + ": " + ec.message();
-        fs::remove(temporary, ec);
-        return false;
-    }
-    return true;
+    return WriteFileAtomically(path, bytes.data(), bytes.size(), error);
 }
 
 bool RenameUserPreset(const std::string& directory, const std::string& from, const std::string& to, std::string& error)
