@@ -12,12 +12,12 @@ namespace corvex::render {
 
 namespace {
 
-constexpr unsigned char kKindMask = 0xF0;
-constexpr unsigned char kControlChange = 0xB0;
-constexpr unsigned char kProgramChange = 0xC0;
-constexpr unsigned char kChannelPressure = 0xD0;
-constexpr unsigned char kSysEx = 0xF0;
-constexpr unsigned char kSysExContinued = 0xF7;
+using corvex::kMidiChannelPressure;
+using corvex::kMidiControlChange;
+using corvex::kMidiKindMask;
+using corvex::kMidiProgramChange;
+// In a file, an escape as well as System Exclusive's end.
+constexpr unsigned char kSysExContinued = corvex::kMidiSysExEnd;
 constexpr unsigned char kMeta = 0xFF;
 constexpr unsigned char kMetaTempo = 0x51;
 constexpr unsigned char kMetaEndOfTrack = 0x2F;
@@ -126,7 +126,7 @@ bool ReadTrack(CReader track, std::vector<Tempo>& tempos, std::vector<TickedMidi
                 return true;
             continue;
         }
-        if (status == kSysEx || status == kSysExContinued) {
+        if (status == corvex::kMidiSysExStart || status == kSysExContinued) {
             std::uint32_t length = 0;
             track.Skip(1);
             if (!track.VarLength(length) || !track.Skip(length)) {
@@ -147,15 +147,15 @@ bool ReadTrack(CReader track, std::vector<Tempo>& tempos, std::vector<TickedMidi
             error = "a data byte has no status before it";
             return false;
         }
-        const unsigned char kind = running & kKindMask;
-        const int dataBytes = kind == kProgramChange || kind == kChannelPressure ? 1 : 2;
+        const unsigned char kind = running & kMidiKindMask;
+        const int dataBytes = kind == kMidiProgramChange || kind == kMidiChannelPressure ? 1 : 2;
         unsigned char data[2] = {};
         for (int i = 0; i < dataBytes; ++i)
             if (!track.Byte(data[i]) || (data[i] & 0x80)) {
                 error = "a channel message is cut short";
                 return false;
             }
-        if (kind == kControlChange || kind == kProgramChange)
+        if (kind == kMidiControlChange || kind == kMidiProgramChange)
             kept.push_back({tick, {running, data[0], data[1]}});
     }
     return true; // a track without its end marker still says what it holds

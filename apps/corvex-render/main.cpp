@@ -265,13 +265,10 @@ std::string DescribeCabinet(const std::vector<unsigned char>& state)
 // the program-change parameter's n-th entry; the rest is dropped.
 std::vector<TimedChange> MidiChanges(const std::vector<TimedMidi>& messages, const CRenderHost& plugin, int rate)
 {
-    constexpr int kChannelMask = 0x0F;
-    constexpr int kKindMask = 0xF0;
-    constexpr int kProgramChange = 0xC0;
     std::vector<TimedChange> changes;
     for (const TimedMidi& timed : messages) {
-        const int channel = timed.message.status & kChannelMask;
-        const bool program = (timed.message.status & kKindMask) == kProgramChange;
+        const int channel = timed.message.status & corvex::kMidiChannelMask;
+        const bool program = (timed.message.status & corvex::kMidiKindMask) == corvex::kMidiProgramChange;
         std::uint32_t id = 0;
         if (!plugin.MidiAssignment(channel, program ? int(Steinberg::Vst::kCtrlProgramChange) : int(timed.message.data1), id))
             continue;

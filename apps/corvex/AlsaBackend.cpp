@@ -336,12 +336,12 @@ void CAlsaBackend::ReadMidi()
             MidiMessage message;
             if (event->data.control.param > 127 || event->data.control.value < 0 || event->data.control.value > 127)
                 continue;
-            const auto channel = static_cast<std::uint8_t>(event->data.control.channel & 0x0F);
+            const auto channel = static_cast<std::uint8_t>(event->data.control.channel & kMidiChannelMask);
             if (event->type == SND_SEQ_EVENT_CONTROLLER)
-                message = {static_cast<std::uint8_t>(0xB0 | channel), static_cast<std::uint8_t>(event->data.control.param),
+                message = {static_cast<std::uint8_t>(kMidiControlChange | channel), static_cast<std::uint8_t>(event->data.control.param),
                            static_cast<std::uint8_t>(event->data.control.value)};
             else if (event->type == SND_SEQ_EVENT_PGMCHANGE)
-                message = {static_cast<std::uint8_t>(0xC0 | channel), static_cast<std::uint8_t>(event->data.control.value), 0};
+                message = {static_cast<std::uint8_t>(kMidiProgramChange | channel), static_cast<std::uint8_t>(event->data.control.value), 0};
             else
                 continue;
             while (!m_midi.ring.Push(message) && m_bRunning.load(std::memory_order_relaxed))

@@ -6,20 +6,6 @@
 
 namespace corvex {
 
-namespace {
-
-constexpr std::uint8_t kStatusKindMask = 0xF0;
-constexpr std::uint8_t kChannelMask = 0x0F;
-constexpr std::uint8_t kControlChange = 0xB0;
-constexpr std::uint8_t kProgramChange = 0xC0;
-constexpr std::uint8_t kChannelPressure = 0xD0; // the other one-byte message
-constexpr std::uint8_t kStatusBit = 0x80;
-constexpr std::uint8_t kSysExStart = 0xF0;
-constexpr std::uint8_t kSysExEnd = 0xF7;
-constexpr std::uint8_t kFirstRealTime = 0xF8;
-
-} // namespace
-
 const MidiBinding kMidiMap[kMidiBindingCount] = {
     {20, kInputSelection},   {21, kGateCompressorOnOff}, {22, kCompressorLevel},
     {23, kDistortionOnOff},  {24, kDistortionLevel},     {25, kStereoEnhancerOnOff},
@@ -92,15 +78,15 @@ std::string FormatMidiMap(const std::vector<MidiBinding>& bindings, int programC
 MidiAction DecodeMidi(const MidiMessage& message, int channel)
 {
     MidiAction action;
-    const std::uint8_t kind = message.status & kStatusKindMask;
-    if (channel >= 0 && (message.status & kChannelMask) != channel)
+    const std::uint8_t kind = message.status & kMidiKindMask;
+    if (channel >= 0 && (message.status & kMidiChannelMask) != channel)
         return action;
-    if (kind == kControlChange && message.data1 < kMidiControllerCount && message.data2 <= kMidiValueMax) {
+    if (kind == kMidiControlChange && message.data1 < kMidiControllerCount && message.data2 <= kMidiValueMax) {
         action.kind = MidiAction::Kind::Control;
         action.controller = message.data1;
         action.value = message.data2;
     }
-    else if (kind == kProgramChange && message.data1 <= kMidiValueMax) {
+    else if (kind == kMidiProgramChange && message.data1 <= kMidiValueMax) {
         action.kind = MidiAction::Kind::Program;
         action.value = message.data1;
     }
@@ -109,20 +95,20 @@ MidiAction DecodeMidi(const MidiMessage& message, int channel)
 
 bool CMidiParser::Feed(std::uint8_t byte, MidiMessage& message)
 {
-    if (byte >= kFirstRealTime)
+    if (byte >= kMidiFirstRealTime)
         return false; // clock, active sensing and the like, even inside a message
-    if (byte & kStatusBit) {
-        m_bSysEx = byte == kSysExStart;
+    if (byte & kMidiStatusBit) {
+        m_bSysEx = byte == kMidiSysExStart;
         // System Common (and SysEx) cancel running status; its end byte belongs to no message.
-        m_status = byte < kSysExStart ? byte : 0;
+        m_status = byte < kMidiSysExStart ? byte : 0;
         m_count = 0;
         return false;
     }
     if (m_bSysEx || m_status == 0)
         return false;
     m_data[m_count++] = byte;
-    const std::uint8_t kind = m_status & kStatusKindMask;
-    const int length = kind == kProgramChange || kind == kChannelPressure ? 1 : 2;
+    const std::uint8_t kind = m_status & kMidiKindMask;
+    const int length = kind == kMidiProgramChange || kind == kMidiChannelPressure ? 1 : 2;
     if (m_count < length)
         return false;
     m_count = 0;

@@ -22,6 +22,17 @@ struct MidiBinding {
 constexpr int kMidiBindingCount = 14;
 extern const MidiBinding kMidiMap[kMidiBindingCount];
 
+// MIDI's status bytes, as every reader here takes them apart.
+constexpr std::uint8_t kMidiStatusBit = 0x80;
+constexpr std::uint8_t kMidiKindMask = 0xF0;
+constexpr std::uint8_t kMidiChannelMask = 0x0F;
+constexpr std::uint8_t kMidiControlChange = 0xB0;
+constexpr std::uint8_t kMidiProgramChange = 0xC0;
+constexpr std::uint8_t kMidiChannelPressure = 0xD0; // the other channel message of one data byte
+constexpr std::uint8_t kMidiSysExStart = 0xF0;
+constexpr std::uint8_t kMidiSysExEnd = 0xF7;
+constexpr std::uint8_t kMidiFirstRealTime = 0xF8;
+
 constexpr int kMidiControllerCount = 128;
 constexpr int kMidiValueMax = 127;
 constexpr int kMidiSwitchOn = 64; // 64 to 127 switch on, 0 to 63 off
