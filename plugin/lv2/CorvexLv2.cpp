@@ -39,6 +39,21 @@ constexpr std::size_t Padded(std::size_t size)
     return (size + 7u) & ~std::size_t(7u);
 }
 
+// Calls visit(property, value offset) for each property of the object whose body starts at
+// `body`; a property running past `end` ends the walk.
+template <typename Visit>
+void ForEachProperty(const unsigned char* bytes, std::size_t body, std::size_t end, Visit visit)
+{
+    for (std::size_t p = body + sizeof(LV2_Atom_Object_Body); p + sizeof(LV2_Atom_Property_Body) <= end;) {
+        const LV2_Atom_Property_Body property = ReadAt<LV2_Atom_Property_Body>(bytes, p);
+        const std::size_t value = p + sizeof(LV2_Atom_Property_Body);
+        if (value + property.value.size > end)
+            return;
+        p = value + Padded(property.value.size);
+        visit(property, value);
+    }
+}
+
 // Copies text into a zero-terminated buffer, cut at a character boundary when it does not fit.
 template <std::size_t N>
 void CopyText(char (&to)[N], const char* from, std::size_t length)
@@ -185,12 +200,9 @@ void CCorvexLv2::ReadEvents()
         }
         if (otype != m_uris.timePosition)
             continue;
-        for (std::size_t p = body + sizeof(LV2_Atom_Object_Body); p + sizeof(LV2_Atom_Property_Body) <= bodyEnd;) {
-            const LV2_Atom_Property_Body property = ReadAt<LV2_Atom_Property_Body>(bytes, p);
-            const std::size_t value = p + sizeof(LV2_Atom_Property_Body);
-            p = value + Padded(property.value.size);
-            if (property.key != m_uris.timeBeatsPerMinute || value + property.value.size > bodyEnd)
-                continue;
+        ForEachProperty(bytes, body, bodyEnd, [&](const LV2_Atom_Property_Body& property, std::size_t value) {
+            if (property.key != m_uris.timeBeatsPerMinute)
+                return;
             // The last position of the run counts for the whole run, as a block's tempo does in VST 3.
             const std::uint32_t type = property.value.type;
             const std::uint32_t size = property.value.size;
@@ -202,7 +214,7 @@ void CCorvexLv2::ReadEvents()
                 m_core.SetTempo(ReadAt<std::int32_t>(bytes, value));
             else if (type == m_uris.atomLong && size >= sizeof(std::int64_t))
                 m_core.SetTempo(double(ReadAt<std::int64_t>(bytes, value)));
-        }
+        });
     }
 }
 
@@ -212,12 +224,7 @@ void CCorvexLv2::ReadPatch(const unsigned char* bytes, std::size_t body, std::si
     LV2_URID property = 0;
     std::size_t value = 0;
     LV2_Atom valueAtom{};
-    for (std::size_t p = body + sizeof(LV2_Atom_Object_Body); p + sizeof(LV2_Atom_Property_Body) <= end;) {
-        const LV2_Atom_Property_Body entry = ReadAt<LV2_Atom_Property_Body>(bytes, p);
-        const std::size_t at = p + sizeof(LV2_Atom_Property_Body);
-        p = at + Padded(entry.value.size);
-        if (at + entry.value.size > end)
-            break;
+    ForEachProperty(bytes, body, end, [&](const LV2_Atom_Property_Body& entry, std::size_t at) {
         if (entry.key == m_uris.patchProperty && entry.value.type == m_uris.atomUrid &&
             entry.value.size >= sizeof(LV2_URID))
             property = ReadAt<LV2_URID>(bytes, at);
@@ -225,7 +232,7 @@ void CCorvexLv2::ReadPatch(const unsigned char* bytes, std::size_t body, std::si
             value = at;
             valueAtom = entry.value;
         }
-    }
+    });
     if (!set) {
         // No property asks for all of them; the UI asks this way too.
         if (property == 0 || property == m_uris.impulse) {
@@ -322,12 +329,7 @@ void CCorvexLv2::ReadTuner(const unsigned char* bytes, std::size_t body, std::si
 {
     bool shown = false, mute = true;
     double reference = CPitchDetector::kDefaultReference;
-    for (std::size_t p = body + sizeof(LV2_Atom_Object_Body); p + sizeof(LV2_Atom_Property_Body) <= end;) {
-        const LV2_Atom_Property_Body property = ReadAt<LV2_Atom_Property_Body>(bytes, p);
-        const std::size_t value = p + sizeof(LV2_Atom_Property_Body);
-        p = value + Padded(property.value.size);
-        if (value + property.value.size > end)
-            break;
+    ForEachProperty(bytes, body, end, [&](const LV2_Atom_Property_Body& property, std::size_t value) {
         if (property.value.type == m_uris.atomBool && property.value.size >= sizeof(std::int32_t)) {
             if (property.key == m_uris.tunerShown)
                 shown = ReadAt<std::int32_t>(bytes, value) != 0;
@@ -337,7 +339,7 @@ void CCorvexLv2::ReadTuner(const unsigned char* bytes, std::size_t body, std::si
                    property.value.size >= sizeof(float)) {
             reference = ReadAt<float>(bytes, value);
         }
-    }
+    });
     // Without a worker the analysis has nowhere to run: the tuner stays closed.
     shown = shown && m_pSchedule != nullptr;
     if (shown != m_bTunerShown) {
